@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/Parametri.h"
+
+namespace korvane {
+
+// One run of the tool: reads the switches, creates one subject record from the registry's
+// answer and writes exactly one line (the new code, or the message of the error that ended
+// the run). Owns everything it creates and releases it in a fixed order.
+class ImportRun {
+ public:
+  using LineWriter = std::function<void(std::string_view)>;
+
+  ImportRun(std::vector<std::string> arguments, LineWriter writeLine);
+  ~ImportRun();
+  ImportRun(const ImportRun&) = delete;
+  ImportRun& operator=(const ImportRun&) = delete;
+
+  // Runs every step and returns the exit code: 0 when the record was written, else 1.
+  int Execute();
+
+ private:
+  void RunSteps();
+  void Release() noexcept;
+
+  std::vector<std::string> arguments_;
+  LineWriter writeLine_;
+  int exitCode_ = 0;
+
+  std::unique_ptr<TParametri> Parametri;
+  std::string Codice;
+};
+
+}  // namespace korvane

@@ -1,0 +1,86 @@
+#include "app/Parametri.h"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/Convert.h"
+#include "platform/Exception.h"
+#include "platform/Text.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr std::array<std::string_view, 7> NomiParametri = {
+    "UTENTE", "DITTA", "LINEA", "TIPOSOGGETTO", "PIVA", "APITOKEN", "CODICESOGGETTO"};
+
+[[noreturn]] void RaiseMissing(std::string_view format, std::string_view name) {
+  std::string message(format);
+  message.replace(message.find("%s"), 2, name);
+  throw Exception(message);
+}
+
+}  // namespace
+
+TParametri::TParametri(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+
+bool TParametri::IsParametro(std::string_view text) {
+  if (text.empty() || text.front() != '-') return false;
+  const std::string_view name = text.substr(1);
+  return std::find(NomiParametri.begin(), NomiParametri.end(), name) != NomiParametri.end();
+}
+
+TTipoSoggetto TParametri::StrToTipoSoggetto(std::string_view text) {
+  if (text == "C") return TTipoSoggetto::tsCliente;
+  if (text == "F") return TTipoSoggetto::tsFornitore;
+  return TTipoSoggetto::tsNonDefinito;
+}
+
+void TParametri::ReadFromCmdLine() {
+  FDictionary.clear();
+  if (arguments_.empty()) throw Exception("Nessun parametro specificato");
+  if (arguments_.size() == 1) throw Exception("Parametri incompleti");
+
+  // Every argument is examined as a possible switch in its turn, also one just taken as a value.
+  for (std::size_t i = 0; i < arguments_.size(); ++i) {
+    const std::string switchName = text::UpperCase(arguments_[i]);
+    if (!IsParametro(switchName) || i + 1 >= arguments_.size()) continue;
+    const std::string& value = arguments_[i + 1];
+    if (IsParametro(value)) continue;
+    if (!FDictionary.emplace(switchName, value).second) throw Exception("Duplicates not allowed");
+  }
+}
+
+void TParametri::Check() const {
+  if (Utente() == 0) RaiseMissing("Utente non riconosciuto (parametro %s)", "UTENTE");
+  if (Ditta().empty()) RaiseMissing("Ditta non riconosciuta (parametro %s)", "DITTA");
+  if (TipoSoggetto() == TTipoSoggetto::tsNonDefinito) {
+    RaiseMissing("TipoSoggetto non riconosciuto (parametro %s)", "TIPOSOGGETTO");
+  }
+  if (PIVA().empty()) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  if (ApiToken().empty()) RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
+}
+
+std::string TParametri::Value(const std::string& key) const {
+  const auto found = FDictionary.find(key);
+  return found == FDictionary.end() ? std::string() : found->second;
+}
+
+std::int32_t TParametri::Utente() const {
+  const auto found = FDictionary.find("-UTENTE");
+  if (found == FDictionary.end()) return 0;
+  return StrToInt32(found->second).value_or(0);
+}
+
+std::string TParametri::Ditta() const { return Value("-DITTA"); }
+std::string TParametri::Linea() const { return Value("-LINEA"); }
+std::string TParametri::PIVA() const { return Value("-PIVA"); }
+std::string TParametri::CodiceSoggetto() const { return Value("-CODICESOGGETTO"); }
+std::string TParametri::ApiToken() const { return Value("-APITOKEN"); }
+
+TTipoSoggetto TParametri::TipoSoggetto() const {
+  const auto found = FDictionary.find("-TIPOSOGGETTO");
+  return found == FDictionary.end() ? TTipoSoggetto::tsCliente : StrToTipoSoggetto(found->second);
+}
+
+}  // namespace korvane

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvane {
+
+enum class TTipoSoggetto { tsNonDefinito = 0, tsCliente = 1, tsFornitore = 2 };
+
+// The command line of one run: the recognised switches with the argument that followed each.
+class TParametri {
+ public:
+  // `arguments` are the process arguments after the program name, as UTF-8.
+  explicit TParametri(std::vector<std::string> arguments);
+
+  // Fills the dictionary from the arguments; raises on a bad count or a repeated switch.
+  void ReadFromCmdLine();
+  // Raises with the message of the first required switch that is missing or invalid.
+  void Check() const;
+
+  std::int32_t Utente() const;
+  std::string Ditta() const;
+  std::string Linea() const;
+  TTipoSoggetto TipoSoggetto() const;
+  std::string PIVA() const;
+  std::string CodiceSoggetto() const;
+  std::string ApiToken() const;
+
+ private:
+  static bool IsParametro(std::string_view text);
+  static TTipoSoggetto StrToTipoSoggetto(std::string_view text);
+  std::string Value(const std::string& key) const;
+
+  std::vector<std::string> arguments_;
+  std::map<std::string, std::string> FDictionary;
+};
+
+}  // namespace korvane

@@ -1,0 +1,224 @@
+#include "platform/Text.h"
+
+#include <array>
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+
+namespace korvane::text {
+
+namespace {
+
+// Bytes 0x80 to 0x9F of Windows-1252. The five bytes the code page leaves undefined map to
+// the C1 control of the same number, as the platform conversion does, so they round-trip.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Best fit for Latin Extended-A (U+0100 to U+017F): the base letter. "?" marks the few
+// letters with no base letter; those the code page holds itself are found before this table.
+constexpr std::string_view kLatinExtendedABase =
+    "AaAaAaCcCcCcCcDd"
+    "DdEeEeEeEeEeGgGg"
+    "GgGgHhHhIiIiIiIi"
+    "Ii??JjKkkLlLlLlL"
+    "lLlNnNnNnnNnOoOo"
+    "OoOoRrRrRrSsSsSs"
+    "SsTtTtTtUuUuUuUu"
+    "UuUuWwYyYZzZzZzs";
+
+char BestFitCp1252(char32_t c) {
+  if (c >= 0x100 && c <= 0x17F) return kLatinExtendedABase[c - 0x100];
+  if (c >= 0x2010 && c <= 0x2015) return '-';
+  if (c == 0x2032) return '\'';
+  if (c == 0x2033) return '"';
+  return '?';
+}
+
+// Length of the UTF-8 sequence that starts at `lead`, 0 for a byte that cannot start one.
+int SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Decodes one code point at `pos`; on an invalid sequence returns U+FFFD and advances one byte.
+char32_t NextCodePoint(std::string_view s, std::size_t& pos, bool* valid = nullptr) {
+  const auto lead = static_cast<unsigned char>(s[pos]);
+  const int length = SequenceLength(lead);
+  auto fail = [&]() {
+    ++pos;
+    if (valid) *valid = false;
+    return kReplacementCharacter;
+  };
+  if (length == 0 || pos + length > s.size()) return fail();
+  if (length == 1) {
+    ++pos;
+    return lead;
+  }
+  char32_t c = lead & (0x7F >> length);
+  for (int i = 1; i < length; ++i) {
+    const auto b = static_cast<unsigned char>(s[pos + i]);
+    if ((b & 0xC0) != 0x80) return fail();
+    c = (c << 6) | (b & 0x3F);
+  }
+  const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
+  const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+  if (overlong || surrogate || c > 0x10FFFF) return fail();
+  pos += length;
+  return c;
+}
+
+locale_t Utf8CaseLocale() {
+  static const locale_t locale = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return l;
+  }();
+  return locale;
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacementCharacter;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::u32string DecodeUtf8(std::string_view utf8) {
+  std::u32string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) out += NextCodePoint(utf8, pos);
+  return out;
+}
+
+std::string EncodeUtf8(std::u32string_view codePoints) {
+  std::string out;
+  out.reserve(codePoints.size());
+  for (char32_t c : codePoints) AppendUtf8(out, c);
+  return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  bool valid = true;
+  for (std::size_t pos = 0; pos < bytes.size() && valid;) NextCodePoint(bytes, pos, &valid);
+  return valid;
+}
+
+std::string SanitizeUtf8(std::string_view bytes) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  return EncodeUtf8(DecodeUtf8(bytes));
+}
+
+std::string Utf8ToCp1252(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, pos);
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char mapped = 0;
+    for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+      if (kCp1252High[i] == c) {
+        mapped = static_cast<char>(0x80 + i);
+        break;
+      }
+    }
+    out += mapped != 0 ? mapped : BestFitCp1252(c);
+  }
+  return out;
+}
+
+std::string Cp1252ToUtf8(std::string_view cp1252) {
+  std::string out;
+  out.reserve(cp1252.size() + cp1252.size() / 4);
+  for (char ch : cp1252) {
+    const auto b = static_cast<unsigned char>(ch);
+    AppendUtf8(out, b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : b);
+  }
+  return out;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) AppendUtf8(out, static_cast<unsigned char>(ch));
+  return out;
+}
+
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (std::size_t pos = 0; pos < utf8.size();) units += NextCodePoint(utf8, pos) >= 0x10000 ? 2 : 1;
+  return units;
+}
+
+std::string Utf16Left(std::string_view utf8, std::int64_t count) {
+  if (count <= 0) return {};
+  std::int64_t units = 0;
+  std::size_t pos = 0;
+  while (pos < utf8.size()) {
+    std::size_t next = pos;
+    const int width = NextCodePoint(utf8, next) >= 0x10000 ? 2 : 1;
+    if (units + width > count) break;
+    units += width;
+    pos = next;
+  }
+  return SanitizeUtf8(utf8.substr(0, pos));
+}
+
+std::string UpperCase(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  const locale_t locale = Utf8CaseLocale();
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    char32_t c = NextCodePoint(utf8, pos);
+    if (c >= 'a' && c <= 'z') {
+      c -= 'a' - 'A';
+    } else if (c >= 0x80 && locale != static_cast<locale_t>(nullptr)) {
+      c = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), locale));
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::string_view TrimControl(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string LowerCaseAscii(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + ('a' - 'A'));
+  }
+  return out;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && LowerCaseAscii(a) == LowerCaseAscii(b);
+}
+
+}  // namespace korvane::text

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Text inside the program is UTF-8 in std::string. These helpers convert at the edges
+// (database bytes, HTTP bytes, command-line bytes) and count the way the tool's callers
+// count: in UTF-16 code units.
+namespace korvane::text {
+
+inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Appends the UTF-8 encoding of one code point.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+// Decodes UTF-8 leniently: every invalid or truncated sequence becomes U+FFFD.
+std::u32string DecodeUtf8(std::string_view utf8);
+std::string EncodeUtf8(std::u32string_view codePoints);
+
+// Bytes that may not be valid UTF-8 (arguments, file contents) made valid: bad bytes -> U+FFFD.
+std::string SanitizeUtf8(std::string_view bytes);
+bool IsValidUtf8(std::string_view bytes);
+
+// Windows-1252, the code page of every text exchanged with the databases.
+// Characters it cannot hold become a best-fit letter (the base letter of an accented one)
+// or "?".
+std::string Utf8ToCp1252(std::string_view utf8);
+std::string Cp1252ToUtf8(std::string_view cp1252);
+
+// Each byte becomes the code point with the same number (ISO-8859-1).
+std::string Latin1ToUtf8(std::string_view bytes);
+
+// Length in UTF-16 code units, and the first `count` UTF-16 units of a text (empty when count
+// is zero or negative). A cut never splits a surrogate pair: a pair that does not fit whole is
+// dropped whole.
+std::size_t Utf16Length(std::string_view utf8);
+std::string Utf16Left(std::string_view utf8, std::int64_t count);
+
+// Upper case by the simple Unicode case mapping (one code point to one code point).
+std::string UpperCase(std::string_view utf8);
+
+// Removes every character with code 32 or below from both ends.
+std::string_view TrimControl(std::string_view text);
+
+// Compares ASCII letters without regard to case.
+bool SameTextAscii(std::string_view a, std::string_view b);
+std::string LowerCaseAscii(std::string_view text);
+
+}  // namespace korvane::text

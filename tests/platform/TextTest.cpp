@@ -1,0 +1,73 @@
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Convert.h"
+
+namespace korvane {
+namespace {
+
+TEST(Cp1252, RoundTripsEveryByte) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(text::Utf8ToCp1252(text::Cp1252ToUtf8(all)), all);
+}
+
+TEST(Cp1252, ConvertsLettersBothWays) {
+  struct Case {
+    std::string utf8;
+    std::string cp1252;
+  };
+  const Case cases[] = {
+      {"\xC3\xA0\xC3\xA8\xE2\x82\xAC", "\xE0\xE8\x80"},  // à è €
+      {"\xC5\x81\xC3\xB3\xC5\xBA", "L\xF3z"},            // Łóź: best fit for what 1252 lacks
+      {"\xE2\x80\x94", "\x97"},                          // em dash is in the code page
+      {"\xE2\x88\x9E\xF0\x9F\x98\x80", "??"},            // infinity and an emoji have no fit
+  };
+  for (const auto& c : cases) EXPECT_EQ(text::Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
+}
+
+TEST(Utf16, CountsAndCutsInCodeUnits) {
+  const std::string emoji = "\xF0\x9F\x98\x80";  // one code point, two UTF-16 units
+  EXPECT_EQ(text::Utf16Length("abc"), 3u);
+  EXPECT_EQ(text::Utf16Length("\xC3\xA0" + emoji), 3u);
+  EXPECT_EQ(text::Utf16Left("\xC3\xA0" "bc", 2), "\xC3\xA0" "b");
+  EXPECT_EQ(text::Utf16Left("a" + emoji + "b", 2), "a");  // the pair is dropped whole
+  EXPECT_EQ(text::Utf16Left("a" + emoji + "b", 3), "a" + emoji);
+  EXPECT_EQ(text::Utf16Left("abc", 0), "");
+  EXPECT_EQ(text::Utf16Left("abc", -1), "");
+  EXPECT_EQ(text::Utf16Left("abc", 10), "abc");
+}
+
+TEST(Utf8, InvalidBytesBecomeReplacementCharacters) {
+  EXPECT_EQ(text::SanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(text::SanitizeUtf8("\xC3"), "\xEF\xBF\xBD");
+  EXPECT_EQ(text::SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+  EXPECT_EQ(text::SanitizeUtf8("ok \xC3\xA8"), "ok \xC3\xA8");
+}
+
+TEST(UpperCase, UsesSimpleCaseMapping) {
+  EXPECT_EQ(text::UpperCase("-utente"), "-UTENTE");
+  EXPECT_EQ(text::UpperCase("-piva\xC3\xA0"), "-PIVA\xC3\x80");
+}
+
+TEST(StrToInt32, FollowsTheRuntimeConversion) {
+  struct Case {
+    const char* text;
+    std::optional<std::int32_t> value;
+  };
+  const Case cases[] = {
+      {"17", 17},          {"  17", 17},         {"+5", 5},           {"-5", -5},
+      {"$1F", 31},         {"x1f", 31},          {"X10", 16},         {"0x10", 16},
+      {"0X10", 16},        {"-$10", -16},        {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},          {"2147483648", std::nullopt},
+      {"$80000000", std::nullopt},               {"", std::nullopt},  {" ", std::nullopt},
+      {"abc", std::nullopt}, {"12x", std::nullopt}, {"12 ", std::nullopt}, {"$", std::nullopt},
+      {"0x", std::nullopt},  {"-", std::nullopt},   {"1.5", std::nullopt}, {"\t1", std::nullopt},
+      {"00012", 12},         {"99999999999999999999", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StrToInt32(c.text), c.value) << '"' << c.text << '"';
+}
+
+}  // namespace
+}  // namespace korvane
