@@ -1,0 +1,190 @@
+// An offline stand-in for the business registry: a small HTTPS server on 127.0.0.1 that answers
+// GET /base/<VAT> with the JSON file <VAT>.json of a folder. It makes its own certificate
+// authority and server certificate at start and writes the authority's certificate to a PEM
+// file, so that a client can trust it through SSL_CERT_FILE.
+//
+//   registry-simulator --data DIR --ca-out FILE [--port N] [--port-file FILE] [--max-requests N]
+//
+// Answers: 401 without a bearer token, 404 for an unknown VAT number, else 200 with the file as
+// application/json (no charset parameter, as the real service sends it).
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+  void operator()(T* p) const { Free(p); }
+};
+using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
+using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
+using ContextPtr = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX, SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, Deleter<SSL, SSL_free>>;
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::cerr << "registry-simulator: " << what << '\n';
+  ERR_print_errors_fp(stderr);
+  std::exit(2);
+}
+
+void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+  if (!ext || !X509_add_ext(cert, ext, -1)) Fail("cannot add a certificate extension");
+  X509_EXTENSION_free(ext);
+}
+
+CertPtr MakeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey, long serial,
+                        bool authority) {
+  CertPtr cert(X509_new());
+  X509_set_version(cert.get(), 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 60L * 60 * 24 * 30);
+  X509_set_pubkey(cert.get(), key);
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+  X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
+  X509* signer = issuer ? issuer : cert.get();
+  if (authority) {
+    AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE");
+    AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
+  } else {
+    AddExtension(cert.get(), signer, NID_basic_constraints, "CA:FALSE");
+    AddExtension(cert.get(), signer, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
+  }
+  if (!X509_sign(cert.get(), issuerKey ? issuerKey : key, EVP_sha256())) Fail("cannot sign a certificate");
+  return cert;
+}
+
+std::string ReadFile(const std::string& path, bool& found) {
+  std::ifstream in(path, std::ios::binary);
+  found = static_cast<bool>(in);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string Response(const std::string& status, const std::string& body) {
+  return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// The answer for one request head.
+std::string Answer(const std::string& head, const std::string& dataFolder) {
+  const std::string prefix = "GET /base/";
+  if (head.compare(0, prefix.size(), prefix) != 0) return Response("400 Bad Request", "{\"success\":false}");
+  const std::size_t end = head.find(' ', prefix.size());
+  const std::string vat = head.substr(prefix.size(), end - prefix.size());
+  if (head.find("\r\nAuthorization: Bearer ") == std::string::npos) {
+    return Response("401 Unauthorized", "{\"success\":false,\"message\":\"missing token\"}");
+  }
+  bool found = false;
+  const bool safe = !vat.empty() && vat.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos;
+  const std::string body = safe ? ReadFile(dataFolder + "/" + vat + ".json", found) : std::string();
+  if (!found) return Response("404 Not Found", "{\"success\":false,\"message\":\"not found\"}");
+  return Response("200 OK", body);
+}
+
+void Serve(SSL_CTX* context, int client, const std::string& dataFolder) {
+  timeval limit{10, 0};
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  SslPtr ssl(SSL_new(context));
+  SSL_set_fd(ssl.get(), client);
+  if (SSL_accept(ssl.get()) != 1) return;
+  std::string head;
+  char buffer[4096];
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+    const int n = SSL_read(ssl.get(), buffer, sizeof buffer);
+    if (n <= 0) return;
+    head.append(buffer, static_cast<std::size_t>(n));
+  }
+  const std::string answer = Answer(head, dataFolder);
+  SSL_write(ssl.get(), answer.data(), static_cast<int>(answer.size()));
+  SSL_shutdown(ssl.get());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dataFolder, caOut, portFile;
+  int port = 0;
+  long maxRequests = -1;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    const std::string value = argv[i + 1];
+    if (option == "--data") dataFolder = value;
+    else if (option == "--ca-out") caOut = value;
+    else if (option == "--port") port = std::atoi(value.c_str());
+    else if (option == "--port-file") portFile = value;
+    else if (option == "--max-requests") maxRequests = std::atol(value.c_str());
+    else Fail("unknown option " + option);
+  }
+  if (dataFolder.empty() || caOut.empty()) Fail("usage: --data DIR --ca-out FILE [--port N] [--port-file FILE]");
+  std::signal(SIGPIPE, SIG_IGN);
+
+  KeyPtr caKey(EVP_EC_gen("P-256"));
+  KeyPtr serverKey(EVP_EC_gen("P-256"));
+  if (!caKey || !serverKey) Fail("cannot make keys");
+  CertPtr ca = MakeCertificate(caKey.get(), "korvane registry simulator CA", nullptr, nullptr, 1, true);
+  CertPtr server = MakeCertificate(serverKey.get(), "localhost", ca.get(), caKey.get(), 2, false);
+  {
+    FILE* out = std::fopen(caOut.c_str(), "w");
+    if (!out || !PEM_write_X509(out, ca.get())) Fail("cannot write " + caOut);
+    std::fclose(out);
+  }
+
+  ContextPtr context(SSL_CTX_new(TLS_server_method()));
+  if (!context || SSL_CTX_use_certificate(context.get(), server.get()) != 1 ||
+      SSL_CTX_use_PrivateKey(context.get(), serverKey.get()) != 1) {
+    Fail("cannot make the TLS context");
+  }
+
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  const int yes = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0) {
+    Fail("cannot listen on 127.0.0.1:" + std::to_string(port));
+  }
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const int boundPort = ntohs(address.sin_port);
+  if (!portFile.empty()) {
+    // Written whole under another name first, so a reader never sees half a number.
+    const std::string temporary = portFile + ".tmp";
+    std::ofstream(temporary) << boundPort << '\n';
+    std::rename(temporary.c_str(), portFile.c_str());
+  }
+
+  for (long served = 0; maxRequests < 0 || served < maxRequests; ++served) {
+    const int client = accept(listener, nullptr, nullptr);
+    if (client < 0) continue;
+    Serve(context.get(), client, dataFolder);
+    close(client);
+  }
+  close(listener);
+  return 0;
+}
