@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Exception.h"
+
+// Socket failures are reported with the Windows Sockets error numbers and texts that the
+// tool's callers know, whatever the platform's own numbers are.
+namespace korvane::platform {
+
+inline constexpr int kWsaTimedOut = 10060;
+inline constexpr int kWsaConnectionRefused = 10061;
+inline constexpr int kWsaConnectionReset = 10054;
+inline constexpr int kWsaHostNotFound = 11001;
+
+// A failed socket operation; callers that tell a time-out apart from other failures read
+// the number.
+class ESocketError : public Exception {
+ public:
+  explicit ESocketError(int number);
+  int Number() const noexcept { return number_; }
+
+ private:
+  int number_;
+};
+
+// "Socket Error # %d" CR LF and the number's text (nothing when it has none).
+std::string SocketErrorMessage(int number);
+
+// The Windows Sockets number for an errno value. EAGAIN / EWOULDBLOCK on a blocking socket
+// with a time limit means the limit ran out: pass timedOutIfWouldBlock to get 10060.
+int WsaErrorFromErrno(int error, bool timedOutIfWouldBlock = true);
+
+// The Windows Sockets number for a getaddrinfo() result (errnoValue is used for EAI_SYSTEM).
+int WsaErrorFromLookup(int gaiError, int errnoValue);
+
+}  // namespace korvane::platform

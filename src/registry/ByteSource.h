@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+
+namespace korvane {
+
+// Where the answer of an HTTP request comes from: the TLS channel in the program, a block of
+// memory in tests and in the fuzz target.
+class TByteSource {
+ public:
+  virtual ~TByteSource() = default;
+
+  // Blocks until at least one byte is there and copies up to `size` bytes; returns 0 once the
+  // peer has closed the connection. Failures raise korvane::Exception (socket failures
+  // platform::ESocketError, a time-out with the number 10060).
+  virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+
+  // True when a byte (or the peer's close) is there within `milliseconds`, false otherwise.
+  virtual bool WaitForData(int milliseconds) = 0;
+};
+
+}  // namespace korvane

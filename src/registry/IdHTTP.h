@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+class TIdSSLIOHandlerSocketOpenSSL;
+
+// What the next request sends besides its target.
+class TIdHTTPRequest {
+ public:
+  TIdHTTPRequest();
+
+  std::string Accept;
+  std::string AcceptCharSet;
+  std::string AcceptEncoding;
+  std::string AcceptLanguage;
+  std::string From;
+  std::string Referer;
+  std::string UserAgent;
+  std::string Range;
+  std::string MethodOverride;
+  std::string Method = "GET";
+  bool BasicAuthentication = false;
+  // Entity fields; a GET carries none of them.
+  std::string ContentType;
+  std::string ContentEncoding;
+  std::string ContentLanguage;
+  // Extra header lines, sent as they stand, before the request lines.
+  std::vector<std::string> CustomHeaders;
+
+  // Back to the defaults; CustomHeaders stay as they are.
+  void Clear();
+};
+
+// An HTTPS client for one GET at a time over the attached TLS handler, which it does not own:
+// the handler must outlive the client.
+class TIdHTTP {
+ public:
+  TIdHTTP() = default;
+  ~TIdHTTP();
+  TIdHTTP(const TIdHTTP&) = delete;
+  TIdHTTP& operator=(const TIdHTTP&) = delete;
+
+  TIdHTTPRequest Request;
+  TIdSSLIOHandlerSocketOpenSSL* IOHandler = nullptr;
+
+  // Sends GET for the URL and returns the body of a 2xx answer as UTF-8 text; any other
+  // status, and any failure of the connection, raises korvane::Exception.
+  std::string Get(const std::string& url);
+
+  // The status line and the header lines of the last answer.
+  const std::string& ResponseText() const { return responseText_; }
+  const std::vector<std::string>& ResponseHeaders() const { return responseHeaders_; }
+
+ private:
+  std::string responseText_;
+  std::vector<std::string> responseHeaders_;
+};
+
+// The head of a GET as it goes on the wire: the request line, the header lines, CR LF after
+// each and an empty line; every character above 127 becomes "?".
+std::string BuildRequestHead(const TIdHTTPRequest& request, const std::string& url);
+
+}  // namespace korvane

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "registry/ByteSource.h"
+
+namespace korvane {
+
+enum TIdSSLVersion : std::uint8_t {
+  sslvSSLv2,
+  sslvSSLv23,  // no protocol of its own: the version-flexible method
+  sslvSSLv3,
+  sslvTLSv1,
+  sslvTLSv1_1,
+  sslvTLSv1_2,
+};
+
+// A set of TIdSSLVersion, one bit per member (bit value 1 << member).
+using TIdSSLVersions = std::uint8_t;
+
+constexpr TIdSSLVersions SslVersionBit(TIdSSLVersion version) {
+  return static_cast<TIdSSLVersions>(1u << version);
+}
+inline constexpr TIdSSLVersions kAllSslVersions = 63;
+
+class TIdSSLOptions {
+ public:
+  // Stores the set and derives Method: a single protocol selects it, anything else selects
+  // the version-flexible method (and drops sslvSSLv23 from the stored set).
+  void SetSSLVersions(TIdSSLVersions versions);
+  TIdSSLVersions SSLVersions() const { return versions_; }
+  TIdSSLVersion Method() const { return method_; }
+
+ private:
+  TIdSSLVersions versions_ = SslVersionBit(sslvTLSv1);
+  TIdSSLVersion method_ = sslvTLSv1;
+};
+
+// The TLS channel under the HTTP client: one verified TLS connection at a time over a
+// blocking TCP socket with per-operation send and receive limits.
+class TIdSSLIOHandlerSocketOpenSSL final : public TByteSource {
+ public:
+  static constexpr int kDefaultSocketTimeoutMs = 30000;
+
+  TIdSSLIOHandlerSocketOpenSSL();
+  ~TIdSSLIOHandlerSocketOpenSSL() override;
+  TIdSSLIOHandlerSocketOpenSSL(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
+  TIdSSLIOHandlerSocketOpenSSL& operator=(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
+
+  TIdSSLOptions SSLOptions;
+  // Milliseconds; when above 0 it replaces the 30000 ms limit on each send and receive.
+  int ReadTimeout = -1;
+
+  // Resolves `host`, connects to `port` and runs the handshake with `host` as the server name
+  // and as the name the certificate must carry. `ipv6` marks a host written in brackets.
+  void Open(const std::string& host, int port, bool ipv6 = false);
+  bool Connected() const;
+
+  // Sends every byte.
+  void Write(std::string_view bytes);
+  std::size_t Read(char* buffer, std::size_t size) override;
+  bool WaitForData(int milliseconds) override;
+
+  // Sends the close alert once, frees the TLS objects and closes the socket. Never raises.
+  void Close() noexcept;
+
+ private:
+  struct Connection;
+  std::unique_ptr<Connection> connection_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "registry/IdHTTP.h"
+#include "registry/IdSSLOpenSSL.h"
+
+namespace korvane {
+
+// The business registry's address when KORVANE_REGISTRY_URL does not replace it.
+inline constexpr const char* kDefaultRegistryUrl = "https://imprese.openapi.it/base/";
+
+// The address in force: KORVANE_REGISTRY_URL when set and not empty, else the default.
+std::string RegistryUrl();
+
+// Asks the registry for the company with this VAT number, with the bearer token, and returns
+// the body of the answer as UTF-8 text. Creates the client and its TLS handler into the
+// caller's slots; the caller releases them, the client first.
+std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
+                              std::unique_ptr<TIdHTTP>& ClientHTTP,
+                              std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL);
+
+}  // namespace korvane
