@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/ByteSource.h"
+
+namespace korvane {
+
+struct TResponseLimits {
+  std::size_t maxLineLength = 16384;           // bytes of one line before its LF
+  std::size_t maxHeaderLines = 1000;           // header and trailer lines of one answer
+  std::uint64_t maxBodyBytes = 64ull << 20;    // bytes of body kept or discarded
+  int redirectBodyWaitMs = 5000;               // wait for the first byte of a 3xx body
+};
+
+// What the client keeps of an answer.
+struct THttpAnswer {
+  std::string statusLine;            // as received, bytes above 127 as U+FFFD
+  int responseCode = -1;
+  std::vector<std::string> headers;  // continuation lines joined to their line
+  bool peerClosed = false;           // the server closed the connection while we read
+
+  // The value of the first header of that name (without regard to case), trimmed.
+  std::string Header(std::string_view name) const;
+  bool HasHeader(std::string_view name) const;
+  // True when the connection must not be kept: closed by the peer or "Connection: close".
+  bool MustClose() const;
+};
+
+// The status code of a status line: the text after the first space up to the next, before
+// any "."; -1 when that is not a decimal number.
+int StatusCodeOf(std::string_view statusLine);
+
+// Reads one answer to a GET from `source`: the head (skipping interim 1xx heads), the body
+// by its framing, decided by its status. Returns the body decoded by its character set as
+// UTF-8 text; an unsuccessful status raises korvane::Exception with the status line.
+std::string ReadHttpAnswer(TByteSource& source, THttpAnswer& answer, const TResponseLimits& limits = {});
+
+}  // namespace korvane

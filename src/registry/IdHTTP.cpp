@@ -1,0 +1,155 @@
+#include "registry/IdHTTP.h"
+
+#include <optional>
+#include <utility>
+
+#include "platform/Convert.h"
+#include "platform/Exception.h"
+#include "platform/Text.h"
+#include "registry/HttpResponse.h"
+#include "registry/IdSSLOpenSSL.h"
+#include "registry/Uri.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr const char* kDefaultAccept = "text/html, */*";
+constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible; korvane)";
+
+// Wire text is 7-bit: every character above 127 goes out as "?" (two for a character that
+// needs a surrogate pair, as a UTF-16 text would send it).
+std::string AsciiWireText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (char32_t c : text::DecodeUtf8(utf8)) {
+    if (c < 128) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.append(c > 0xFFFF ? "??" : "?");
+    }
+  }
+  return out;
+}
+
+std::string_view HeaderName(std::string_view line) { return line.substr(0, line.find(':')); }
+
+// Appends "Name: value" when the value is not empty; a line of the same name already in the
+// list is replaced where it stands.
+void SetHeader(std::vector<std::string>& lines, std::string_view name, const std::string& value) {
+  if (value.empty()) return;
+  std::string line = std::string(name) + ": " + value;
+  for (std::string& existing : lines) {
+    if (existing.find(':') != std::string::npos && text::SameTextAscii(HeaderName(existing), name)) {
+      existing = std::move(line);
+      return;
+    }
+  }
+  lines.push_back(std::move(line));
+}
+
+struct Target {
+  TIdURI uri;
+  int port = 443;
+  std::string hostHeader;
+};
+
+Target ResolveTarget(const std::string& url) {
+  Target target;
+  target.uri = ParseUri(url);
+  if (!text::SameTextAscii(target.uri.protocol, "https")) {
+    // The client only speaks TLS: a bearer token never goes out in clear text.
+    throw Exception("Unknown Protocol: " + target.uri.protocol);
+  }
+  if (!target.uri.port.empty()) {
+    const std::optional<std::int32_t> port = StrToInt32(target.uri.port);
+    if (!port || *port < 1 || *port > 65535) throw Exception("Invalid Port: " + target.uri.port);
+    target.port = *port;
+  }
+  const std::string host = target.uri.ipv6 ? "[" + target.uri.host + "]" : target.uri.host;
+  target.hostHeader = target.port == 443 ? host : host + ":" + std::to_string(target.port);
+  return target;
+}
+
+std::string BuildHead(const TIdHTTPRequest& request, const Target& target) {
+  std::vector<std::string> lines;
+  SetHeader(lines, "Content-Encoding", request.ContentEncoding);
+  SetHeader(lines, "Content-Language", request.ContentLanguage);
+  SetHeader(lines, "Content-Type", request.ContentType);
+  if (request.Method == "POST" || request.Method == "PUT") SetHeader(lines, "Content-Length", "0");
+  for (const std::string& custom : request.CustomHeaders) lines.push_back(custom);
+  SetHeader(lines, "Host", target.hostHeader);
+  SetHeader(lines, "Accept", request.Accept);
+  SetHeader(lines, "Accept-Charset", request.AcceptCharSet);
+  SetHeader(lines, "Accept-Encoding", request.AcceptEncoding);
+  SetHeader(lines, "Accept-Language", request.AcceptLanguage);
+  SetHeader(lines, "From", request.From);
+  SetHeader(lines, "Referer", request.Referer);
+  SetHeader(lines, "User-Agent", request.UserAgent);
+  SetHeader(lines, "Range", request.Range);
+  SetHeader(lines, "X-HTTP-Method-Override", request.MethodOverride);
+
+  std::string head = "GET " + target.uri.RequestTarget() + " HTTP/1.1\r\n";
+  for (const std::string& line : lines) {
+    if (line.empty()) continue;
+    head += line;
+    head += "\r\n";
+  }
+  head += "\r\n";
+  return AsciiWireText(head);
+}
+
+}  // namespace
+
+TIdHTTPRequest::TIdHTTPRequest() { Clear(); }
+
+void TIdHTTPRequest::Clear() {
+  Accept = kDefaultAccept;
+  UserAgent = kDefaultUserAgent;
+  AcceptCharSet.clear();
+  AcceptEncoding.clear();
+  AcceptLanguage.clear();
+  From.clear();
+  Referer.clear();
+  Range.clear();
+  MethodOverride.clear();
+  BasicAuthentication = false;
+  ContentType.clear();
+  ContentEncoding.clear();
+  ContentLanguage.clear();
+}
+
+std::string BuildRequestHead(const TIdHTTPRequest& request, const std::string& url) {
+  return BuildHead(request, ResolveTarget(url));
+}
+
+TIdHTTP::~TIdHTTP() {
+  if (IOHandler != nullptr) IOHandler->Close();
+}
+
+std::string TIdHTTP::Get(const std::string& url) {
+  if (IOHandler == nullptr) throw Exception("No TLS handler is attached to the HTTP client.");
+  const Target target = ResolveTarget(url);
+  const std::string head = BuildHead(Request, target);
+
+  // One request per connection: a connection left open by an earlier answer is not reused.
+  IOHandler->Close();
+  IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
+  THttpAnswer answer;
+  std::string body;
+  try {
+    IOHandler->Write(head);
+    body = ReadHttpAnswer(*IOHandler, answer);
+  } catch (...) {
+    responseText_ = answer.statusLine;
+    responseHeaders_ = answer.headers;
+    IOHandler->Close();
+    throw;
+  }
+  responseText_ = answer.statusLine;
+  responseHeaders_ = answer.headers;
+  if (answer.MustClose()) IOHandler->Close();
+  return body;
+}
+
+}  // namespace korvane

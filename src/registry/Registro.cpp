@@ -1,0 +1,37 @@
+#include "registry/Registro.h"
+
+#include <cstdlib>
+
+namespace korvane {
+
+namespace {
+
+constexpr const char* kUserAgent =
+    "Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/52.0.2743.116 Safari/537.36";
+
+}  // namespace
+
+std::string RegistryUrl() {
+  const char* configured = std::getenv("KORVANE_REGISTRY_URL");
+  return configured != nullptr && *configured != '\0' ? configured : kDefaultRegistryUrl;
+}
+
+std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
+                              std::unique_ptr<TIdHTTP>& ClientHTTP,
+                              std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL) {
+  ClientHTTP = std::make_unique<TIdHTTP>();
+  GestoreSSL = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+  GestoreSSL->SSLOptions.SetSSLVersions(kAllSslVersions);
+  ClientHTTP->IOHandler = GestoreSSL.get();
+  ClientHTTP->Request.Clear();
+  ClientHTTP->Request.BasicAuthentication = false;
+  ClientHTTP->Request.Method = "GET";
+  ClientHTTP->Request.CustomHeaders.push_back("Accept: application/json");
+  ClientHTTP->Request.CustomHeaders.push_back("Authorization: Bearer " + ApiToken);
+  ClientHTTP->Request.Accept = "application/json";
+  ClientHTTP->Request.UserAgent = kUserAgent;
+  return ClientHTTP->Get(RegistryUrl() + PIVA);
+}
+
+}  // namespace korvane
