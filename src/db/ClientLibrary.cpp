@@ -1,0 +1,172 @@
+#include "db/ClientLibrary.h"
+
+#include <dlfcn.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/Text.h"
+
+namespace korvane::db {
+
+namespace {
+
+ClientApi api{};
+bool loaded = false;
+
+template <typename Fn>
+void Resolve(void* library, const char* name, Fn& target) {
+  dlerror();
+  void* symbol = dlsym(library, name);
+  if (symbol == nullptr) {
+    const char* error = dlerror();
+    throw Exception(error != nullptr ? error : std::string("undefined symbol: ") + name);
+  }
+  target = reinterpret_cast<Fn>(symbol);
+}
+
+std::string Format(const char* pattern, const std::string& text) {
+  std::string out;
+  for (const char* p = pattern; *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] == 's') {
+      out += text;
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+const char* EntryText(ClientEntry entry) {
+  switch (entry) {
+    case kUnknownError: return "Unknown error";
+    case kLibraryNotFound:
+      return "InterBase library %s not found in the path. Please install InterBase to use this "
+             "functionality";
+    case kNotPermitted: return "Not permitted";
+    case kDatabaseClosed: return "Cannot perform operation -- DB is not open";
+    case kDatabaseOpen: return "Cannot perform operation -- DB is currently open";
+    case kDatabaseNameMissing: return "Database name is missing";
+    case kNotInTransaction: return "Transaction is not active";
+    case kInTransaction: return "Transaction is active";
+    case kNoDatabasesInTransaction: return "No databases are listed in transaction component";
+    case kDatabaseNotAssigned: return "Database not assigned";
+    case kTransactionNotAssigned: return "Transaction not assigned";
+    case kSQLOpen: return "IBSQL Open";
+    case kSQLClosed: return "IBSQL Closed";
+    case kInvalidDataConversion: return "Invalid data conversion";
+    case kEmptyQuery: return "Empty query";
+    case kFieldNotFound: return "Field \"%s\" not found";
+    case kSQLParseError: return "SQL Parse Error:\r\n\r\n%s";
+    case kDPBConstantUnknown: return "DPB Constant (%s) is unknown";
+    case kTPBConstantUnknown: return "TPB Constant (%s) is unknown";
+    case kStringTooLarge:
+      return "Trying to store a string of length %d into a field that can only contain %d";
+  }
+  return "Unknown error";
+}
+
+}  // namespace
+
+const ClientApi& LoadClientLibrary() {
+  // One thread uses the layer, but loading is cheap to guard and happens once.
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  if (loaded) return api;
+  void* library = dlopen("libfbclient.so.2", RTLD_NOW | RTLD_GLOBAL);
+  if (library == nullptr) library = dlopen("libfbclient.so", RTLD_NOW | RTLD_GLOBAL);
+  if (library == nullptr) RaiseClientError(kLibraryNotFound, kClientLibraryName);
+  ClientApi resolved{};
+  Resolve(library, "isc_attach_database", resolved.attach_database);
+  Resolve(library, "isc_database_info", resolved.database_info);
+  Resolve(library, "isc_detach_database", resolved.detach_database);
+  Resolve(library, "isc_start_multiple", resolved.start_multiple);
+  Resolve(library, "isc_commit_transaction", resolved.commit_transaction);
+  Resolve(library, "isc_rollback_transaction", resolved.rollback_transaction);
+  Resolve(library, "isc_dsql_alloc_statement2", resolved.dsql_alloc_statement2);
+  Resolve(library, "isc_dsql_prepare", resolved.dsql_prepare);
+  Resolve(library, "isc_dsql_sql_info", resolved.dsql_sql_info);
+  Resolve(library, "isc_dsql_describe_bind", resolved.dsql_describe_bind);
+  Resolve(library, "isc_dsql_describe", resolved.dsql_describe);
+  Resolve(library, "isc_dsql_execute", resolved.dsql_execute);
+  Resolve(library, "isc_dsql_execute2", resolved.dsql_execute2);
+  Resolve(library, "isc_dsql_fetch", resolved.dsql_fetch);
+  Resolve(library, "isc_dsql_free_statement", resolved.dsql_free_statement);
+  Resolve(library, "isc_sqlcode", resolved.sqlcode);
+  Resolve(library, "fb_interpret", resolved.interpret);
+  Resolve(library, "isc_vax_integer", resolved.vax_integer);
+  Resolve(library, "isc_portable_integer", resolved.portable_integer);
+  api = resolved;
+  loaded = true;
+  return api;
+}
+
+const ClientApi& Api() { return api; }
+bool ClientLibraryLoaded() { return loaded; }
+
+bool StatusFailed(const ISC_STATUS* status) { return status[0] == 1 && status[1] != 0; }
+
+bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code) {
+  // Walk the clusters of the vector: each is a tag followed by one argument (two for
+  // isc_arg_cstring), ended by isc_arg_end.
+  for (int i = 0; i < ISC_STATUS_LENGTH && status[i] != isc_arg_end;) {
+    const ISC_STATUS tag = status[i];
+    if (tag == isc_arg_gds && i + 1 < ISC_STATUS_LENGTH && status[i + 1] == code) return true;
+    i += (tag == isc_arg_cstring) ? 3 : 2;
+  }
+  return false;
+}
+
+int StatusSQLCode(const ISC_STATUS* status) {
+  return static_cast<int>(api.sqlcode(status));
+}
+
+std::string StatusText(const ISC_STATUS* status) {
+  constexpr std::size_t kBufferSize = 20480;
+  std::vector<char> buffer(kBufferSize);
+  std::string text;
+  const ISC_STATUS* cursor = status;
+  while (true) {
+    buffer[0] = '\0';
+    if (api.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
+    buffer[kBufferSize - 1] = '\0';
+    const std::string line = text::Cp1252ToUtf8(std::string(buffer.data()));
+    if (!text.empty() && text.back() != '\n') text += "\r\n";
+    text += line;
+  }
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+void RaiseDatabaseError(const ISC_STATUS* status) {
+  const int sqlCode = StatusSQLCode(status);
+  const int errorCode = static_cast<int>(status[1]);
+  std::string message = StatusText(status);
+  if (sqlCode == -551) throw EIBInterBaseRoleError(std::move(message), sqlCode, errorCode);
+  throw EIBInterBaseError(std::move(message), sqlCode, errorCode);
+}
+
+void RaiseClientError(ClientEntry entry) { throw EIBClientError(entry, EntryText(entry)); }
+
+void RaiseClientError(ClientEntry entry, const std::string& text) {
+  throw EIBClientError(entry, Format(EntryText(entry), text));
+}
+
+void RaiseClientError(ClientEntry entry, long long a, long long b) {
+  std::string out;
+  const long long values[2] = {a, b};
+  int next = 0;
+  for (const char* p = EntryText(entry); *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] == 'd' && next < 2) {
+      out += std::to_string(values[next++]);
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  throw EIBClientError(entry, out);
+}
+
+}  // namespace korvane::db

@@ -1,0 +1,90 @@
+#pragma once
+
+// Internal to the db layer: the client library's entry points, resolved once per process, and
+// the one place where a status vector becomes an error.
+
+#include <ibase.h>
+
+#include <string>
+
+#include "db/IBError.h"
+
+namespace korvane::db {
+
+struct ClientApi {
+  decltype(&::isc_attach_database) attach_database;
+  decltype(&::isc_database_info) database_info;
+  decltype(&::isc_detach_database) detach_database;
+  decltype(&::isc_start_multiple) start_multiple;
+  decltype(&::isc_commit_transaction) commit_transaction;
+  decltype(&::isc_rollback_transaction) rollback_transaction;
+  decltype(&::isc_dsql_alloc_statement2) dsql_alloc_statement2;
+  decltype(&::isc_dsql_prepare) dsql_prepare;
+  decltype(&::isc_dsql_sql_info) dsql_sql_info;
+  decltype(&::isc_dsql_describe_bind) dsql_describe_bind;
+  decltype(&::isc_dsql_describe) dsql_describe;
+  decltype(&::isc_dsql_execute) dsql_execute;
+  decltype(&::isc_dsql_execute2) dsql_execute2;
+  decltype(&::isc_dsql_fetch) dsql_fetch;
+  decltype(&::isc_dsql_free_statement) dsql_free_statement;
+  decltype(&::isc_sqlcode) sqlcode;
+  decltype(&::fb_interpret) interpret;
+  decltype(&::isc_vax_integer) vax_integer;
+  decltype(&::isc_portable_integer) portable_integer;
+};
+
+// The library name of the layer's entry 1.
+inline constexpr const char* kClientLibraryName = "libfbclient.so.2";
+
+// Loads the library and resolves its entry points at the first call; fails with entry 1 when
+// the library cannot be loaded, or with the loader's text for a missing entry point.
+const ClientApi& LoadClientLibrary();
+// The loaded library; only valid after a successful LoadClientLibrary.
+const ClientApi& Api();
+bool ClientLibraryLoaded();
+
+// Status-vector codes the layer looks for.
+inline constexpr ISC_STATUS kConnectionLost = 335544741;  // isc_lost_db_connection
+inline constexpr ISC_STATUS kNetworkError = 335544721;    // isc_network_error
+inline constexpr ISC_STATUS kNoCursor = 335544572;        // isc_dsql_cursor_err
+inline constexpr ISC_STATUS kBadStatementHandle = 335544485;
+inline constexpr ISC_STATUS kCursorAlreadyClosed = 335544577;
+
+bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code);
+bool StatusFailed(const ISC_STATUS* status);
+int StatusSQLCode(const ISC_STATUS* status);
+
+// The text of every line the library interprets from the status vector, joined by CR LF,
+// one final full stop removed.
+std::string StatusText(const ISC_STATUS* status);
+[[noreturn]] void RaiseDatabaseError(const ISC_STATUS* status);
+
+// The layer's own messages, by entry number.
+enum ClientEntry {
+  kUnknownError = 0,
+  kLibraryNotFound = 1,
+  kNotPermitted = 5,
+  kDatabaseClosed = 15,
+  kDatabaseOpen = 16,
+  kDatabaseNameMissing = 17,
+  kNotInTransaction = 18,
+  kInTransaction = 19,
+  kNoDatabasesInTransaction = 21,
+  kDatabaseNotAssigned = 24,
+  kTransactionNotAssigned = 25,
+  kSQLOpen = 31,
+  kSQLClosed = 32,
+  kInvalidDataConversion = 38,
+  kEmptyQuery = 42,
+  kFieldNotFound = 46,
+  kSQLParseError = 55,
+  kDPBConstantUnknown = 114,
+  kTPBConstantUnknown = 115,
+  kStringTooLarge = 119,
+};
+
+[[noreturn]] void RaiseClientError(ClientEntry entry);
+[[noreturn]] void RaiseClientError(ClientEntry entry, const std::string& text);
+[[noreturn]] void RaiseClientError(ClientEntry entry, long long a, long long b);
+
+}  // namespace korvane::db

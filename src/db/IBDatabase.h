@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/IBError.h"
+#include "db/IBTransaction.h"
+
+namespace korvane {
+
+class TIBSQL;
+
+// One connection to a database through the client library. The library is loaded at the
+// first Open in the process. All text of the connection travels in Windows-1252.
+class TIBDatabase {
+ public:
+  TIBDatabase();
+  // Release: closes (forcing the close when a plain close fails), ends the transactions still
+  // active on it by their default action, releases the transactions it owns; never throws.
+  ~TIBDatabase();
+  TIBDatabase(const TIBDatabase&) = delete;
+  TIBDatabase& operator=(const TIBDatabase&) = delete;
+
+  bool Connected() const { return handle_ != 0; }
+
+  bool LoginPrompt() const { return loginPrompt_; }
+  void SetLoginPrompt(bool prompt) { loginPrompt_ = prompt; }
+
+  // Params: lines "name=value", at most one per name (names compared without letter case).
+  // Setting an empty value removes the line. Any change while connected fails.
+  void ClearParams();
+  void SetParam(const std::string& name, const std::string& value);
+  const std::vector<std::string>& Params() const { return params_; }
+
+  // The connection string (UTF-8). A different name while connected fails.
+  const std::string& DatabaseName() const { return databaseName_; }
+  void SetDatabaseName(const std::string& name);
+
+  void Open();
+  void Close();
+
+  int SQLDialect() const { return sqlDialect_; }
+  int DBSQLDialect() const { return dbSqlDialect_; }
+
+  // A transaction owned by this connection (its default database), released with it.
+  TIBTransaction& CreateOwnedTransaction(TIBTransactionLevel level);
+
+ private:
+  friend class TIBTransaction;
+  friend class TIBSQL;
+  friend class TIBQuery;
+
+  void CheckNotConnected() const;
+  void DoClose(bool force);
+  void ForceClose() noexcept { DoClose(true); }
+  void AddTransaction(TIBTransaction* transaction);
+  void RemoveTransaction(TIBTransaction* transaction) noexcept;
+  void AddStatement(TIBSQL* statement);
+  void RemoveStatement(TIBSQL* statement) noexcept;
+  std::uint32_t* HandleAddress() { return &handle_; }
+
+  std::uint32_t handle_ = 0;
+  std::string databaseName_;
+  std::vector<std::string> params_;
+  bool paramsChanged_ = true;
+  std::vector<std::uint8_t> dpb_;
+  bool loginPrompt_ = true;
+  int sqlDialect_ = 3;
+  int dbSqlDialect_ = 3;
+  std::vector<TIBTransaction*> transactions_;
+  std::vector<TIBSQL*> statements_;
+  std::vector<std::unique_ptr<TIBTransaction>> ownedTransactions_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Exception.h"
+
+namespace korvane {
+
+// Every failure of the database layer. SQLCode is the server's SQL code for a failure reported
+// by the client library, or the layer's own message number for a check of the layer itself.
+class EIBError : public Exception {
+ public:
+  EIBError(std::string message, int sqlCode, int ibErrorCode)
+      : Exception(std::move(message)), sqlCode_(sqlCode), ibErrorCode_(ibErrorCode) {}
+
+  int SQLCode() const noexcept { return sqlCode_; }
+  int IBErrorCode() const noexcept { return ibErrorCode_; }
+
+ private:
+  int sqlCode_;
+  int ibErrorCode_;
+};
+
+// A failure reported by the client library through its status vector.
+class EIBInterBaseError : public EIBError {
+ public:
+  using EIBError::EIBError;
+};
+
+// The same, for SQL code -551 (no permission).
+class EIBInterBaseRoleError : public EIBInterBaseError {
+ public:
+  using EIBInterBaseError::EIBInterBaseError;
+};
+
+// A check of the layer itself failed; SQLCode is the number of the layer's message.
+class EIBClientError : public EIBError {
+ public:
+  EIBClientError(int entry, std::string message) : EIBError(std::move(message), entry, 0) {}
+};
+
+}  // namespace korvane

@@ -1,0 +1,133 @@
+#include "support/FirebirdFixture.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/Text.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+namespace korvane::testing {
+
+namespace {
+
+constexpr const char* kIsql = "/usr/bin/isql-fb";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out << content;
+}
+
+// Runs an isql script file; `database` empty when the script connects or creates by itself.
+std::string RunIsqlScript(const std::string& scriptFile, const std::string& database) {
+  std::vector<std::string> arguments{"-q", "-b", "-user", kUserName, "-password", kPassword,
+                                     "-i", scriptFile};
+  if (!database.empty()) arguments.push_back(database);
+  const ProgramResult result = RunProgram(kIsql, arguments);
+  if (result.exitCode != 0) {
+    throw std::runtime_error("isql-fb failed (" + std::to_string(result.exitCode) +
+                             "): " + result.err + result.out);
+  }
+  return result.out;
+}
+
+void BuildDatabase(const std::string& path, const std::string& sqlScriptFile, int dialect) {
+  const std::string script = "SET SQL DIALECT " + std::to_string(dialect) +
+                             ";\nCREATE DATABASE '" + path + "' USER '" + kUserName +
+                             "' PAGE_SIZE 4096 DEFAULT CHARACTER SET NONE;\n" +
+                             ReadFile(sqlScriptFile) + "\nCOMMIT;\n";
+  const std::string scriptFile = path + ".create.sql";
+  WriteFile(scriptFile, script);
+  try {
+    RunIsqlScript(scriptFile, {});
+  } catch (...) {
+    std::filesystem::remove(scriptFile);
+    throw;
+  }
+  std::filesystem::remove(scriptFile);
+}
+
+struct Templates {
+  TempDir folder;
+  std::map<std::pair<std::string, int>, std::string> files;
+};
+
+Templates& ProcessTemplates() {
+  static Templates templates;
+  return templates;
+}
+
+}  // namespace
+
+std::string FixtureScript(const std::string& name) {
+  return std::string(KORVANE_SOURCE_DIR) + "/tests/fixtures/" + name;
+}
+
+void CreateDatabase(const std::string& path, const std::string& sqlScriptFile, int dialect) {
+  Templates& templates = ProcessTemplates();
+  const auto key = std::make_pair(std::filesystem::absolute(sqlScriptFile).string(), dialect);
+  auto found = templates.files.find(key);
+  if (found == templates.files.end()) {
+    const std::string file =
+        templates.folder.File("template" + std::to_string(templates.files.size()) + ".fdb");
+    BuildDatabase(file, sqlScriptFile, dialect);
+    found = templates.files.emplace(key, file).first;
+  }
+  std::filesystem::copy_file(found->second, path);
+}
+
+std::string RunIsql(const std::string& database, const std::string& sql) {
+  TempDir folder;
+  const std::string scriptFile = folder.File("run.sql");
+  WriteFile(scriptFile, sql + "\nCOMMIT;\n");
+  return RunIsqlScript(scriptFile, database);
+}
+
+std::vector<std::string> QueryColumn(const std::string& database, const std::string& select) {
+  // List mode prints "NAME<blanks>value" per row, the name padded to 32 columns, and keeps
+  // trailing blanks of the value.
+  const std::string out = RunIsql(database, "SET LIST ON;\n" + select + ";");
+  std::vector<std::string> rows;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const std::size_t nameEnd = line.find(' ');
+    std::size_t start = std::max<std::size_t>(32, nameEnd == std::string::npos ? 0 : nameEnd + 1);
+    rows.push_back(start < line.size() ? text::Cp1252ToUtf8(line.substr(start)) : std::string());
+  }
+  return rows;
+}
+
+void GrantServerAccess(const std::string& path) {
+  const passwd* firebird = getpwnam("firebird");
+  if (firebird == nullptr) throw std::runtime_error("no firebird user");
+  const std::filesystem::path file(path);
+  for (const std::filesystem::path& p : {file.parent_path(), file}) {
+    if (chown(p.c_str(), firebird->pw_uid, firebird->pw_gid) != 0) {
+      throw std::runtime_error("cannot chown " + p.string());
+    }
+  }
+  chmod(file.parent_path().c_str(), 0770);
+  chmod(file.c_str(), 0660);
+}
+
+}  // namespace korvane::testing

@@ -1,0 +1,34 @@
+#pragma once
+
+// Real Firebird databases for tests, made and read with isql-fb.
+
+#include <string>
+#include <vector>
+
+namespace korvane::testing {
+
+// Full path of a script under tests/fixtures (e.g. "users.sql", "archive.sql").
+std::string FixtureScript(const std::string& name);
+
+// Creates a new database file at `path` (character set NONE, the given dialect) and runs the
+// statements of the script in it. Each script and dialect is built once per test process and
+// copied after that. Throws std::runtime_error with isql's output on failure.
+void CreateDatabase(const std::string& path, const std::string& sqlScriptFile, int dialect = 3);
+
+// Runs SQL statements (ended by ";") against a database with isql-fb, as SYSDBA, and commits.
+// A plain path goes through the embedded engine, "localhost:..." through the server. Returns
+// isql's standard output as raw bytes; throws std::runtime_error when isql fails.
+std::string RunIsql(const std::string& database, const std::string& sql);
+
+// The rows of a SELECT of one column, decoded from Windows-1252, one entry per row, with the
+// padding isql adds cut off. NULL reads "<null>". Wrap a value ('[' || X || ']') to see blanks.
+std::vector<std::string> QueryColumn(const std::string& database, const std::string& select);
+
+// Makes the file (and its folder) readable and writable by the database server's user.
+void GrantServerAccess(const std::string& path);
+
+// The login every connection of the tool uses.
+inline constexpr const char* kUserName = "SYSDBA";
+inline constexpr const char* kPassword = "brackenly";
+
+}  // namespace korvane::testing
