@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace korvane::testing {
+
+// A certificate and its private key, both PEM.
+struct TestIdentity {
+  std::string certificatePem;
+  std::string keyPem;
+};
+
+// Keys and certificates made once per test process: a test CA that tests trust (through
+// SSL_CERT_FILE), server identities signed by it, and one signed by a CA nobody trusts.
+struct TestCertificates {
+  std::string caPem;             // the trusted test CA
+  TestIdentity server;           // "localhost", 127.0.0.1 and ::1, signed by the test CA
+  TestIdentity otherName;        // "other-name.test" only, signed by the test CA
+  TestIdentity untrusted;        // "localhost" and 127.0.0.1, signed by an untrusted CA
+
+  static const TestCertificates& Get();
+
+  // Writes the trusted CA certificate to a PEM file, e.g. for SSL_CERT_FILE.
+  void WriteCaPem(const std::string& path) const;
+};
+
+}  // namespace korvane::testing

@@ -1,0 +1,208 @@
+#include "support/TlsTestServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "support/TestCertificates.h"
+
+namespace korvane::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  const TestIdentity& identity = options.certificate == TlsTestServer::Certificate::UntrustedCa ? certificates.untrusted
+                                 : options.certificate == TlsTestServer::Certificate::OtherName ? certificates.otherName
+                                                                                                : certificates.server;
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (context == nullptr) throw std::runtime_error("test server: SSL_CTX_new");
+  if (options.tls13Only) SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
+  BIO* certBio = BIO_new_mem_buf(identity.certificatePem.data(), static_cast<int>(identity.certificatePem.size()));
+  X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+  BIO_free(certBio);
+  BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+  BIO_free(keyBio);
+  const bool ok = cert != nullptr && key != nullptr && SSL_CTX_use_certificate(context, cert) == 1 &&
+                  SSL_CTX_use_PrivateKey(context, key) == 1;
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  if (!ok) {
+    SSL_CTX_free(context);
+    throw std::runtime_error("test server: certificate");
+  }
+  return context;
+}
+
+// Waits until the socket is readable, the deadline passes or the server is told to stop.
+bool WaitReadable(int socket, Clock::time_point deadline, const std::atomic<bool>& stop) {
+  while (!stop && Clock::now() < deadline) {
+    pollfd entry{socket, POLLIN, 0};
+    if (::poll(&entry, 1, 20) > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TlsTestServer::TlsTestServer(std::vector<Step> script, Options options)
+    : script_(std::move(script)), options_(options) {
+  if (options_.handshake) TestCertificates::Get();  // made before the clock of the thread runs
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_, 4) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (listener_ >= 0) ::close(listener_);
+    throw std::runtime_error("test server: cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+TlsTestServer::~TlsTestServer() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (listener_ >= 0) ::close(listener_);
+}
+
+std::string TlsTestServer::Url(const std::string& path, const std::string& host) const {
+  return "https://" + host + ":" + std::to_string(port_) + path;
+}
+
+bool TlsTestServer::WaitFinished(int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return finishedSignal_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return finished_; });
+}
+
+std::string TlsTestServer::Request() {
+  WaitFinished(options_.lifetimeMs);
+  std::lock_guard<std::mutex> lock(mutex_);
+  return request_;
+}
+
+bool TlsTestServer::HandshakeCompleted() {
+  WaitFinished(options_.lifetimeMs);
+  std::lock_guard<std::mutex> lock(mutex_);
+  return handshakeCompleted_;
+}
+
+bool TlsTestServer::PeerClosed() {
+  WaitFinished(options_.lifetimeMs);
+  std::lock_guard<std::mutex> lock(mutex_);
+  return peerClosed_;
+}
+
+void TlsTestServer::Serve() {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.lifetimeMs);
+  int socket = -1;
+  if (WaitReadable(listener_, deadline, stop_)) socket = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (socket >= 0) {
+    timeval limit{};
+    limit.tv_sec = options_.lifetimeMs / 1000;
+    limit.tv_usec = (options_.lifetimeMs % 1000) * 1000;
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+    bool ready = true;
+    if (options_.handshake) {
+      context = ServerContext(options_);
+      ssl = SSL_new(context);
+      SSL_set_fd(ssl, socket);
+      ready = SSL_accept(ssl) == 1;
+      std::lock_guard<std::mutex> lock(mutex_);
+      handshakeCompleted_ = ready;
+    }
+    if (ready) RunScript(socket, ssl);
+    if (ssl != nullptr) SSL_free(ssl);
+    if (context != nullptr) SSL_CTX_free(context);
+    ::close(socket);
+    ERR_clear_error();
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  finished_ = true;
+  finishedSignal_.notify_all();
+}
+
+void TlsTestServer::RunScript(int socket, void* sslHandle) {
+  SSL* ssl = static_cast<SSL*>(sslHandle);
+  auto receive = [&](char* buffer, int size) {
+    return ssl != nullptr ? SSL_read(ssl, buffer, size) : static_cast<int>(::recv(socket, buffer, size, 0));
+  };
+  auto deadline = [&] { return Clock::now() + std::chrono::milliseconds(options_.lifetimeMs); };
+  // Reads what the peer still sends until it closes, so that closing does not reset the
+  // connection under answer bytes the peer has not read yet.
+  auto drain = [&] {
+    ::shutdown(socket, SHUT_WR);
+    char buffer[4096];
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(2000);
+    while (WaitReadable(socket, until, stop_) && ::recv(socket, buffer, sizeof buffer, 0) > 0) {
+    }
+  };
+
+  for (const Step& step : script_) {
+    switch (step.kind) {
+      case Step::Kind::ExpectRequest: {
+        std::string received;
+        char buffer[4096];
+        while (received.find("\r\n\r\n") == std::string::npos) {
+          const bool buffered = ssl != nullptr && SSL_pending(ssl) > 0;
+          if (!buffered && !WaitReadable(socket, deadline(), stop_)) break;
+          const int got = receive(buffer, sizeof buffer);
+          if (got <= 0) break;
+          received.append(buffer, static_cast<std::size_t>(got));
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        request_ += received;
+        break;
+      }
+      case Step::Kind::Send: {
+        const int sent = ssl != nullptr ? SSL_write(ssl, step.bytes.data(), static_cast<int>(step.bytes.size()))
+                                        : static_cast<int>(::send(socket, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL));
+        if (!step.bytes.empty() && sent <= 0) return;
+        break;
+      }
+      case Step::Kind::Pause: {
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(step.milliseconds);
+        while (!stop_ && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        break;
+      }
+      case Step::Kind::Close:
+        if (ssl != nullptr) SSL_shutdown(ssl);
+        drain();
+        return;
+      case Step::Kind::Drop:
+        drain();
+        return;
+      case Step::Kind::StaySilent:
+      case Step::Kind::ExpectPeerClose: {
+        // Raw reads: whatever the peer sends (a handshake, a close alert) is swallowed.
+        char buffer[4096];
+        const Clock::time_point until = deadline();
+        bool closed = false;
+        while (!closed && WaitReadable(socket, until, stop_)) closed = ::recv(socket, buffer, sizeof buffer, 0) <= 0;
+        if (step.kind == Step::Kind::ExpectPeerClose) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          peerClosed_ = closed;
+        }
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace korvane::testing
