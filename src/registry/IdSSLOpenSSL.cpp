@@ -193,8 +193,11 @@ void TIdSSLOptions::SetSSLVersions(TIdSSLVersions versions) {
     }
   }
   method_ = sslvSSLv23;
-  versions_ = static_cast<TIdSSLVersions>(versions & ~SslVersionBit(sslvSSLv23));
-  if (versions_ == 0) versions_ = 61;
+  versions_ = versions;
+  if ((versions & SslVersionBit(sslvSSLv23)) != 0) {
+    versions_ = static_cast<TIdSSLVersions>(versions & ~SslVersionBit(sslvSSLv23));
+    if (versions_ == 0) versions_ = 61;
+  }
 }
 
 // One open connection: the socket, its context and TLS object, released together.
