@@ -1,0 +1,150 @@
+#include "db/IBDatabase.h"
+
+#include <algorithm>
+
+#include "db/ClientLibrary.h"
+#include "db/IBSQL.h"
+#include "db/ParameterBlocks.h"
+#include "platform/Text.h"
+
+namespace korvane {
+
+using namespace db;
+
+static_assert(sizeof(isc_db_handle) == sizeof(std::uint32_t));
+
+namespace {
+
+std::string_view LineName(const std::string& line) {
+  return std::string_view(line).substr(0, line.find('='));
+}
+
+}  // namespace
+
+TIBDatabase::TIBDatabase() = default;
+
+TIBDatabase::~TIBDatabase() {
+  if (Connected()) {
+    try {
+      DoClose(false);
+    } catch (...) {
+      ForceClose();
+    }
+  }
+  for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->DatabaseGone();
+  statements_.clear();
+  for (TIBTransaction* transaction : std::vector<TIBTransaction*>(transactions_)) {
+    transaction->RemoveDatabase(this);
+  }
+  transactions_.clear();
+  ownedTransactions_.clear();
+}
+
+void TIBDatabase::CheckNotConnected() const {
+  if (Connected()) RaiseClientError(kDatabaseOpen);
+}
+
+void TIBDatabase::ClearParams() {
+  if (params_.empty()) return;
+  CheckNotConnected();
+  params_.clear();
+  paramsChanged_ = true;
+}
+
+void TIBDatabase::SetParam(const std::string& name, const std::string& value) {
+  auto line = std::find_if(params_.begin(), params_.end(), [&](const std::string& l) {
+    return text::SameTextAscii(LineName(l), name);
+  });
+  if (value.empty()) {
+    if (line == params_.end()) return;
+    CheckNotConnected();
+    params_.erase(line);
+  } else {
+    CheckNotConnected();
+    if (line == params_.end()) {
+      params_.push_back(name + "=" + value);
+    } else {
+      *line = name + "=" + value;
+    }
+  }
+  paramsChanged_ = true;
+}
+
+void TIBDatabase::SetDatabaseName(const std::string& name) {
+  if (name == databaseName_) return;
+  CheckNotConnected();
+  databaseName_ = name;
+}
+
+void TIBDatabase::Open() {
+  if (Connected()) return;
+  const ClientApi& api = LoadClientLibrary();
+  if (databaseName_.empty()) RaiseClientError(kDatabaseNameMissing);
+  if (paramsChanged_) {
+    dpb_ = BuildDPB(params_);
+    paramsChanged_ = false;
+  }
+  const std::string name = text::Utf8ToCp1252(AttachName(databaseName_));
+  ISC_STATUS_ARRAY status{};
+  api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
+                      static_cast<short>(dpb_.size()),
+                      reinterpret_cast<const ISC_SCHAR*>(dpb_.data()));
+  if (StatusFailed(status)) {
+    handle_ = 0;
+    RaiseDatabaseError(status);
+  }
+
+  const ISC_SCHAR item = isc_info_db_sql_dialect;
+  ISC_SCHAR answer[512] = {};
+  api.database_info(status, &handle_, 1, &item, sizeof answer, answer);
+  if (StatusFailed(status)) RaiseDatabaseError(status);
+  if (answer[0] == isc_info_db_sql_dialect) {
+    const short length = static_cast<short>(api.vax_integer(answer + 1, 2));
+    dbSqlDialect_ = static_cast<int>(api.vax_integer(answer + 3, length));
+  } else {
+    dbSqlDialect_ = 1;
+  }
+  if (dbSqlDialect_ < sqlDialect_) sqlDialect_ = dbSqlDialect_;
+}
+
+void TIBDatabase::Close() { DoClose(false); }
+
+void TIBDatabase::DoClose(bool force) {
+  if (!Connected()) return;
+  for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->DatabaseClosing();
+  for (TIBTransaction* transaction : std::vector<TIBTransaction*>(transactions_)) {
+    transaction->ForcedEnd();
+  }
+  ISC_STATUS_ARRAY status{};
+  Api().detach_database(status, &handle_);
+  if (!force && StatusFailed(status) && !StatusHolds(status, kConnectionLost)) {
+    RaiseDatabaseError(status);
+  }
+  handle_ = 0;
+  dbSqlDialect_ = 1;
+}
+
+TIBTransaction& TIBDatabase::CreateOwnedTransaction(TIBTransactionLevel level) {
+  ownedTransactions_.push_back(std::make_unique<TIBTransaction>(this, level));
+  return *ownedTransactions_.back();
+}
+
+void TIBDatabase::AddTransaction(TIBTransaction* transaction) {
+  if (std::find(transactions_.begin(), transactions_.end(), transaction) == transactions_.end()) {
+    transactions_.push_back(transaction);
+  }
+}
+
+void TIBDatabase::RemoveTransaction(TIBTransaction* transaction) noexcept {
+  std::erase(transactions_, transaction);
+}
+
+void TIBDatabase::AddStatement(TIBSQL* statement) {
+  if (std::find(statements_.begin(), statements_.end(), statement) == statements_.end()) {
+    statements_.push_back(statement);
+  }
+}
+
+void TIBDatabase::RemoveStatement(TIBSQL* statement) noexcept { std::erase(statements_, statement); }
+
+}  // namespace korvane

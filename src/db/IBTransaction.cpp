@@ -1,0 +1,154 @@
+#include "db/IBTransaction.h"
+
+#include <algorithm>
+
+#include "db/ClientLibrary.h"
+#include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "db/ParameterBlocks.h"
+
+namespace korvane {
+
+using namespace db;
+
+static_assert(sizeof(isc_tr_handle) == sizeof(std::uint32_t));
+
+namespace {
+
+// One entry of isc_start_multiple's vector, laid out as the client library reads it.
+struct TransactionElement {
+  isc_db_handle* database;
+  int tpbLength;
+  const ISC_SCHAR* tpb;
+};
+
+}  // namespace
+
+TIBTransaction::TIBTransaction(TIBDatabase* defaultDatabase, TIBTransactionLevel level) {
+  SetTransactionLevel(level);
+  if (defaultDatabase != nullptr) SetDefaultDatabase(defaultDatabase);
+}
+
+TIBTransaction::~TIBTransaction() {
+  ForcedEnd();
+  for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->TransactionGone();
+  statements_.clear();
+  for (TIBDatabase* database : databases_) database->RemoveTransaction(this);
+  databases_.clear();
+}
+
+void TIBTransaction::SetDefaultDatabase(TIBDatabase* database) {
+  if (database == defaultDatabase_) return;
+  if (defaultDatabase_ != nullptr) RemoveDatabase(defaultDatabase_);
+  defaultDatabase_ = database;
+  if (database != nullptr) AddDatabase(database);
+}
+
+void TIBTransaction::SetTransactionLevel(TIBTransactionLevel level) {
+  if (InTransaction()) RaiseClientError(kInTransaction);
+  params_.clear();
+  if (level == TIBTransactionLevel::ibtrSnapshot) params_ = {"concurrency", "nowait"};
+}
+
+void TIBTransaction::AddDatabase(TIBDatabase* database) {
+  if (std::find(databases_.begin(), databases_.end(), database) == databases_.end()) {
+    databases_.push_back(database);
+  }
+  database->AddTransaction(this);
+}
+
+void TIBTransaction::RemoveDatabase(TIBDatabase* database) noexcept {
+  std::erase(databases_, database);
+  database->RemoveTransaction(this);
+  if (defaultDatabase_ == database) defaultDatabase_ = nullptr;
+}
+
+void TIBTransaction::AddStatement(TIBSQL* statement) {
+  if (std::find(statements_.begin(), statements_.end(), statement) == statements_.end()) {
+    statements_.push_back(statement);
+  }
+}
+
+void TIBTransaction::RemoveStatement(TIBSQL* statement) noexcept {
+  std::erase(statements_, statement);
+}
+
+void TIBTransaction::StartTransaction() {
+  if (InTransaction()) RaiseClientError(kInTransaction);
+  if (databases_.empty()) RaiseClientError(kNoDatabasesInTransaction);
+  for (TIBDatabase* database : databases_) {
+    if (!database->Connected()) RaiseClientError(kDatabaseClosed);
+  }
+  if (!tpbBuilt_ || builtParams_ != params_) {
+    tpb_ = BuildTPB(params_);
+    builtParams_ = params_;
+    tpbBuilt_ = true;
+  }
+  std::vector<TransactionElement> elements;
+  for (TIBDatabase* database : databases_) {
+    elements.push_back({database->HandleAddress(), static_cast<int>(tpb_.size()),
+                        tpb_.empty() ? nullptr : reinterpret_cast<const ISC_SCHAR*>(tpb_.data())});
+  }
+  ISC_STATUS_ARRAY status{};
+  Api().start_multiple(status, &handle_, static_cast<short>(elements.size()), elements.data());
+  if (StatusFailed(status)) {
+    handle_ = 0;
+    RaiseDatabaseError(status);
+  }
+  autoStarted_ = false;
+}
+
+void TIBTransaction::Commit() { End(true); }
+void TIBTransaction::Rollback() { End(false); }
+
+void TIBTransaction::CloseStatementCursors() {
+  for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->Close();
+}
+
+void TIBTransaction::End(bool commit) {
+  if (!InTransaction()) RaiseClientError(kNotInTransaction);
+  CloseStatementCursors();
+  ISC_STATUS_ARRAY status{};
+  if (commit) {
+    Api().commit_transaction(status, &handle_);
+  } else {
+    Api().rollback_transaction(status, &handle_);
+  }
+  if (!StatusFailed(status)) {
+    handle_ = 0;
+    autoStarted_ = false;
+    return;
+  }
+  // The handle stays, so a rollback can follow a failed commit. A network failure means the
+  // connection is gone: close it by force (that drops this handle too), after the text is read.
+  const bool networkLost = StatusSQLCode(status) == -902 && status[1] == kNetworkError;
+  try {
+    RaiseDatabaseError(status);
+  } catch (...) {
+    if (networkLost) {
+      for (TIBDatabase* database : std::vector<TIBDatabase*>(databases_)) database->ForceClose();
+    }
+    throw;
+  }
+}
+
+void TIBTransaction::ForcedEnd() noexcept {
+  if (!InTransaction()) return;
+  for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->CloseQuietly();
+  const bool commit = defaultAction_ == TIBTransactionAction::TACommit ||
+                      defaultAction_ == TIBTransactionAction::TACommitRetaining;
+  ISC_STATUS_ARRAY status{};
+  if (commit) {
+    Api().commit_transaction(status, &handle_);
+    if (StatusFailed(status)) {
+      ISC_STATUS_ARRAY rollbackStatus{};
+      Api().rollback_transaction(rollbackStatus, &handle_);
+    }
+  } else {
+    Api().rollback_transaction(status, &handle_);
+  }
+  handle_ = 0;
+  autoStarted_ = false;
+}
+
+}  // namespace korvane
