@@ -1,0 +1,109 @@
+#include "platform/IniFile.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/Text.h"
+
+namespace korvane::platform {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\v\f\r";
+
+std::string_view Trim(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto unitAt = [&](std::size_t i) -> char16_t {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0);
+  };
+  const std::size_t units = bytes.size() / 2;
+  for (std::size_t u = 0; u < units; ++u) {
+    const char16_t unit = unitAt(u * 2);
+    if (unit >= 0xD800 && unit <= 0xDBFF && u + 1 < units) {
+      const char16_t next = unitAt((u + 1) * 2);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        text::AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (next - 0xDC00));
+        ++u;
+        continue;
+      }
+    }
+    const bool lone = unit >= 0xD800 && unit <= 0xDFFF;
+    text::AppendUtf8(out, lone ? text::kReplacementCharacter : char32_t(unit));
+  }
+  // A final odd byte is half a character.
+  if (bytes.size() % 2 != 0) text::AppendUtf8(out, text::kReplacementCharacter);
+  return out;
+}
+
+// A file that cannot be read (missing, a folder, no permission) reads as empty.
+std::string ReadFileBytes(const std::string& fileName) {
+  try {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) return {};
+    std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+    return in.bad() ? std::string() : bytes;
+  } catch (const std::ios_base::failure&) {
+    return {};
+  }
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return text::UpperCase(a) == text::UpperCase(b);
+}
+
+}  // namespace
+
+std::string DecodeIniText(std::string_view bytes) {
+  if (bytes.starts_with("\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
+  if (bytes.starts_with("\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
+  if (bytes.starts_with("\xEF\xBB\xBF")) return text::SanitizeUtf8(bytes.substr(3));
+  if (text::IsValidUtf8(bytes)) return std::string(bytes);
+  return text::Cp1252ToUtf8(bytes);
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue) const {
+  const std::string content = DecodeIniText(ReadFileBytes(fileName_));
+  const std::string wantedSection(Trim(section));
+  const std::string wantedKey(Trim(key));
+
+  bool inSection = false;
+  std::size_t lineStart = 0;
+  while (lineStart < content.size()) {
+    std::size_t lineEnd = content.find_first_of("\r\n", lineStart);
+    if (lineEnd == std::string::npos) lineEnd = content.size();
+    const std::string_view line = Trim(std::string_view(content).substr(lineStart, lineEnd - lineStart));
+    lineStart = lineEnd + 1;
+
+    if (line.starts_with('[')) {
+      const std::size_t close = line.find(']');
+      if (close == std::string_view::npos) continue;
+      inSection = SameName(Trim(line.substr(1, close - 1)), wantedSection);
+      continue;
+    }
+    if (!inSection) continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    if (!SameName(Trim(line.substr(0, equals)), wantedKey)) continue;
+
+    std::string_view value = Trim(line.substr(equals + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return text::Utf16Left(value, kMaxValueLength);
+  }
+  return std::string(defaultValue);
+}
+
+}  // namespace korvane::platform
