@@ -266,6 +266,14 @@ TEST(TlsChannel, SocketFailures) {
             "error: Socket Error # 10061\r\nConnection refused.");
 }
 
+TEST(TlsChannel, PeerClosingDuringTheHandshake) {
+  TlsTestServer::Options bareTcp;
+  bareTcp.handshake = false;
+  TlsTestServer server({TlsTestServer::Close()}, bareTcp);
+  const std::string outcome = GetWithLimit(server.Url("/"), 2000);
+  EXPECT_EQ(outcome.rfind("error: Error connecting with SSL.\r\n", 0), 0u) << outcome;
+}
+
 TEST(TlsChannel, SilentServersEndAtTheReceiveLimit) {
   TlsTestServer::Options bareTcp;
   bareTcp.handshake = false;
