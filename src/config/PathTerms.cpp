@@ -1,0 +1,71 @@
+#include "config/PathTerms.h"
+
+namespace korvane::pathterms {
+
+namespace {
+
+bool IsInvalidPathCharacter(unsigned char c) {
+  return c < 32 || c == '"' || c == '<' || c == '>' || c == '|';
+}
+
+// Byte length of the UTF-8 sequence that starts with `lead`.
+std::size_t SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+}  // namespace
+
+std::string FolderPart(std::string_view path) {
+  const std::size_t last = path.find_last_of("\\:/");
+  return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
+}
+
+std::string NamePart(std::string_view path) {
+  const std::size_t last = path.find_last_of("\\:/");
+  return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
+}
+
+std::string DrivePart(std::string_view path) {
+  // "Second character is a colon", counted in UTF-16 units: a first character outside the
+  // basic plane takes two units, so a colon after it is the third.
+  if (!path.empty()) {
+    const std::size_t first = SequenceLength(static_cast<unsigned char>(path[0]));
+    if (first < 4 && path.size() > first && path[first] == ':') {
+      return std::string(path.substr(0, first + 1));
+    }
+  }
+  if (path.starts_with("\\\\")) {
+    const std::size_t hostEnd = path.find('\\', 2);
+    const std::size_t shareEnd =
+        hostEnd == std::string_view::npos ? std::string_view::npos : path.find('\\', hostEnd + 1);
+    if (shareEnd != std::string_view::npos) return std::string(path.substr(0, shareEnd));
+    if (path.ends_with('\\')) path.remove_suffix(1);
+    return std::string(path);
+  }
+  return {};
+}
+
+bool IsNetworkPath(std::string_view path) {
+  if (path.size() < 3 || !path.starts_with("\\\\")) return false;
+  if (path.starts_with("\\\\?\\")) return path.substr(4).starts_with("UNC\\");
+  const auto third = static_cast<unsigned char>(path[2]);
+  return third != '?' && !IsInvalidPathCharacter(third);
+}
+
+std::string RelativeFolder(std::string_view path) {
+  std::string_view rest = path.substr(DrivePart(path).size());
+  if (rest.starts_with('\\')) rest.remove_prefix(1);
+  return std::string(rest);
+}
+
+std::string WithTrailingSeparator(std::string_view text) {
+  std::string result(text);
+  if (!result.ends_with('\\')) result += '\\';
+  return result;
+}
+
+}  // namespace korvane::pathterms

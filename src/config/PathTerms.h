@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Path texts as the management suite stores them (Windows style: "\" separates folders, ":"
+// marks a drive), read on a POSIX machine where "/" also separates folders.
+namespace korvane::pathterms {
+
+// The text up to and including its last "\", ":" or "/"; empty when it has none.
+std::string FolderPart(std::string_view path);
+// The text after its last "\", ":" or "/"; the whole text when it has none.
+std::string NamePart(std::string_view path);
+
+// "D:" for "D:\Dati\a.fdb"; "\\nas\dati" for "\\nas\dati\Ditte\a.fdb"; else empty.
+std::string DrivePart(std::string_view path);
+
+// Two backslashes and a host ("\\nas\..."); "\\?\" prefixes count only as "\\?\UNC\".
+bool IsNetworkPath(std::string_view path);
+
+// The folder below the drive: the path without its drive part and the one backslash that
+// follows it ("D:\Gestionale\Dati" -> "Gestionale\Dati", "\\nas\dati\Ditte\" -> "Ditte\").
+std::string RelativeFolder(std::string_view path);
+
+// The text with one backslash at the end ("" -> "\").
+std::string WithTrailingSeparator(std::string_view text);
+
+}  // namespace korvane::pathterms

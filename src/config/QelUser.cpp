@@ -1,0 +1,116 @@
+#include "config/QelUser.h"
+
+#include <cstdio>
+
+#include "config/SqlLiteral.h"
+#include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "db/IBTransaction.h"
+#include "platform/Exception.h"
+
+namespace korvane {
+
+namespace {
+
+// A statement with a transaction of its own (server defaults), started, sent as written.
+std::unique_ptr<TIBSQL> NewReadStatement(TIBDatabase& database) {
+  auto sql = std::make_unique<TIBSQL>(&database);
+  sql->OwnTransaction(std::make_unique<TIBTransaction>(&database)).StartTransaction();
+  sql->SetParamCheck(false);
+  return sql;
+}
+
+// Ends a read: cursor closed, transaction rolled back. On the way out of a failure the first
+// error is the one that counts, so a failure here is then dropped.
+void FinishRead(TIBSQL& sql, bool afterFailure) {
+  try {
+    sql.Close();
+    sql.Transaction()->Rollback();
+  } catch (...) {
+    if (!afterFailure) throw;
+  }
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+TQelUser::TQelUser() : FDBUser(std::make_unique<TIBDatabase>()) {}
+
+TQelUser::~TQelUser() = default;
+
+void TQelUser::ConnettiDB() { ConnettiDB(FolderOf(platform::ProgramFilePath()) + "user/user.fdb"); }
+
+void TQelUser::ConnettiDB(const TFileName& fileName) { OpenIBDatabaseFile(*FDBUser, fileName); }
+
+void TQelUser::ConnettiDB(PDBConnectionInfo info) { OpenIBDatabase(*FDBUser, *info); }
+
+void TQelUser::SetCodiceUtente(std::int32_t valore) {
+  const auto sql = NewReadStatement(*FDBUser);
+  sql->AddLine("SELECT * FROM UTENTI WHERE CODICE=" + std::to_string(valore));
+  sql->ExecQuery();
+  std::int32_t codice = 0;
+  std::string nome, ditta, password;
+  try {
+    if (sql->Eof()) throw Exception("Utente " + std::to_string(valore) + " non trovato");
+    codice = sql->FieldByName("CODICE").AsInteger();
+    nome = sql->FieldByName("NOMEUTENTE").AsString();
+    ditta = sql->FieldByName("DITTA").AsString();
+    password = sql->FieldByName("PWDUTENTE").AsString();
+  } catch (...) {
+    FinishRead(*sql, true);
+    throw;
+  }
+  FinishRead(*sql, false);
+  FCodiceUtente = codice;
+  FNomeUtente = std::move(nome);
+  FDittaUtente = std::move(ditta);
+  FPasswordUtente = std::move(password);
+}
+
+void TQelUser::CheckPassword(const std::string& valore) const {
+  if (valore != FPasswordUtente) throw Exception("Password errata");
+}
+
+std::string TQelUser::GetParamSoftDes(const std::string& nome) {
+  const auto sql = NewReadStatement(*FDBUser);
+  sql->AddLine("SELECT");
+  sql->AddLine("  VALORE");
+  sql->AddLine("FROM");
+  sql->AddLine("  TABSOFTDES");
+  sql->AddLine("WHERE");
+  sql->AddLine("  UTENTE=" + std::to_string(FCodiceUtente));
+  sql->AddLine("  AND");
+  sql->AddLine("  INTESTAZIONE='" + DoubleApostrophes(FDittaUtente) + "'");
+  sql->AddLine("  AND");
+  sql->AddLine("  PARAMETRO='" + DoubleApostrophes(nome) + "'");
+  sql->ExecQuery();
+  std::string valore;
+  try {
+    if (!sql->Eof()) valore = sql->Fields(0).AsString();
+  } catch (...) {
+    FinishRead(*sql, true);
+    throw;
+  }
+  FinishRead(*sql, false);
+  return valore;
+}
+
+std::string GetUserDatabasePath(const std::string& programFilePath) {
+  const std::string folder = FolderOf(programFilePath);
+  const std::string first = folder + "user";
+  std::string chosen = first;
+  if (!platform::DirectoryExists(first)) {
+    std::string parent = folder.empty() ? folder : folder.substr(0, folder.size() - 1);
+    const std::size_t slash = parent.find_last_of('/');
+    parent = slash == std::string::npos ? std::string() : parent.substr(0, slash);
+    const std::string second = parent + "/user";
+    if (platform::DirectoryExists(second)) chosen = second;
+  }
+  return chosen + "/user.fdb";
+}
+
+}  // namespace korvane

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "config/QelDBUtility.h"
+#include "platform/Process.h"
+
+namespace korvane {
+
+class TIBDatabase;
+
+// The user the tool works for: owns the connection to the users database, holds the user's
+// row and the company of the run, and reads the user's per-company software parameters.
+class TQelUser {
+ public:
+  TQelUser();
+  // Closes the users database.
+  ~TQelUser();
+  TQelUser(const TQelUser&) = delete;
+  TQelUser& operator=(const TQelUser&) = delete;
+
+  std::int32_t CodiceUtente() const { return FCodiceUtente; }
+  const std::string& NomeUtente() const { return FNomeUtente; }
+  const std::string& DittaUtente() const { return FDittaUtente; }
+  void SetDittaUtente(std::string ditta) { FDittaUtente = std::move(ditta); }
+
+  // Opens the users database at "<program folder>/user/user.fdb".
+  void ConnettiDB();
+  // Opens the users database file, redirected by the dati.ini beside it.
+  void ConnettiDB(const TFileName& fileName);
+  void ConnettiDB(PDBConnectionInfo info);
+
+  // Loads the user's row; raises "Utente <code> non trovato" when there is none.
+  void SetCodiceUtente(std::int32_t valore);
+  // Raises "Password errata" unless the text equals the stored password exactly.
+  void CheckPassword(const std::string& valore) const;
+  // The value of the software parameter for the current user and company; empty when missing.
+  std::string GetParamSoftDes(const std::string& nome);
+
+  TIBDatabase& DBUser() { return *FDBUser; }
+
+ private:
+  std::int32_t FCodiceUtente = 0;
+  std::string FNomeUtente;
+  std::string FDittaUtente;
+  std::string FPasswordUtente;
+  std::unique_ptr<TIBDatabase> FDBUser;
+};
+
+// Where user.fdb is: "<program folder>/user/user.fdb", else the "user" folder beside the
+// program folder when only that one exists. Only the folders are tested.
+std::string GetUserDatabasePath(const std::string& programFilePath = platform::ProgramFilePath());
+
+}  // namespace korvane

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvane {
+
+class TIBDatabase;
+
+// The text of the named setting in the archive's TABX table; empty when there is no such row
+// or its text is NULL. A negative user filter reads the setting of any user. The read runs in
+// a snapshot transaction owned by the connection, left open until the connection closes.
+std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente);
+
+}  // namespace korvane
