@@ -77,16 +77,7 @@ void TQelUser::CheckPassword(const std::string& valore) const {
 
 std::string TQelUser::GetParamSoftDes(const std::string& nome) {
   const auto sql = NewReadStatement(*FDBUser);
-  sql->AddLine("SELECT");
-  sql->AddLine("  VALORE");
-  sql->AddLine("FROM");
-  sql->AddLine("  TABSOFTDES");
-  sql->AddLine("WHERE");
-  sql->AddLine("  UTENTE=" + std::to_string(FCodiceUtente));
-  sql->AddLine("  AND");
-  sql->AddLine("  INTESTAZIONE='" + DoubleApostrophes(FDittaUtente) + "'");
-  sql->AddLine("  AND");
-  sql->AddLine("  PARAMETRO='" + DoubleApostrophes(nome) + "'");
+  for (const std::string& line : ParamSoftDesSQL(FCodiceUtente, FDittaUtente, nome)) sql->AddLine(line);
   sql->ExecQuery();
   std::string valore;
   try {
@@ -97,6 +88,20 @@ std::string TQelUser::GetParamSoftDes(const std::string& nome) {
   }
   FinishRead(*sql, false);
   return valore;
+}
+
+std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
+                                         const std::string& nome) {
+  return {"SELECT",
+          "  VALORE",
+          "FROM",
+          "  TABSOFTDES",
+          "WHERE",
+          "  UTENTE=" + std::to_string(codiceUtente),
+          "  AND",
+          "  INTESTAZIONE='" + DoubleApostrophes(ditta) + "'",
+          "  AND",
+          "  PARAMETRO='" + DoubleApostrophes(nome) + "'"};
 }
 
 std::string GetUserDatabasePath(const std::string& programFilePath) {

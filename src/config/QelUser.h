@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/QelDBUtility.h"
 #include "platform/Process.h"
@@ -48,6 +49,10 @@ class TQelUser {
   std::string FPasswordUtente;
   std::unique_ptr<TIBDatabase> FDBUser;
 };
+
+// The lines of the software-parameter read, the texts placed between apostrophes.
+std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
+                                         const std::string& nome);
 
 // Where user.fdb is: "<program folder>/user/user.fdb", else the "user" folder beside the
 // program folder when only that one exists. Only the folders are tested.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -11,5 +12,8 @@ class TIBDatabase;
 // or its text is NULL. A negative user filter reads the setting of any user. The read runs in
 // a snapshot transaction owned by the connection, left open until the connection closes.
 std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente);
+
+// The lines of that read, the name placed between apostrophes.
+std::vector<std::string> TabXSQL(const std::string& nome, std::int32_t filtroUtente);
 
 }  // namespace korvane

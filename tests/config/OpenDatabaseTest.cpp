@@ -1,0 +1,134 @@
+// Opening real databases through the connection descriptor: dati.ini beside the file
+// redirects the open; without it the path is used as it is.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "config/QelDBUtility.h"
+#include "config/TabX.h"
+#include "db/IBDatabase.h"
+#include "support/FirebirdFixture.h"
+#include "support/TempDir.h"
+
+namespace korvane {
+namespace {
+
+using testing::CreateDatabase;
+using testing::FixtureScript;
+using testing::RunIsql;
+
+// An archive database whose TABX holds one row telling which file it is.
+std::string MarkedArchive(const testing::TempDir& dir, const std::string& name) {
+  const std::string path = dir.File(name);
+  CreateDatabase(path, FixtureScript("archive.sql"));
+  RunIsql(path, "INSERT INTO TABX (NOME, TESTO) VALUES ('Marker', '" + name + "');");
+  return path;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& error) {
+    return error.Message();
+  }
+  return "";
+}
+
+// An alias in the local server's configuration, removed again at the end of the test.
+class ServerAlias {
+ public:
+  ServerAlias(const std::string& alias, const std::string& path) : line_(alias + " = " + path) {
+    std::ofstream(kConfig, std::ios::app) << "\n" << line_ << "\n";
+  }
+  ~ServerAlias() {
+    std::ifstream in(kConfig);
+    std::stringstream kept;
+    for (std::string line; std::getline(in, line);) {
+      if (line != line_) kept << line << "\n";
+    }
+    in.close();
+    std::ofstream(kConfig, std::ios::trunc) << kept.str();
+  }
+
+ private:
+  static constexpr const char* kConfig = "/etc/firebird/3.0/databases.conf";
+  std::string line_;
+};
+
+TEST(OpenIBDatabaseFile, WithoutSettingsUsesThePathAsItIs) {
+  testing::TempDir dir;
+  const std::string path = MarkedArchive(dir, "archivio.fdb");
+  std::filesystem::create_directory(dir.File("dati.ini"));  // a folder of that name does not count
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, path);
+  EXPECT_TRUE(database.Connected());
+  EXPECT_EQ(database.DatabaseName(), path);
+  EXPECT_FALSE(database.LoginPrompt());
+  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=brackenly"}));
+  EXPECT_EQ(GetTabXValue(database, "Marker", -1), "archivio.fdb");
+}
+
+TEST(OpenIBDatabaseFile, PercorsoDatabaseNamesAnotherFile) {
+  testing::TempDir here, there;
+  MarkedArchive(here, "archivio.fdb");
+  const std::string real = MarkedArchive(there, "reale.fdb");
+  WriteFile(here.File("dati.ini"), "[Config]\r\n  percorsodatabase = \"" + real + "\"\r\n");
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, here.File("archivio.fdb"));
+  EXPECT_EQ(database.DatabaseName(), real);
+  EXPECT_EQ(GetTabXValue(database, "Marker", -1), "reale.fdb");
+}
+
+TEST(OpenIBDatabaseFile, ServerAndAliasGoThroughTheLocalServer) {
+  testing::TempDir dir;
+  const std::string path = MarkedArchive(dir, "alias.fdb");
+  testing::GrantServerAccess(path);
+  const std::string alias = "korvane_config_" + std::to_string(::getpid());
+  const ServerAlias configured(alias, path);
+  WriteFile(dir.File("dati.ini"), "[CONFIG]\nNome Server=localhost\nAlias=" + alias +
+                                      "\nLettera Disco Server=Q\nPercorsoDatabase=/nowhere/x.fdb\n");
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, dir.File("alias.fdb"));
+  EXPECT_EQ(database.DatabaseName(), "localhost:" + alias);
+  EXPECT_EQ(GetTabXValue(database, "Marker", -1), "alias.fdb");
+}
+
+TEST(OpenIBDatabase, ClosesTheOpenConnectionFirst) {
+  testing::TempDir dir;
+  const std::string first = MarkedArchive(dir, "primo.fdb");
+  const std::string second = MarkedArchive(dir, "secondo.fdb");
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, first);
+  OpenIBDatabaseFile(database, second);
+  EXPECT_EQ(GetTabXValue(database, "Marker", -1), "secondo.fdb");
+}
+
+TEST(OpenIBDatabase, IncompleteSettingsLeaveTheComponentClosed) {
+  testing::TempDir dir, other;
+  const std::string first = MarkedArchive(dir, "primo.fdb");
+  WriteFile(other.File("dati.ini"), "[CONFIG]\nNome Server=SRV01\n");
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, first);
+  EXPECT_EQ(ErrorOf([&] { OpenIBDatabaseFile(database, other.File("archivio.fdb")); }),
+            "Riferimenti file .ini incompleti (specificare \"Lettera Disco Server\" o \"PercorsoDatabase\")");
+  EXPECT_FALSE(database.Connected());
+  EXPECT_EQ(database.DatabaseName(), first);
+  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=brackenly"}));
+}
+
+TEST(OpenIBDatabaseFile, EmptyPathIsRejectedByTheDatabaseLayer) {
+  TIBDatabase database;
+  EXPECT_EQ(ErrorOf([&] { OpenIBDatabaseFile(database, ""); }), "Database name is missing");
+  EXPECT_FALSE(database.Connected());
+}
+
+}  // namespace
+}  // namespace korvane
