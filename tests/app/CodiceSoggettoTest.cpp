@@ -1,0 +1,108 @@
+#include "app/CodiceSoggetto.h"
+
+#include <gtest/gtest.h>
+
+#include "config/QelDBUtility.h"
+#include "db/IBDatabase.h"
+#include "support/FirebirdFixture.h"
+#include "support/TempDir.h"
+
+namespace korvane {
+namespace {
+
+using testing::CreateDatabase;
+using testing::FixtureScript;
+using testing::RunIsql;
+
+TParametri Parametri(const std::string& tipo, const std::string& codiceSoggetto = "") {
+  std::vector<std::string> arguments{"-UTENTE", "1", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t",
+                                     "-TIPOSOGGETTO", tipo};
+  if (!codiceSoggetto.empty()) {
+    arguments.push_back("-CODICESOGGETTO");
+    arguments.push_back(codiceSoggetto);
+  }
+  TParametri parametri(arguments);
+  parametri.ReadFromCmdLine();
+  return parametri;
+}
+
+std::string Insert(const std::string& table, const std::vector<std::string>& codes) {
+  std::string sql;
+  for (const auto& code : codes) sql += "INSERT INTO " + table + " (CODICE) VALUES ('" + code + "');\n";
+  return sql;
+}
+
+std::string Setting(const std::string& name, const std::string& value) {
+  return "INSERT INTO TABX (NOME, TESTO) VALUES ('" + name + "', '" + value + "');\n";
+}
+
+struct Allocation {
+  std::string codice;
+  std::string caratteri;
+};
+
+// Runs the allocation on a fresh archive seeded with `sql`.
+Allocation Allocate(const std::string& sql, const TParametri& parametri, const std::string& script = "archive.sql") {
+  testing::TempDir dir;
+  const std::string path = dir.File("archivio.fdb");
+  CreateDatabase(path, FixtureScript(script));
+  if (!sql.empty()) RunIsql(path, sql);
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, path);
+  Allocation result{"unset", "unset"};
+  AssegnaCodiceSoggetto(parametri, database, result.codice, result.caratteri);
+  return result;
+}
+
+TEST(AssegnaCodiceSoggetto, ComputesTheNextNumericCode) {
+  const std::string clienti = "CaratteriRiempimentoClienti";
+  struct Case {
+    std::string name, sql, codice;
+  };
+  const Case cases[] = {
+      {"mixed codes", Insert("CLIENTI", {"0001", "0002", "A100", "0123"}), "0124"},
+      {"empty table", "", "0001"},
+      {"no code of digits only", Insert("CLIENTI", {"A1", "12 ", "-5", "1.5"}), "0001"},
+      {"width 6", Insert("CLIENTI", {"123"}) + Setting(clienti, "6"), "000124"},
+      {"width 2 cuts", Insert("CLIENTI", {"123"}) + Setting(clienti, "2"), "12"},
+      {"width 0", Insert("CLIENTI", {"123"}) + Setting(clienti, "0"), "0124"},
+      {"empty setting", Insert("CLIENTI", {"123"}) + Setting(clienti, ""), "0124"},
+      {"blank setting", Insert("CLIENTI", {"123"}) + Setting(clienti, " "), "0124"},
+      {"not a number", Insert("CLIENTI", {"123"}) + Setting(clienti, "abc"), "0124"},
+      {"leading blanks and hex", Insert("CLIENTI", {"123"}) + Setting(clienti, " $6"), "000124"},
+      {"negative width", Insert("CLIENTI", {"123"}) + Setting(clienti, "-1"), ""},
+      {"9999 grows and is cut", Insert("CLIENTI", {"9999"}), "1000"},
+      {"largest integer", Insert("CLIENTI", {"2147483647"}) + Setting(clienti, "12"), "002147483648"},
+      {"supplier setting is not read", Setting("CaratteriRiempimentoFornitori", "8"), "0001"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Allocate(c.sql, Parametri("C")).codice, c.codice) << c.name;
+}
+
+TEST(AssegnaCodiceSoggetto, KeepsTheSettingAsRead) {
+  EXPECT_EQ(Allocate(Setting("CaratteriRiempimentoClienti", " 6"), Parametri("C")).caratteri, " 6");
+  EXPECT_EQ(Allocate("", Parametri("C")).caratteri, "");
+}
+
+TEST(AssegnaCodiceSoggetto, SupplierReadsItsOwnTableAndSetting) {
+  const std::string sql = Insert("CLIENTI", {"0500"}) + Insert("FORNITO", {"0007"}) +
+                          Setting("CaratteriRiempimentoClienti", "6") +
+                          Setting("CaratteriRiempimentoFornitori", "3");
+  const Allocation supplier = Allocate(sql, Parametri("F"));
+  EXPECT_EQ(supplier.codice, "008");
+  EXPECT_EQ(supplier.caratteri, "3");
+  EXPECT_EQ(Allocate(sql, Parametri("C")).codice, "000501");
+}
+
+TEST(AssegnaCodiceSoggetto, AGivenCodeReadsNothing) {
+  // A database without the archive's tables would fail any read.
+  const Allocation given = Allocate("", Parametri("C", "C77"), "users.sql");
+  EXPECT_EQ(given.codice, "C77");
+  EXPECT_EQ(given.caratteri, "unset");
+}
+
+TEST(AssegnaCodiceSoggetto, WithoutSettingsTableTheRunStops) {
+  EXPECT_THROW(Allocate("", Parametri("C"), "users.sql"), Exception);
+}
+
+}  // namespace
+}  // namespace korvane
