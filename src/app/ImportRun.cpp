@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "app/CodiceSoggetto.h"
+#include "config/QelDBUtility.h"
 #include "platform/Exception.h"
 
 namespace korvane {
@@ -42,11 +44,28 @@ int ImportRun::Execute() {
 void ImportRun::RunSteps() {
   Parametri->ReadFromCmdLine();
   Parametri->Check();
-  NotBuiltYet("Opening the users database");
+
+  UtenteCorrente = std::make_unique<TQelUser>();
+  const std::string userDatabase = GetUserDatabasePath();
+  UtenteCorrente->ConnettiDB(userDatabase);
+  UtenteCorrente->SetCodiceUtente(Parametri->Utente());
+  // The company of the run is the one asked for, not the one on the user's row.
+  UtenteCorrente->SetDittaUtente(Parametri->Ditta());
+
+  DBArchivio = std::make_unique<TIBDatabase>();
+  const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
+  OpenIBDatabaseFile(*DBArchivio, archivio);
+
+  AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento);
+
+  NotBuiltYet("The registry request");
 }
 
+// Closing the archive connection ends the reads' transactions still open on it.
 void ImportRun::Release() noexcept {
   Parametri.reset();
+  UtenteCorrente.reset();
+  DBArchivio.reset();
 }
 
 }  // namespace korvane

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/Parametri.h"
+#include "config/QelUser.h"
+#include "db/IBDatabase.h"
 
 namespace korvane {
 
@@ -33,8 +35,12 @@ class ImportRun {
   LineWriter writeLine_;
   int exitCode_ = 0;
 
+  // Released in this order by Release(): the connections close last.
   std::unique_ptr<TParametri> Parametri;
+  std::unique_ptr<TQelUser> UtenteCorrente;
+  std::unique_ptr<TIBDatabase> DBArchivio;
   std::string Codice;
+  std::string CaratteriRiempimento;
 };
 
 }  // namespace korvane
