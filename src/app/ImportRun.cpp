@@ -4,18 +4,10 @@
 
 #include "app/CodiceSoggetto.h"
 #include "config/QelDBUtility.h"
+#include "registry/Registro.h"
 #include "platform/Exception.h"
 
 namespace korvane {
-
-namespace {
-
-// Stands in for the steps whose parts are not built yet, so that no run pretends to succeed.
-[[noreturn]] void NotBuiltYet(std::string_view capability) {
-  throw Exception(std::string(capability) + " is not built yet");
-}
-
-}  // namespace
 
 ImportRun::ImportRun(std::vector<std::string> arguments, LineWriter writeLine)
     : arguments_(std::move(arguments)), writeLine_(std::move(writeLine)) {}
@@ -58,13 +50,21 @@ void ImportRun::RunSteps() {
 
   AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento);
 
-  NotBuiltYet("The registry request");
+  const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
+  // An answer that is not JSON parses to nothing; reading "success" then reports it.
+  Risposta = ParseJSONValue(body, false, false);
+  if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
+
+  InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), Codice, SQLInserimento, Indirizzo, writeLine_);
 }
 
 // Closing the archive connection ends the reads' transactions still open on it.
 void ImportRun::Release() noexcept {
+  ClientHTTP.reset();
+  GestoreSSL.reset();
   Parametri.reset();
   UtenteCorrente.reset();
+  SQLInserimento.reset();
   DBArchivio.reset();
 }
 

@@ -6,9 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/InserimentoSoggetto.h"
+#include "app/JsonValue.h"
 #include "app/Parametri.h"
 #include "config/QelUser.h"
 #include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "registry/IdHTTP.h"
+#include "registry/IdSSLOpenSSL.h"
 
 namespace korvane {
 
@@ -36,11 +41,18 @@ class ImportRun {
   int exitCode_ = 0;
 
   // Released in this order by Release(): the connections close last.
+  std::unique_ptr<TIdHTTP> ClientHTTP;
+  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> GestoreSSL;
   std::unique_ptr<TParametri> Parametri;
   std::unique_ptr<TQelUser> UtenteCorrente;
+  std::unique_ptr<TIBSQL> SQLInserimento;
   std::unique_ptr<TIBDatabase> DBArchivio;
+
   std::string Codice;
   std::string CaratteriRiempimento;
+  IndirizzoSoggetto Indirizzo;
+  // The parsed registry answer, kept until the run ends.
+  std::unique_ptr<TJSONValue> Risposta;
 };
 
 }  // namespace korvane

@@ -1,0 +1,87 @@
+#include "app/InserimentoSoggetto.h"
+
+#include <cstdio>
+
+#include "db/IBSQL.h"
+#include "db/IBTransaction.h"
+#include "platform/Exception.h"
+#include "platform/Text.h"
+
+namespace korvane {
+
+std::string RemoveHouseNumber(std::string_view indirizzo, std::string_view civico) {
+  if (civico.empty()) return std::string(indirizzo);
+  std::string result;
+  std::size_t pos = 0;
+  while (true) {
+    const std::size_t found = indirizzo.find(civico, pos);
+    result.append(indirizzo.substr(pos, found - pos));
+    if (found == std::string_view::npos) return result;
+    pos = found + civico.size();
+  }
+}
+
+std::string DateLiteralText(const std::tm& date) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d", date.tm_mon + 1, date.tm_mday, date.tm_year + 1900);
+  return text;
+}
+
+namespace {
+
+std::tm Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+std::string Cut(const std::string& text, std::int64_t units) { return text::Utf16Left(text, units); }
+
+}  // namespace
+
+void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, const TJSONValue* risposta,
+                       const std::string& codice, std::unique_ptr<TIBSQL>& sqlInserimento,
+                       IndirizzoSoggetto& indirizzo, const std::function<void(std::string_view)>& writeLine) {
+  sqlInserimento = std::make_unique<TIBSQL>(&dbArchivio);
+  TIBSQL& sql = *sqlInserimento;
+  TIBTransaction& transaction =
+      sql.OwnTransaction(std::make_unique<TIBTransaction>(&dbArchivio, TIBTransactionLevel::ibtrSnapshot));
+  sql.SetParamCheck(true);
+
+  const bool cliente = parametri.TipoSoggetto() == TTipoSoggetto::tsCliente;
+  const std::string oggi = DateLiteralText(Today());
+  sql.AddLine(cliente ? "INSERT INTO CLIENTI" : "INSERT INTO FORNITO");
+  sql.AddLine("(CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,DATACREAZIONE,"
+              "DATAULTIMOAGGIORNAMENTO)");
+  sql.AddLine("VALUES(");
+  sql.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + oggi + "','" +
+              oggi + "')");
+
+  // The order of reads and assignments decides which error is reported when several things
+  // are wrong; setting the first parameter prepares the statement.
+  const std::string civico = GetValueAsString(risposta, "data.civico");
+  transaction.StartTransaction();
+  sql.ParamByName("PI").SetAsString(parametri.PIVA());
+  sql.ParamByName("CODICE").SetAsString(codice);
+  sql.ParamByName("RAGSOC").SetAsString(Cut(GetValueAsString(risposta, "data.denominazione"), 64));
+  sql.ParamByName("CF").SetAsString(Cut(GetValueAsString(risposta, "data.cf"), 16));
+  indirizzo.Indirizzo = GetValueAsString(risposta, "data.indirizzo");
+  indirizzo.IndirizzoSenzaCivico = RemoveHouseNumber(indirizzo.Indirizzo, civico);
+  sql.ParamByName("INDIRIZZO").SetAsString(Cut(std::string(text::TrimControl(indirizzo.IndirizzoSenzaCivico)), 64));
+  sql.ParamByName("NUMEROCIVICO").SetAsString(Cut(civico, 8));
+  sql.ParamByName("CITTA").SetAsString(Cut(GetValueAsString(risposta, "data.comune"), 64));
+  sql.ParamByName("PROVINCIA").SetAsString(Cut(GetValueAsString(risposta, "data.provincia"), 2));
+  sql.ParamByName("CAP").SetAsString(Cut(GetValueAsString(risposta, "data.cap"), 10));
+
+  try {
+    sql.ExecQuery();
+    transaction.Commit();
+    writeLine(codice);
+  } catch (const Exception& error) {
+    transaction.Rollback();
+    throw Exception("Fallita scrittura su database\r" + error.Message());
+  }
+}
+
+}  // namespace korvane
