@@ -1,0 +1,27 @@
+// Arbitrary bytes as the registry's answer body: parsing and the run's reads must never crash,
+// hang or recurse without bound; errors surface only as the tool's own exceptions.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "app/JsonValue.h"
+#include "platform/Exception.h"
+#include "platform/Text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The body reaches the parser as UTF-8 text, decoded by the HTTP client.
+  const std::string body = korvane::text::SanitizeUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+  const auto answer = korvane::ParseJSONValue(body);
+  try {
+    korvane::GetValueAsBoolean(answer.get(), "success");
+  } catch (const korvane::Exception&) {
+  }
+  for (const char* path : {"data.civico", "data.denominazione", "data.cf", "data.indirizzo", "data.comune",
+                           "data.provincia", "data.cap"}) {
+    try {
+      korvane::GetValueAsString(answer.get(), path);
+    } catch (const korvane::Exception&) {
+    }
+  }
+  return 0;
+}
