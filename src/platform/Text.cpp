@@ -165,6 +165,16 @@ std::string Latin1ToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string AsciiToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    AppendUtf8(out, b < 0x80 ? b : kReplacementCharacter);
+  }
+  return out;
+}
+
 std::size_t Utf16Length(std::string_view utf8) {
   std::size_t units = 0;
   for (std::size_t pos = 0; pos < utf8.size();) units += NextCodePoint(utf8, pos) >= 0x10000 ? 2 : 1;

@@ -30,6 +30,8 @@ std::string Cp1252ToUtf8(std::string_view cp1252);
 
 // Each byte becomes the code point with the same number (ISO-8859-1).
 std::string Latin1ToUtf8(std::string_view bytes);
+// 7-bit text: a byte above 127 becomes U+FFFD.
+std::string AsciiToUtf8(std::string_view bytes);
 
 // Length in UTF-16 code units, and the first `count` UTF-16 units of a text (empty when count
 // is zero or negative). A cut never splits a surrogate pair: a pair that does not fit whole is

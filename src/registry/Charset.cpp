@@ -59,18 +59,6 @@ Charset FindCharset(std::string_view name) {
   return Charset::None;
 }
 
-std::string DecodeAscii(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char byte : bytes) {
-    if (byte < 128) {
-      out.push_back(static_cast<char>(byte));
-    } else {
-      AppendUtf8(out, kReplacementCharacter);
-    }
-  }
-  return out;
-}
 
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian, bool honourByteOrderMark) {
   std::size_t pos = 0;
@@ -206,7 +194,7 @@ std::string CharsetOfContentType(std::string_view contentType) {
 
 std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
   switch (FindCharset(charset)) {
-    case Charset::Ascii: return DecodeAscii(bytes);
+    case Charset::Ascii: return text::AsciiToUtf8(bytes);
     case Charset::Latin1: return text::Latin1ToUtf8(bytes);
     case Charset::Windows1252: return text::Cp1252ToUtf8(bytes);
     case Charset::Utf7: return DecodeUtf7(bytes);

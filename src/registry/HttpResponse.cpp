@@ -18,19 +18,6 @@ constexpr const char* kTooManyHeaders = "Max header line count exceeded.";
 constexpr const char* kBodyTooLarge = "Max body size exceeded.";
 constexpr const char* kReadTimedOut = "Read timed out.";
 
-// Head lines are 7-bit text: a byte above 127 becomes U+FFFD.
-std::string AsciiLine(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char byte : bytes) {
-    if (byte < 128) {
-      out.push_back(static_cast<char>(byte));
-    } else {
-      text::AppendUtf8(out, text::kReplacementCharacter);
-    }
-  }
-  return out;
-}
 
 // Buffered reading of lines and byte runs from the source, telling the peer's close apart.
 class AnswerReader {
@@ -123,7 +110,7 @@ void ReadHeaderLines(AnswerReader& reader, THttpAnswer& answer, const TResponseL
   for (;;) {
     std::optional<std::string> line = reader.ReadLine();
     if (!line || line->empty()) return;
-    AddHeaderLine(answer, AsciiLine(*line), limits, count);
+    AddHeaderLine(answer, text::AsciiToUtf8(*line), limits, count);
   }
 }
 
@@ -194,7 +181,7 @@ void ReadBody(AnswerReader& reader, THttpAnswer& answer, const TResponseLimits& 
       std::optional<std::string> trailer = reader.ReadLine();
       if (!trailer) throw Exception(kClosedGracefully);
       if (trailer->empty()) return;
-      AddHeaderLine(answer, AsciiLine(*trailer), limits, headerCount);
+      AddHeaderLine(answer, text::AsciiToUtf8(*trailer), limits, headerCount);
     }
   }
   if (answer.HasHeader("Content-Length")) {
@@ -262,7 +249,7 @@ std::string ReadHttpAnswer(TByteSource& source, THttpAnswer& answer, const TResp
   for (;;) {
     std::optional<std::string> statusLine = reader.ReadLine();
     if (!statusLine) throw Exception(kClosedGracefully);
-    answer.statusLine = AsciiLine(*statusLine);
+    answer.statusLine = text::AsciiToUtf8(*statusLine);
     answer.responseCode = StatusCodeOf(answer.statusLine);
     answer.headers.clear();
     ReadHeaderLines(reader, answer, limits, headerCount);

@@ -11,6 +11,7 @@
 #include "config/QelDBUtility.h"
 #include "config/TabX.h"
 #include "db/IBDatabase.h"
+#include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
 
@@ -33,14 +34,7 @@ void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "";
-}
+using testing::ErrorOf;
 
 // An alias in the local server's configuration, removed again at the end of the test.
 class ServerAlias {

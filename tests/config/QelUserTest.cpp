@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "db/IBDatabase.h"
+#include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
 
@@ -15,14 +16,7 @@ using testing::CreateDatabase;
 using testing::FixtureScript;
 using testing::RunIsql;
 
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "";
-}
+using testing::ErrorOf;
 
 // A users database with one user (17) whose own company column says 02, parameters for the
 // companies 01, 02 and one with an apostrophe in its code.
