@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Measures one whole korvane import against embedded databases and the local registry
+# simulator, beside isql-fb doing only the database part of the same work in one session
+# (attach both databases, the four reads, the insert). Prints median wall time and peak
+# memory of each, and how they compare with the targets: time (a) <= 1.3 x (b), memory
+# (a) <= (b) + 8 MB. Prints figures only; it asserts nothing.
+#
+#   bench/import.sh [runs]      (default 21)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-21}
+
+scripts/install-deps
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
+cmake --build build-release -j "$(nproc)" --target korvane registry-simulator >/dev/null
+
+work=$(mktemp -d /tmp/korvane-bench-XXXXXX)
+simulator=
+cleanup() {
+  [ -n "$simulator" ] && kill "$simulator" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/bin/user"
+cp build-release/src/app/korvane "$work/bin/korvane"
+users=$work/bin/user/user.fdb
+archive=$work/archivio.fdb
+create_database() {
+  { echo "CREATE DATABASE '$1' USER 'SYSDBA' PASSWORD 'brackenly' DEFAULT CHARACTER SET NONE;"
+    cat "$2"; echo "$3"; echo "COMMIT;"; } | isql-fb -q -b >/dev/null
+}
+create_database "$users" tests/fixtures/users.sql \
+  "INSERT INTO UTENTI VALUES (1, 'Bench', '01', 'x');
+   INSERT INTO TABSOFTDES VALUES (1, '01', 'Archivio', '$archive');"
+create_database "$archive" tests/fixtures/archive.sql \
+  "INSERT INTO TABX VALUES ('CaratteriRiempimentoClienti', '6', NULL);"
+
+build-release/tools/registry-simulator/registry-simulator --data tools/demo/registry \
+  --ca-out "$work/ca.pem" --port-file "$work/port" &
+simulator=$!
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+export SSL_CERT_FILE=$work/ca.pem
+export KORVANE_REGISTRY_URL=https://localhost:$(cat "$work/port")/base/
+
+# The database part of one import, as isql-fb runs it in one session.
+isql_work() {
+  cat <<SQL
+CONNECT '$users' USER 'SYSDBA' PASSWORD 'brackenly';
+SELECT * FROM UTENTI WHERE CODICE=1;
+SELECT VALORE FROM TABSOFTDES WHERE UTENTE=1 AND INTESTAZIONE='01' AND PARAMETRO='Archivio';
+CONNECT '$archive' USER 'SYSDBA' PASSWORD 'brackenly';
+SELECT TESTO FROM TABX WHERE (NOME='CaratteriRiempimentoClienti');
+SELECT MAX(CAST(CODICE AS INTEGER)) AS CODICEMAX FROM CLIENTI WHERE CODICE SIMILAR TO '[0-9]*';
+INSERT INTO CLIENTI (CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,
+  DATACREAZIONE,DATAULTIMOAGGIORNAMENTO) VALUES ('B$1','Torrefazione','01234567890','01234567890',
+  'Via Giuseppe Verdi','12','Milano','MI','20121','IT',CURRENT_DATE,CURRENT_DATE);
+COMMIT;
+SQL
+}
+
+# Runs a command once under GNU time; prints "seconds kilobytes".
+measure() {
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>&1 || {
+    echo "bench: a run failed:" >&2
+    cat "$work/out" >&2
+    exit 1
+  }
+  cat "$work/time"
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+: >"$work/a"
+: >"$work/b"
+for i in $(seq "$runs"); do
+  measure "$work/bin/korvane" -UTENTE 1 -DITTA 01 -PIVA 01234567890 -APITOKEN bench >>"$work/a"
+  isql_work "$i" >"$work/b.sql"
+  measure isql-fb -q -i "$work/b.sql" >>"$work/b"
+done
+
+time_a=$(cut -d' ' -f1 "$work/a" | median)
+time_b=$(cut -d' ' -f1 "$work/b" | median)
+mem_a=$(cut -d' ' -f2 "$work/a" | median)
+mem_b=$(cut -d' ' -f2 "$work/b" | median)
+peak_a=$(cut -d' ' -f2 "$work/a" | sort -n | tail -1)
+peak_b=$(cut -d' ' -f2 "$work/b" | sort -n | tail -1)
+
+echo "runs: $runs each"
+printf "(a) korvane import:          median %6.3f s   peak memory median %6d KB (max %d KB)\n" "$time_a" "$mem_a" "$peak_a"
+printf "(b) isql-fb database part:   median %6.3f s   peak memory median %6d KB (max %d KB)\n" "$time_b" "$mem_b" "$peak_b"
+awk -v ta="$time_a" -v tb="$time_b" -v ma="$mem_a" -v mb="$mem_b" 'BEGIN {
+  ratio = (tb > 0) ? ta / tb : 0
+  printf "time ratio (a)/(b): %.2f   (target <= 1.30)\n", ratio
+  printf "memory (a)-(b): %+d KB      (target <= +8192 KB)\n", ma - mb
+}'
