@@ -55,11 +55,11 @@ TIdURI ParseUri(const std::string& url) {
   }
 
   const std::size_t lastSlash = rest.rfind('/');
+  uri.path.assign(1, '/');
   if (lastSlash == std::string::npos) {
-    uri.path = "/";
     uri.document = rest;
   } else {
-    uri.path = "/" + rest.substr(0, lastSlash + 1);
+    uri.path.append(rest, 0, lastSlash + 1);
     uri.document = rest.substr(lastSlash + 1);
   }
   return uri;
