@@ -43,7 +43,8 @@ for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 export SSL_CERT_FILE=$work/ca.pem
 export KORVANE_REGISTRY_URL=https://localhost:$(cat "$work/port")/base/
 
-# The database part of one import, as isql-fb runs it in one session.
+# The database part of one import, as isql-fb runs it in one session. isql-fb holds one
+# attachment at a time (CONNECT closes the one before), where korvane keeps both open.
 isql_work() {
   cat <<SQL
 CONNECT '$users' USER 'SYSDBA' PASSWORD 'brackenly';
@@ -59,14 +60,17 @@ COMMIT;
 SQL
 }
 
-# Runs a command once under GNU time; prints "seconds kilobytes".
+# Runs a command once under GNU time; prints "seconds kilobytes", the wall time measured here
+# to the microsecond (time's own has only hundredths).
 measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>&1 || {
+  local start=$EPOCHREALTIME
+  /usr/bin/time -f "%M" -o "$work/time" "$@" >"$work/out" 2>&1 || {
     echo "bench: a run failed:" >&2
     cat "$work/out" >&2
     exit 1
   }
-  cat "$work/time"
+  local end=$EPOCHREALTIME
+  echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f", e - s }') $(cat "$work/time")"
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
