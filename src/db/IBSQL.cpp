@@ -343,19 +343,7 @@ void TIBSQL::ClearSQL() {
 
 void TIBSQL::SetSQLText(std::string_view text) {
   Unprepare();
-  sql_.clear();
-  std::size_t start = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      sql_.emplace_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = ++i;
-    } else {
-      ++i;
-    }
-  }
-  if (start < text.size()) sql_.emplace_back(text.substr(start));
+  sql_ = SplitLines(text);
 }
 
 void TIBSQL::CheckReady() const {

@@ -41,6 +41,11 @@ bool IsNameCharacter(char32_t c) {
   return iswalnum_l(static_cast<wint_t>(c), utf8) != 0;
 }
 
+
+[[noreturn]] void ParseError(const char* what) { RaiseClientError(kSQLParseError, what); }
+
+}  // namespace
+
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -57,10 +62,6 @@ std::vector<std::string> SplitLines(std::string_view text) {
   if (start < text.size()) lines.emplace_back(text.substr(start));
   return lines;
 }
-
-[[noreturn]] void ParseError(const char* what) { RaiseClientError(kSQLParseError, what); }
-
-}  // namespace
 
 std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
   std::vector<std::uint8_t> dpb{1};  // isc_dpb_version1

@@ -24,6 +24,9 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params);
 // marker without a name.
 std::string ConvertParamMarkers(std::string_view text, std::vector<std::string>& names);
 
+// The lines of a text, split at CR LF, CR or LF; a final line break adds no empty line.
+std::vector<std::string> SplitLines(std::string_view text);
+
 // The lines, each followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
