@@ -1,7 +1,5 @@
 #include "db/ParameterBlocks.h"
 
-#include <locale.h>
-#include <wctype.h>
 
 #include <array>
 #include <utility>
@@ -30,16 +28,7 @@ constexpr std::array<std::pair<std::string_view, std::uint8_t>, 18> kTpbCodes{{
     {"restart_requests", 19}, {"no_auto_undo", 20},
 }};
 
-// Letters and digits of any script, as the C.UTF-8 locale classifies them.
-bool IsNameCharacter(char32_t c) {
-  if (c == U'_' || c == U'$') return true;
-  if (c < 0x80) {
-    return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9');
-  }
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  if (utf8 == static_cast<locale_t>(0)) return false;
-  return iswalnum_l(static_cast<wint_t>(c), utf8) != 0;
-}
+bool IsNameCharacter(char32_t c) { return c == U'_' || c == U'$' || text::IsAlphanumeric(c); }
 
 
 [[noreturn]] void ParseError(const char* what) { RaiseClientError(kSQLParseError, what); }

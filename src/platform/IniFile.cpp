@@ -18,33 +18,6 @@ std::string_view Trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
-  std::string out;
-  out.reserve(bytes.size());
-  const auto unitAt = [&](std::size_t i) -> char16_t {
-    const auto b0 = static_cast<unsigned char>(bytes[i]);
-    const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
-    return static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0);
-  };
-  const std::size_t units = bytes.size() / 2;
-  for (std::size_t u = 0; u < units; ++u) {
-    const char16_t unit = unitAt(u * 2);
-    if (unit >= 0xD800 && unit <= 0xDBFF && u + 1 < units) {
-      const char16_t next = unitAt((u + 1) * 2);
-      if (next >= 0xDC00 && next <= 0xDFFF) {
-        text::AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (next - 0xDC00));
-        ++u;
-        continue;
-      }
-    }
-    const bool lone = unit >= 0xD800 && unit <= 0xDFFF;
-    text::AppendUtf8(out, lone ? text::kReplacementCharacter : char32_t(unit));
-  }
-  // A final odd byte is half a character.
-  if (bytes.size() % 2 != 0) text::AppendUtf8(out, text::kReplacementCharacter);
-  return out;
-}
-
 // A file that cannot be read (missing, a folder, no permission) reads as empty.
 std::string ReadFileBytes(const std::string& fileName) {
   try {
@@ -64,8 +37,8 @@ bool SameName(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::string DecodeIniText(std::string_view bytes) {
-  if (bytes.starts_with("\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
-  if (bytes.starts_with("\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
+  if (bytes.starts_with("\xFF\xFE")) return text::Utf16ToUtf8(bytes.substr(2), false);
+  if (bytes.starts_with("\xFE\xFF")) return text::Utf16ToUtf8(bytes.substr(2), true);
   if (bytes.starts_with("\xEF\xBB\xBF")) return text::SanitizeUtf8(bytes.substr(3));
   if (text::IsValidUtf8(bytes)) return std::string(bytes);
   return text::Cp1252ToUtf8(bytes);

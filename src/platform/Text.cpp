@@ -73,6 +73,7 @@ char32_t NextCodePoint(std::string_view s, std::size_t& pos, bool* valid = nullp
   return c;
 }
 
+// The C.UTF-8 character classes: case mapping and letters of every script.
 locale_t Utf8CaseLocale() {
   static const locale_t locale = [] {
     locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
@@ -175,6 +176,33 @@ std::string AsciiToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto unitAt = [&](std::size_t i) -> char16_t {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0);
+  };
+  const std::size_t units = bytes.size() / 2;
+  for (std::size_t u = 0; u < units; ++u) {
+    const char16_t unit = unitAt(u * 2);
+    if (unit >= 0xD800 && unit <= 0xDBFF && u + 1 < units) {
+      const char16_t next = unitAt((u + 1) * 2);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (next - 0xDC00));
+        ++u;
+        continue;
+      }
+    }
+    const bool lone = unit >= 0xD800 && unit <= 0xDFFF;
+    AppendUtf8(out, lone ? kReplacementCharacter : char32_t(unit));
+  }
+  // A final odd byte is half a character.
+  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacementCharacter);
+  return out;
+}
+
 std::size_t Utf16Length(std::string_view utf8) {
   std::size_t units = 0;
   for (std::size_t pos = 0; pos < utf8.size();) units += NextCodePoint(utf8, pos) >= 0x10000 ? 2 : 1;
@@ -193,6 +221,12 @@ std::string Utf16Left(std::string_view utf8, std::int64_t count) {
     pos = next;
   }
   return SanitizeUtf8(utf8.substr(0, pos));
+}
+
+bool IsAlphanumeric(char32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  const locale_t locale = Utf8CaseLocale();
+  return locale != static_cast<locale_t>(nullptr) && iswalnum_l(static_cast<wint_t>(c), locale) != 0;
 }
 
 std::string UpperCase(std::string_view utf8) {

@@ -32,12 +32,18 @@ std::string Cp1252ToUtf8(std::string_view cp1252);
 std::string Latin1ToUtf8(std::string_view bytes);
 // 7-bit text: a byte above 127 becomes U+FFFD.
 std::string AsciiToUtf8(std::string_view bytes);
+// UTF-16 bytes in the given order (no byte order mark read): a lone surrogate or a final odd
+// byte becomes U+FFFD.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
 // Length in UTF-16 code units, and the first `count` UTF-16 units of a text (empty when count
 // is zero or negative). A cut never splits a surrogate pair: a pair that does not fit whole is
 // dropped whole.
 std::size_t Utf16Length(std::string_view utf8);
 std::string Utf16Left(std::string_view utf8, std::int64_t count);
+
+// Letters and digits of any script.
+bool IsAlphanumeric(char32_t codePoint);
 
 // Upper case by the simple Unicode case mapping (one code point to one code point).
 std::string UpperCase(std::string_view utf8);

@@ -61,34 +61,13 @@ Charset FindCharset(std::string_view name) {
 
 
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian, bool honourByteOrderMark) {
-  std::size_t pos = 0;
   if (honourByteOrderMark && bytes.size() >= 2) {
     const auto b0 = static_cast<unsigned char>(bytes[0]);
     const auto b1 = static_cast<unsigned char>(bytes[1]);
-    if (b0 == 0xFE && b1 == 0xFF) { bigEndian = true; pos = 2; }
-    if (b0 == 0xFF && b1 == 0xFE) { bigEndian = false; pos = 2; }
+    if (b0 == 0xFE && b1 == 0xFF) return text::Utf16ToUtf8(bytes.substr(2), true);
+    if (b0 == 0xFF && b1 == 0xFE) return text::Utf16ToUtf8(bytes.substr(2), false);
   }
-  auto unitAt = [&](std::size_t at) -> char16_t {
-    const auto b0 = static_cast<unsigned char>(bytes[at]);
-    const auto b1 = static_cast<unsigned char>(bytes[at + 1]);
-    return static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0);
-  };
-  std::string out;
-  while (pos + 1 < bytes.size()) {
-    const char16_t unit = unitAt(pos);
-    pos += 2;
-    if (unit >= 0xD800 && unit <= 0xDBFF && pos + 1 < bytes.size()) {
-      const char16_t low = unitAt(pos);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        pos += 2;
-        AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00));
-        continue;
-      }
-    }
-    AppendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? kReplacementCharacter : unit);
-  }
-  if (pos < bytes.size()) AppendUtf8(out, kReplacementCharacter);
-  return out;
+  return text::Utf16ToUtf8(bytes, bigEndian);
 }
 
 std::string DecodeUtf32(std::string_view bytes, bool bigEndian, bool honourByteOrderMark) {
