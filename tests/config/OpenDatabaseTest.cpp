@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "config/QelDBUtility.h"
 #include "config/TabX.h"
@@ -35,27 +34,6 @@ void WriteFile(const std::string& path, const std::string& content) {
 }
 
 using testing::ErrorOf;
-
-// An alias in the local server's configuration, removed again at the end of the test.
-class ServerAlias {
- public:
-  ServerAlias(const std::string& alias, const std::string& path) : line_(alias + " = " + path) {
-    std::ofstream(kConfig, std::ios::app) << "\n" << line_ << "\n";
-  }
-  ~ServerAlias() {
-    std::ifstream in(kConfig);
-    std::stringstream kept;
-    for (std::string line; std::getline(in, line);) {
-      if (line != line_) kept << line << "\n";
-    }
-    in.close();
-    std::ofstream(kConfig, std::ios::trunc) << kept.str();
-  }
-
- private:
-  static constexpr const char* kConfig = "/etc/firebird/3.0/databases.conf";
-  std::string line_;
-};
 
 TEST(OpenIBDatabaseFile, WithoutSettingsUsesThePathAsItIs) {
   testing::TempDir dir;
@@ -86,7 +64,7 @@ TEST(OpenIBDatabaseFile, ServerAndAliasGoThroughTheLocalServer) {
   const std::string path = MarkedArchive(dir, "alias.fdb");
   testing::GrantServerAccess(path);
   const std::string alias = "korvane_config_" + std::to_string(::getpid());
-  const ServerAlias configured(alias, path);
+  const testing::ServerAlias configured(alias, path);
   WriteFile(dir.File("dati.ini"), "[CONFIG]\nNome Server=localhost\nAlias=" + alias +
                                       "\nLettera Disco Server=Q\nPercorsoDatabase=/nowhere/x.fdb\n");
   TIBDatabase database;

@@ -3,17 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "LayerTest.h"
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
 
 namespace korvane::testing {
 namespace {
-
-constexpr const char* kAliases = "/etc/firebird/3.0/databases.conf";
 
 class ServerTest : public LayerTest {
  protected:
@@ -51,30 +46,9 @@ TEST_F(ServerTest, WrongPasswordGivesTheServerText) {
             "set up a Firebird login");
 }
 
-// Adds "alias = path" to the server's alias file for the life of the object.
-class AliasLine {
- public:
-  AliasLine(std::string alias, const std::string& path)
-      : line_(std::move(alias) + " = " + path) {
-    std::ofstream(kAliases, std::ios::app) << line_ << "\n";
-  }
-  ~AliasLine() {
-    std::ifstream in(kAliases);
-    std::ostringstream kept;
-    for (std::string line; std::getline(in, line);) {
-      if (line != line_) kept << line << "\n";
-    }
-    in.close();
-    std::ofstream(kAliases, std::ios::trunc) << kept.str();
-  }
-
- private:
-  std::string line_;
-};
-
 TEST_F(ServerTest, AliasThroughTheServer) {
   const std::string alias = "korvane_test_" + std::to_string(getpid());
-  AliasLine line(alias, Path());
+  const ServerAlias configured(alias, Path());
   EXPECT_EQ(ReadThrough("localhost:" + alias), "served");
   EXPECT_EQ(ReadThrough("127.0.0.1:" + alias), "served");
 }

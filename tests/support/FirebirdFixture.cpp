@@ -2,6 +2,7 @@
 
 #include <pwd.h>
 #include <sys/stat.h>
+#include <utime.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -128,6 +129,57 @@ void GrantServerAccess(const std::string& path) {
   }
   chmod(file.parent_path().c_str(), 0770);
   chmod(file.c_str(), 0660);
+}
+
+namespace {
+
+constexpr const char* kServerAliasFile = "/etc/firebird/3.0/databases.conf";
+
+// Rewrites the alias file and sets its modification time past the one it had.
+void ReplaceAliasFile(const std::string& text) {
+  struct stat before {};
+  const bool existed = stat(kServerAliasFile, &before) == 0;
+  {
+    std::ofstream out(kServerAliasFile, std::ios::trunc | std::ios::binary);
+    out << text;
+    if (!out.flush()) throw std::runtime_error(std::string("cannot write ") + kServerAliasFile);
+  }
+  struct stat after {};
+  if (!existed || stat(kServerAliasFile, &after) != 0) return;
+  if (after.st_mtime > before.st_mtime) return;
+  utimbuf times{after.st_atime, before.st_mtime + 1};
+  if (utime(kServerAliasFile, &times) != 0) {
+    throw std::runtime_error(std::string("cannot set the time of ") + kServerAliasFile);
+  }
+}
+
+std::string ReadAliasFile() {
+  std::ifstream in(kServerAliasFile, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+ServerAlias::ServerAlias(const std::string& alias, const std::string& path)
+    : line_(alias + " = " + path) {
+  std::string text = ReadAliasFile();
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  ReplaceAliasFile(text + line_ + "\n");
+}
+
+ServerAlias::~ServerAlias() {
+  std::istringstream in(ReadAliasFile());
+  std::string kept;
+  for (std::string line; std::getline(in, line);) {
+    if (line != line_) kept += line + "\n";
+  }
+  try {
+    ReplaceAliasFile(kept);
+  } catch (const std::exception&) {
+    // A destructor cannot report; the next test's own line is unaffected by a leftover one.
+  }
 }
 
 }  // namespace korvane::testing

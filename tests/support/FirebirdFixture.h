@@ -27,6 +27,21 @@ std::vector<std::string> QueryColumn(const std::string& database, const std::str
 // Makes the file (and its folder) readable and writable by the database server's user.
 void GrantServerAccess(const std::string& path);
 
+// Adds "alias = path" to the local server's alias file for the life of the object. The server
+// notices a changed file by its modification time in whole seconds, so every change moves that
+// time on by at least a second; two changes within one second would otherwise go unseen.
+// Tests that use it hold the CTest resource lock "firebird_alias_file".
+class ServerAlias {
+ public:
+  ServerAlias(const std::string& alias, const std::string& path);
+  ~ServerAlias();
+  ServerAlias(const ServerAlias&) = delete;
+  ServerAlias& operator=(const ServerAlias&) = delete;
+
+ private:
+  std::string line_;
+};
+
 // The login every connection of the tool uses.
 inline constexpr const char* kUserName = "SYSDBA";
 inline constexpr const char* kPassword = "brackenly";

@@ -17,6 +17,25 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
   int errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
 
+  // Everything the child needs is built before fork: the test process has other threads (the
+  // database client's, a test server's), and a child of such a process may only make
+  // async-signal-safe calls until exec; an allocation there can wait forever on a lock that
+  // another thread held at the moment of the fork.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text(*entry);
+    if (environment.count(text.substr(0, text.find('='))) == 0) entries.push_back(text);
+  }
+  for (const auto& [name, value] : environment) entries.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -26,13 +45,8 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
     dup2(errPipe[1], STDERR_FILENO);
     close(outPipe[0]);
     close(errPipe[0]);
-    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(127);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(path.c_str(), argv.data());
+    execve(path.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(outPipe[1]);
