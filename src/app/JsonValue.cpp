@@ -293,7 +293,7 @@ bool GetValueAsBoolean(const TJSONValue* value, std::string_view path) {
       const std::string upper = text::UpperCase(found.Text());
       if (upper == "TRUE") return true;
       if (upper == "FALSE") return false;
-      throw Exception("'" + found.Text() + "' is not a valid boolean value");
+      throw Exception("'" + text::OutsideTextForMessage(found.Text()) + "' is not a valid boolean value");
     }
     default: RaiseConversion(found, "Boolean");
   }

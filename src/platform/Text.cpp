@@ -1,5 +1,6 @@
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <array>
 #include <clocale>
 #include <cwctype>
@@ -251,6 +252,21 @@ std::string_view TrimControl(std::string_view text) {
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
   while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
   return text.substr(begin, end - begin);
+}
+
+std::string OutsideTextForMessage(std::string_view utf8) {
+  std::string cleaned;
+  cleaned.reserve(std::min<std::size_t>(utf8.size(), 4 * kOutsideTextLimit + 4));
+  std::int64_t units = 0;
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, pos);
+    const int width = c >= 0x10000 ? 2 : 1;
+    if (units + width > kOutsideTextLimit) return cleaned + "...";
+    units += width;
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    AppendUtf8(cleaned, control ? U'?' : c);
+  }
+  return cleaned;
 }
 
 std::string LowerCaseAscii(std::string_view text) {

@@ -51,6 +51,12 @@ std::string UpperCase(std::string_view utf8);
 // Removes every character with code 32 or below from both ends.
 std::string_view TrimControl(std::string_view text);
 
+// Text from outside (a server's answer) made fit to stand inside a one-line message: every
+// control character (C0, DEL, U+0080 to U+009F) becomes "?", and a text longer than
+// kOutsideTextLimit UTF-16 units is cut to that many and followed by "...".
+inline constexpr std::int64_t kOutsideTextLimit = 200;
+std::string OutsideTextForMessage(std::string_view utf8);
+
 // Compares ASCII letters without regard to case.
 bool SameTextAscii(std::string_view a, std::string_view b);
 std::string LowerCaseAscii(std::string_view text);

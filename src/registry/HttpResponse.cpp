@@ -205,7 +205,7 @@ void ReadBody(AnswerReader& reader, THttpAnswer& answer, const TResponseLimits& 
       if (error.Message() != kClosedGracefully && error.Message() != kBodyTooLarge) throw;
     }
   }
-  throw Exception(answer.statusLine);
+  throw Exception(text::OutsideTextForMessage(answer.statusLine));
 }
 
 }  // namespace

@@ -51,6 +51,25 @@ TEST(UpperCase, UsesSimpleCaseMapping) {
   EXPECT_EQ(text::UpperCase("-piva\xC3\xA0"), "-PIVA\xC3\x80");
 }
 
+TEST(OutsideText, ControlCharactersBecomeQuestionMarksAndLongTextIsCut) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"HTTP/1.1 404 Not Found", "HTTP/1.1 404 Not Found"},
+      {"\r\n0042\r\n", "??0042??"},
+      {"a\x1b[31mb\x7f", "a?[31mb?"},
+      {"\xC2\x85\xC2\x9F\xC2\xA0\xC3\xA8", "??\xC2\xA0\xC3\xA8"},  // C1 controls; NBSP and è stay
+      {std::string(200, 'x'), std::string(200, 'x')},
+      {std::string(201, 'x'), std::string(200, 'x') + "..."},
+      // A pair that does not fit whole is dropped whole.
+      {std::string(199, 'x') + "\xF0\x9F\x98\x80", std::string(199, 'x') + "..."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(text::OutsideTextForMessage(c.in), c.out) << c.in;
+  EXPECT_EQ(text::OutsideTextForMessage(std::string(50'000'000, '\n')).size(), 203u);
+}
+
 TEST(StrToInt32, FollowsTheRuntimeConversion) {
   struct Case {
     const char* text;
