@@ -138,9 +138,7 @@ class SuccessorInsertTest : public ::testing::Test {
       return "error: " + error.Message();
     }
     EXPECT_EQ(printed, codice);
-    const Rows row = testing::QueryColumn(
-        archive_, "SELECT RAGSOC||'|'||CF||'|'||PI||'|'||INDIRIZZO||'|'||NUMEROCIVICO||'|'||CITTA||'|'||PROVINCIA||'|'||"
-                  "CAP||'|'||CODICEPAESE FROM CLIENTI WHERE CODICE = '" + codice + "'");
+    const Rows row = testing::StoredCustomer(archive_, codice);
     return row.size() == 1 ? row[0] : "rows: " + std::to_string(row.size());
   }
 

@@ -6,6 +6,12 @@
 
 namespace korvane::testing {
 
+std::vector<std::string> StoredCustomer(const std::string& archive, const std::string& codice) {
+  return QueryColumn(archive,
+                     "SELECT RAGSOC||'|'||CF||'|'||PI||'|'||INDIRIZZO||'|'||NUMEROCIVICO||'|'||CITTA||'|'||"
+                     "PROVINCIA||'|'||CAP||'|'||CODICEPAESE FROM CLIENTI WHERE CODICE = '" + codice + "'");
+}
+
 ProgramFolder::ProgramFolder(const std::string& builtProgram)
     : program_(root_.File("bin/korvane")), archive_(root_.File("archivio.fdb")) {
   std::filesystem::create_directories(root_.File("bin/user"));
@@ -21,12 +27,6 @@ ProgramResult ProgramFolder::Import(const std::string& registryUrl, const std::s
                                     const std::string& piva) const {
   return RunProgram(program_, {"-UTENTE", "1", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"},
                     {{"SSL_CERT_FILE", caFile}, {"KORVANE_REGISTRY_URL", registryUrl}});
-}
-
-std::vector<std::string> ProgramFolder::Customer(const std::string& codice) const {
-  return QueryColumn(archive_,
-                     "SELECT RAGSOC||'|'||CF||'|'||PI||'|'||INDIRIZZO||'|'||NUMEROCIVICO||'|'||CITTA||'|'||"
-                     "PROVINCIA||'|'||CAP||'|'||CODICEPAESE FROM CLIENTI WHERE CODICE = '" + codice + "'");
 }
 
 std::vector<std::string> ProgramFolder::CustomerCodes() const {

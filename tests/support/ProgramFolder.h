@@ -8,6 +8,10 @@
 
 namespace korvane::testing {
 
+// A customer stored in the archive: its columns from RAGSOC to CODICEPAESE joined by "|"; nothing
+// when the code is not stored.
+std::vector<std::string> StoredCustomer(const std::string& archive, const std::string& codice);
+
 // A program folder for end-to-end runs of the built program: a copy of it in <root>/bin, its users
 // database in bin/user with user 1, and the archive of that user's company 01 (empty tables, so
 // customer codes count up from 0001).
@@ -19,9 +23,7 @@ class ProgramFolder {
   // trusting the certificate authority in the PEM file `caFile`.
   ProgramResult Import(const std::string& registryUrl, const std::string& caFile, const std::string& piva) const;
 
-  // The stored customer's columns from RAGSOC to CODICEPAESE joined by "|"; nothing when the
-  // code is not stored.
-  std::vector<std::string> Customer(const std::string& codice) const;
+  std::vector<std::string> Customer(const std::string& codice) const { return StoredCustomer(archive_, codice); }
   std::vector<std::string> CustomerCodes() const;
 
  private:
