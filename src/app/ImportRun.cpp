@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/CodiceSoggetto.h"
+#include "app/PercorsiRisposta.h"
 #include "config/QelDBUtility.h"
 #include "registry/Registro.h"
 #include "platform/Exception.h"
@@ -55,7 +56,9 @@ void ImportRun::RunSteps() {
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
 
-  InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), Codice, SQLInserimento, Indirizzo, writeLine_);
+  // The registry's address tells which answer format it speaks.
+  InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), PercorsiRispostaPer(RegistryUrl()), Codice,
+                    SQLInserimento, Indirizzo, writeLine_);
 }
 
 // Closing the archive connection ends the reads' transactions still open on it.

@@ -41,6 +41,7 @@ std::string Cut(const std::string& text, std::int64_t units) { return text::Utf1
 }  // namespace
 
 void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, const TJSONValue* risposta,
+                       const PercorsiRisposta& percorsi,
                        const std::string& codice, std::unique_ptr<TIBSQL>& sqlInserimento,
                        IndirizzoSoggetto& indirizzo, const std::function<void(std::string_view)>& writeLine) {
   sqlInserimento = std::make_unique<TIBSQL>(&dbArchivio);
@@ -60,19 +61,19 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
 
   // The order of reads and assignments decides which error is reported when several things
   // are wrong; setting the first parameter prepares the statement.
-  const std::string civico = GetValueAsString(risposta, "data.civico");
+  const std::string civico = GetValueAsString(risposta, percorsi.Civico);
   transaction.StartTransaction();
   sql.ParamByName("PI").SetAsString(parametri.PIVA());
   sql.ParamByName("CODICE").SetAsString(codice);
-  sql.ParamByName("RAGSOC").SetAsString(Cut(GetValueAsString(risposta, "data.denominazione"), 64));
-  sql.ParamByName("CF").SetAsString(Cut(GetValueAsString(risposta, "data.cf"), 16));
-  indirizzo.Indirizzo = GetValueAsString(risposta, "data.indirizzo");
+  sql.ParamByName("RAGSOC").SetAsString(Cut(GetValueAsString(risposta, percorsi.Denominazione), 64));
+  sql.ParamByName("CF").SetAsString(Cut(GetValueAsString(risposta, percorsi.CF), 16));
+  indirizzo.Indirizzo = GetValueAsString(risposta, percorsi.Indirizzo);
   indirizzo.IndirizzoSenzaCivico = RemoveHouseNumber(indirizzo.Indirizzo, civico);
   sql.ParamByName("INDIRIZZO").SetAsString(Cut(std::string(text::TrimControl(indirizzo.IndirizzoSenzaCivico)), 64));
   sql.ParamByName("NUMEROCIVICO").SetAsString(Cut(civico, 8));
-  sql.ParamByName("CITTA").SetAsString(Cut(GetValueAsString(risposta, "data.comune"), 64));
-  sql.ParamByName("PROVINCIA").SetAsString(Cut(GetValueAsString(risposta, "data.provincia"), 2));
-  sql.ParamByName("CAP").SetAsString(Cut(GetValueAsString(risposta, "data.cap"), 10));
+  sql.ParamByName("CITTA").SetAsString(Cut(GetValueAsString(risposta, percorsi.Comune), 64));
+  sql.ParamByName("PROVINCIA").SetAsString(Cut(GetValueAsString(risposta, percorsi.Provincia), 2));
+  sql.ParamByName("CAP").SetAsString(Cut(GetValueAsString(risposta, percorsi.Cap), 10));
 
   try {
     sql.ExecQuery();

@@ -8,6 +8,7 @@
 
 #include "app/JsonValue.h"
 #include "app/Parametri.h"
+#include "app/PercorsiRisposta.h"
 
 namespace korvane {
 
@@ -31,7 +32,9 @@ std::string DateLiteralText(const std::tm& date);
 // subject's row from the registry answer and writes it. Only after the commit is the code
 // written with `writeLine`. A failure of the write itself is rolled back and raised with the
 // prefix "Fallita scrittura su database" and a carriage return.
+// The answer's values are read at the paths of `percorsi`, in the same order for every format.
 void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, const TJSONValue* risposta,
+                       const PercorsiRisposta& percorsi,
                        const std::string& codice, std::unique_ptr<TIBSQL>& sqlInserimento,
                        IndirizzoSoggetto& indirizzo, const std::function<void(std::string_view)>& writeLine);
 

@@ -257,11 +257,38 @@ std::string_view TJSONValue::KindName() const {
   return "TJSONValue";
 }
 
+namespace {
+
+// Follows the "[index]" suffixes of one path step ("[0]", "[2][1]"). Nothing when the text is not
+// a list of decimal indexes, a step is not an array, or an index is past its end.
+const TJSONValue* FollowIndexes(const TJSONValue* current, std::string_view indexes) {
+  while (!indexes.empty()) {
+    const std::size_t close = indexes.find(']');
+    if (indexes.front() != '[' || close == std::string_view::npos || close == 1) return nullptr;
+    if (current->GetKind() != TJSONValue::Kind::Array) return nullptr;
+    const std::size_t count = current->Items().size();
+    std::size_t index = 0;
+    for (const char ch : indexes.substr(1, close - 1)) {
+      if (!IsDigit(ch)) return nullptr;
+      // Once past the end it stays past the end: stop growing, so long digit runs cannot overflow.
+      if (index <= count) index = index * 10 + static_cast<std::size_t>(ch - '0');
+    }
+    if (index >= count) return nullptr;
+    current = current->Items()[index].get();
+    indexes.remove_prefix(close + 1);
+  }
+  return current;
+}
+
+}  // namespace
+
 const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
   const TJSONValue* current = this;
   while (true) {
     const std::size_t dot = path.find('.');
-    const std::string_view name = TrimBlanks(path.substr(0, dot));
+    const std::string_view step = path.substr(0, dot);
+    const std::size_t bracket = step.find('[');
+    const std::string_view name = TrimBlanks(step.substr(0, bracket));
     if (current->kind_ != Kind::Object) return nullptr;
     const TJSONValue* next = nullptr;
     for (const auto& [memberName, memberValue] : current->members_) {
@@ -270,6 +297,7 @@ const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
         break;
       }
     }
+    if (next && bracket != std::string_view::npos) next = FollowIndexes(next, TrimBlanks(step.substr(bracket)));
     if (!next) return nullptr;
     if (dot == std::string_view::npos) return next;
     current = next;

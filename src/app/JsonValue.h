@@ -27,7 +27,8 @@ class TJSONValue {
   const std::vector<std::unique_ptr<TJSONValue>>& Items() const { return items_; }
 
   // Follows a dotted path of member names (blanks around a name ignored, first member of a name
-  // wins, case-sensitive). Nothing when a step is not an object or lacks the member.
+  // wins, case-sensitive). A name may be followed by array indexes: "data[0].companyName".
+  // Nothing when a step is not an object or lacks the member, or an index finds no item.
   const TJSONValue* FindValue(std::string_view path) const;
 
  private:

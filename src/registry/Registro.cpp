@@ -14,7 +14,12 @@ constexpr const char* kUserAgent =
 
 std::string RegistryUrl() {
   const char* configured = std::getenv("KORVANE_REGISTRY_URL");
-  return configured != nullptr && *configured != '\0' ? configured : kDefaultRegistryUrl;
+  std::string url = configured != nullptr && *configured != '\0' ? configured : kDefaultRegistryUrl;
+  // The VAT number is the last path segment: "https://host/IT-start" asks for /IT-start/<VAT>.
+  // An address with a query or a fragment is taken as written.
+  const bool endsPath = url.back() == '/' || url.back() == '\\';
+  if (!endsPath && url.find_first_of("?#") == std::string::npos) url += '/';
+  return url;
 }
 
 std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,

@@ -11,7 +11,9 @@ namespace korvane {
 // The business registry's address when KORVANE_REGISTRY_URL does not replace it.
 inline constexpr const char* kDefaultRegistryUrl = "https://imprese.openapi.it/base/";
 
-// The address in force: KORVANE_REGISTRY_URL when set and not empty, else the default.
+// The address in force: KORVANE_REGISTRY_URL when set and not empty, else the default; the VAT
+// number is appended to it. A path that does not end in "/" gets one (unless the address has a
+// query or a fragment), so a path prefix such as "/v1/IT-start" is kept whole.
 std::string RegistryUrl();
 
 // Asks the registry for the company with this VAT number, with the bearer token, and returns

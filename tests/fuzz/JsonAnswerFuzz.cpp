@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/JsonValue.h"
+#include "app/PercorsiRisposta.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
@@ -16,11 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     korvane::GetValueAsBoolean(answer.get(), "success");
   } catch (const korvane::Exception&) {
   }
-  for (const char* path : {"data.civico", "data.denominazione", "data.cf", "data.indirizzo", "data.comune",
-                           "data.provincia", "data.cap"}) {
-    try {
-      korvane::GetValueAsString(answer.get(), path);
-    } catch (const korvane::Exception&) {
+  for (const auto& p : {korvane::kPercorsiBase, korvane::kPercorsiSuccessore}) {
+    for (const std::string_view path : {p.Civico, p.Denominazione, p.CF, p.Indirizzo, p.Comune, p.Provincia, p.Cap}) {
+      try {
+        korvane::GetValueAsString(answer.get(), path);
+      } catch (const korvane::Exception&) {
+      }
     }
   }
   return 0;

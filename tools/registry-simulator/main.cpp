@@ -1,17 +1,29 @@
 // An offline stand-in for the business registry: a small HTTPS server on 127.0.0.1 that answers
-// GET /base/<VAT> with the JSON file <VAT>.json of a folder. It makes its own certificate
-// authority and server certificate at start and writes the authority's certificate to a PEM
-// file, so that a client can trust it through SSL_CERT_FILE.
+// GET /base/<VAT>, GET /IT-start/<VAT> and GET /IT-advanced/<VAT> from a data folder, each in its
+// own format. It makes its own certificate authority and server certificate at start and writes
+// the authority's certificate to a PEM file, so that a client can trust it through SSL_CERT_FILE.
 //
 //   registry-simulator --data DIR --ca-out FILE [--port N] [--port-file FILE] [--max-requests N]
 //
-// Answers: 401 without a bearer token, 404 for an unknown VAT number, else 200 with the file as
-// application/json (no charset parameter, as the real service sends it).
+// The answers are files of the data folder, sent as they are: DIR/<VAT>.json for /base,
+// DIR/IT-start/<VAT>.json and DIR/IT-advanced/<VAT>.json for the successor endpoints. They go out
+// as 200 with application/json (no charset parameter, as the real service sends them).
+//
+// Every other outcome comes in the format of the endpoint asked, with the provider's error codes
+// (successor / base) and statuses:
+//   no bearer token                                    401
+//   no VAT number                                      400, error 300 / 200
+//   VAT 00000000400                                    400, error 300 / 200
+//   VAT 00000000402 (no credit left)                   402, error 610 / 202
+//   a VAT number without a file                        404, error 302 / 203
+//   VAT 00000000406, or one not made of 0-9 and A-Z    406, error 301 / 201
+//   any other path                                     404
 
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -88,19 +100,62 @@ std::string Response(const std::string& status, const std::string& body) {
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
+// An endpoint of the registry: the path before the VAT number and the data subfolder it reads.
+struct Endpoint {
+  const char* prefix;
+  const char* folder;
+  bool successor;
+};
+
+constexpr Endpoint kEndpoints[] = {
+    {"/base/", "", false},
+    {"/IT-start/", "/IT-start", true},
+    {"/IT-advanced/", "/IT-advanced", true},
+};
+
+// A documented failure, with its error code in the successor's format and in /base.
+struct Failure {
+  const char* status;
+  int successorError;
+  int baseError;
+  const char* message;
+};
+
+constexpr Failure kVatRequired{"400 Bad Request", 300, 200, "Id, taxCode or vatCode required"};
+constexpr Failure kNoCredit{"402 Payment Required", 610, 202,
+                            "Billing error message: Insufficient Credit in Wallet: ..."};
+constexpr Failure kNoCompany{"404 Not Found", 302, 203, "no company matches this id: "};
+constexpr Failure kVatNotValid{"406 Not Acceptable", 301, 201, "taxCode/vatCode/id not valid"};
+
+std::string FailureResponse(const Failure& failure, const Endpoint& endpoint) {
+  const int error = endpoint.successor ? failure.successorError : failure.baseError;
+  return Response(failure.status, std::string("{\"success\":false,\"message\":\"") + failure.message +
+                                      "\",\"error\":" + std::to_string(error) + ",\"data\":null}");
+}
+
 // The answer for one request head.
 std::string Answer(const std::string& head, const std::string& dataFolder) {
-  const std::string prefix = "GET /base/";
-  if (head.compare(0, prefix.size(), prefix) != 0) return Response("400 Bad Request", "{\"success\":false}");
-  const std::size_t end = head.find(' ', prefix.size());
-  const std::string vat = head.substr(prefix.size(), end - prefix.size());
+  const Endpoint* endpoint = nullptr;
+  std::string target;
+  if (head.compare(0, 4, "GET ") == 0) {
+    target = head.substr(4, head.find_first_of(" \r", 4) - 4);
+    for (const Endpoint& candidate : kEndpoints) {
+      if (target.compare(0, std::strlen(candidate.prefix), candidate.prefix) == 0) endpoint = &candidate;
+    }
+  }
+  if (!endpoint) return Response("404 Not Found", "{\"success\":false,\"message\":\"no such endpoint\"}");
   if (head.find("\r\nAuthorization: Bearer ") == std::string::npos) {
     return Response("401 Unauthorized", "{\"success\":false,\"message\":\"missing token\"}");
   }
+  const std::string vat = target.substr(std::strlen(endpoint->prefix));
+  if (vat.empty() || vat == "00000000400") return FailureResponse(kVatRequired, *endpoint);
+  if (vat == "00000000402") return FailureResponse(kNoCredit, *endpoint);
+  if (vat == "00000000406" || vat.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos) {
+    return FailureResponse(kVatNotValid, *endpoint);
+  }
   bool found = false;
-  const bool safe = !vat.empty() && vat.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos;
-  const std::string body = safe ? ReadFile(dataFolder + "/" + vat + ".json", found) : std::string();
-  if (!found) return Response("404 Not Found", "{\"success\":false,\"message\":\"not found\"}");
+  const std::string body = ReadFile(dataFolder + endpoint->folder + "/" + vat + ".json", found);
+  if (!found) return FailureResponse(kNoCompany, *endpoint);
   return Response("200 OK", body);
 }
 

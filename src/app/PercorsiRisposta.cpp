@@ -1,0 +1,28 @@
+#include "app/PercorsiRisposta.h"
+
+#include <string>
+
+#include "registry/Uri.h"
+
+namespace korvane {
+
+namespace {
+
+// The last segment of a path that is not empty ("/v1/IT-start/" gives "IT-start").
+std::string_view LastSegment(std::string_view path) {
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+const PercorsiRisposta& PercorsiRispostaPer(std::string_view registryUrl) {
+  // Taken apart as the request takes it, so the query and the fragment are not path.
+  const TIdURI uri = ParseUri(std::string(registryUrl));
+  const std::string path = uri.path + uri.document;
+  const std::string_view segment = LastSegment(path);
+  return segment == "IT-start" || segment == "IT-advanced" ? kPercorsiSuccessore : kPercorsiBase;
+}
+
+}  // namespace korvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string_view>
+
+namespace korvane {
+
+// Where the registry's answer holds the values of the new subject. The insert reads them in one
+// fixed order with the same rules for every format; only the paths differ.
+struct PercorsiRisposta {
+  std::string_view Civico;
+  std::string_view Denominazione;
+  std::string_view CF;
+  std::string_view Indirizzo;  // the house number is removed from it
+  std::string_view Comune;
+  std::string_view Provincia;
+  std::string_view Cap;
+};
+
+// The answer of GET /base/<VAT>: one company under "data".
+inline constexpr PercorsiRisposta kPercorsiBase{
+    "data.civico", "data.denominazione", "data.cf", "data.indirizzo", "data.comune", "data.provincia", "data.cap"};
+
+// The answer of the successor endpoints IT-start and IT-advanced: "data" is a list of companies,
+// the first one counts, and the address is nested.
+inline constexpr PercorsiRisposta kPercorsiSuccessore{"data[0].address.registeredOffice.streetNumber",
+                                                      "data[0].companyName",
+                                                      "data[0].taxCode",
+                                                      "data[0].address.registeredOffice.streetName",
+                                                      "data[0].address.registeredOffice.town",
+                                                      "data[0].address.registeredOffice.province",
+                                                      "data[0].address.registeredOffice.zipCode"};
+
+// The answer format of the registry at this address: the successor's when the last non-empty
+// segment of its path is exactly "IT-start" or "IT-advanced" (letter case as written), else /base.
+const PercorsiRisposta& PercorsiRispostaPer(std::string_view registryUrl);
+
+}  // namespace korvane

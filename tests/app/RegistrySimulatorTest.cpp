@@ -1,0 +1,148 @@
+// The offline registry simulator, run as the built program with the demo's data folder: every
+// outcome it documents, and the built korvane importing through each of its endpoints.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "registry/IdSSLOpenSSL.h"
+#include "support/ProgramFolder.h"
+#include "support/TempDir.h"
+
+namespace korvane {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+const std::string kData = std::string(KORVANE_SOURCE_DIR) + "/tools/demo/registry";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// The simulator as a child process on an ephemeral port, stopped when the fixture ends.
+class RegistrySimulatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string portFile = dir_.File("port");
+    const std::vector<std::string> arguments = {KORVANE_SIMULATOR, "--data", kData, "--ca-out", caFile_,
+                                                "--port-file", portFile};
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ASSERT_EQ(posix_spawn(&pid_, KORVANE_SIMULATOR, nullptr, nullptr, argv.data(), environ), 0);
+    for (int i = 0; i < 100 && port_.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::ifstream(portFile) >> port_;
+    }
+    ASSERT_FALSE(port_.empty()) << "the simulator did not start";
+  }
+
+  void TearDown() override {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  std::string Url(const std::string& endpoint) const { return "https://localhost:" + port_ + endpoint; }
+
+  // The whole answer to one GET of `target`, read until the simulator closes.
+  std::string Get(const std::string& target, bool withToken = true) {
+    setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
+    TIdSSLIOHandlerSocketOpenSSL channel;
+    channel.SSLOptions.SetSSLVersions(kAllSslVersions);
+    channel.Open("localhost", std::stoi(port_));
+    channel.Write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" +
+                  (withToken ? "Authorization: Bearer segreto\r\n" : "") + "\r\n");
+    std::string answer;
+    char buffer[4096];
+    while (const std::size_t n = channel.Read(buffer, sizeof buffer)) answer.append(buffer, n);
+    unsetenv("SSL_CERT_FILE");
+    return answer;
+  }
+
+  testing::TempDir dir_;
+  std::string caFile_ = dir_.File("ca.pem");
+  std::string port_;
+  pid_t pid_ = 0;
+};
+
+std::string Failure(const std::string& message, int error) {
+  return R"({"success":false,"message":")" + message + R"(","error":)" + std::to_string(error) + R"(,"data":null})";
+}
+
+TEST_F(RegistrySimulatorTest, AnswersEveryDocumentedOutcome) {
+  const std::string required = "Id, taxCode or vatCode required";
+  const std::string credit = "Billing error message: Insufficient Credit in Wallet: ...";
+  const std::string noCompany = "no company matches this id: ";
+  const std::string notValid = "taxCode/vatCode/id not valid";
+  struct Case {
+    std::string target, status, body;
+  };
+  const Case cases[] = {
+      {"/base/01234567890", "200 OK", ReadFile(kData + "/01234567890.json")},
+      {"/IT-start/02345678901", "200 OK", ReadFile(kData + "/IT-start/02345678901.json")},
+      {"/IT-advanced/03456789012", "200 OK", ReadFile(kData + "/IT-advanced/03456789012.json")},
+      {"/IT-start/", "400 Bad Request", Failure(required, 300)},
+      {"/IT-start/00000000400", "400 Bad Request", Failure(required, 300)},
+      {"/IT-advanced/00000000402", "402 Payment Required", Failure(credit, 610)},
+      {"/IT-start/01234567890", "404 Not Found", Failure(noCompany, 302)},  // a /base company only
+      {"/IT-start/00000000406", "406 Not Acceptable", Failure(notValid, 301)},
+      {"/IT-start/0123456789a", "406 Not Acceptable", Failure(notValid, 301)},
+      {"/base/00000000400", "400 Bad Request", Failure(required, 200)},
+      {"/base/00000000402", "402 Payment Required", Failure(credit, 202)},
+      {"/base/02345678901", "404 Not Found", Failure(noCompany, 203)},
+      {"/base/00000000406", "406 Not Acceptable", Failure(notValid, 201)},
+      {"/it-start/02345678901", "404 Not Found", R"({"success":false,"message":"no such endpoint"})"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_FALSE(c.body.empty()) << c.target;
+    EXPECT_EQ(Get(c.target), "HTTP/1.1 " + c.status + "\r\nContent-Type: application/json\r\nContent-Length: " +
+                                 std::to_string(c.body.size()) + "\r\nConnection: close\r\n\r\n" + c.body)
+        << c.target;
+  }
+  const std::string unauthorized = Get("/IT-start/02345678901", false);
+  EXPECT_EQ(unauthorized.substr(0, unauthorized.find("\r\n")), "HTTP/1.1 401 Unauthorized");
+}
+
+TEST_F(RegistrySimulatorTest, KorvaneImportsThroughEachEndpoint) {
+  testing::ProgramFolder folder(KORVANE_BINARY);
+  struct Case {
+    std::string endpoint, piva, out;
+  };
+  const Case cases[] = {
+      {"/base/", "01234567890", "0001"},
+      {"/IT-start/", "02345678901", "0002"},
+      {"/IT-advanced/", "03456789012", "0003"},
+      {"/IT-start/", "00000000400", "HTTP/1.1 400 Bad Request"},
+      {"/IT-start/", "00000000402", "HTTP/1.1 402 Payment Required"},
+      {"/IT-start/", "99999999999", "HTTP/1.1 404 Not Found"},
+      {"/IT-start/", "00000000406", "HTTP/1.1 406 Not Acceptable"},
+      {"/base/", "00000000402", "HTTP/1.1 402 Payment Required"},
+  };
+  for (const auto& c : cases) {
+    const auto result = folder.Import(Url(c.endpoint), caFile_, c.piva);
+    EXPECT_EQ(result.out, c.out + "\r\n") << c.endpoint << c.piva;
+    EXPECT_EQ(result.exitCode, c.out.starts_with("000") ? 0 : 1) << c.endpoint << c.piva;
+  }
+  EXPECT_EQ(folder.Customer("0001"),
+            Rows{"Torrefazione Caffè Nerò S.r.l.|01234567890|01234567890|Via Giuseppe Verdi|12|Milano|MI|20121|IT"});
+  EXPECT_EQ(folder.Customer("0002"), Rows{"CANTINA SOCIALE DI VÒ SOCIETÀ COOPERATIVA AGRICOLA|02345678901|"
+                                          "02345678901|VIA SAN PIETRO|21|VÒ|PD|35030|IT"});
+  EXPECT_EQ(folder.Customer("0003"), Rows{"LABORATORIO ORAFO FIORENTINO S.R.L.|03456789012|03456789012|"
+                                          "VIA DEI GONDI|4|FIRENZE|FI|50122|IT"});
+  EXPECT_EQ(folder.CustomerCodes(), (Rows{"0001", "0002", "0003"}));
+}
+
+}  // namespace
+}  // namespace korvane

@@ -1,0 +1,249 @@
+// The successor registry endpoints (IT-start, IT-advanced): the address chooses the answer
+// format, and the insert reads the successor's answer with the same order, rules and messages
+// as the /base answer.
+#include "app/PercorsiRisposta.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "app/InserimentoSoggetto.h"
+#include "config/QelDBUtility.h"
+#include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "platform/Exception.h"
+#include "support/FirebirdFixture.h"
+#include "support/ProgramFolder.h"
+#include "support/TempDir.h"
+#include "support/TestCertificates.h"
+#include "support/TlsTestServer.h"
+
+namespace korvane {
+namespace {
+
+using testing::TlsTestServer;
+using Rows = std::vector<std::string>;
+
+TEST(PercorsiRispostaPer, TheLastPathSegmentChoosesTheFormat) {
+  const std::pair<const char*, bool> cases[] = {
+      {"https://company.openapi.com/IT-start/", true},
+      {"https://test.company.openapi.com/IT-start", true},
+      {"https://company.openapi.com/IT-advanced/", true},
+      {"https://proxy:8443/v1/IT-start//", true},
+      {"https://host/IT-start?x=1", true},
+      {"https://imprese.openapi.it/base/", false},
+      {"https://host/it-start/", false},
+      {"https://host/IT-START/", false},
+      {"https://host/IT-Advanced/", false},
+      {"https://host/IT-start/v1/", false},
+      {"https://host/IT-starter/", false},
+      {"https://IT-start/", false},  // a host, not a path
+      {"https://host/base/?next=/IT-start/", false},
+      {"https://host", false},
+  };
+  for (const auto& [url, successor] : cases) {
+    EXPECT_EQ(&PercorsiRispostaPer(url), successor ? &kPercorsiSuccessore : &kPercorsiBase) << url;
+  }
+}
+
+TEST(FindValue, ANameMayIndexAnArray) {
+  const auto answer = ParseJSONValue(R"({"a":[{"b":1},[2,3],null],"o":{"b":4},"s":"x"})");
+  const std::pair<const char*, const char*> cases[] = {
+      {"a[0].b", "1"},
+      {" a [1][1] ", "3"},
+      {"a[2]", ""},
+      {"a[3]", "not found"},
+      {"a[99999999999999999999999999]", "not found"},
+      {"a[-1]", "not found"},
+      {"a[]", "not found"},
+      {"a[0", "not found"},
+      {"a[0]x", "not found"},
+      {"a[1].b", "not found"},
+      {"o[0]", "not found"},
+      {"s[0]", "not found"},
+      {"o.b", "4"},
+  };
+  for (const auto& [path, outcome] : cases) {
+    const TJSONValue* found = answer->FindValue(path);
+    EXPECT_EQ(found ? found->Text() : std::string("not found"), outcome) << path;
+  }
+}
+
+// One company of a successor answer as its members (name, JSON value); the registered office's
+// members are written with the prefix "office.".
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+const Members kExample = {
+    {"taxCode", R"("12485671007")"},
+    {"companyName", R"("OPENAPI S.P.A.")"},
+    {"vatCode", R"("12485671007")"},
+    {"office.toponym", R"("VIALE")"},
+    {"office.street", R"("F TOMMASO MARINETTI")"},
+    {"office.streetNumber", R"("221")"},
+    {"office.streetName", R"("VIALE F TOMMASO MARINETTI 221")"},
+    {"office.town", R"("ROMA")"},
+    {"office.hamlet", "null"},
+    {"office.province", R"("RM")"},
+    {"office.zipCode", R"("00143")"},
+    {"office.townCode", R"("H501")"},
+    {"activityStatus", R"("ATTIVA")"},
+    {"sdiCode", R"("USAL8PV")"},
+    {"id", R"("60b4a85585e34e615c569ef5")"},
+};
+
+Members With(Members members, const std::string& name, const std::string& value) {
+  for (auto& member : members) {
+    if (member.first == name) member.second = value;
+  }
+  return members;
+}
+
+Members Without(Members members, const std::string& name) {
+  std::erase_if(members, [&](const auto& member) { return member.first == name; });
+  return members;
+}
+
+std::string Company(const Members& members) {
+  std::string top, office;
+  for (const auto& [name, value] : members) {
+    std::string& list = name.starts_with("office.") ? office : top;
+    list += (list.empty() ? "\"" : ",\"") + (name.starts_with("office.") ? name.substr(7) : name) + "\":" + value;
+  }
+  return "{" + top + R"(,"address":{"registeredOffice":{)" + office + "}}}";
+}
+
+std::string Answer(const std::string& data) { return R"({"data":)" + data + R"(,"success":true,"message":"","error":null})"; }
+std::string Answer(const Members& company) { return Answer("[" + Company(company) + "]"); }
+
+// Inserts customers into a real archive from parsed answers, in process.
+class SuccessorInsertTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::CreateDatabase(archive_, testing::FixtureScript("archive.sql")); }
+
+  // The stored row (RAGSOC to CODICEPAESE joined by "|"), or "error: " and the message.
+  std::string Insert(const std::string& answer, const PercorsiRisposta& percorsi = kPercorsiSuccessore) {
+    const std::string codice = "S" + std::to_string(++inserted_);
+    TParametri parametri({"-UTENTE", "1", "-DITTA", "01", "-PIVA", "12485671007", "-APITOKEN", "t"});
+    parametri.ReadFromCmdLine();
+    const auto risposta = ParseJSONValue(answer);
+    std::string printed;
+    try {
+      TIBDatabase archivio;
+      OpenIBDatabaseFile(archivio, archive_);
+      std::unique_ptr<TIBSQL> sqlInserimento;
+      IndirizzoSoggetto indirizzo;
+      InserisciSoggetto(parametri, archivio, risposta.get(), percorsi, codice, sqlInserimento, indirizzo,
+                        [&](std::string_view line) { printed = line; });
+    } catch (const Exception& error) {
+      return "error: " + error.Message();
+    }
+    EXPECT_EQ(printed, codice);
+    const Rows row = testing::StoredCustomer(archive_, codice);
+    return row.size() == 1 ? row[0] : "rows: " + std::to_string(row.size());
+  }
+
+  testing::TempDir dir_;
+  std::string archive_ = dir_.File("archivio.fdb");
+  int inserted_ = 0;
+};
+
+TEST_F(SuccessorInsertTest, AnswersGiveTheirRow) {
+  const std::string name70 = std::string(63, 'X') + "ÈYZ" + std::string(4, 'W');
+  const Members other = With(With(kExample, "companyName", R"("ALTRA S.R.L.")"), "office.town", R"("MILANO")");
+  const std::pair<std::string, std::string> cases[] = {
+      {Answer(kExample), "OPENAPI S.P.A.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|ROMA|RM|00143|IT"},
+      // a null is empty text; numbers keep their text and the house number is still removed
+      {Answer(With(With(With(kExample, "office.streetNumber", "12"), "office.streetName", R"(" VIA ROMA 12 ")"),
+                   "office.zipCode", "20121")),
+       "OPENAPI S.P.A.|12485671007|12485671007|VIA ROMA|12|ROMA|RM|20121|IT"},
+      {Answer(With(With(With(kExample, "office.streetNumber", "null"), "office.town", "null"), "taxCode", "1.50")),
+       "OPENAPI S.P.A.|1.50|12485671007|VIALE F TOMMASO MARINETTI 221|||RM|00143|IT"},
+      // cuts count characters, not bytes
+      {Answer(With(With(With(kExample, "companyName", "\"" + name70 + "\""), "office.province", R"("Forlì-Cesena")"),
+                   "office.town", R"("Città di Castello")")),
+       name70.substr(0, 65) + "|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|Città di Castello|Fo|00143|IT"},
+      {Answer(With(kExample, "office.province", R"("ÀB")")),
+       "OPENAPI S.P.A.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|ROMA|ÀB|00143|IT"},
+      // the first company counts
+      {Answer("[" + Company(other) + "," + Company(kExample) + "]"),
+       "ALTRA S.R.L.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|MILANO|RM|00143|IT"},
+  };
+  for (const auto& [answer, outcome] : cases) EXPECT_EQ(Insert(answer), outcome) << answer;
+}
+
+TEST_F(SuccessorInsertTest, AMissingOrUnreadableValueNamesItsSuccessorPath) {
+  const std::string firstPath = "error: Value 'data[0].address.registeredOffice.streetNumber' not found";
+  const std::pair<std::string, std::string> cases[] = {
+      {Answer(Without(kExample, "office.streetNumber")), firstPath},
+      {Answer(Without(kExample, "companyName")), "error: Value 'data[0].companyName' not found"},
+      {Answer(Without(kExample, "taxCode")), "error: Value 'data[0].taxCode' not found"},
+      {Answer(Without(kExample, "office.streetName")),
+       "error: Value 'data[0].address.registeredOffice.streetName' not found"},
+      {Answer(Without(kExample, "office.town")), "error: Value 'data[0].address.registeredOffice.town' not found"},
+      {Answer(Without(kExample, "office.province")),
+       "error: Value 'data[0].address.registeredOffice.province' not found"},
+      {Answer(Without(kExample, "office.zipCode")), "error: Value 'data[0].address.registeredOffice.zipCode' not found"},
+      {Answer(With(kExample, "taxCode", R"({"a":1})")), "error: Conversion from TJSONObject to string is not supported"},
+      {Answer("[]"), firstPath},
+      {Answer("null"), firstPath},
+      {Answer(Company(kExample)), firstPath},  // an object instead of a list
+      {Answer(R"(["x"])"), firstPath},
+      {Answer("[null," + Company(kExample) + "]"), firstPath},
+      {R"({"success":true})", firstPath},
+  };
+  for (const auto& [answer, outcome] : cases) EXPECT_EQ(Insert(answer), outcome) << answer;
+  EXPECT_EQ(testing::QueryColumn(archive_, "SELECT COUNT(*) FROM CLIENTI"), Rows{"0"});
+}
+
+TEST_F(SuccessorInsertTest, EachFormatReadsOnlyItsOwnPaths) {
+  const std::string base = R"({"success":true,"data":{"civico":"1","denominazione":"X","cf":"X","indirizzo":"X",)"
+                           R"("comune":"X","provincia":"X","cap":"X"}})";
+  EXPECT_EQ(Insert(Answer(kExample), kPercorsiBase), "error: Value 'data.civico' not found");
+  EXPECT_EQ(Insert(base), "error: Value 'data[0].address.registeredOffice.streetNumber' not found");
+  EXPECT_EQ(Insert(base, kPercorsiBase), "X|X|12485671007|X|1|X|X|X|IT");
+}
+
+// The built program against a scripted registry: the address chooses the format and the request.
+TEST(SuccessorEndToEnd, TheAddressChoosesRequestAndFormat) {
+  testing::ProgramFolder folder(KORVANE_BINARY);
+  testing::TempDir certificates;
+  const std::string caFile = certificates.File("ca.pem");
+  testing::TestCertificates::Get().WriteCaPem(caFile);
+  const auto json = [](const std::string& status, const std::string& body) {
+    return "HTTP/1.1 " + status + "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  const std::string successor = json("200 OK", Answer(kExample));
+  const std::string base = json("200 OK", R"({"success":true,"data":{"denominazione":"Bàse S.r.l.","cf":"12485671007",)"
+                                          R"("indirizzo":"Via Roma 1","civico":"1","comune":"Roma","provincia":"RM",)"
+                                          R"("cap":"00100"}})");
+  struct Case {
+    std::string path, answer, requestLine, out;
+  };
+  const Case cases[] = {
+      {"/IT-start", successor, "GET /IT-start/12485671007 HTTP/1.1", "0001"},
+      {"/v1/IT-advanced/", successor, "GET /v1/IT-advanced/12485671007 HTTP/1.1", "0002"},
+      {"/base/", base, "GET /base/12485671007 HTTP/1.1", "0003"},
+      {"/base/", successor, "GET /base/12485671007 HTTP/1.1", "Value 'data.civico' not found"},
+      {"/it-start/", successor, "GET /it-start/12485671007 HTTP/1.1", "Value 'data.civico' not found"},
+      {"/IT-start/",
+       json("402 Payment Required", R"({"success":false,"message":"Billing error message: Insufficient Credit )"
+                                    R"(in Wallet: ...","error":610,"data":null})"),
+       "GET /IT-start/12485671007 HTTP/1.1", "HTTP/1.1 402 Payment Required"},
+  };
+  for (const auto& c : cases) {
+    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(c.answer), TlsTestServer::Close()});
+    const auto result = folder.Import(registry.Url(c.path), caFile, "12485671007");
+    EXPECT_EQ(result.out, c.out + "\r\n") << c.path;
+    EXPECT_EQ(result.exitCode, c.out.starts_with("000") ? 0 : 1) << c.path;
+    EXPECT_EQ(registry.Request().substr(0, registry.Request().find("\r\n")), c.requestLine);
+  }
+  const std::string example = "OPENAPI S.P.A.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|ROMA|RM|00143|IT";
+  EXPECT_EQ(folder.Customer("0001"), Rows{example});
+  EXPECT_EQ(folder.Customer("0002"), Rows{example});
+  EXPECT_EQ(folder.Customer("0003"), Rows{"Bàse S.r.l.|12485671007|12485671007|Via Roma|1|Roma|RM|00100|IT"});
+  EXPECT_EQ(folder.CustomerCodes(), (Rows{"0001", "0002", "0003"}));
+}
+
+}  // namespace
+}  // namespace korvane
