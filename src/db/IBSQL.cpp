@@ -276,24 +276,25 @@ void TIBSQL::ExecQuery() {
   }
   const ClientApi& api = Api();
   ISC_STATUS_ARRAY status{};
+  isc_tr_handle* transaction = transaction_->HandleAddress();
   XSQLDA* in = Descriptor(inDescriptor_);
-  if (sqlType_ == TIBSQLTypes::SQLSelect || sqlType_ == TIBSQLTypes::SQLSelectForUpdate) {
-    if (api.dsql_execute2(status, transaction_->HandleAddress(), &handle_, Dialect(), in,
-                          nullptr) != 0) {
-      RaiseDatabaseError(status);
-    }
+  const bool select =
+      sqlType_ == TIBSQLTypes::SQLSelect || sqlType_ == TIBSQLTypes::SQLSelectForUpdate;
+  ISC_STATUS result = 0;
+  if (select) {
+    result = api.dsql_execute2(status, transaction, &handle_, Dialect(), in, nullptr);
+  } else if (sqlType_ == TIBSQLTypes::SQLExecProcedure) {
+    result = api.dsql_execute2(status, transaction, &handle_, Dialect(), in,
+                               Descriptor(outDescriptor_));
+  } else {
+    result = api.dsql_execute(status, transaction, &handle_, Dialect(), in);
+  }
+  if (result != 0) RaiseDatabaseError(status);
+  if (select) {
     open_ = true;
     eof_ = false;
     recordCount_ = 0;
     if (goToFirstRecord_) Next();
-  } else if (sqlType_ == TIBSQLTypes::SQLExecProcedure) {
-    if (api.dsql_execute2(status, transaction_->HandleAddress(), &handle_, Dialect(), in,
-                          Descriptor(outDescriptor_)) != 0) {
-      RaiseDatabaseError(status);
-    }
-  } else if (api.dsql_execute(status, transaction_->HandleAddress(), &handle_, Dialect(), in) !=
-             0) {
-    RaiseDatabaseError(status);
   }
 }
 
