@@ -69,7 +69,8 @@ std::string TIBXSQLVAR::AsString() const {
   switch (var->sqltype & ~1) {
     case SQL_TEXT: {
       std::size_t length = static_cast<std::size_t>(var->sqllen);
-      // For a table column the described length counts bytes of its character set.
+      // For a table column the described length counts bytes of its character set, whose
+      // number is the low byte of the subtype.
       if (var->relname_length > 0) {
         length = length / static_cast<std::size_t>(BytesPerCharacter(var->sqlsubtype & 0xFF));
       }
