@@ -2,11 +2,12 @@
 
 #include <dlfcn.h>
 
-#include <memory>
+#include <algorithm>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
-#include "platform/Text.h"
+#include "db/DatabaseText.h"
 
 namespace korvane::db {
 
@@ -26,11 +27,13 @@ void Resolve(void* library, const char* name, Fn& target) {
   target = reinterpret_cast<Fn>(symbol);
 }
 
-std::string Format(const char* pattern, const std::string& text) {
+// The pattern with each "%s" or "%d" replaced by the next argument, in order.
+std::string Format(const char* pattern, std::initializer_list<std::string> arguments) {
   std::string out;
+  auto next = arguments.begin();
   for (const char* p = pattern; *p != '\0'; ++p) {
-    if (p[0] == '%' && p[1] == 's') {
-      out += text;
+    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd') && next != arguments.end()) {
+      out += *next++;
       ++p;
     } else {
       out += *p;
@@ -75,7 +78,7 @@ const ClientApi& LoadClientLibrary() {
   static std::mutex mutex;
   std::lock_guard lock(mutex);
   if (loaded) return api;
-  void* library = dlopen("libfbclient.so.2", RTLD_NOW | RTLD_GLOBAL);
+  void* library = dlopen(kClientLibraryName, RTLD_NOW | RTLD_GLOBAL);
   if (library == nullptr) library = dlopen("libfbclient.so", RTLD_NOW | RTLD_GLOBAL);
   if (library == nullptr) RaiseClientError(kLibraryNotFound, kClientLibraryName);
   ClientApi resolved{};
@@ -106,23 +109,6 @@ const ClientApi& LoadClientLibrary() {
 const ClientApi& Api() { return api; }
 bool ClientLibraryLoaded() { return loaded; }
 
-bool StatusFailed(const ISC_STATUS* status) { return status[0] == 1 && status[1] != 0; }
-
-bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code) {
-  // Walk the clusters of the vector: each is a tag followed by one argument (two for
-  // isc_arg_cstring), ended by isc_arg_end.
-  for (int i = 0; i < ISC_STATUS_LENGTH && status[i] != isc_arg_end;) {
-    const ISC_STATUS tag = status[i];
-    if (tag == isc_arg_gds && i + 1 < ISC_STATUS_LENGTH && status[i + 1] == code) return true;
-    i += (tag == isc_arg_cstring) ? 3 : 2;
-  }
-  return false;
-}
-
-int StatusSQLCode(const ISC_STATUS* status) {
-  return static_cast<int>(api.sqlcode(status));
-}
-
 std::string StatusText(const ISC_STATUS* status) {
   constexpr std::size_t kBufferSize = 20480;
   std::vector<char> buffer(kBufferSize);
@@ -132,7 +118,7 @@ std::string StatusText(const ISC_STATUS* status) {
     buffer[0] = '\0';
     if (api.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
     buffer[kBufferSize - 1] = '\0';
-    const std::string line = text::Cp1252ToUtf8(std::string(buffer.data()));
+    const std::string line = FromDatabase(buffer.data());
     if (!text.empty() && text.back() != '\n') text += "\r\n";
     text += line;
   }
@@ -140,33 +126,39 @@ std::string StatusText(const ISC_STATUS* status) {
   return text;
 }
 
-void RaiseDatabaseError(const ISC_STATUS* status) {
-  const int sqlCode = StatusSQLCode(status);
-  const int errorCode = static_cast<int>(status[1]);
-  std::string message = StatusText(status);
-  if (sqlCode == -551) throw EIBInterBaseRoleError(std::move(message), sqlCode, errorCode);
-  throw EIBInterBaseError(std::move(message), sqlCode, errorCode);
+DatabaseError DatabaseErrorOf(const ISC_STATUS* status) {
+  DatabaseError error;
+  error.message_ = StatusText(status);
+  error.sqlCode_ = static_cast<int>(api.sqlcode(status));
+  error.firstCode_ = status[1];
+  // Each cluster of the vector is a tag and one argument (two for isc_arg_cstring), ended by
+  // isc_arg_end.
+  for (int i = 0; i < ISC_STATUS_LENGTH && status[i] != isc_arg_end;) {
+    const ISC_STATUS tag = status[i];
+    if (tag == isc_arg_gds && i + 1 < ISC_STATUS_LENGTH) error.codes_.push_back(status[i + 1]);
+    i += (tag == isc_arg_cstring) ? 3 : 2;
+  }
+  return error;
+}
+
+bool DatabaseError::Holds(ISC_STATUS code) const {
+  return std::find(codes_.begin(), codes_.end(), code) != codes_.end();
+}
+
+void DatabaseError::Raise() const {
+  const int errorCode = static_cast<int>(firstCode_);
+  if (sqlCode_ == -551) throw EIBInterBaseRoleError(message_, sqlCode_, errorCode);
+  throw EIBInterBaseError(message_, sqlCode_, errorCode);
 }
 
 void RaiseClientError(ClientEntry entry) { throw EIBClientError(entry, EntryText(entry)); }
 
 void RaiseClientError(ClientEntry entry, const std::string& text) {
-  throw EIBClientError(entry, Format(EntryText(entry), text));
+  throw EIBClientError(entry, Format(EntryText(entry), {text}));
 }
 
 void RaiseClientError(ClientEntry entry, long long a, long long b) {
-  std::string out;
-  const long long values[2] = {a, b};
-  int next = 0;
-  for (const char* p = EntryText(entry); *p != '\0'; ++p) {
-    if (p[0] == '%' && p[1] == 'd' && next < 2) {
-      out += std::to_string(values[next++]);
-      ++p;
-    } else {
-      out += *p;
-    }
-  }
-  throw EIBClientError(entry, out);
+  throw EIBClientError(entry, Format(EntryText(entry), {std::to_string(a), std::to_string(b)}));
 }
 
 }  // namespace korvane::db

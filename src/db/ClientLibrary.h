@@ -6,6 +6,7 @@
 #include <ibase.h>
 
 #include <string>
+#include <vector>
 
 #include "db/IBError.h"
 
@@ -50,14 +51,36 @@ inline constexpr ISC_STATUS kNoCursor = 335544572;        // isc_dsql_cursor_err
 inline constexpr ISC_STATUS kBadStatementHandle = 335544485;
 inline constexpr ISC_STATUS kCursorAlreadyClosed = 335544577;
 
-bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code);
-bool StatusFailed(const ISC_STATUS* status);
-int StatusSQLCode(const ISC_STATUS* status);
+// Every call returns the first error code of its status vector: non-zero means it failed.
+// What a failed call's status vector says, read once: the text, the two numbers and every error
+// code it holds. DatabaseErrorOf is the one place that reads a status vector's elements; the
+// caller decides what to clean up before it raises the error.
+class DatabaseError {
+ public:
+  int SQLCode() const { return sqlCode_; }
+  // The first error code of the vector (its second element).
+  ISC_STATUS FirstCode() const { return firstCode_; }
+  bool Holds(ISC_STATUS code) const;
+  // EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
+  [[noreturn]] void Raise() const;
+
+ private:
+  friend DatabaseError DatabaseErrorOf(const ISC_STATUS* status);
+
+  std::string message_;
+  int sqlCode_ = 0;
+  ISC_STATUS firstCode_ = 0;
+  std::vector<ISC_STATUS> codes_;
+};
+
+DatabaseError DatabaseErrorOf(const ISC_STATUS* status);
+[[noreturn]] inline void RaiseDatabaseError(const ISC_STATUS* status) {
+  DatabaseErrorOf(status).Raise();
+}
 
 // The text of every line the library interprets from the status vector, joined by CR LF,
 // one final full stop removed.
 std::string StatusText(const ISC_STATUS* status);
-[[noreturn]] void RaiseDatabaseError(const ISC_STATUS* status);
 
 // The layer's own messages, by entry number.
 enum ClientEntry {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "db/ClientLibrary.h"
+#include "db/DatabaseText.h"
 #include "db/IBSQL.h"
 #include "db/ParameterBlocks.h"
 #include "platform/Text.h"
@@ -84,20 +85,20 @@ void TIBDatabase::Open() {
     dpb_ = BuildDPB(params_);
     paramsChanged_ = false;
   }
-  const std::string name = text::Utf8ToCp1252(AttachName(databaseName_));
+  const std::string name = ToDatabase(AttachName(databaseName_));
   ISC_STATUS_ARRAY status{};
-  api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
-                      static_cast<short>(dpb_.size()),
-                      reinterpret_cast<const ISC_SCHAR*>(dpb_.data()));
-  if (StatusFailed(status)) {
+  if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
+                          static_cast<short>(dpb_.size()),
+                          reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
     handle_ = 0;
     RaiseDatabaseError(status);
   }
 
   const ISC_SCHAR item = isc_info_db_sql_dialect;
   ISC_SCHAR answer[512] = {};
-  api.database_info(status, &handle_, 1, &item, sizeof answer, answer);
-  if (StatusFailed(status)) RaiseDatabaseError(status);
+  if (api.database_info(status, &handle_, 1, &item, sizeof answer, answer) != 0) {
+    RaiseDatabaseError(status);
+  }
   if (answer[0] == isc_info_db_sql_dialect) {
     const short length = static_cast<short>(api.vax_integer(answer + 1, 2));
     dbSqlDialect_ = static_cast<int>(api.vax_integer(answer + 3, length));
@@ -116,9 +117,9 @@ void TIBDatabase::DoClose(bool force) {
     transaction->ForcedEnd();
   }
   ISC_STATUS_ARRAY status{};
-  Api().detach_database(status, &handle_);
-  if (!force && StatusFailed(status) && !StatusHolds(status, kConnectionLost)) {
-    RaiseDatabaseError(status);
+  if (Api().detach_database(status, &handle_) != 0 && !force) {
+    const DatabaseError error = DatabaseErrorOf(status);
+    if (!error.Holds(kConnectionLost)) error.Raise();
   }
   handle_ = 0;
   dbSqlDialect_ = 1;

@@ -13,7 +13,8 @@ namespace korvane {
 class TIBSQL;
 
 // One connection to a database through the client library. The library is loaded at the
-// first Open in the process. All text of the connection travels in Windows-1252.
+// first Open in the process. All text of the connection travels in the databases' code page
+// (db/DatabaseText.h).
 class TIBDatabase {
  public:
   TIBDatabase();
@@ -50,7 +51,6 @@ class TIBDatabase {
  private:
   friend class TIBTransaction;
   friend class TIBSQL;
-  friend class TIBQuery;
 
   void CheckNotConnected() const;
   void DoClose(bool force);

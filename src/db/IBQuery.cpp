@@ -1,7 +1,6 @@
 #include "db/IBQuery.h"
 
 #include "db/ClientLibrary.h"
-#include "db/ParameterBlocks.h"
 #include "platform/Text.h"
 
 namespace korvane {
@@ -79,16 +78,14 @@ void TIBQuery::Open() {
   if (!database->Connected()) database->Open();
   if (!transaction->InTransaction() && transaction->AllowAutoStart()) {
     transaction->StartTransaction();
-    transaction->autoStarted_ = true;
   }
-  std::string text = JoinLines(sql_.SQL());
-  if (sql_.ParamCheck()) {
-    std::vector<std::string> names;
-    text = ConvertParamMarkers(text, names);
-  }
-  if (text::Utf16Length(text) < 2) throw Exception("Empty SQL Statement");
   try {
-    sql_.Prepare();
+    // A prepared statement's text was measured when it was prepared.
+    if (!sql_.Prepared()) {
+      const TIBSQL::ConvertedSQL converted = sql_.ConvertSQL();
+      if (text::Utf16Length(converted.text) < 2) throw Exception("Empty SQL Statement");
+      sql_.Prepare(&converted);
+    }
     sql_.ExecQuery();
     for (int i = 0; i < sql_.FieldCount(); ++i) {
       fields_.push_back(std::unique_ptr<TIBField>(new TIBField(this, i)));

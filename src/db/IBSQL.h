@@ -9,10 +9,9 @@
 #include "db/IBDatabase.h"
 #include "db/IBError.h"
 #include "db/IBTransaction.h"
+#include "db/IBXSQLVAR.h"
 
 namespace korvane {
-
-class TIBSQL;
 
 // Statement types as the server numbers them.
 enum class TIBSQLTypes {
@@ -30,43 +29,6 @@ enum class TIBSQLTypes {
   SQLRollback = 11,
   SQLSelectForUpdate = 12,
   SQLSetGenerator = 13,
-};
-
-// One input parameter or output column of a statement.
-class TIBXSQLVAR {
- public:
-  TIBXSQLVAR(const TIBXSQLVAR&) = delete;
-  TIBXSQLVAR& operator=(const TIBXSQLVAR&) = delete;
-  ~TIBXSQLVAR();
-
-  std::string Name() const { return name_; }
-  int Index() const { return index_; }
-  bool IsNull() const;
-  bool Modified() const { return modified_; }
-
-  // Text is UTF-8 here and Windows-1252 in the database.
-  std::string AsString() const;
-  // Sets this parameter and every other parameter of the same name.
-  void SetAsString(std::string_view utf8);
-  std::int32_t AsInteger() const;
-
- private:
-  friend class TIBSQL;
-  TIBXSQLVAR(TIBSQL* owner, int index, void* xsqlvar);
-  void SetOne(std::string_view utf8);
-  void SetNull();
-
-  TIBSQL* owner_;
-  int index_;
-  void* var_;  // the XSQLVAR in the owner's descriptor
-  std::string name_;
-  short describedType_ = 0;  // type without the nullable bit, as described
-  short describedLength_ = 0;
-  short describedSubType_ = 0;
-  short describedScale_ = 0;
-  bool modified_ = false;
-  short nullIndicator_ = -1;
-  std::vector<char> data_;
 };
 
 // One statement on a connection and a transaction.
@@ -122,15 +84,28 @@ class TIBSQL {
   friend class TIBTransaction;
   friend class TIBQuery;
 
+  // The text to prepare and the names of its markers, in marker order.
+  struct ConvertedSQL {
+    std::string text;
+    std::vector<std::string> names;
+  };
+
+  // The lines joined with CR LF, markers made positional when ParamCheck is on.
+  ConvertedSQL ConvertSQL() const;
+  // Prepare with the text the caller converted already (the query object measures it first),
+  // or, given none, converted here.
+  void Prepare(const ConvertedSQL* converted);
   void CheckReady() const;  // connection and transaction assigned, open and active
+  unsigned short Dialect() const { return static_cast<unsigned short>(database_->SQLDialect()); }
   void FreeHandle() noexcept;
   void Unprepare() noexcept;
   void CloseQuietly() noexcept;
   void DatabaseClosing() noexcept;
   void DatabaseGone() noexcept;
   void TransactionGone() noexcept;
-  void DescribeParams(const std::vector<std::string>& names);
-  void DescribeFields();
+  // One value object per described parameter (named after its marker) or column.
+  void BindParams(const std::vector<std::string>& names);
+  void BindFields();
   TIBXSQLVAR* FindByName(std::vector<std::unique_ptr<TIBXSQLVAR>>& list, std::string_view name);
 
   TIBDatabase* database_ = nullptr;

@@ -90,12 +90,11 @@ void TIBTransaction::StartTransaction() {
                         tpb_.empty() ? nullptr : reinterpret_cast<const ISC_SCHAR*>(tpb_.data())});
   }
   ISC_STATUS_ARRAY status{};
-  Api().start_multiple(status, &handle_, static_cast<short>(elements.size()), elements.data());
-  if (StatusFailed(status)) {
+  if (Api().start_multiple(status, &handle_, static_cast<short>(elements.size()),
+                           elements.data()) != 0) {
     handle_ = 0;
     RaiseDatabaseError(status);
   }
-  autoStarted_ = false;
 }
 
 void TIBTransaction::Commit() { End(true); }
@@ -109,27 +108,19 @@ void TIBTransaction::End(bool commit) {
   if (!InTransaction()) RaiseClientError(kNotInTransaction);
   CloseStatementCursors();
   ISC_STATUS_ARRAY status{};
-  if (commit) {
-    Api().commit_transaction(status, &handle_);
-  } else {
-    Api().rollback_transaction(status, &handle_);
-  }
-  if (!StatusFailed(status)) {
+  const ISC_STATUS result = commit ? Api().commit_transaction(status, &handle_)
+                                   : Api().rollback_transaction(status, &handle_);
+  if (result == 0) {
     handle_ = 0;
-    autoStarted_ = false;
     return;
   }
   // The handle stays, so a rollback can follow a failed commit. A network failure means the
-  // connection is gone: close it by force (that drops this handle too), after the text is read.
-  const bool networkLost = StatusSQLCode(status) == -902 && status[1] == kNetworkError;
-  try {
-    RaiseDatabaseError(status);
-  } catch (...) {
-    if (networkLost) {
-      for (TIBDatabase* database : std::vector<TIBDatabase*>(databases_)) database->ForceClose();
-    }
-    throw;
+  // connection is gone: close it by force, which drops this handle too.
+  const DatabaseError error = DatabaseErrorOf(status);
+  if (error.SQLCode() == -902 && error.FirstCode() == kNetworkError) {
+    for (TIBDatabase* database : std::vector<TIBDatabase*>(databases_)) database->ForceClose();
   }
+  error.Raise();
 }
 
 void TIBTransaction::ForcedEnd() noexcept {
@@ -138,17 +129,10 @@ void TIBTransaction::ForcedEnd() noexcept {
   const bool commit = defaultAction_ == TIBTransactionAction::TACommit ||
                       defaultAction_ == TIBTransactionAction::TACommitRetaining;
   ISC_STATUS_ARRAY status{};
-  if (commit) {
-    Api().commit_transaction(status, &handle_);
-    if (StatusFailed(status)) {
-      ISC_STATUS_ARRAY rollbackStatus{};
-      Api().rollback_transaction(rollbackStatus, &handle_);
-    }
-  } else {
+  if (!commit || Api().commit_transaction(status, &handle_) != 0) {
     Api().rollback_transaction(status, &handle_);
   }
   handle_ = 0;
-  autoStarted_ = false;
 }
 
 }  // namespace korvane

@@ -50,7 +50,6 @@ class TIBTransaction {
  private:
   friend class TIBDatabase;
   friend class TIBSQL;
-  friend class TIBQuery;
 
   // Ends an active transaction by DefaultAction (a failed commit is rolled back); the handle
   // is dropped whatever happens and nothing is raised.
@@ -73,7 +72,6 @@ class TIBTransaction {
   std::vector<std::uint8_t> tpb_;
   TIBTransactionAction defaultAction_ = TIBTransactionAction::TACommit;
   bool allowAutoStart_ = true;
-  bool autoStarted_ = false;
 };
 
 }  // namespace korvane

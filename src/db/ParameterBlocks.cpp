@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "db/ClientLibrary.h"
+#include "db/DatabaseText.h"
 #include "platform/Text.h"
 
 namespace korvane::db {
@@ -68,7 +69,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     } else {
       RaiseClientError(kDPBConstantUnknown, std::string(written));
     }
-    const std::string bytes = text::Utf8ToCp1252(value);
+    const std::string bytes = ToDatabase(value);
     // The length travels in one byte; a longer value would corrupt the block.
     if (bytes.size() > 255) {
       throw EIBClientError(kDPBConstantUnknown,

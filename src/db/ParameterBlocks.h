@@ -11,7 +11,8 @@
 namespace korvane::db {
 
 // From lines "name=value": version byte 1, then per known name its code, the value's length
-// and the value's bytes in Windows-1252. Unknown names fail with the layer's entry 114.
+// and the value's bytes in the databases' code page. Unknown names fail with the layer's
+// entry 114.
 std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params);
 
 // Empty for an empty list (the server's defaults); otherwise version byte 3 and one code per

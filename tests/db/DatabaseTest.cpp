@@ -55,7 +55,8 @@ TEST_F(DatabaseTest, ParamsAndNameAreLockedWhileConnected) {
   EXPECT_CLIENT_ERROR(database.SetDatabaseName(Path() + "x"), 16, locked);
   database.SetDatabaseName(Path());  // the same name is accepted
   database.SetParam("lc_ctype", "");  // removing a line that is not there changes nothing
-  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=brackenly"}));
+  EXPECT_EQ(database.Params(),
+            (std::vector<std::string>{"user_name=SYSDBA", std::string("password=") + kPassword}));
   EXPECT_TRUE(database.Connected());
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "db/ClientLibrary.h"
 #include "LayerTest.h"
 
 namespace korvane::testing {
@@ -17,17 +16,18 @@ Bytes LoginDpb() {
   Bytes dpb{1, 28, 6};
   for (char c : std::string("SYSDBA")) dpb.push_back(static_cast<std::uint8_t>(c));
   dpb.insert(dpb.end(), {29, 9});
-  for (char c : std::string("brackenly")) dpb.push_back(static_cast<std::uint8_t>(c));
+  for (char c : std::string(kPassword)) dpb.push_back(static_cast<std::uint8_t>(c));
   return dpb;
 }
 
 TEST(BuildDPB, LoginIsTwentyBytesWhateverTheNameSpelling) {
   ASSERT_EQ(LoginDpb().size(), 20u);
+  const std::string password = kPassword;
   const std::vector<std::vector<std::string>> spellings{
-      {"user_name=SYSDBA", "password=brackenly"},
-      {"USER_NAME=SYSDBA", "Password=brackenly"},
-      {"isc_dpb_user_name=SYSDBA", "ISC_DPB_PASSWORD=brackenly"},
-      {"  user_name\t=SYSDBA", "", "   ", "password=brackenly"},
+      {"user_name=SYSDBA", "password=" + password},
+      {"USER_NAME=SYSDBA", "Password=" + password},
+      {"isc_dpb_user_name=SYSDBA", "ISC_DPB_PASSWORD=" + password},
+      {"  user_name\t=SYSDBA", "", "   ", "password=" + password},
   };
   for (const auto& params : spellings) EXPECT_EQ(BuildDPB(params), LoginDpb()) << params[0];
 }
@@ -108,22 +108,6 @@ TEST(AttachName, DoubleBackslashBecomesHostColon) {
   EXPECT_EQ(db::AttachName("localhost:/tmp/a.fdb"), "localhost:/tmp/a.fdb");
   EXPECT_EQ(db::AttachName("\\single\\a.fdb"), "\\single\\a.fdb");
   EXPECT_EQ(db::AttachName("/tmp/a.fdb"), "/tmp/a.fdb");
-}
-
-TEST(StatusText, LinesJoinedAndOneFinalFullStopRemoved) {
-  db::LoadClientLibrary();
-  auto text = [](std::vector<const char*> lines) {
-    std::vector<ISC_STATUS> status;
-    for (const char* line : lines) {
-      status.insert(status.end(), {isc_arg_gds, isc_random, isc_arg_string,
-                                   reinterpret_cast<ISC_STATUS>(line)});
-    }
-    status.push_back(isc_arg_end);
-    return db::StatusText(status.data());
-  };
-  EXPECT_EQ(text({"first line", "second."}), "first line\r\nsecond");
-  EXPECT_EQ(text({"wait..."}), "wait..");
-  EXPECT_EQ(text({"caff\xE8 \x80"}), "caffè €");
 }
 
 }  // namespace

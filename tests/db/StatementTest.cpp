@@ -68,6 +68,15 @@ TEST_F(StatementTest, TextLengthIsCountedInDatabaseBytes) {
   EXPECT_EQ(count->Fields(1).AsInteger(), 64);
 }
 
+TEST_F(StatementTest, CharColumnsAreCutToTheirCharactersWhateverTheCharacterSet) {
+  Statement("INSERT INTO WIDE (U, G, S, K) VALUES ('ab', 'ab', 'ab', 'ab')")->ExecQuery();
+  auto select = Statement("SELECT U, G, S, K FROM WIDE");
+  select->ExecQuery();
+  for (int i = 0; i < select->FieldCount(); ++i) {
+    EXPECT_EQ(select->Fields(i).AsString(), "ab") << select->Fields(i).Name();
+  }
+}
+
 TEST_F(StatementTest, EmptyTextIsEmptyForTextAndNullOtherwise) {
   auto insert = Statement("INSERT INTO T (ID, V, N) VALUES (1, :V, :N)");
   insert->ParamByName("V").SetAsString("");
@@ -98,6 +107,17 @@ TEST_F(StatementTest, IntegerConversions) {
   EXPECT_EQ(select->FieldByName("N").AsString(), "12");
   EXPECT_EQ(select->FieldByName("Q").AsString(), "1.5");
   EXPECT_EQ(select->FieldByName("Q").AsInteger(), 1);
+}
+
+TEST_F(StatementTest, SettingTheWholeTextSplitsItAndUnprepares) {
+  auto select = Statement("SELECT V FROM T");
+  select->Prepare();
+  select->SetSQLText("SELECT W\r\nFROM T\nWHERE ID = :ID\n");
+  EXPECT_FALSE(select->Prepared());
+  EXPECT_EQ(select->SQL(), (std::vector<std::string>{"SELECT W", "FROM T", "WHERE ID = :ID"}));
+  select->Prepare();
+  EXPECT_EQ(select->Fields(0).Name(), "W");
+  EXPECT_EQ(select->ParamCount(), 1);
 }
 
 TEST_F(StatementTest, SameNamedMarkersTakeOneValue) {
