@@ -1,0 +1,48 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace korvane::testing {
+
+class TlsTestServer;
+
+// A registry answer: status 200 and this JSON body.
+std::string JsonAnswer(const std::string& body);
+// A registry answer with "success" true and every field an insert reads.
+std::string CompleteAnswer();
+
+// A program folder <root>/bin with a copy of the built program and its users database in
+// bin/user: user 5, whose company 01 has an archive with the one customer 0123. The archive is
+// opened through the embedded engine, or through the local server when `throughServer`.
+class ProgramFolder {
+ public:
+  ProgramFolder(const std::string& builtProgram, bool throughServer);
+
+  const std::string& Program() const { return program_; }
+  // The archive's database file, as the tests read it (always through the embedded engine).
+  const std::string& Archive() const { return archive_; }
+  const std::string& Users() const { return users_; }
+
+  // The switches of an ordinary run (a token on the command line unless `withToken` is false),
+  // then `extra`.
+  static std::vector<std::string> Arguments(const std::vector<std::string>& extra = {}, bool withToken = true);
+  // Trusts the test CA and points the run at `registry`'s path /base/.
+  std::map<std::string, std::string> Environment(const TlsTestServer& registry) const;
+
+  // The codes of CLIENTI, in order.
+  std::vector<std::string> Customers() const;
+
+ private:
+  TempDir root_;
+  TempDir data_;
+  std::string program_;
+  std::string users_;
+  std::string archive_;
+  std::string caFile_;
+};
+
+}  // namespace korvane::testing
