@@ -93,6 +93,23 @@ TEST(StopSignal, EndsARunThroughTheServer) {
   StopWhileTheRegistryIsSilent(folder);
 }
 
+// Started under nohup, the run keeps ignoring SIGHUP; the other signals still stop it.
+TEST(StopSignal, ASignalIgnoredAtStartStaysIgnored) {
+  const ProgramFolder folder(KORVANE_BINARY, false);
+  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::StaySilent()});
+  std::vector<std::string> arguments = ProgramFolder::Arguments();
+  arguments.insert(arguments.begin(), folder.Program());
+  StartedProgram run("/usr/bin/nohup", arguments, folder.Environment(registry));
+  ASSERT_TRUE(registry.WaitForRequest(20000));
+  ASSERT_EQ(kill(run.Pid(), SIGHUP), 0);
+  EXPECT_FALSE(run.Wait(500));
+  ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+  ASSERT_TRUE(run.Wait(1000));
+  EXPECT_EQ(run.Result().out, "Operazione interrotta (SIGTERM)\r\n");
+  EXPECT_EQ(run.Result().err, "");
+  EXPECT_EQ(folder.Customers(), Rows{"0123"});
+}
+
 // A database server that takes the connection and never answers.
 class SilentDatabaseServer {
  public:
