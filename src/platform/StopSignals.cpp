@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <system_error>
 #include <thread>
 
@@ -77,12 +76,15 @@ void WatchStopSignals(StopHandler onStop) {
   sigset_t watched;
   sigemptyset(&blocked);
   sigemptyset(&watched);
+  bool anyWatched = false;
   for (const auto& stopSignal : kStopSignals) {
     sigaddset(&blocked, stopSignal.number);
-    if (!StartedAsIgnored(stopSignal.number)) sigaddset(&watched, stopSignal.number);
+    if (StartedAsIgnored(stopSignal.number)) continue;
+    sigaddset(&watched, stopSignal.number);
+    anyWatched = true;
   }
   sigset_t previous;
-  if (::pthread_sigmask(SIG_BLOCK, &blocked, &previous) != 0) return;
+  if (::pthread_sigmask(SIG_BLOCK, &blocked, &previous) != 0 || !anyWatched) return;
   try {
     std::thread(Watch, watched, onStop).detach();
   } catch (const std::system_error&) {
