@@ -10,8 +10,9 @@
 
 namespace {
 
-// The one line written outside the run's normal flow: a stop signal arrived before the
-// insert's commit was sent. The watcher thread ends the process with exit code 1 right after.
+// main is the only place that prints and ends the process in the normal flow; this is the
+// documented exception. A stop signal arrived before the insert's commit was sent: the watcher
+// thread writes this one line and ends the process with exit code 1 right after.
 void ReportStop(std::string_view signalName) {
   try {
     korvane::platform::WriteStdoutLine("Operazione interrotta (" + std::string(signalName) + ")");
