@@ -17,7 +17,7 @@ ImportRun::~ImportRun() { Release(); }
 
 int ImportRun::Execute() {
   exitCode_ = 0;
-  Parametri = std::make_unique<TParametri>(arguments_);
+  Parametri = std::make_unique<TParametri>(arguments_, ApiTokenFromEnvironment());
   try {
     RunSteps();
   } catch (const Exception& error) {
@@ -37,6 +37,7 @@ int ImportRun::Execute() {
 void ImportRun::RunSteps() {
   Parametri->ReadFromCmdLine();
   Parametri->Check();
+  CheckRegistryUrl();
 
   UtenteCorrente = std::make_unique<TQelUser>();
   const std::string userDatabase = GetUserDatabasePath();

@@ -5,6 +5,7 @@
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
 #include "platform/Exception.h"
+#include "platform/StopSignals.h"
 #include "platform/Text.h"
 
 namespace korvane {
@@ -77,6 +78,7 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
 
   try {
     sql.ExecQuery();
+    platform::ProcessRunGate().EnterCommit();
     transaction.Commit();
     writeLine(codice);
   } catch (const Exception& error) {

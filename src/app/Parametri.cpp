@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "platform/Convert.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
+#include "registry/Registro.h"
 
 namespace korvane {
 
@@ -22,7 +24,13 @@ constexpr std::array<std::string_view, 7> NomiParametri = {
 
 }  // namespace
 
-TParametri::TParametri(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+TParametri::TParametri(std::vector<std::string> arguments, std::string environmentApiToken)
+    : arguments_(std::move(arguments)), environmentApiToken_(std::move(environmentApiToken)) {}
+
+std::string ApiTokenFromEnvironment() {
+  const char* token = std::getenv("KORVANE_APITOKEN");
+  return token != nullptr ? text::SanitizeUtf8(token) : std::string();
+}
 
 bool TParametri::IsParametro(std::string_view text) {
   if (text.empty() || text.front() != '-') return false;
@@ -57,8 +65,11 @@ void TParametri::Check() const {
   if (TipoSoggetto() == TTipoSoggetto::tsNonDefinito) {
     RaiseMissing("TipoSoggetto non riconosciuto (parametro %s)", "TIPOSOGGETTO");
   }
-  if (PIVA().empty()) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
-  if (ApiToken().empty()) RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
+  // Both go onto the request's lines: a control character could end a line and start another.
+  if (PIVA().empty() || HasControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  if (ApiToken().empty() || HasControlCharacter(ApiToken())) {
+    RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
+  }
 }
 
 std::string TParametri::Value(const std::string& key) const {
@@ -76,7 +87,9 @@ std::string TParametri::Ditta() const { return Value("-DITTA"); }
 std::string TParametri::Linea() const { return Value("-LINEA"); }
 std::string TParametri::PIVA() const { return Value("-PIVA"); }
 std::string TParametri::CodiceSoggetto() const { return Value("-CODICESOGGETTO"); }
-std::string TParametri::ApiToken() const { return Value("-APITOKEN"); }
+std::string TParametri::ApiToken() const {
+  return FDictionary.count("-APITOKEN") != 0 ? Value("-APITOKEN") : environmentApiToken_;
+}
 
 TTipoSoggetto TParametri::TipoSoggetto() const {
   const auto found = FDictionary.find("-TIPOSOGGETTO");

@@ -13,8 +13,9 @@ enum class TTipoSoggetto { tsNonDefinito = 0, tsCliente = 1, tsFornitore = 2 };
 // The command line of one run: the recognised switches with the argument that followed each.
 class TParametri {
  public:
-  // `arguments` are the process arguments after the program name, as UTF-8.
-  explicit TParametri(std::vector<std::string> arguments);
+  // `arguments` are the process arguments after the program name, as UTF-8. `environmentApiToken`
+  // is the token to use when the command line gives none.
+  explicit TParametri(std::vector<std::string> arguments, std::string environmentApiToken = {});
 
   // Fills the dictionary from the arguments; raises on a bad count or a repeated switch.
   void ReadFromCmdLine();
@@ -35,7 +36,12 @@ class TParametri {
   std::string Value(const std::string& key) const;
 
   std::vector<std::string> arguments_;
+  std::string environmentApiToken_;
   std::map<std::string, std::string> FDictionary;
 };
+
+// The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not
+// shown to other local users the way a command line is.
+std::string ApiTokenFromEnvironment();
 
 }  // namespace korvane

@@ -1,11 +1,40 @@
+#include <sys/prctl.h>
+
 #include <string>
 #include <vector>
 
 #include "app/ImportRun.h"
 #include "platform/Process.h"
+#include "platform/StopSignals.h"
 #include "platform/Text.h"
 
+namespace {
+
+// main is the only place that prints and ends the process in the normal flow; this is the
+// documented exception. A stop signal arrived before the insert's commit was sent: the watcher
+// thread writes this one line and ends the process with exit code 1 right after.
+void ReportStop(std::string_view signalName) {
+  try {
+    korvane::platform::WriteStdoutLine("Operazione interrotta (" + std::string(signalName) + ")");
+  } catch (...) {
+    // The exit code still tells the caller.
+  }
+}
+
+// The run's own line, written only while no stop signal has won.
+void WriteRunLine(std::string_view line) {
+  korvane::platform::ProcessRunGate().EnterFinish();
+  korvane::platform::WriteStdoutLine(line);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // No core file and no tracing by other users: the process holds the registry token.
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  // Before any thread exists, so that every later thread inherits the blocked stop signals.
+  korvane::platform::WatchStopSignals(ReportStop);
+
   // Arguments arrive as bytes; an empty one is dropped, as the command-line splitting the
   // callers know drops an empty pair of quotes.
   std::vector<std::string> arguments;
@@ -14,10 +43,11 @@ int main(int argc, char** argv) {
     if (!argument.empty()) arguments.push_back(std::move(argument));
   }
   try {
-    korvane::ImportRun run(std::move(arguments), korvane::platform::WriteStdoutLine);
+    korvane::ImportRun run(std::move(arguments), WriteRunLine);
     return run.Execute();
   } catch (...) {
     // The line itself could not be written; the exit code still tells the caller.
+    korvane::platform::ProcessRunGate().EnterFinish();
     return 1;
   }
 }

@@ -1,6 +1,9 @@
 #include "registry/Registro.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "platform/Exception.h"
 
 namespace korvane {
 
@@ -37,6 +40,17 @@ std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiTok
   ClientHTTP->Request.Accept = "application/json";
   ClientHTTP->Request.UserAgent = kUserAgent;
   return ClientHTTP->Get(RegistryUrl() + PIVA);
+}
+
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+void CheckRegistryUrl() {
+  const std::string url = RegistryUrl();
+  if (HasControlCharacter(url) || url.find(' ') != std::string::npos) {
+    throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+  }
 }
 
 }  // namespace korvane

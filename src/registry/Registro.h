@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
@@ -22,5 +23,13 @@ std::string RegistryUrl();
 std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
                               std::unique_ptr<TIdHTTP>& ClientHTTP,
                               std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL);
+
+// True when the text holds a control character (below 0x20, or 0x7F): placed into the request
+// it could end a line and start another.
+bool HasControlCharacter(std::string_view text);
+
+// Raises "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)" when the address in force
+// holds a control character or a blank, before anything is sent.
+void CheckRegistryUrl();
 
 }  // namespace korvane

@@ -221,9 +221,9 @@ TEST(SuccessorEndToEnd, TheAddressChoosesRequestAndFormat) {
     std::string path, answer, requestLine, out;
   };
   const Case cases[] = {
-      {"/IT-start", successor, "GET /IT-start/12485671007 HTTP/1.1", "0001"},
-      {"/v1/IT-advanced/", successor, "GET /v1/IT-advanced/12485671007 HTTP/1.1", "0002"},
-      {"/base/", base, "GET /base/12485671007 HTTP/1.1", "0003"},
+      {"/IT-start", successor, "GET /IT-start/12485671007 HTTP/1.1", "0124"},
+      {"/v1/IT-advanced/", successor, "GET /v1/IT-advanced/12485671007 HTTP/1.1", "0125"},
+      {"/base/", base, "GET /base/12485671007 HTTP/1.1", "0126"},
       {"/base/", successor, "GET /base/12485671007 HTTP/1.1", "Value 'data.civico' not found"},
       {"/it-start/", successor, "GET /it-start/12485671007 HTTP/1.1", "Value 'data.civico' not found"},
       {"/IT-start/",
@@ -235,14 +235,14 @@ TEST(SuccessorEndToEnd, TheAddressChoosesRequestAndFormat) {
     TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(c.answer), TlsTestServer::Close()});
     const auto result = folder.Import(registry.Url(c.path), caFile, "12485671007");
     EXPECT_EQ(result.out, c.out + "\r\n") << c.path;
-    EXPECT_EQ(result.exitCode, c.out.starts_with("000") ? 0 : 1) << c.path;
+    EXPECT_EQ(result.exitCode, c.out.starts_with("01") ? 0 : 1) << c.path;
     EXPECT_EQ(registry.Request().substr(0, registry.Request().find("\r\n")), c.requestLine);
   }
   const std::string example = "OPENAPI S.P.A.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|ROMA|RM|00143|IT";
-  EXPECT_EQ(folder.Customer("0001"), Rows{example});
-  EXPECT_EQ(folder.Customer("0002"), Rows{example});
-  EXPECT_EQ(folder.Customer("0003"), Rows{"Bàse S.r.l.|12485671007|12485671007|Via Roma|1|Roma|RM|00100|IT"});
-  EXPECT_EQ(folder.CustomerCodes(), (Rows{"0001", "0002", "0003"}));
+  EXPECT_EQ(folder.Customer("0124"), Rows{example});
+  EXPECT_EQ(folder.Customer("0125"), Rows{example});
+  EXPECT_EQ(folder.Customer("0126"), Rows{"Bàse S.r.l.|12485671007|12485671007|Via Roma|1|Roma|RM|00100|IT"});
+  EXPECT_EQ(folder.Customers(), (Rows{"0123", "0124", "0125", "0126"}));
 }
 
 }  // namespace

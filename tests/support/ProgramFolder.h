@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -8,28 +9,50 @@
 
 namespace korvane::testing {
 
+class TlsTestServer;
+
 // A customer stored in the archive: its columns from RAGSOC to CODICEPAESE joined by "|"; nothing
 // when the code is not stored.
 std::vector<std::string> StoredCustomer(const std::string& archive, const std::string& codice);
 
-// A program folder for end-to-end runs of the built program: a copy of it in <root>/bin, its users
-// database in bin/user with user 1, and the archive of that user's company 01 (empty tables, so
-// customer codes count up from 0001).
+// A registry answer: status 200 and this JSON body.
+std::string JsonAnswer(const std::string& body);
+// A registry answer with "success" true and every field an insert reads.
+std::string CompleteAnswer();
+
+// A program folder <root>/bin with a copy of the built program and its users database in
+// bin/user: user 5, whose company 01 has an archive with the one customer 0123. The archive is
+// opened through the embedded engine, or through the local server when `throughServer`.
 class ProgramFolder {
  public:
-  explicit ProgramFolder(const std::string& builtProgram);
+  explicit ProgramFolder(const std::string& builtProgram, bool throughServer = false);
+
+  const std::string& Program() const { return program_; }
+  // The archive's database file, as the tests read it (always through the embedded engine).
+  const std::string& Archive() const { return archive_; }
+  const std::string& Users() const { return users_; }
+
+  // The switches of an ordinary run (a token on the command line unless `withToken` is false),
+  // then `extra`.
+  static std::vector<std::string> Arguments(const std::vector<std::string>& extra = {}, bool withToken = true);
+  // Trusts the test CA and points the run at `registry`'s path /base/.
+  std::map<std::string, std::string> Environment(const TlsTestServer& registry) const;
 
   // Imports a customer with this VAT number (token "segreto") from the registry at `registryUrl`,
   // trusting the certificate authority in the PEM file `caFile`.
   ProgramResult Import(const std::string& registryUrl, const std::string& caFile, const std::string& piva) const;
 
+  // The codes of CLIENTI, in order.
+  std::vector<std::string> Customers() const;
   std::vector<std::string> Customer(const std::string& codice) const { return StoredCustomer(archive_, codice); }
-  std::vector<std::string> CustomerCodes() const;
 
  private:
   TempDir root_;
+  TempDir data_;
   std::string program_;
+  std::string users_;
   std::string archive_;
+  std::string caFile_;
 };
 
 }  // namespace korvane::testing

@@ -1,11 +1,15 @@
 #include "support/RunProgram.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace korvane::testing {
@@ -13,9 +17,22 @@ namespace korvane::testing {
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment,
                          const std::string& workingDirectory) {
+  StartedProgram program(path, arguments, environment, workingDirectory);
+  program.Wait(-1);
+  return program.Result();
+}
+
+StartedProgram::StartedProgram(const std::string& path, const std::vector<std::string>& arguments,
+                               const std::map<std::string, std::string>& environment,
+                               const std::string& workingDirectory) {
   int outPipe[2];
   int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  if (pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+    throw std::runtime_error("pipe failed");
+  }
 
   // Everything the child needs is built before fork: the test process has other threads (the
   // database client's, a test server's), and a child of such a process may only make
@@ -36,31 +53,57 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
   for (auto& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ < 0) {
+    for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    throw std::runtime_error("fork failed");
+  }
+  if (pid_ == 0) {
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) signal(number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
-    close(outPipe[0]);
-    close(errPipe[0]);
     if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(127);
     execve(path.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  pipes_[0] = outPipe[0];
+  pipes_[1] = errPipe[0];
+}
 
-  ProgramResult result;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
+StartedProgram::~StartedProgram() {
+  if (!ended_) {
+    kill(pid_, SIGKILL);
+    Wait(-1);
+  }
+  for (const int fd : pipes_) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+bool StartedProgram::Wait(int milliseconds) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  auto remaining = [&] {
+    if (milliseconds < 0) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(left, 0));
+  };
+  if (ended_) return true;
+
+  std::string* sinks[2] = {&result_.out, &result_.err};
+  while (pipes_[0] >= 0 || pipes_[1] >= 0) {
+    pollfd fds[2] = {{pipes_[0], POLLIN, 0}, {pipes_[1], POLLIN, 0}};
+    const int ready = poll(fds, 2, remaining());
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) break;
+    if (ready == 0) return false;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];
@@ -68,18 +111,26 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
       } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
+        close(pipes_[i]);
+        pipes_[i] = -1;
       }
     }
   }
+  // Both streams are closed; the process is ending.
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (true) {
+    const pid_t done = waitpid(pid_, &status, milliseconds < 0 ? 0 : WNOHANG);
+    if (done == pid_) break;
+    if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
+    if (done == 0) {
+      if (remaining() == 0) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
   }
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  return result;
+  ended_ = true;
+  if (WIFEXITED(status)) result_.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
+  return true;
 }
 
 }  // namespace korvane::testing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -18,5 +20,31 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment = {},
                          const std::string& workingDirectory = {});
+
+// A program started as a child process like RunProgram's, left running: the test may signal it
+// by its process id, then waits for its end with a time limit. The child starts with no signal
+// blocked and SIGTERM, SIGINT and SIGHUP at their default action, whatever the test process has.
+// A child still running when the object goes is killed.
+class StartedProgram {
+ public:
+  StartedProgram(const std::string& path, const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& environment = {},
+                 const std::string& workingDirectory = {});
+  ~StartedProgram();
+  StartedProgram(const StartedProgram&) = delete;
+  StartedProgram& operator=(const StartedProgram&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  // Collects the output until the program has ended; false when `milliseconds` pass first
+  // (a negative limit waits for ever). After a true, Result() holds everything.
+  bool Wait(int milliseconds);
+  const ProgramResult& Result() const { return result_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool ended_ = false;
+  int pipes_[2] = {-1, -1};  // the read ends of standard output and standard error
+  ProgramResult result_;
+};
 
 }  // namespace korvane::testing

@@ -94,6 +94,13 @@ std::string TlsTestServer::Request() {
   return request_;
 }
 
+bool TlsTestServer::WaitForRequest(int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  finishedSignal_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return requestComplete_ || finished_; });
+  return requestComplete_;
+}
+
 bool TlsTestServer::HandshakeCompleted() {
   WaitFinished(options_.lifetimeMs);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -168,6 +175,8 @@ void TlsTestServer::RunScript(int socket, void* sslHandle) {
         }
         std::lock_guard<std::mutex> lock(mutex_);
         request_ += received;
+        requestComplete_ = requestComplete_ || received.find("\r\n\r\n") != std::string::npos;
+        finishedSignal_.notify_all();
         break;
       }
       case Step::Kind::Send: {

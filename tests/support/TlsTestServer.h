@@ -56,6 +56,8 @@ class TlsTestServer {
   bool WaitFinished(int milliseconds);
   // The bytes received by ExpectRequest steps (waits for the script to finish).
   std::string Request();
+  // True when an ExpectRequest step has received a whole request head within the time.
+  bool WaitForRequest(int milliseconds);
   bool HandshakeCompleted();
   bool PeerClosed();
 
@@ -72,6 +74,7 @@ class TlsTestServer {
   std::condition_variable finishedSignal_;
   bool finished_ = false;
   std::string request_;
+  bool requestComplete_ = false;
   bool handshakeCompleted_ = false;
   bool peerClosed_ = false;
   std::thread thread_;
