@@ -23,7 +23,7 @@ class TlsTestServer {
     // suites offered below TLS 1.3. Either, or the WeakKey certificate, lowers the server's
     // security level to 0, so that old versions, weak suites and weak keys are really on offer.
     int onlyVersion = 0;
-    std::string cipherList;
+    std::string cipherList = {};
     bool handshake = true;    // false: the script runs on the bare TCP connection
     int lifetimeMs = 20000;   // waiting for the connection and each receive give up after this
   };
