@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Exception.h"
-#include "registry/IdHTTP.h"
-#include "registry/IdSSLOpenSSL.h"
+#include "ChannelGet.h"
 #include "support/TlsTestServer.h"
 
 namespace korvane {
@@ -30,20 +28,13 @@ struct Outcome {
 };
 
 Outcome GetWithLimits(const std::string& url, Limits limits) {
-  TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(kAllSslVersions);
-  handler.ReadTimeout = limits.read;
-  handler.ConnectTimeout = limits.connect;
-  handler.ExchangeTimeout = limits.exchange;
-  TIdHTTP client;
-  client.IOHandler = &handler;
   const Clock::time_point start = Clock::now();
   Outcome outcome;
-  try {
-    outcome.text = client.Get(url);
-  } catch (const Exception& error) {
-    outcome.text = "error: " + error.Message();
-  }
+  outcome.text = testing::GetThroughChannel(url, [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
+    handler.ReadTimeout = limits.read;
+    handler.ConnectTimeout = limits.connect;
+    handler.ExchangeTimeout = limits.exchange;
+  });
   outcome.milliseconds =
       static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
   return outcome;

@@ -4,9 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/Exception.h"
-#include "registry/IdHTTP.h"
-#include "registry/IdSSLOpenSSL.h"
+#include "ChannelGet.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
@@ -100,16 +98,8 @@ TEST(TlsFloor, VersionSetChoosesAboveTheFloor) {
   };
   for (const Case& c : cases) {
     TlsTestServer server(Answer());
-    TIdSSLIOHandlerSocketOpenSSL handler;
-    handler.SSLOptions.SetSSLVersions(c.versions);
-    TIdHTTP client;
-    client.IOHandler = &handler;
-    std::string outcome;
-    try {
-      outcome = client.Get(server.Url("/base/1"));
-    } catch (const Exception& error) {
-      outcome = "error: " + error.Message();
-    }
+    const std::string outcome = testing::GetThroughChannel(
+        server.Url("/base/1"), [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.SSLOptions.SetSSLVersions(c.versions); });
     EXPECT_EQ(outcome, c.expected) << int(c.versions);
   }
 }

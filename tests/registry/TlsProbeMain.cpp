@@ -15,23 +15,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Exception.h"
-#include "registry/IdHTTP.h"
-#include "registry/IdSSLOpenSSL.h"
+#include "ChannelGet.h"
 
 namespace {
-
-std::string ThroughChannel(const std::string& url) {
-  korvane::TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(korvane::kAllSslVersions);
-  korvane::TIdHTTP client;
-  client.IOHandler = &handler;
-  try {
-    return client.Get(url);
-  } catch (const korvane::Exception& error) {
-    return "error: " + error.Message();
-  }
-}
 
 std::string WithLibraryDefaults(int port) {
   const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -56,7 +42,7 @@ std::string WithLibraryDefaults(int port) {
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
   const std::string mode = argv[1];
-  const std::string outcome = mode == "channel" ? ThroughChannel(argv[2]) : WithLibraryDefaults(std::atoi(argv[2]));
+  const std::string outcome = mode == "channel" ? korvane::testing::GetThroughChannel(argv[2]) : WithLibraryDefaults(std::atoi(argv[2]));
   std::fputs(outcome.c_str(), stdout);
   return 0;
 }

@@ -11,9 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/Exception.h"
-#include "registry/IdHTTP.h"
-#include "registry/IdSSLOpenSSL.h"
+#include "ChannelGet.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
 #include "support/TlsTestServer.h"
@@ -81,18 +79,6 @@ class OpenWatch {
   int handle_;
 };
 
-std::string Get(const std::string& url) {
-  TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(kAllSslVersions);
-  TIdHTTP client;
-  client.IOHandler = &handler;
-  try {
-    return client.Get(url);
-  } catch (const Exception& error) {
-    return "error: " + error.Message();
-  }
-}
-
 TEST(TrustStore, DirectoryFirstAndTheFileOnlyWhenNoIssuerIsFound) {
   const TestCertificates& certificates = TestCertificates::Get();
   enum class File { Missing, TestCa };
@@ -132,7 +118,7 @@ TEST(TrustStore, DirectoryFirstAndTheFileOnlyWhenNoIssuerIsFound) {
     TlsTestServer server({TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
                           TlsTestServer::Close()},
                          options);
-    const std::string outcome = Get(server.Url("/base/1"));
+    const std::string outcome = testing::GetThroughChannel(server.Url("/base/1"));
     if (c.verified) {
       EXPECT_EQ(outcome, "{}") << c.name;
     } else {
