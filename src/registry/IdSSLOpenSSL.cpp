@@ -165,8 +165,8 @@ void TIdSSLOptions::SetSSLVersions(TIdSSLVersions versions) {
   }
 }
 
-// One open connection. The members go in reverse order: the TLS object, its context, then the
-// socket.
+// One open connection. Its owners are released in reverse order of declaration: the TLS
+// object, then its context, then the socket.
 struct TIdSSLIOHandlerSocketOpenSSL::Connection {
   Connection(TDeadline exchangeDeadline, int socketLimitMs) : deadline(exchangeDeadline), stepLimitMs(socketLimitMs) {}
 
