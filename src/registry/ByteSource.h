@@ -4,6 +4,10 @@
 
 namespace korvane {
 
+// The message of a receive that waited past its limit, and of an exchange that ran past its
+// deadline.
+inline constexpr const char* kReadTimedOutMessage = "Read timed out.";
+
 // Where the answer of an HTTP request comes from: the TLS channel in the program, a block of
 // memory in tests and in the fuzz target.
 class TByteSource {
@@ -12,10 +16,12 @@ class TByteSource {
 
   // Blocks until at least one byte is there and copies up to `size` bytes; returns 0 once the
   // peer has closed the connection. Failures raise korvane::Exception (socket failures
-  // platform::ESocketError, a time-out with the number 10060).
+  // platform::ESocketError, a receive past its limit with the number 10060, an exchange past its
+  // deadline kReadTimedOutMessage).
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
 
   // True when a byte (or the peer's close) is there within `milliseconds`, false otherwise.
+  // Raises like Read when the exchange's deadline passes first.
   virtual bool WaitForData(int milliseconds) = 0;
 };
 

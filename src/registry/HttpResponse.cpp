@@ -16,103 +16,6 @@ constexpr const char* kClosedGracefully = "Connection Closed Gracefully.";
 constexpr const char* kLineTooLong = "Max line length exceeded.";
 constexpr const char* kTooManyHeaders = "Max header line count exceeded.";
 constexpr const char* kBodyTooLarge = "Max body size exceeded.";
-constexpr const char* kReadTimedOut = "Read timed out.";
-
-
-// Buffered reading of lines and byte runs from the source, telling the peer's close apart.
-class AnswerReader {
- public:
-  AnswerReader(TByteSource& source, const TResponseLimits& limits, THttpAnswer& answer)
-      : source_(source), limits_(limits), answer_(answer) {}
-
-  // One line without its LF (and the CR just before it); nothing when the peer closed first.
-  std::optional<std::string> ReadLine() {
-    std::size_t scanned = 0;
-    for (;;) {
-      const std::size_t lf = buffer_.find('\n', pos_ + scanned);
-      if (lf != std::string::npos) {
-        if (lf - pos_ > limits_.maxLineLength) throw Exception(kLineTooLong);
-        std::size_t end = lf;
-        if (end > pos_ && buffer_[end - 1] == '\r') --end;
-        std::string line = buffer_.substr(pos_, end - pos_);
-        pos_ = lf + 1;
-        return line;
-      }
-      scanned = buffer_.size() - pos_;
-      if (scanned > limits_.maxLineLength) throw Exception(kLineTooLong);
-      if (!Fill()) return std::nullopt;
-    }
-  }
-
-  // Up to `count` bytes, fewer when the peer closes; appended to `out` unless discarding.
-  // Returns the number of bytes taken.
-  std::uint64_t ReadBytes(std::uint64_t count, std::string* out) {
-    std::uint64_t taken = 0;
-    while (taken < count) {
-      if (pos_ == buffer_.size() && !Fill()) break;
-      const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count - taken, buffer_.size() - pos_));
-      if (out != nullptr) out->append(buffer_, pos_, chunk);
-      pos_ += chunk;
-      taken += chunk;
-    }
-    return taken;
-  }
-
-  bool DataWithin(int milliseconds) {
-    if (pos_ < buffer_.size() || closed_) return true;
-    return source_.WaitForData(milliseconds);
-  }
-
- private:
-  // Reads more from the source; false when the peer has closed.
-  bool Fill() {
-    if (closed_) return false;
-    if (pos_ > 0) {
-      buffer_.erase(0, pos_);
-      pos_ = 0;
-    }
-    char chunk[32768];
-    std::size_t got = 0;
-    try {
-      got = source_.Read(chunk, sizeof chunk);
-    } catch (const platform::ESocketError& error) {
-      if (error.Number() == platform::kWsaTimedOut) throw Exception(kReadTimedOut);
-      throw;
-    }
-    if (got == 0) {
-      closed_ = true;
-      answer_.peerClosed = true;
-      return false;
-    }
-    buffer_.append(chunk, got);
-    return true;
-  }
-
-  TByteSource& source_;
-  const TResponseLimits& limits_;
-  THttpAnswer& answer_;
-  std::string buffer_;
-  std::size_t pos_ = 0;
-  bool closed_ = false;
-};
-
-void AddHeaderLine(THttpAnswer& answer, std::string line, const TResponseLimits& limits, std::size_t& count) {
-  if (++count > limits.maxHeaderLines) throw Exception(kTooManyHeaders);
-  if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !answer.headers.empty()) {
-    answer.headers.back() += line;
-  } else {
-    answer.headers.push_back(std::move(line));
-  }
-}
-
-// Reads header lines up to the empty line; a close by the peer ends the head too.
-void ReadHeaderLines(AnswerReader& reader, THttpAnswer& answer, const TResponseLimits& limits, std::size_t& count) {
-  for (;;) {
-    std::optional<std::string> line = reader.ReadLine();
-    if (!line || line->empty()) return;
-    AddHeaderLine(answer, text::AsciiToUtf8(*line), limits, count);
-  }
-}
 
 // A 64-bit decimal number (trimmed, optional sign); nothing when it is not one.
 std::optional<std::int64_t> ParseInt64(std::string_view text) {
@@ -152,63 +55,165 @@ std::uint64_t ChunkSizeOf(std::string_view line) {
   return value;
 }
 
-// Reads the body by its framing into `body`, or discards it when `body` is null.
-void ReadBody(AnswerReader& reader, THttpAnswer& answer, const TResponseLimits& limits, std::size_t& headerCount,
-              std::string* body) {
-  std::uint64_t total = 0;
-  auto take = [&](std::uint64_t count) -> std::uint64_t {
-    const std::uint64_t room = limits.maxBodyBytes - total;
-    const std::uint64_t got = reader.ReadBytes(std::min(count, room), body);
-    total += got;
-    if (got == room && count > room) {
-      // One byte more shows whether the body really is larger than the limit.
-      if (reader.ReadBytes(1, nullptr) == 1) throw Exception(kBodyTooLarge);
-    }
-    return got;
-  };
+}  // namespace
 
-  const std::string transferEncoding = text::LowerCaseAscii(answer.Header("Transfer-Encoding"));
+// One line without its LF (and the CR just before it); nothing when the peer closed first.
+std::optional<std::string> THttpAnswerReader::ReadLine() {
+  std::size_t scanned = 0;
+  for (;;) {
+    const std::size_t lf = buffer_.find('\n', pos_ + scanned);
+    if (lf != std::string::npos) {
+      if (lf - pos_ > limits_.maxLineLength) throw Exception(kLineTooLong);
+      std::size_t end = lf;
+      if (end > pos_ && buffer_[end - 1] == '\r') --end;
+      std::string line = buffer_.substr(pos_, end - pos_);
+      pos_ = lf + 1;
+      return line;
+    }
+    scanned = buffer_.size() - pos_;
+    if (scanned > limits_.maxLineLength) throw Exception(kLineTooLong);
+    if (!Fill()) return std::nullopt;
+  }
+}
+
+// Up to `count` bytes, fewer when the peer closes; appended to `out` unless discarding.
+// Returns the number of bytes taken.
+std::uint64_t THttpAnswerReader::ReadBytes(std::uint64_t count, std::string* out) {
+  std::uint64_t taken = 0;
+  while (taken < count) {
+    if (pos_ == buffer_.size() && !Fill()) break;
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count - taken, buffer_.size() - pos_));
+    if (out != nullptr) out->append(buffer_, pos_, chunk);
+    pos_ += chunk;
+    taken += chunk;
+  }
+  return taken;
+}
+
+bool THttpAnswerReader::DataWithin(int milliseconds) {
+  if (pos_ < buffer_.size() || closed_) return true;
+  return source_.WaitForData(milliseconds);
+}
+
+// Reads more from the source; false when the peer has closed.
+bool THttpAnswerReader::Fill() {
+  if (closed_) return false;
+  if (pos_ > 0) {
+    buffer_.erase(0, pos_);
+    pos_ = 0;
+  }
+  char chunk[32768];
+  std::size_t got = 0;
+  try {
+    got = source_.Read(chunk, sizeof chunk);
+  } catch (const platform::ESocketError& error) {
+    if (error.Number() == platform::kWsaTimedOut) throw Exception(kReadTimedOutMessage);
+    throw;
+  }
+  if (got == 0) {
+    closed_ = true;
+    answer_.peerClosed = true;
+    return false;
+  }
+  buffer_.append(chunk, got);
+  return true;
+}
+
+void THttpAnswerReader::AddHeaderLine(std::string line) {
+  if (++headerLines_ > limits_.maxHeaderLines) throw Exception(kTooManyHeaders);
+  if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !answer_.headers.empty()) {
+    answer_.headers.back() += line;
+  } else {
+    answer_.headers.push_back(std::move(line));
+  }
+}
+
+// Reads header lines up to the empty line; a close by the peer ends the head too.
+void THttpAnswerReader::ReadHeaderLines() {
+  for (;;) {
+    std::optional<std::string> line = ReadLine();
+    if (!line || line->empty()) return;
+    AddHeaderLine(text::AsciiToUtf8(*line));
+  }
+}
+
+// Up to `count` body bytes within the body limit; a body that goes on past the limit fails.
+std::uint64_t THttpAnswerReader::TakeBody(std::uint64_t count, std::string* body) {
+  const std::uint64_t room = limits_.maxBodyBytes - bodyBytes_;
+  const std::uint64_t got = ReadBytes(std::min(count, room), body);
+  bodyBytes_ += got;
+  if (got == room && count > room) {
+    // One byte more shows whether the body really is larger than the limit.
+    if (ReadBytes(1, nullptr) == 1) throw Exception(kBodyTooLarge);
+  }
+  return got;
+}
+
+// Reads the body by its framing into `body`, or discards it when `body` is null.
+void THttpAnswerReader::ReadBody(std::string* body) {
+  const std::string transferEncoding = text::LowerCaseAscii(answer_.Header("Transfer-Encoding"));
   if (transferEncoding.find("chunked") != std::string::npos) {
     for (;;) {
-      const std::optional<std::string> sizeLine = reader.ReadLine();
+      const std::optional<std::string> sizeLine = ReadLine();
       if (!sizeLine) throw Exception(kClosedGracefully);
       const std::uint64_t size = ChunkSizeOf(*sizeLine);
       if (size == 0) break;
-      if (take(size) < size) throw Exception(kClosedGracefully);
-      if (!reader.ReadLine()) throw Exception(kClosedGracefully);
+      if (TakeBody(size, body) < size) throw Exception(kClosedGracefully);
+      if (!ReadLine()) throw Exception(kClosedGracefully);
     }
     for (;;) {
-      std::optional<std::string> trailer = reader.ReadLine();
+      std::optional<std::string> trailer = ReadLine();
       if (!trailer) throw Exception(kClosedGracefully);
       if (trailer->empty()) return;
-      AddHeaderLine(answer, text::AsciiToUtf8(*trailer), limits, headerCount);
+      AddHeaderLine(text::AsciiToUtf8(*trailer));
     }
   }
-  if (answer.HasHeader("Content-Length")) {
-    const std::optional<std::int64_t> length = ParseInt64(answer.Header("Content-Length"));
+  if (answer_.HasHeader("Content-Length")) {
+    const std::optional<std::int64_t> length = ParseInt64(answer_.Header("Content-Length"));
     // A negative length is the same as none: the body runs to the close.
     if (length && *length >= 0) {
-      take(static_cast<std::uint64_t>(*length));
+      TakeBody(static_cast<std::uint64_t>(*length), body);
       return;
     }
   }
-  take(UINT64_MAX);
+  TakeBody(UINT64_MAX, body);
 }
 
-[[noreturn]] void FailWithStatus(AnswerReader& reader, THttpAnswer& answer, const TResponseLimits& limits,
-                                 std::size_t& headerCount, bool readBody) {
+void THttpAnswerReader::FailWithStatus(bool readBody) {
   if (readBody) {
     try {
-      ReadBody(reader, answer, limits, headerCount, nullptr);
+      ReadBody(nullptr);
     } catch (const Exception& error) {
       // Only the server's close while the body was read leaves the status as the message.
       if (error.Message() != kClosedGracefully && error.Message() != kBodyTooLarge) throw;
     }
   }
-  throw Exception(text::OutsideTextForMessage(answer.statusLine));
+  throw Exception(text::OutsideTextForMessage(answer_.statusLine));
 }
 
-}  // namespace
+std::string THttpAnswerReader::ReadAnswer() {
+  for (;;) {
+    std::optional<std::string> statusLine = ReadLine();
+    if (!statusLine) throw Exception(kClosedGracefully);
+    answer_.statusLine = text::AsciiToUtf8(*statusLine);
+    answer_.responseCode = StatusCodeOf(answer_.statusLine);
+    answer_.headers.clear();
+    ReadHeaderLines();
+    const int code = answer_.responseCode;
+    if (code < 100 || code > 199 || code == 101) break;
+  }
+
+  const int code = answer_.responseCode;
+  if (code >= 300 && code <= 399 && code != 304) FailWithStatus(DataWithin(limits_.redirectBodyWaitMs));
+  if (code == 101) return {};
+  if (code == 304) FailWithStatus(false);
+  if (code < 200 || code > 299) FailWithStatus(true);
+  if (code == 204) return {};
+
+  std::string body;
+  ReadBody(&body);
+  return DecodeCharset(body, CharsetOfContentType(answer_.Header("Content-Type")));
+}
 
 std::string THttpAnswer::Header(std::string_view name) const {
   for (const std::string& line : headers) {
@@ -240,35 +245,6 @@ int StatusCodeOf(std::string_view statusLine) {
   const std::optional<std::int64_t> code = ParseInt64(rest);
   if (!code || *code < INT32_MIN || *code > INT32_MAX) return -1;
   return static_cast<int>(*code);
-}
-
-std::string ReadHttpAnswer(TByteSource& source, THttpAnswer& answer, const TResponseLimits& limits) {
-  answer = THttpAnswer{};
-  AnswerReader reader(source, limits, answer);
-  std::size_t headerCount = 0;
-  for (;;) {
-    std::optional<std::string> statusLine = reader.ReadLine();
-    if (!statusLine) throw Exception(kClosedGracefully);
-    answer.statusLine = text::AsciiToUtf8(*statusLine);
-    answer.responseCode = StatusCodeOf(answer.statusLine);
-    answer.headers.clear();
-    ReadHeaderLines(reader, answer, limits, headerCount);
-    const int code = answer.responseCode;
-    if (code < 100 || code > 199 || code == 101) break;
-  }
-
-  const int code = answer.responseCode;
-  if (code >= 300 && code <= 399 && code != 304) {
-    FailWithStatus(reader, answer, limits, headerCount, reader.DataWithin(limits.redirectBodyWaitMs));
-  }
-  if (code == 101) return {};
-  if (code == 304) FailWithStatus(reader, answer, limits, headerCount, false);
-  if (code < 200 || code > 299) FailWithStatus(reader, answer, limits, headerCount, true);
-  if (code == 204) return {};
-
-  std::string body;
-  ReadBody(reader, answer, limits, headerCount, &body);
-  return DecodeCharset(body, CharsetOfContentType(answer.Header("Content-Type")));
 }
 
 }  // namespace korvane

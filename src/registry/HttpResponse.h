@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,9 +36,40 @@ struct THttpAnswer {
 // any "."; -1 when that is not a decimal number.
 int StatusCodeOf(std::string_view statusLine);
 
-// Reads one answer to a GET from `source`: the head (skipping interim 1xx heads), the body
-// by its framing, decided by its status. Returns the body decoded by its character set as
-// UTF-8 text; an unsuccessful status raises korvane::Exception with the status line.
-std::string ReadHttpAnswer(TByteSource& source, THttpAnswer& answer, const TResponseLimits& limits = {});
+// Reads one answer to a GET from a source: the head (skipping interim 1xx heads), then the body
+// by its framing, decided by its status. One reader per answer; it keeps what it has read of the
+// answer, also after a failure.
+class THttpAnswerReader {
+ public:
+  explicit THttpAnswerReader(TByteSource& source, const TResponseLimits& limits = {})
+      : source_(source), limits_(limits) {}
+  THttpAnswerReader(const THttpAnswerReader&) = delete;
+  THttpAnswerReader& operator=(const THttpAnswerReader&) = delete;
+
+  // Returns the body decoded by its character set as UTF-8 text; an unsuccessful status raises
+  // korvane::Exception with the status line.
+  std::string ReadAnswer();
+  const THttpAnswer& Answer() const { return answer_; }
+
+ private:
+  std::optional<std::string> ReadLine();
+  std::uint64_t ReadBytes(std::uint64_t count, std::string* out);
+  bool DataWithin(int milliseconds);
+  bool Fill();
+  void ReadHeaderLines();
+  void AddHeaderLine(std::string line);
+  std::uint64_t TakeBody(std::uint64_t count, std::string* body);
+  void ReadBody(std::string* body);
+  [[noreturn]] void FailWithStatus(bool readBody);
+
+  TByteSource& source_;
+  const TResponseLimits limits_;
+  THttpAnswer answer_;
+  std::string buffer_;             // bytes received and not yet taken, from pos_
+  std::size_t pos_ = 0;
+  bool closed_ = false;            // the source has reported the peer's close
+  std::size_t headerLines_ = 0;    // header and trailer lines of all heads so far
+  std::uint64_t bodyBytes_ = 0;    // body bytes kept or discarded so far
+};
 
 }  // namespace korvane

@@ -135,11 +135,12 @@ std::string TIdHTTP::Get(const std::string& url) {
   // One request per connection: a connection left open by an earlier answer is not reused.
   IOHandler->Close();
   IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
-  THttpAnswer answer;
+  THttpAnswerReader reader(*IOHandler);
+  const THttpAnswer& answer = reader.Answer();
   std::string body;
   try {
     IOHandler->Write(head);
-    body = ReadHttpAnswer(*IOHandler, answer);
+    body = reader.ReadAnswer();
   } catch (...) {
     responseText_ = answer.statusLine;
     responseHeaders_ = answer.headers;

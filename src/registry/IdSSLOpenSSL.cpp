@@ -1,24 +1,22 @@
 #include "registry/IdSSLOpenSSL.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <mutex>
 
 #include "platform/Exception.h"
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
+#include "registry/Deadline.h"
+#include "registry/TcpSocket.h"
+#include "registry/TlsHandles.h"
+#include "registry/TrustStore.h"
 
 namespace korvane {
 
@@ -28,6 +26,13 @@ namespace {
 
 constexpr std::size_t kReadBufferSize = 32768;
 constexpr std::size_t kErrorTextSize = 160;
+
+// The floor of every connection, set in code so that no system configuration can lower it:
+// TLS 1.2 at least, security level 2, and for TLS 1.2 only forward-secret AEAD suites. The
+// TLS 1.3 suites are the library's own defaults.
+constexpr int kLowestProtocol = TLS1_2_VERSION;
+constexpr int kSecurityLevel = 2;
+constexpr const char* kTls12Suites = "ECDHE+AESGCM:ECDHE+CHACHA20:!aNULL:!PSK";
 
 std::mutex gLibraryLock;
 bool gLibraryReady = false;
@@ -47,29 +52,34 @@ void StartLibrary() {
   gLibraryReady = true;
 }
 
+// The oldest error in the library's queue, 0 when there is none. The one place that reads it.
+unsigned long TakeQueuedError() { return ERR_get_error(); }
+
 std::string LibraryErrorText(unsigned long error) {
   char buffer[kErrorTextSize];
   ERR_error_string_n(error, buffer, sizeof buffer);
   return buffer;
 }
 
-// Turns a failed TLS call into the error it stands for. This is the one place that reads the
-// library's error queue and the socket's errno after a TLS call.
-[[noreturn]] void RaiseTlsFailure(const std::string& prefix, SSL* ssl, int result, int savedErrno) {
+// Turns a failed TLS call, with its error class and the socket error saved right after it,
+// into the error it stands for.
+[[noreturn]] void RaiseTlsFailure(std::string_view prefix, int errorClass, int result, int socketError) {
   auto withPrefix = [&](const std::string& detail) {
-    return Exception(prefix.empty() ? detail : prefix + "\r\n" + detail);
+    return Exception(prefix.empty() ? detail : std::string(prefix) + "\r\n" + detail);
   };
-  const int errorClass = ssl != nullptr ? SSL_get_error(ssl, result) : SSL_ERROR_SSL;
-  if (errorClass == SSL_ERROR_SSL) throw withPrefix(LibraryErrorText(ERR_get_error()));
+  if (errorClass == SSL_ERROR_SSL) throw withPrefix(LibraryErrorText(TakeQueuedError()));
   if (errorClass == SSL_ERROR_SYSCALL) {
-    if (const unsigned long queued = ERR_get_error(); queued != 0) throw withPrefix(LibraryErrorText(queued));
+    if (const unsigned long queued = TakeQueuedError(); queued != 0) throw withPrefix(LibraryErrorText(queued));
     if (result == 0) throw withPrefix("EOF was observed that violates the protocol");
-    if (result == -1) throw ESocketError(platform::WsaErrorFromErrno(savedErrno));
+    if (result == -1) throw ESocketError(socketError);
   }
   throw withPrefix(LibraryErrorText(static_cast<unsigned long>(errorClass)));
 }
 
-bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+// For a call outside the handshake and the transfer (binding the TLS object).
+[[noreturn]] void RaiseSetupFailure(std::string_view prefix, SSL* ssl, int result) {
+  RaiseTlsFailure(prefix, SSL_get_error(ssl, result), result, LastSocketError());
+}
 
 struct ProtocolOption {
   TIdSSLVersion version;
@@ -98,7 +108,7 @@ int ProtocolVersionOf(TIdSSLVersion version) {
   }
 }
 
-SSL_CTX* CreateClientContext(const TIdSSLOptions& options) {
+TSslContext CreateClientContext(const TIdSSLOptions& options) {
   const TIdSSLVersion method = options.Method();
   int singleVersion = 0;
   if (method != sslvSSLv23) {
@@ -106,79 +116,34 @@ SSL_CTX* CreateClientContext(const TIdSSLOptions& options) {
     if (singleVersion == 0) throw Exception("Error getting SSL method.");
   }
   ERR_clear_error();
-  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-  if (context == nullptr) throw Exception("Error creating SSL context.\r\n" + LibraryErrorText(ERR_get_error()));
-  if (singleVersion != 0) {
-    SSL_CTX_set_min_proto_version(context, singleVersion);
-    SSL_CTX_set_max_proto_version(context, singleVersion);
-  } else {
+  TSslContext context(SSL_CTX_new(TLS_client_method()));
+  if (!context) throw Exception("Error creating SSL context.\r\n" + LibraryErrorText(TakeQueuedError()));
+  SSL_CTX* raw = context.get();
+  // SSL_CTX_new has applied the system configuration; everything below overrides it. A single
+  // version under the floor leaves no version at all, and the handshake fails.
+  SSL_CTX_set_min_proto_version(raw, std::max(singleVersion, kLowestProtocol));
+  SSL_CTX_set_max_proto_version(raw, singleVersion);  // 0: the newest the library has
+  if (singleVersion == 0) {
     for (const ProtocolOption& entry : kProtocolOptions) {
       if ((options.SSLVersions() & SslVersionBit(entry.version)) == 0) {
-        SSL_CTX_set_options(context, entry.option);
+        SSL_CTX_set_options(raw, entry.option);
       } else {
-        SSL_CTX_clear_options(context, entry.option);
+        SSL_CTX_clear_options(raw, entry.option);
       }
     }
+    SSL_CTX_clear_options(raw, SSL_OP_NO_TLSv1_3);
   }
-  SSL_CTX_set_mode(context, SSL_MODE_AUTO_RETRY);
+  SSL_CTX_set_security_level(raw, kSecurityLevel);
+  if (SSL_CTX_set_cipher_list(raw, kTls12Suites) != 1 || SSL_CTX_set_ciphersuites(raw, OSSL_default_ciphersuites()) != 1) {
+    throw Exception("SetCipher failed.");
+  }
+  SSL_CTX_set_mode(raw, SSL_MODE_AUTO_RETRY);
   // The server must prove who it is before the bearer token goes out: chain against the
-  // system trust store (SSL_CERT_FILE / SSL_CERT_DIR honoured), name checked per connection.
-  SSL_CTX_set_default_verify_paths(context);
-  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  // system trust store, name checked per connection.
+  UseTrustStoreOnDemand(raw);
+  SSL_CTX_set_verify(raw, SSL_VERIFY_PEER, nullptr);
   ERR_clear_error();
   return context;
-}
-
-// Names under the reserved ".invalid" domain never resolve (RFC 6761): no lookup is sent.
-bool IsReservedInvalidName(std::string_view host) {
-  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  const std::string lower = text::LowerCaseAscii(host);
-  return lower == "invalid" || lower.ends_with(".invalid");
-}
-
-struct Address {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  bool isIpLiteral = false;
-};
-
-Address ResolveHost(const std::string& host8bit, int port, bool ipv6) {
-  Address address;
-  if (ipv6) {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
-    if (inet_pton(AF_INET6, host8bit.c_str(), &v6->sin6_addr) != 1) throw ESocketError(platform::kWsaHostNotFound);
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-    address.length = sizeof(sockaddr_in6);
-    address.isIpLiteral = true;
-    return address;
-  }
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
-  v4->sin_family = AF_INET;
-  v4->sin_port = htons(static_cast<std::uint16_t>(port));
-  address.length = sizeof(sockaddr_in);
-  if (text::SameTextAscii(host8bit, "LOCALHOST")) {
-    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-  }
-  if (inet_pton(AF_INET, host8bit.c_str(), &v4->sin_addr) == 1) {
-    address.isIpLiteral = true;
-    return address;
-  }
-  if (IsReservedInvalidName(host8bit)) throw ESocketError(platform::kWsaHostNotFound);
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int result = getaddrinfo(host8bit.c_str(), nullptr, &hints, &found);
-  if (result != 0) throw ESocketError(platform::WsaErrorFromLookup(result, errno));
-  if (found == nullptr || found->ai_addr == nullptr) {
-    if (found != nullptr) freeaddrinfo(found);
-    throw ESocketError(platform::kWsaHostNotFound);
-  }
-  v4->sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-  freeaddrinfo(found);
-  return address;
 }
 
 }  // namespace
@@ -200,23 +165,47 @@ void TIdSSLOptions::SetSSLVersions(TIdSSLVersions versions) {
   }
 }
 
-// One open connection: the socket, its context and TLS object, released together.
+// One open connection. Its owners are released in reverse order of declaration: the TLS
+// object, then its context, then the socket.
 struct TIdSSLIOHandlerSocketOpenSSL::Connection {
-  int socket = -1;
-  SSL_CTX* context = nullptr;
-  SSL* ssl = nullptr;
-  bool handshakeDone = false;
-  bool peerClosed = false;
+  Connection(TDeadline exchangeDeadline, int socketLimitMs) : deadline(exchangeDeadline), stepLimitMs(socketLimitMs) {}
 
   ~Connection() {
-    if (ssl != nullptr) {
-      if (handshakeDone) SSL_shutdown(ssl);  // the close alert, once; the peer's is not awaited
-      SSL_free(ssl);
-    }
-    if (context != nullptr) SSL_CTX_free(context);
-    if (socket >= 0) ::close(socket);
+    // The close alert, once; the peer's is not awaited, and on the non-blocking socket nothing waits.
+    if (handshakeDone) SSL_shutdown(ssl.get());
     ERR_clear_error();
   }
+
+  // Runs one TLS call until it is done: while the library asks for the socket to become
+  // readable or writable, waits for that (within the step limit and the deadline) and calls
+  // again. Returns the call's result, or 0 for the peer's close alert when `closeEndsData`.
+  template <typename Call>
+  int Run(std::string_view failurePrefix, bool closeEndsData, Call call) {
+    for (;;) {
+      const TWaitBudget budget = deadline.BudgetFor(stepLimitMs);
+      ERR_clear_error();
+      errno = 0;  // a failed system call inside the library sets it again
+      const int result = call(ssl.get());
+      if (result > 0) return result;
+      const int socketError = LastSocketError();
+      const int errorClass = SSL_get_error(ssl.get(), result);
+      if (errorClass == SSL_ERROR_ZERO_RETURN && closeEndsData) return 0;
+      if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
+        const short events = errorClass == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+        if (!WaitForSocket(socket.Handle(), events, budget)) throw ESocketError(platform::kWsaTimedOut);
+        continue;
+      }
+      RaiseTlsFailure(failurePrefix, errorClass, result, socketError);
+    }
+  }
+
+  TDeadline deadline;
+  int stepLimitMs;
+  TSocket socket;
+  TSslContext context;
+  TSslSession ssl;
+  bool handshakeDone = false;
+  bool peerClosed = false;
 };
 
 TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL() = default;
@@ -227,34 +216,25 @@ bool TIdSSLIOHandlerSocketOpenSSL::Connected() const { return connection_ != nul
 
 void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool ipv6) {
   Close();
+  const TDeadline deadline(ExchangeTimeout);
   StartLibrary();
-  auto connection = std::make_unique<Connection>();
+  auto connection =
+      std::make_unique<Connection>(deadline, ReadTimeout > 0 ? ReadTimeout : kDefaultSocketTimeoutMs);
   connection->context = CreateClientContext(SSLOptions);
 
   const std::string host8bit = text::Utf8ToCp1252(host);
-  const Address address = ResolveHost(host8bit, port, ipv6);
-
-  connection->socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connection->socket < 0) throw ESocketError(platform::WsaErrorFromErrno(errno, false));
-  if (::connect(connection->socket, reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0) {
-    throw ESocketError(platform::WsaErrorFromErrno(errno, false));
-  }
-  const int limitMs = ReadTimeout > 0 ? ReadTimeout : kDefaultSocketTimeoutMs;
-  timeval limit{};
-  limit.tv_sec = limitMs / 1000;
-  limit.tv_usec = static_cast<suseconds_t>((limitMs % 1000) * 1000);
-  setsockopt(connection->socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(connection->socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  const TSocketAddress address = ResolveHost(host8bit, port, ipv6);
+  connection->socket = ConnectTcp(address, deadline, ConnectTimeout);
 
   ERR_clear_error();
-  connection->ssl = SSL_new(connection->context);
-  if (connection->ssl == nullptr) throw Exception("Error creating SSL session.");
-  SSL* ssl = connection->ssl;
+  connection->ssl.reset(SSL_new(connection->context.get()));
+  if (!connection->ssl) throw Exception("Error creating SSL session.");
+  SSL* ssl = connection->ssl.get();
   if (int result = SSL_set_ex_data(ssl, 0, this); result < 1) {
-    RaiseTlsFailure("Error binding data to SSL socket.", ssl, result, errno);
+    RaiseSetupFailure("Error binding data to SSL socket.", ssl, result);
   }
-  if (int result = SSL_set_fd(ssl, connection->socket); result < 1) {
-    RaiseTlsFailure("Error setting File Descriptor for SSL", ssl, result, errno);
+  if (int result = SSL_set_fd(ssl, connection->socket.Handle()); result < 1) {
+    RaiseSetupFailure("Error setting File Descriptor for SSL", ssl, result);
   }
   SSL_set_tlsext_host_name(ssl, host8bit.c_str());
   ERR_clear_error();
@@ -265,20 +245,7 @@ void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool 
     SSL_set1_host(ssl, host8bit.c_str());
   }
 
-  for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_connect(ssl);
-    const int savedErrno = errno;
-    if (result == 1) break;
-    const int errorClass = SSL_get_error(ssl, result);
-    if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
-      // On a blocking socket only the receive or send limit running out asks to retry.
-      if (WouldBlock(savedErrno)) throw ESocketError(platform::kWsaTimedOut);
-      continue;
-    }
-    RaiseTlsFailure("Error connecting with SSL.", ssl, result, savedErrno);
-  }
+  connection->Run("Error connecting with SSL.", false, SSL_connect);
   connection->handshakeDone = true;
   // Once the session stands, a peer that drops the socket without a close alert has simply
   // closed the connection; the HTTP framing decides whether the answer was complete.
@@ -288,54 +255,25 @@ void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool 
 
 void TIdSSLIOHandlerSocketOpenSSL::Write(std::string_view bytes) {
   if (!connection_) throw Exception("Not Connected");
-  SSL* ssl = connection_->ssl;
   while (!bytes.empty()) {
     const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30));
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_write(ssl, bytes.data(), chunk);
-    const int savedErrno = errno;
-    if (result > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(result));
-      continue;
-    }
-    const int errorClass = SSL_get_error(ssl, result);
-    if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
-      if (WouldBlock(savedErrno)) throw ESocketError(platform::kWsaTimedOut);
-      continue;
-    }
-    RaiseTlsFailure("", ssl, result, savedErrno);
+    const int sent = connection_->Run("", false, [&](SSL* ssl) { return SSL_write(ssl, bytes.data(), chunk); });
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
 }
 
 std::size_t TIdSSLIOHandlerSocketOpenSSL::Read(char* buffer, std::size_t size) {
   if (!connection_) throw Exception("Not Connected");
   if (connection_->peerClosed || size == 0) return 0;
-  SSL* ssl = connection_->ssl;
   const int wanted = static_cast<int>(std::min(size, kReadBufferSize));
-  for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_read(ssl, buffer, wanted);
-    const int savedErrno = errno;
-    if (result > 0) return static_cast<std::size_t>(result);
-    const int errorClass = SSL_get_error(ssl, result);
-    if (errorClass == SSL_ERROR_ZERO_RETURN) {
-      connection_->peerClosed = true;
-      return 0;
-    }
-    if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
-      if (WouldBlock(savedErrno)) throw ESocketError(platform::kWsaTimedOut);
-      continue;
-    }
-    RaiseTlsFailure("", ssl, result, savedErrno);
-  }
+  const int got = connection_->Run("", true, [&](SSL* ssl) { return SSL_read(ssl, buffer, wanted); });
+  if (got == 0) connection_->peerClosed = true;
+  return static_cast<std::size_t>(got);
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::WaitForData(int milliseconds) {
-  if (!connection_ || connection_->peerClosed || SSL_pending(connection_->ssl) > 0) return true;
-  pollfd entry{connection_->socket, POLLIN, 0};
-  return ::poll(&entry, 1, milliseconds) > 0;
+  if (!connection_ || connection_->peerClosed || SSL_pending(connection_->ssl.get()) > 0) return true;
+  return WaitForSocket(connection_->socket.Handle(), POLLIN, connection_->deadline.BudgetFor(milliseconds));
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Close() noexcept { connection_.reset(); }

@@ -39,11 +39,14 @@ class TIdSSLOptions {
   TIdSSLVersion method_ = sslvTLSv1;
 };
 
-// The TLS channel under the HTTP client: one verified TLS connection at a time over a
-// blocking TCP socket with per-operation send and receive limits.
+// The TLS channel under the HTTP client: one verified TLS connection at a time, at least
+// TLS 1.2 with forward-secret AEAD suites, with a limit on each send and receive, on the connect,
+// and on the whole exchange from the start of Open.
 class TIdSSLIOHandlerSocketOpenSSL final : public TByteSource {
  public:
   static constexpr int kDefaultSocketTimeoutMs = 30000;
+  static constexpr int kDefaultConnectTimeoutMs = 30000;
+  static constexpr int kDefaultExchangeTimeoutMs = 60000;
 
   TIdSSLIOHandlerSocketOpenSSL();
   ~TIdSSLIOHandlerSocketOpenSSL() override;
@@ -53,6 +56,11 @@ class TIdSSLIOHandlerSocketOpenSSL final : public TByteSource {
   TIdSSLOptions SSLOptions;
   // Milliseconds; when above 0 it replaces the 30000 ms limit on each send and receive.
   int ReadTimeout = -1;
+  // Milliseconds the TCP connect may take: past it, socket error 10060.
+  int ConnectTimeout = kDefaultConnectTimeoutMs;
+  // Milliseconds from the start of Open within which connect, handshake, request and answer
+  // must be done: past it, any wait on the connection fails with "Read timed out.".
+  int ExchangeTimeout = kDefaultExchangeTimeoutMs;
 
   // Resolves `host`, connects to `port` and runs the handshake with `host` as the server name
   // and as the name the certificate must carry. `ipv6` marks a host written in brackets.

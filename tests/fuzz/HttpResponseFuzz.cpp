@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzSource source(data + 1, size - 1, piece, (data[0] & 0x80) != 0);
   korvane::TResponseLimits limits;
   limits.maxBodyBytes = 1 << 20;
-  korvane::THttpAnswer answer;
+  korvane::THttpAnswerReader reader(source, limits);
   try {
-    korvane::ReadHttpAnswer(source, answer, limits);
+    reader.ReadAnswer();
   } catch (const korvane::Exception&) {
   }
   return 0;

@@ -40,9 +40,9 @@ class MemorySource : public TByteSource {
 // The body text, or "error: " and the message.
 std::string Outcome(const std::string& answer, bool stallAtEnd = false, const TResponseLimits& limits = {}) {
   MemorySource source(answer, stallAtEnd);
-  THttpAnswer parsed;
+  THttpAnswerReader reader(source, limits);
   try {
-    return ReadHttpAnswer(source, parsed, limits);
+    return reader.ReadAnswer();
   } catch (const Exception& error) {
     return "error: " + error.Message();
   }
@@ -64,7 +64,7 @@ struct AnswerCase {
   bool stallAtEnd = false;
 };
 
-TEST(ReadHttpAnswer, StatusFramingAndCloseRules) {
+TEST(HttpAnswerReader, StatusFramingAndCloseRules) {
   const std::string big(300, 'x');
   const AnswerCase cases[] = {
       {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA", "hello"},
@@ -112,19 +112,20 @@ TEST(ReadHttpAnswer, StatusFramingAndCloseRules) {
   for (const AnswerCase& c : cases) EXPECT_EQ(Outcome(c.answer, c.stallAtEnd), c.expected) << c.name;
 }
 
-TEST(ReadHttpAnswer, HeaderLookupContinuationsAndClose) {
+TEST(HttpAnswerReader, HeaderLookupContinuationsAndClose) {
   MemorySource source(
       "HTTP/1.1 200 OK\r\ncontent-type: application/json;\r\n\tcharset=windows-1252\r\n"
       "Connection:  Close \r\nContent-Type: text/plain\r\nContent-Length: 1\r\n\r\n\x80");
-  THttpAnswer answer;
+  THttpAnswerReader reader(source);
   // The first Content-Type counts, with its continuation line.
-  EXPECT_EQ(ReadHttpAnswer(source, answer), "\xE2\x82\xAC");
+  EXPECT_EQ(reader.ReadAnswer(), "\xE2\x82\xAC");
+  const THttpAnswer& answer = reader.Answer();
   EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
   EXPECT_TRUE(answer.MustClose());
   EXPECT_FALSE(answer.peerClosed);
 }
 
-TEST(ReadHttpAnswer, LimitsOnLinesHeadersAndBody) {
+TEST(HttpAnswerReader, LimitsOnLinesHeadersAndBody) {
   const std::string longest(16384 - 9, 'a');  // with "X-Long: " and the CR exactly 16384 bytes
   EXPECT_EQ(Outcome("HTTP/1.1 200 OK\r\nX-Long: " + longest + "\r\nContent-Length: 2\r\n\r\nok"), "ok");
   EXPECT_EQ(Outcome("HTTP/1.1 200 OK\r\nX-Long: " + longest + "a\r\n\r\n"), "error: Max line length exceeded.");
@@ -154,7 +155,7 @@ TEST(ReadHttpAnswer, LimitsOnLinesHeadersAndBody) {
   EXPECT_EQ(Outcome("HTTP/1.1 404 Not Found\r\n\r\n0123456789ABCDEF", false, small), "error: HTTP/1.1 404 Not Found");
 }
 
-TEST(ReadHttpAnswer, BodyDecodedByCharset) {
+TEST(HttpAnswerReader, BodyDecodedByCharset) {
   struct CharsetCase {
     const char* contentType;
     std::string body;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "ChannelGet.h"
 #include "platform/Exception.h"
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
@@ -62,16 +63,7 @@ std::string Query(TlsTestServer& server, const std::string& piva, const std::str
 
 // A GET through a handler with a short receive limit.
 std::string GetWithLimit(const std::string& url, int limitMs) {
-  TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(kAllSslVersions);
-  handler.ReadTimeout = limitMs;
-  TIdHTTP client;
-  client.IOHandler = &handler;
-  try {
-    return client.Get(url);
-  } catch (const Exception& error) {
-    return "error: " + error.Message();
-  }
+  return testing::GetThroughChannel(url, [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.ReadTimeout = limitMs; });
 }
 
 std::vector<Step> Answer(const std::string& bytes) {

@@ -91,8 +91,7 @@ std::string KeyPem(EVP_PKEY* key) {
 }
 
 TestIdentity MakeLeaf(const std::string& commonName, const std::string& subjectAltName, X509* ca, EVP_PKEY* caKey,
-                      long serial) {
-  KeyPtr key = NewKey();
+                      long serial, KeyPtr key = NewKey()) {
   CertPtr cert = MakeCertificate(key.get(), commonName, ca, caKey, false, subjectAltName, serial);
   return {CertificatePem(cert.get()), KeyPem(key.get())};
 }
@@ -108,6 +107,18 @@ TestCertificates Generate() {
   KeyPtr strangerKey = NewKey();
   CertPtr stranger = MakeCertificate(strangerKey.get(), "korvane untrusted CA", nullptr, nullptr, true, "", 4);
   result.untrusted = MakeLeaf("localhost", "DNS:localhost,IP:127.0.0.1", stranger.get(), strangerKey.get(), 5);
+  result.untrustedCaPem = CertificatePem(stranger.get());
+
+  KeyPtr intermediateKey = NewKey();
+  CertPtr intermediate = MakeCertificate(intermediateKey.get(), "korvane test intermediate CA", ca.get(), caKey.get(),
+                                         true, "", 6);
+  result.viaIntermediate =
+      MakeLeaf("localhost", "DNS:localhost,IP:127.0.0.1", intermediate.get(), intermediateKey.get(), 7);
+  result.viaIntermediate.certificatePem += CertificatePem(intermediate.get());
+
+  KeyPtr weakKey(EVP_RSA_gen(1024));
+  Check(weakKey != nullptr, "RSA key generation");
+  result.weakKey = MakeLeaf("localhost", "DNS:localhost,IP:127.0.0.1", ca.get(), caKey.get(), 8, std::move(weakKey));
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <stdexcept>
 
 #include "support/TestCertificates.h"
@@ -22,20 +23,39 @@ using Clock = std::chrono::steady_clock;
 
 SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
   const TestCertificates& certificates = TestCertificates::Get();
-  const TestIdentity& identity = options.certificate == TlsTestServer::Certificate::UntrustedCa ? certificates.untrusted
-                                 : options.certificate == TlsTestServer::Certificate::OtherName ? certificates.otherName
-                                                                                                : certificates.server;
+  const TestIdentity& identity =
+      options.certificate == TlsTestServer::Certificate::UntrustedCa       ? certificates.untrusted
+      : options.certificate == TlsTestServer::Certificate::OtherName       ? certificates.otherName
+      : options.certificate == TlsTestServer::Certificate::ViaIntermediate ? certificates.viaIntermediate
+      : options.certificate == TlsTestServer::Certificate::WeakKey         ? certificates.weakKey
+                                                                           : certificates.server;
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   if (context == nullptr) throw std::runtime_error("test server: SSL_CTX_new");
   if (options.tls13Only) SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
+  if (options.onlyVersion != 0) {
+    SSL_CTX_set_min_proto_version(context, options.onlyVersion);
+    SSL_CTX_set_max_proto_version(context, options.onlyVersion);
+  }
+  if (options.onlyVersion != 0 || !options.cipherList.empty() || options.certificate == TlsTestServer::Certificate::WeakKey) {
+    SSL_CTX_set_security_level(context, 0);
+  }
+  if (!options.cipherList.empty() && SSL_CTX_set_cipher_list(context, options.cipherList.c_str()) != 1) {
+    SSL_CTX_free(context);
+    throw std::runtime_error("test server: cipher list");
+  }
   BIO* certBio = BIO_new_mem_buf(identity.certificatePem.data(), static_cast<int>(identity.certificatePem.size()));
   X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-  BIO_free(certBio);
   BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
   EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
   BIO_free(keyBio);
   const bool ok = cert != nullptr && key != nullptr && SSL_CTX_use_certificate(context, cert) == 1 &&
                   SSL_CTX_use_PrivateKey(context, key) == 1;
+  // Certificates after the first are the chain the server sends with it.
+  while (X509* chainCert = ok ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr) {
+    SSL_CTX_add0_chain_cert(context, chainCert);
+  }
+  ERR_clear_error();
+  BIO_free(certBio);
   X509_free(cert);
   EVP_PKEY_free(key);
   if (!ok) {
@@ -59,6 +79,8 @@ bool WaitReadable(int socket, Clock::time_point deadline, const std::atomic<bool
 TlsTestServer::TlsTestServer(std::vector<Step> script, Options options)
     : script_(std::move(script)), options_(options) {
   if (options_.handshake) TestCertificates::Get();  // made before the clock of the thread runs
+  // A write to a client that has gone must fail, not end the test process.
+  std::signal(SIGPIPE, SIG_IGN);
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;

@@ -14,11 +14,16 @@ namespace korvane::testing {
 // out. Its certificates come from TestCertificates; trust the CA with SSL_CERT_FILE.
 class TlsTestServer {
  public:
-  enum class Certificate { Trusted, UntrustedCa, OtherName };
+  enum class Certificate { Trusted, UntrustedCa, OtherName, ViaIntermediate, WeakKey };
 
   struct Options {
     Certificate certificate = Certificate::Trusted;
     bool tls13Only = false;
+    // When set, the only protocol version offered (e.g. TLS1_VERSION), and the only cipher
+    // suites offered below TLS 1.3. Either, or the WeakKey certificate, lowers the server's
+    // security level to 0, so that old versions, weak suites and weak keys are really on offer.
+    int onlyVersion = 0;
+    std::string cipherList = {};
     bool handshake = true;    // false: the script runs on the bare TCP connection
     int lifetimeMs = 20000;   // waiting for the connection and each receive give up after this
   };

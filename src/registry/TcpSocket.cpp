@@ -1,0 +1,128 @@
+#include "registry/TcpSocket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "platform/SocketErrors.h"
+#include "platform/Text.h"
+
+namespace korvane {
+
+using platform::ESocketError;
+
+namespace {
+
+constexpr int kWsaInterrupted = 10004;
+constexpr int kWsaInProgress = 10036;
+
+// Names under the reserved ".invalid" domain never resolve (RFC 6761): no lookup is sent.
+bool IsReservedInvalidName(std::string_view host) {
+  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  const std::string lower = text::LowerCaseAscii(host);
+  return lower == "invalid" || lower.ends_with(".invalid");
+}
+
+struct AddressListFree {
+  void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
+};
+
+}  // namespace
+
+TSocket::~TSocket() {
+  if (handle_ >= 0) ::close(handle_);
+}
+
+TSocket& TSocket::operator=(TSocket&& other) noexcept {
+  if (this != &other) {
+    if (handle_ >= 0) ::close(handle_);
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+int LastSocketError() { return platform::WsaErrorFromErrno(errno, false); }
+
+TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6) {
+  TSocketAddress address;
+  if (ipv6) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
+    if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) != 1) throw ESocketError(platform::kWsaHostNotFound);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+    address.length = sizeof(sockaddr_in6);
+    address.isIpLiteral = true;
+    return address;
+  }
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
+  v4->sin_family = AF_INET;
+  v4->sin_port = htons(static_cast<std::uint16_t>(port));
+  address.length = sizeof(sockaddr_in);
+  if (text::SameTextAscii(host, "LOCALHOST")) {
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+  }
+  if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    address.isIpLiteral = true;
+    return address;
+  }
+  if (IsReservedInvalidName(host)) throw ESocketError(platform::kWsaHostNotFound);
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (result != 0) {
+    throw ESocketError(result == EAI_SYSTEM ? LastSocketError() : platform::WsaErrorFromLookup(result, 0));
+  }
+  const std::unique_ptr<addrinfo, AddressListFree> list(found);
+  if (found == nullptr || found->ai_addr == nullptr) throw ESocketError(platform::kWsaHostNotFound);
+  v4->sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  return address;
+}
+
+TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int connectLimitMs) {
+  TSocket socket(::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (socket.Handle() < 0) throw ESocketError(LastSocketError());
+  if (::connect(socket.Handle(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
+    return socket;
+  }
+  if (const int error = LastSocketError(); error != kWsaInProgress && error != kWsaInterrupted) {
+    throw ESocketError(error);
+  }
+  if (!WaitForSocket(socket.Handle(), POLLOUT, deadline.BudgetFor(connectLimitMs))) {
+    throw ESocketError(platform::kWsaTimedOut);
+  }
+  int outcome = 0;
+  socklen_t length = sizeof outcome;
+  if (getsockopt(socket.Handle(), SOL_SOCKET, SO_ERROR, &outcome, &length) != 0) throw ESocketError(LastSocketError());
+  if (outcome != 0) throw ESocketError(platform::WsaErrorFromErrno(outcome, false));
+  return socket;
+}
+
+bool WaitForSocket(int socket, short events, TWaitBudget budget) {
+  using Clock = TDeadline::Clock;
+  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(budget.milliseconds);
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    pollfd entry{socket, events, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+    if (ready > 0) return true;
+    if (ready == 0) break;
+    if (const int error = LastSocketError(); error != kWsaInterrupted) throw ESocketError(error);
+  }
+  if (budget.endsAtDeadline) TDeadline::RaiseExchangeTimedOut();
+  return false;
+}
+
+}  // namespace korvane

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <sys/socket.h>
+
+#include <string>
+
+#include "registry/Deadline.h"
+
+namespace korvane {
+
+// A TCP socket: closed when its owner goes, never copied.
+class TSocket {
+ public:
+  TSocket() = default;
+  explicit TSocket(int handle) : handle_(handle) {}
+  ~TSocket();
+  TSocket(TSocket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+  TSocket& operator=(TSocket&& other) noexcept;
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+
+  int Handle() const { return handle_; }
+
+ private:
+  int handle_ = -1;
+};
+
+struct TSocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  bool isIpLiteral = false;  // the host was written as an address, not a name
+};
+
+// The address of `host` (8-bit text): "LOCALHOST" in any case is 127.0.0.1 without a lookup, an
+// IPv4 address is used as written, any other name is looked up for IPv4 (the first result).
+// `ipv6` marks a host written in brackets. Raises platform::ESocketError.
+TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6);
+
+// Connects a non-blocking socket, waiting for the connection to stand at most `connectLimitMs`
+// and never past the deadline. Raises platform::ESocketError (10060 when the connect limit runs
+// out), or "Read timed out." when the deadline passes first.
+TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int connectLimitMs);
+
+// Waits until the socket is ready for `events` (POLLIN, POLLOUT). False when the step limit of
+// the budget runs out first; raises "Read timed out." when the deadline does.
+bool WaitForSocket(int socket, short events, TWaitBudget budget);
+
+// The Windows Sockets number of the last failed socket call (errno is read here only).
+int LastSocketError();
+
+}  // namespace korvane

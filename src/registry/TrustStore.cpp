@@ -1,0 +1,66 @@
+#include "registry/TrustStore.h"
+
+#include <openssl/err.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+
+namespace korvane {
+
+namespace {
+
+// Marks, on a store, that its CA file has been read (the value is only tested for null).
+int FileReadIndex() {
+  static const int index = X509_STORE_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+// Reads the CA file into the store the first time it is asked; false when it was read before.
+bool ReadCaFileOnce(X509_STORE* store) {
+  if (X509_STORE_get_ex_data(store, FileReadIndex()) != nullptr) return false;
+  X509_STORE_set_ex_data(store, FileReadIndex(), store);
+  // A missing or unreadable file is no failure of its own: verification then reports the
+  // missing issuer, and the file's errors must not stand in front of that in the error queue.
+  ERR_set_mark();
+  if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_file()); lookup != nullptr) {
+    X509_LOOKUP_load_file(lookup, nullptr, X509_FILETYPE_DEFAULT);
+  }
+  ERR_pop_to_mark();
+  return true;
+}
+
+// True when the server sent, besides `subject` itself, a certificate that issued it: the chain
+// goes on through that one, and the store is asked again for its issuer.
+bool PeerSentIssuer(X509_STORE_CTX* verification, X509* subject) {
+  const STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(verification);
+  for (int i = 0; i < sk_X509_num(sent); ++i) {
+    X509* candidate = sk_X509_value(sent, i);
+    if (X509_cmp(candidate, subject) != 0 && X509_check_issued(candidate, subject) == X509_V_OK) return true;
+  }
+  return false;
+}
+
+// The store's issuer lookup: the directory (and whatever was read before) first, the CA file
+// only when the chain cannot go on without it.
+int FindTrustedIssuer(X509** issuer, X509_STORE_CTX* verification, X509* subject) {
+  const int found = X509_STORE_CTX_get1_issuer(issuer, verification, subject);
+  if (found != 0 || PeerSentIssuer(verification, subject) ||
+      !ReadCaFileOnce(X509_STORE_CTX_get0_store(verification))) {
+    return found;
+  }
+  return X509_STORE_CTX_get1_issuer(issuer, verification, subject);
+}
+
+}  // namespace
+
+void UseTrustStoreOnDemand(SSL_CTX* context) {
+  X509_STORE* store = SSL_CTX_get_cert_store(context);
+  ERR_set_mark();
+  if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir()); lookup != nullptr) {
+    X509_LOOKUP_add_dir(lookup, nullptr, X509_FILETYPE_DEFAULT);
+  }
+  ERR_pop_to_mark();
+  X509_STORE_set_get_issuer(store, FindTrustedIssuer);
+}
+
+}  // namespace korvane

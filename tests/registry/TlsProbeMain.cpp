@@ -1,0 +1,48 @@
+// A TLS client run as a child process by the tests, so that the library starts with whatever
+// configuration (OPENSSL_CONF) the test gives the process. Prints one line.
+//
+//   tls_probe channel <url>    GET through the registry's TLS channel: the body, or "error: " and the message
+//   tls_probe library <port>   a handshake with the library's defaults, no verification, to
+//                              127.0.0.1:<port>: "handshake <version> <suite>" or "no handshake"
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ChannelGet.h"
+
+namespace {
+
+std::string WithLibraryDefaults(int port) {
+  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "no connection";
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL* ssl = SSL_new(context);
+  SSL_set_fd(ssl, socket);
+  std::string outcome = "no handshake";
+  if (SSL_connect(ssl) == 1) outcome = std::string("handshake ") + SSL_get_version(ssl) + " " + SSL_get_cipher_name(ssl);
+  SSL_free(ssl);
+  SSL_CTX_free(context);
+  ::close(socket);
+  return outcome;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) return 2;
+  const std::string mode = argv[1];
+  const std::string outcome = mode == "channel" ? korvane::testing::GetThroughChannel(argv[2]) : WithLibraryDefaults(std::atoi(argv[2]));
+  std::fputs(outcome.c_str(), stdout);
+  return 0;
+}

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "ChannelGet.h"
+#include "support/TempDir.h"
+#include "support/TestCertificates.h"
+#include "support/TlsTestServer.h"
+
+namespace korvane {
+namespace {
+
+using testing::TestCertificates;
+using testing::TlsTestServer;
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment {
+ public:
+  void Set(const char* name, const std::string& value) {
+    Remember(name);
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) setenv(name.c_str(), value->c_str(), 1);
+      else unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  void Remember(const char* name) {
+    const char* value = std::getenv(name);
+    saved_.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// A certificate folder laid out as the library looks it up: each certificate in a file named
+// by the hash of its subject.
+void WriteHashedFolder(const std::filesystem::path& folder, const std::vector<std::string>& pems) {
+  std::filesystem::create_directories(folder);
+  for (const std::string& pem : pems) {
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    ASSERT_NE(cert, nullptr);
+    char name[16];
+    std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(cert));
+    X509_free(cert);
+    std::ofstream(folder / name, std::ios::binary) << pem;
+  }
+}
+
+// Tells whether a file has been opened since the watch began.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const std::string& path) : handle_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    inotify_add_watch(handle_, path.c_str(), IN_OPEN);
+  }
+  ~OpenWatch() { ::close(handle_); }
+  OpenWatch(const OpenWatch&) = delete;
+  OpenWatch& operator=(const OpenWatch&) = delete;
+
+  bool Opened() const {
+    char events[4096];
+    return ::read(handle_, events, sizeof events) > 0;
+  }
+
+ private:
+  int handle_;
+};
+
+TEST(TrustStore, DirectoryFirstAndTheFileOnlyWhenNoIssuerIsFound) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  enum class File { Missing, TestCa };
+  struct Case {
+    const char* name;
+    TlsTestServer::Certificate server;
+    std::vector<std::string> folder;
+    File file;
+    bool verified;
+    bool fileRead;
+  };
+  const Case cases[] = {
+      {"CA in the folder only", TlsTestServer::Certificate::Trusted, {certificates.caPem}, File::Missing, true, false},
+      {"CA in both: the file stays unread", TlsTestServer::Certificate::Trusted, {certificates.caPem}, File::TestCa, true,
+       false},
+      {"CA in the file, other certificates in the folder", TlsTestServer::Certificate::Trusted,
+       {certificates.untrustedCaPem}, File::TestCa, true, true},
+      {"intermediate sent by the server, root in the folder", TlsTestServer::Certificate::ViaIntermediate,
+       {certificates.caPem}, File::TestCa, true, false},
+      {"intermediate sent by the server, root in the file", TlsTestServer::Certificate::ViaIntermediate, {},
+       File::TestCa, true, true},
+      {"untrusted CA is refused after both were asked", TlsTestServer::Certificate::UntrustedCa, {certificates.caPem},
+       File::TestCa, false, true},
+  };
+  for (const Case& c : cases) {
+    testing::TempDir work;
+    WriteHashedFolder(work.Path() / "certs", c.folder);
+    const std::string file = work.File("bundle.pem");
+    if (c.file == File::TestCa) certificates.WriteCaPem(file);
+    ScopedEnvironment environment;
+    environment.Set("SSL_CERT_DIR", (work.Path() / "certs").string());
+    environment.Set("SSL_CERT_FILE", file);
+    const std::optional<OpenWatch> watch = c.file == File::Missing ? std::nullopt : std::make_optional<OpenWatch>(file);
+
+    TlsTestServer::Options options;
+    options.certificate = c.server;
+    TlsTestServer server({TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
+                          TlsTestServer::Close()},
+                         options);
+    const std::string outcome = testing::GetThroughChannel(server.Url("/base/1"));
+    if (c.verified) {
+      EXPECT_EQ(outcome, "{}") << c.name;
+    } else {
+      EXPECT_EQ(outcome.rfind("error: Error connecting with SSL.\r\n", 0), 0u) << c.name << ": " << outcome;
+      EXPECT_NE(outcome.find("certificate verify failed"), std::string::npos) << c.name << ": " << outcome;
+    }
+    if (watch) {
+      EXPECT_EQ(watch->Opened(), c.fileRead) << c.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvane
