@@ -3,11 +3,19 @@
 #include <new>
 
 #include "app/CodiceSoggetto.h"
+#include "config/LunghezzeColonne.h"
 #include "config/QelDBUtility.h"
 #include "registry/Registro.h"
 #include "platform/Exception.h"
 
 namespace korvane {
+
+namespace {
+
+// Inserts of a computed code that another run took first, at the most.
+constexpr int kTentativiInserimento = 100;
+
+}  // namespace
 
 ImportRun::ImportRun(std::vector<std::string> arguments, LineWriter writeLine)
     : arguments_(std::move(arguments)), writeLine_(std::move(writeLine)) {}
@@ -48,14 +56,36 @@ void ImportRun::RunSteps() {
   const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
   OpenIBDatabaseFile(*DBArchivio, archivio);
 
-  AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento);
+  // What cannot be written fails now, before the registry is paid for an answer.
+  const LunghezzeSoggetto lunghezze = LeggiLunghezzeSoggetto(*DBArchivio, Parametri->TipoSoggetto());
+  VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
+  AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
 
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
 
-  InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), Codice, SQLInserimento, Indirizzo, writeLine_);
+  ScriviSoggetto(lunghezze.Codice);
+}
+
+// A computed code is not reserved: another run may write it between its computation and this
+// insert. Then the next code is computed and the insert tried again with the answer already
+// read, never asking the registry twice. A code given on the command line is not replaced.
+void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
+  const bool calcolato = Parametri->CodiceSoggetto().empty();
+  for (int tentativo = 1;; ++tentativo) {
+    try {
+      InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), Codice, SQLInserimento, Indirizzo, writeLine_);
+      return;
+    } catch (const EScritturaFallita& error) {
+      if (!calcolato || !error.ChiaveOccupata() || tentativo == kTentativiInserimento) throw;
+      const std::string perso = Codice;
+      AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezzaCodice);
+      // The same code again (a width that cuts it, a key other than the code) cannot succeed.
+      if (Codice == perso) throw;
+    }
+  }
 }
 
 // Closing the archive connection ends the reads' transactions still open on it.
