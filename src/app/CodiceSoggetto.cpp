@@ -9,6 +9,7 @@
 #include "config/TabX.h"
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
+#include "db/IBSQL.h"
 #include "platform/Convert.h"
 #include "platform/Exception.h"
 
@@ -37,6 +38,19 @@ LunghezzeSoggetto LeggiLunghezzeSoggetto(TIBDatabase& dbArchivio, TTipoSoggetto 
     return found->second;
   };
   return {lunghezza("CODICE"), lunghezza("PI")};
+}
+
+bool CodiceRegistrato(TIBDatabase& dbArchivio, TTipoSoggetto tipo, const std::string& codice) {
+  TIBSQL sql(&dbArchivio);
+  TIBTransaction& transaction =
+      sql.OwnTransaction(std::make_unique<TIBTransaction>(&dbArchivio, TIBTransactionLevel::ibtrSnapshot));
+  sql.AddLine(std::string("SELECT 1 FROM ") + TabellaSoggetti(tipo) + " WHERE CODICE = :CODICE");
+  transaction.StartTransaction();
+  sql.ParamByName("CODICE").SetAsString(codice);
+  sql.ExecQuery();
+  const bool registrato = !sql.Eof();
+  transaction.Commit();
+  return registrato;
 }
 
 void AssegnaCodiceSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, std::string& codice,

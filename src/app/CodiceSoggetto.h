@@ -21,6 +21,10 @@ struct LunghezzeSoggetto {
 };
 LunghezzeSoggetto LeggiLunghezzeSoggetto(TIBDatabase& dbArchivio, TTipoSoggetto tipo);
 
+// Whether a committed row of the subjects' table of that kind has this code, as a transaction
+// started now sees it.
+bool CodiceRegistrato(TIBDatabase& dbArchivio, TTipoSoggetto tipo, const std::string& codice);
+
 // Settles the code of the new subject: the -CODICESOGGETTO value as given, or the highest code
 // of the table made of 1 to 18 digits plus one, zero-filled to the width configured in TABX for
 // that kind of subject (4 when it is missing or not a number). `caratteriRiempimento` receives

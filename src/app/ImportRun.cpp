@@ -1,6 +1,8 @@
 #include "app/ImportRun.h"
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "app/CodiceSoggetto.h"
 #include "config/LunghezzeColonne.h"
@@ -14,6 +16,8 @@ namespace {
 
 // Inserts of a computed code that another run took first, at the most.
 constexpr int kTentativiInserimento = 100;
+// The pause before a code held by another run's write not yet committed is tried again.
+constexpr std::chrono::milliseconds kAttesaScritturaConcorrente{20};
 
 }  // namespace
 
@@ -81,9 +85,16 @@ void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
     } catch (const EScritturaFallita& error) {
       if (!calcolato || !error.ChiaveOccupata() || tentativo == kTentativiInserimento) throw;
       const std::string perso = Codice;
+      // Looked at before the code is computed again, so that the computation sees it if stored.
+      const bool registrato = CodiceRegistrato(*DBArchivio, Parametri->TipoSoggetto(), perso);
       AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezzaCodice);
-      // The same code again (a width that cuts it, a key other than the code) cannot succeed.
-      if (Codice == perso) throw;
+      if (Codice == perso) {
+        // A stored code that comes again (a width that cuts the number) can never be written.
+        if (registrato) throw;
+        // Not stored yet: another run's insert of it has not committed. It soon will (and the
+        // next computation passes it) or roll back (and the code is free).
+        std::this_thread::sleep_for(kAttesaScritturaConcorrente);
+      }
     }
   }
 }
