@@ -89,6 +89,21 @@ TEST(AssegnaCodiceSoggetto, ComputesTheNextNumericCode) {
   for (const auto& c : cases) EXPECT_EQ(Allocate(c.sql, Parametri("C")).codice, c.codice) << c.name;
 }
 
+TEST(AssegnaCodiceSoggetto, ADialect1ArchiveCountsLongCodesToo) {
+  testing::TempDir dir;
+  const std::string path = dir.File("archivio.fdb");
+  CreateDatabase(path, FixtureScript("archive.sql"), 1);
+  RunIsql(path, Insert("CLIENTI", {"999999999999999998", "3000000000", ""}) +
+                    Setting("CaratteriRiempimentoClienti", "18"));
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, path);
+  std::string codice, caratteri;
+  AssegnaCodiceSoggetto(Parametri("C"), database, codice, caratteri);
+  EXPECT_EQ(codice, "999999999999999999");
+  EXPECT_TRUE(CodiceRegistrato(database, TTipoSoggetto::tsCliente, "3000000000"));
+  EXPECT_FALSE(CodiceRegistrato(database, TTipoSoggetto::tsCliente, "999999999999999999"));
+}
+
 TEST(AssegnaCodiceSoggetto, ANegativeWidthIsRefused) {
   const std::string sql = Insert("CLIENTI", {"123"}) + Setting("CaratteriRiempimentoClienti", "-1") +
                           Setting("CaratteriRiempimentoFornitori", " -7");
