@@ -1,7 +1,5 @@
 #include "support/TlsGatedServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,13 +9,12 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "support/LoopbackListener.h"
 #include "support/TestCertificates.h"
 
 namespace korvane::testing {
 
 namespace {
-
-SSL_CTX* Context(void* context) { return static_cast<SSL_CTX*>(context); }
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -34,26 +31,13 @@ TlsGatedServer::TlsGatedServer(std::string response, int gate, int gateMs)
   const std::string key = identity_.File("server.key");
   WriteText(certificate, server.certificatePem);
   WriteText(key, server.keyPem);
-  context_ = SSL_CTX_new(TLS_server_method());
-  if (context_ == nullptr ||
-      SSL_CTX_use_certificate_file(Context(context_), certificate.c_str(), SSL_FILETYPE_PEM) != 1 ||
-      SSL_CTX_use_PrivateKey_file(Context(context_), key.c_str(), SSL_FILETYPE_PEM) != 1) {
-    SSL_CTX_free(Context(context_));
+  context_ = {SSL_CTX_new(TLS_server_method()), [](void* context) { SSL_CTX_free(static_cast<SSL_CTX*>(context)); }};
+  SSL_CTX* context = static_cast<SSL_CTX*>(context_.get());
+  if (context == nullptr || SSL_CTX_use_certificate_file(context, certificate.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM) != 1) {
     throw std::runtime_error("gated server: certificate");
   }
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 128) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    if (listener_ >= 0) ::close(listener_);
-    SSL_CTX_free(Context(context_));
-    throw std::runtime_error("gated server: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(address.sin_port);
+  listener_ = ListenOnLoopback(128, port_);
   acceptor_ = std::thread([this] { Accept(); });
 }
 
@@ -66,7 +50,6 @@ TlsGatedServer::~TlsGatedServer() {
   acceptor_.join();  // no connection thread is added after this
   for (std::thread& connection : connections_) connection.join();
   ::close(listener_);
-  SSL_CTX_free(Context(context_));
 }
 
 std::string TlsGatedServer::Url(const std::string& path) const {
@@ -109,7 +92,7 @@ void TlsGatedServer::Serve(int socket) {
   limit.tv_sec = 30;
   setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  SSL* ssl = SSL_new(Context(context_));
+  SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context_.get()));
   SSL_set_fd(ssl, socket);
   if (SSL_accept(ssl) == 1) {
     std::string head;

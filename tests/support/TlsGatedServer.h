@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,7 +40,7 @@ class TlsGatedServer {
   int gate_;
   int gateMs_;
   TempDir identity_;
-  void* context_ = nullptr;  // SSL_CTX
+  std::unique_ptr<void, void (*)(void*)> context_{nullptr, nullptr};  // SSL_CTX
   int listener_ = -1;
   int port_ = 0;
   bool stop_ = false;
