@@ -184,6 +184,21 @@ TEST_F(ConcurrentImportTest, TheSameCodeComputedAgainEndsTheRun) {
   EXPECT_EQ(Customers(), (Rows{"10", "99"}));
 }
 
+TEST_F(ConcurrentImportTest, ARefusalThatNeverClearsEndsAfterItsTries) {
+  // Every insert into CLIENTI trips over a key of another table: the code is never stored.
+  Sql("CREATE TABLE BLOCCO (K INTEGER NOT NULL PRIMARY KEY);\nCOMMIT;\nINSERT INTO BLOCCO VALUES (1);\n"
+      "SET TERM ^ ;\nCREATE TRIGGER CLIENTI_BLOCCO FOR CLIENTI BEFORE INSERT AS BEGIN INSERT INTO BLOCCO VALUES (1); "
+      "END^\nSET TERM ; ^\n");
+  TlsGatedServer registry(Answer(), 1);
+  const ProgramResult result = Run(registry.Url("/base/"));
+  const std::string prefix = "Fallita scrittura su database\r";
+  EXPECT_EQ(result.out.substr(0, prefix.size()), prefix);
+  EXPECT_NE(result.out.find("BLOCCO"), std::string::npos) << result.out;
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(registry.Requests(), 1);
+  EXPECT_EQ(Customers(), Rows{"0123"});
+}
+
 TEST_F(ConcurrentImportTest, RunsAtTheSameTimeAllWriteTheirRow) {
   Rows printed;
   for (const int count : {10, 30}) {
