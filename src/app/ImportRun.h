@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,7 @@ class ImportRun {
 
  private:
   void RunSteps();
+  void ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice);
   void Release() noexcept;
 
   std::vector<std::string> arguments_;

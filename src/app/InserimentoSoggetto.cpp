@@ -1,7 +1,9 @@
 #include "app/InserimentoSoggetto.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "db/IBError.h"
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
 #include "platform/Exception.h"
@@ -11,15 +13,11 @@
 namespace korvane {
 
 std::string RemoveHouseNumber(std::string_view indirizzo, std::string_view civico) {
-  if (civico.empty()) return std::string(indirizzo);
-  std::string result;
-  std::size_t pos = 0;
-  while (true) {
-    const std::size_t found = indirizzo.find(civico, pos);
-    result.append(indirizzo.substr(pos, found - pos));
-    if (found == std::string_view::npos) return result;
-    pos = found + civico.size();
-  }
+  const std::string_view trimmed = text::TrimControl(indirizzo);
+  if (civico.empty() || trimmed.size() <= civico.size() || !trimmed.ends_with(civico)) return std::string(trimmed);
+  const std::string_view street = trimmed.substr(0, trimmed.size() - civico.size());
+  if (street.back() != ' ') return std::string(trimmed);
+  return std::string(text::TrimControl(street));
 }
 
 std::string DateLiteralText(const std::tm& date) {
@@ -38,6 +36,20 @@ std::tm Today() {
 }
 
 std::string Cut(const std::string& text, std::int64_t units) { return text::Utf16Left(text, units); }
+
+// The engine's refusals of a row whose key is taken: by a committed row, or by a concurrent
+// transaction (which it may report as a lock or update conflict or a deadlock).
+bool ChiaveOccupata(const Exception& error) {
+  constexpr int kCodes[] = {
+      335544665,  // unique or primary key violation
+      335544349,  // duplicate value in a unique index
+      335544345,  // lock conflict on a no-wait transaction
+      335544336,  // deadlock
+      335544451,  // update conflict with a concurrent update
+  };
+  const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
+  return database != nullptr && std::ranges::find(kCodes, database->IBErrorCode()) != std::end(kCodes);
+}
 
 }  // namespace
 
@@ -83,7 +95,7 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
     writeLine(codice);
   } catch (const Exception& error) {
     transaction.Rollback();
-    throw Exception("Fallita scrittura su database\r" + error.Message());
+    throw EScritturaFallita("Fallita scrittura su database\r" + error.Message(), ChiaveOccupata(error));
   }
 }
 

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
+#include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
 
@@ -11,6 +14,7 @@ namespace korvane {
 namespace {
 
 using testing::CreateDatabase;
+using testing::ErrorOf;
 using testing::FixtureScript;
 using testing::RunIsql;
 
@@ -42,7 +46,8 @@ struct Allocation {
 };
 
 // Runs the allocation on a fresh archive seeded with `sql`.
-Allocation Allocate(const std::string& sql, const TParametri& parametri, const std::string& script = "archive.sql") {
+Allocation Allocate(const std::string& sql, const TParametri& parametri, const std::string& script = "archive.sql",
+                    std::optional<std::int32_t> lunghezzaCodice = std::nullopt) {
   testing::TempDir dir;
   const std::string path = dir.File("archivio.fdb");
   CreateDatabase(path, FixtureScript(script));
@@ -50,7 +55,7 @@ Allocation Allocate(const std::string& sql, const TParametri& parametri, const s
   TIBDatabase database;
   OpenIBDatabaseFile(database, path);
   Allocation result{"unset", "unset"};
-  AssegnaCodiceSoggetto(parametri, database, result.codice, result.caratteri);
+  AssegnaCodiceSoggetto(parametri, database, result.codice, result.caratteri, lunghezzaCodice);
   return result;
 }
 
@@ -70,12 +75,55 @@ TEST(AssegnaCodiceSoggetto, ComputesTheNextNumericCode) {
       {"blank setting", Insert("CLIENTI", {"123"}) + Setting(clienti, " "), "0124"},
       {"not a number", Insert("CLIENTI", {"123"}) + Setting(clienti, "abc"), "0124"},
       {"leading blanks and hex", Insert("CLIENTI", {"123"}) + Setting(clienti, " $6"), "000124"},
-      {"negative width", Insert("CLIENTI", {"123"}) + Setting(clienti, "-1"), ""},
       {"9999 grows and is cut", Insert("CLIENTI", {"9999"}), "1000"},
       {"largest integer", Insert("CLIENTI", {"2147483647"}) + Setting(clienti, "12"), "002147483648"},
+      // Codes that no 32-bit or numeric reading can take never block the numbering.
+      {"empty code", Insert("CLIENTI", {"", "0041"}), "0042"},
+      {"letters", Insert("CLIENTI", {"ABC", "0041"}), "0042"},
+      {"beyond 32 bits", Insert("CLIENTI", {"3000000000", "0041"}) + Setting(clienti, "10"), "3000000001"},
+      {"19 digits do not count", Insert("CLIENTI", {"1000000000000000000", "0041"}), "0042"},
+      {"18 digits", Insert("CLIENTI", {"999999999999999999", "7"}) + Setting(clienti, "19"), "1000000000000000000"},
+      {"leading zeros", Insert("CLIENTI", {"000000000000000099", "98"}), "0100"},
       {"supplier setting is not read", Setting("CaratteriRiempimentoFornitori", "8"), "0001"},
   };
   for (const auto& c : cases) EXPECT_EQ(Allocate(c.sql, Parametri("C")).codice, c.codice) << c.name;
+}
+
+TEST(AssegnaCodiceSoggetto, ADialect1ArchiveCountsLongCodesToo) {
+  testing::TempDir dir;
+  const std::string path = dir.File("archivio.fdb");
+  CreateDatabase(path, FixtureScript("archive.sql"), 1);
+  RunIsql(path, Insert("CLIENTI", {"999999999999999998", "3000000000", ""}) +
+                    Setting("CaratteriRiempimentoClienti", "18"));
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, path);
+  std::string codice, caratteri;
+  AssegnaCodiceSoggetto(Parametri("C"), database, codice, caratteri);
+  EXPECT_EQ(codice, "999999999999999999");
+  EXPECT_TRUE(CodiceRegistrato(database, TTipoSoggetto::tsCliente, "3000000000"));
+  EXPECT_FALSE(CodiceRegistrato(database, TTipoSoggetto::tsCliente, "999999999999999999"));
+}
+
+TEST(AssegnaCodiceSoggetto, ANegativeWidthIsRefused) {
+  const std::string sql = Insert("CLIENTI", {"123"}) + Setting("CaratteriRiempimentoClienti", "-1") +
+                          Setting("CaratteriRiempimentoFornitori", " -7");
+  EXPECT_EQ(ErrorOf([&] { Allocate(sql, Parametri("C")); }),
+            "Larghezza codice soggetto non valida (CaratteriRiempimentoClienti = -1)");
+  EXPECT_EQ(ErrorOf([&] { Allocate(sql, Parametri("F")); }),
+            "Larghezza codice soggetto non valida (CaratteriRiempimentoFornitori = -7)");
+}
+
+TEST(AssegnaCodiceSoggetto, ACodeOrWidthBeyondTheColumnFails) {
+  const std::string clienti = "CaratteriRiempimentoClienti";
+  EXPECT_EQ(Allocate(Setting(clienti, "20"), Parametri("C"), "archive.sql", 20).codice, std::string(19, '0') + "1");
+  EXPECT_EQ(ErrorOf([&] { Allocate(Setting(clienti, "21"), Parametri("C"), "archive.sql", 20); }),
+            "Trying to store a string of length 21 into a field that can only contain 20");
+  // Refused before a text of that many characters is built.
+  EXPECT_EQ(ErrorOf([&] { Allocate(Setting(clienti, "2147483647"), Parametri("C"), "archive.sql", 20); }),
+            "Trying to store a string of length 2147483647 into a field that can only contain 20");
+  EXPECT_EQ(Allocate("", Parametri("C", std::string(20, 'C')), "archive.sql", 20).codice, std::string(20, 'C'));
+  EXPECT_EQ(ErrorOf([&] { Allocate("", Parametri("C", std::string(20, 'C') + "\u00e8"), "archive.sql", 20); }),
+            "Trying to store a string of length 21 into a field that can only contain 20");
 }
 
 TEST(AssegnaCodiceSoggetto, KeepsTheSettingAsRead) {

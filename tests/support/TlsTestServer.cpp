@@ -13,6 +13,7 @@
 #include <csignal>
 #include <stdexcept>
 
+#include "support/LoopbackListener.h"
 #include "support/TestCertificates.h"
 
 namespace korvane::testing {
@@ -81,17 +82,7 @@ TlsTestServer::TlsTestServer(std::vector<Step> script, Options options)
   if (options_.handshake) TestCertificates::Get();  // made before the clock of the thread runs
   // A write to a client that has gone must fail, not end the test process.
   std::signal(SIGPIPE, SIG_IGN);
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 4) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    if (listener_ >= 0) ::close(listener_);
-    throw std::runtime_error("test server: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(address.sin_port);
+  listener_ = ListenOnLoopback(4, port_);
   thread_ = std::thread([this] { Serve(); });
 }
 

@@ -1,0 +1,227 @@
+// Runs of the built program whose archive and users database are reached through the local
+// database server, as runs at the same time on one archive need: values that cannot be written
+// fail before the registry is asked, and runs that compute the same code all write a row.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "config/QelDBUtility.h"
+#include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "support/FirebirdFixture.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+#include "support/TestCertificates.h"
+#include "support/TlsGatedServer.h"
+#include "support/TlsTestServer.h"
+
+namespace korvane {
+namespace {
+
+using testing::ProgramResult;
+using testing::QueryColumn;
+using testing::RunIsql;
+using testing::TlsGatedServer;
+using testing::TlsTestServer;
+using Rows = std::vector<std::string>;
+
+std::string Answer() {
+  const std::string body =
+      R"({"success":true,"data":{"denominazione":"Rossi S.p.A.","cf":"01234567890","indirizzo":"Via 4 Novembre 4",)"
+      R"("civico":"4","comune":"Torino","provincia":"TO","cap":"10121"}})";
+  return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+// A program folder with its users database beside it; a dati.ini there and the user's
+// "Archivio" parameter send both connections through the local server. CLIENTI holds 0123.
+class ConcurrentImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(root_.File("bin/user"));
+    std::filesystem::copy_file(KORVANE_BINARY, program_);
+    const std::string users = root_.File("bin/user/user.fdb");
+    testing::CreateDatabase(users, testing::FixtureScript("users.sql"));
+    testing::CreateDatabase(archive_, testing::FixtureScript("archive.sql"));
+    RunIsql(users, "INSERT INTO UTENTI VALUES (5, 'Anna', '01', 'x');\n"
+                   "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" + served_ + "');\n");
+    RunIsql(archive_, "INSERT INTO CLIENTI (CODICE) VALUES ('0123');\n");
+    std::ofstream(root_.File("bin/user/dati.ini")) << "[CONFIG]\r\nPercorsoDatabase=localhost:" << users << "\r\n";
+    // The server reaches the users database inside the program folder.
+    for (const std::string& folder : {root_.Path().string(), root_.File("bin")}) {
+      std::filesystem::permissions(folder, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    }
+    testing::GrantServerAccess(users);
+    testing::GrantServerAccess(archive_);
+    testing::TestCertificates::Get().WriteCaPem(caFile_);
+  }
+
+  ProgramResult Run(const std::string& registryUrl, std::vector<std::string> extra = {},
+                    const std::string& piva = "01234567890") {
+    std::vector<std::string> arguments = {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return testing::RunProgram(program_, arguments,
+                               {{"SSL_CERT_FILE", caFile_}, {"KORVANE_REGISTRY_URL", registryUrl}});
+  }
+
+  // Through the server, which may hold the file open.
+  std::string Sql(const std::string& statements) { return RunIsql(served_, statements); }
+  Rows Customers() { return QueryColumn(served_, "SELECT CODICE FROM CLIENTI ORDER BY CODICE"); }
+
+  // Starts `count` runs at once against a registry that answers none of them before all have
+  // asked; returns their results in the order they were started.
+  std::vector<ProgramResult> RunTogether(int count, double& seconds) {
+    TlsGatedServer registry(Answer(), count);
+    std::vector<ProgramResult> results(static_cast<std::size_t>(count));
+    std::vector<std::thread> runs;
+    const auto start = std::chrono::steady_clock::now();
+    for (ProgramResult& result : results) {
+      runs.emplace_back([&] { result = Run(registry.Url("/base/")); });
+    }
+    for (std::thread& run : runs) run.join();
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(registry.Requests(), count);
+    return results;
+  }
+
+  testing::TempDir root_, data_;
+  std::string program_ = root_.File("bin/korvane");
+  std::string archive_ = data_.File("archivio.fdb");
+  std::string served_ = "localhost:" + archive_;
+  std::string caFile_ = root_.File("ca.pem");
+};
+
+TEST_F(ConcurrentImportTest, WhatCannotBeWrittenFailsBeforeTheRegistryIsAsked) {
+  struct Case {
+    std::string name, setting;
+    std::vector<std::string> extra;
+    std::string piva, out;
+  };
+  const std::string piva = "01234567890";
+  const std::string tooLong = "Trying to store a string of length 21 into a field that can only contain 20\r\n";
+  const Case cases[] = {
+      {"negative width", "-1", {}, piva, "Larghezza codice soggetto non valida (CaratteriRiempimentoClienti = -1)\r\n"},
+      {"width beyond the column", "2147483647", {}, piva,
+       "Trying to store a string of length 2147483647 into a field that can only contain 20\r\n"},
+      {"code beyond the column", "", {"-CODICESOGGETTO", std::string(21, 'C')}, piva, tooLong},
+      {"VAT number beyond the column", "", {}, std::string(21, '1'), tooLong},
+  };
+  for (const Case& c : cases) {
+    Sql("DELETE FROM TABX;\n" + (c.setting.empty() ? std::string()
+                                                     : "INSERT INTO TABX (NOME, TESTO) VALUES "
+                                                       "('CaratteriRiempimentoClienti', '" + c.setting + "');\n"));
+    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(Answer())}, {.lifetimeMs = 1000});
+    const ProgramResult result = Run(registry.Url("/base/"), c.extra, c.piva);
+    EXPECT_EQ(result.out, c.out) << c.name;
+    EXPECT_EQ(result.exitCode, 1) << c.name;
+    EXPECT_FALSE(registry.HandshakeCompleted()) << c.name << ": the registry was asked";
+  }
+  EXPECT_EQ(Customers(), Rows{"0123"});
+}
+
+TEST_F(ConcurrentImportTest, ACodeTakenMeanwhileGivesWayToTheNextOne) {
+  TlsGatedServer registry(Answer(), 2);
+  ProgramResult result;
+  std::thread run([&] { result = Run(registry.Url("/base/")); });
+  // The run computed 0124 and waits for the registry: two other writers take 0124 and 0125.
+  const bool asked = registry.WaitForRequests(1, 60000);
+  if (asked) Sql("INSERT INTO CLIENTI (CODICE) VALUES ('0124');\nINSERT INTO CLIENTI (CODICE) VALUES ('0125');\n");
+  registry.Open();
+  run.join();
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(result.out, "0126\r\n");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(registry.Requests(), 1);
+  EXPECT_EQ(QueryColumn(served_, "SELECT CODICE || '|' || RAGSOC || '|' || INDIRIZZO FROM CLIENTI WHERE RAGSOC > ''"),
+            Rows{"0126|Rossi S.p.A.|Via 4 Novembre"});
+}
+
+TEST_F(ConcurrentImportTest, ACodeHeldByAnInsertNotYetCommittedIsWaitedFor) {
+  struct Case {
+    bool commit;
+    std::string out;
+  };
+  for (const Case& c : {Case{true, "0125\r\n"}, Case{false, "0124\r\n"}}) {
+    Sql("DELETE FROM CLIENTI WHERE CODICE <> '0123';\n");
+    ProgramResult result;
+    std::jthread run;  // joined after the registry below has let every connection go
+    TlsGatedServer registry(Answer(), 2);
+    run = std::jthread([&, url = registry.Url("/base/")] { result = Run(url); });
+    ASSERT_TRUE(registry.WaitForRequests(1, 60000));
+    // Another writer inserts the code the run computed and holds it while the run writes.
+    TIBDatabase other;
+    OpenIBDatabaseFile(other, served_);
+    TIBSQL insert(&other);
+    TIBTransaction& transaction =
+        insert.OwnTransaction(std::make_unique<TIBTransaction>(&other, TIBTransactionLevel::ibtrSnapshot));
+    insert.AddLine("INSERT INTO CLIENTI (CODICE) VALUES ('0124')");
+    transaction.StartTransaction();
+    insert.ExecQuery();
+    registry.Open();
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    c.commit ? transaction.Commit() : transaction.Rollback();
+    run.join();
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.exitCode, 0);
+  }
+}
+
+// Refusals that trying again cannot clear end the run with the insert's failure, as ever.
+TEST_F(ConcurrentImportTest, ARefusalThatDoesNotClearEndsTheRun) {
+  struct Case {
+    std::string name, sql, mention;
+    Rows customers;
+  };
+  const Case cases[] = {
+      // Width 2: after 99 the next code, 100, is cut to 10, which is taken; 10 comes again.
+      {"the same stored code again",
+       "DELETE FROM CLIENTI;\nINSERT INTO CLIENTI (CODICE) VALUES ('99');\nINSERT INTO CLIENTI (CODICE) VALUES ('10');\n"
+       "INSERT INTO TABX (NOME, TESTO) VALUES ('CaratteriRiempimentoClienti', '2');\n",
+       "'10'", Rows{"10", "99"}},
+      // Every insert into CLIENTI trips over a key of another table: the code is never stored,
+      // and the run gives up after its tries.
+      {"a key of another table",
+       "DELETE FROM TABX;\nCREATE TABLE BLOCCO (K INTEGER NOT NULL PRIMARY KEY);\nCOMMIT;\nINSERT INTO BLOCCO VALUES (1);\n"
+       "SET TERM ^ ;\nCREATE TRIGGER CLIENTI_BLOCCO FOR CLIENTI BEFORE INSERT AS BEGIN INSERT INTO BLOCCO VALUES (1); "
+       "END^\nSET TERM ; ^\n",
+       "BLOCCO", Rows{"10", "99"}},
+  };
+  for (const Case& c : cases) {
+    Sql(c.sql);
+    TlsGatedServer registry(Answer(), 1);
+    const ProgramResult result = Run(registry.Url("/base/"));
+    const std::string prefix = "Fallita scrittura su database\r";
+    EXPECT_EQ(result.out.substr(0, prefix.size()), prefix) << c.name;
+    EXPECT_NE(result.out.find(c.mention), std::string::npos) << result.out;
+    EXPECT_EQ(result.exitCode, 1) << c.name;
+    EXPECT_EQ(registry.Requests(), 1) << c.name;
+    EXPECT_EQ(Customers(), c.customers) << c.name;
+  }
+}
+
+TEST_F(ConcurrentImportTest, RunsAtTheSameTimeAllWriteTheirRow) {
+  Rows printed;
+  for (const int count : {10, 30}) {
+    double seconds = 0;
+    const std::vector<ProgramResult> results = RunTogether(count, seconds);
+    for (const ProgramResult& result : results) {
+      EXPECT_EQ(result.exitCode, 0) << result.out;
+      EXPECT_EQ(result.err, "");
+      ASSERT_TRUE(result.out.ends_with("\r\n")) << result.out;
+      printed.push_back(result.out.substr(0, result.out.size() - 2));
+    }
+    std::sort(printed.begin(), printed.end());
+    EXPECT_EQ(std::adjacent_find(printed.begin(), printed.end()), printed.end()) << "two runs printed the same code";
+    // Every printed code is a new row with the registry's data, and there is no other new row.
+    EXPECT_EQ(QueryColumn(served_, "SELECT CODICE FROM CLIENTI WHERE RAGSOC > '' ORDER BY CODICE"), printed);
+    RecordProperty("seconds_for_" + std::to_string(count) + "_runs", std::to_string(seconds));
+    std::printf("%d runs at once: %zu new rows in all, last batch %.2f s\n", count, printed.size(), seconds);
+  }
+}
+
+}  // namespace
+}  // namespace korvane

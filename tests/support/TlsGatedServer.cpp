@@ -1,0 +1,123 @@
+#include "support/TlsGatedServer.h"
+
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+
+#include "support/LoopbackListener.h"
+#include "support/TestCertificates.h"
+
+namespace korvane::testing {
+
+namespace {
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) throw std::runtime_error("gated server: cannot write " + path);
+}
+
+}  // namespace
+
+TlsGatedServer::TlsGatedServer(std::string response, int gate, int gateMs)
+    : response_(std::move(response)), gate_(gate), gateMs_(gateMs) {
+  const TestIdentity& server = TestCertificates::Get().server;
+  const std::string certificate = identity_.File("server.pem");
+  const std::string key = identity_.File("server.key");
+  WriteText(certificate, server.certificatePem);
+  WriteText(key, server.keyPem);
+  context_ = {SSL_CTX_new(TLS_server_method()), [](void* context) { SSL_CTX_free(static_cast<SSL_CTX*>(context)); }};
+  SSL_CTX* context = static_cast<SSL_CTX*>(context_.get());
+  if (context == nullptr || SSL_CTX_use_certificate_file(context, certificate.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+    throw std::runtime_error("gated server: certificate");
+  }
+  listener_ = ListenOnLoopback(128, port_);
+  acceptor_ = std::thread([this] { Accept(); });
+}
+
+TlsGatedServer::~TlsGatedServer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  acceptor_.join();  // no connection thread is added after this
+  for (std::thread& connection : connections_) connection.join();
+  ::close(listener_);
+}
+
+std::string TlsGatedServer::Url(const std::string& path) const {
+  return "https://localhost:" + std::to_string(port_) + path;
+}
+
+int TlsGatedServer::Requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+bool TlsGatedServer::WaitForRequests(int count, int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return requests_ >= count; });
+}
+
+void TlsGatedServer::Open() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+  }
+  changed_.notify_all();
+}
+
+void TlsGatedServer::Accept() {
+  while (true) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stop_) return;
+    }
+    pollfd entry{listener_, POLLIN, 0};
+    if (::poll(&entry, 1, 20) <= 0) continue;
+    const int socket = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (socket >= 0) connections_.emplace_back([this, socket] { Serve(socket); });
+  }
+}
+
+void TlsGatedServer::Serve(int socket) {
+  timeval limit{};
+  limit.tv_sec = 30;
+  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context_.get()));
+  SSL_set_fd(ssl, socket);
+  if (SSL_accept(ssl) == 1) {
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      const int got = SSL_read(ssl, buffer, sizeof buffer);
+      if (got <= 0) break;
+      head.append(buffer, static_cast<std::size_t>(got));
+    }
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++requests_;
+      changed_.notify_all();
+      changed_.wait_for(lock, std::chrono::milliseconds(gateMs_), [this] { return stop_ || open_ || requests_ >= gate_; });
+    }
+    SSL_write(ssl, response_.data(), static_cast<int>(response_.size()));
+    SSL_shutdown(ssl);
+    // Reads what the peer still sends until it closes, so that closing does not reset the
+    // connection under answer bytes it has not read yet.
+    ::shutdown(socket, SHUT_WR);
+    while (::recv(socket, buffer, sizeof buffer, 0) > 0) {
+    }
+  }
+  SSL_free(ssl);
+  ::close(socket);
+}
+
+}  // namespace korvane::testing
