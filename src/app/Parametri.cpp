@@ -17,9 +17,7 @@ constexpr std::array<std::string_view, 7> NomiParametri = {
     "UTENTE", "DITTA", "LINEA", "TIPOSOGGETTO", "PIVA", "APITOKEN", "CODICESOGGETTO"};
 
 [[noreturn]] void RaiseMissing(std::string_view format, std::string_view name) {
-  std::string message(format);
-  message.replace(message.find("%s"), 2, name);
-  throw Exception(message);
+  throw Exception(text::Format(format, {name}));
 }
 
 }  // namespace

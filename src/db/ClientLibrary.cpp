@@ -3,11 +3,11 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <mutex>
 #include <vector>
 
 #include "db/DatabaseText.h"
+#include "platform/Text.h"
 
 namespace korvane::db {
 
@@ -25,21 +25,6 @@ void Resolve(void* library, const char* name, Fn& target) {
     throw Exception(error != nullptr ? error : std::string("undefined symbol: ") + name);
   }
   target = reinterpret_cast<Fn>(symbol);
-}
-
-// The pattern with each "%s" or "%d" replaced by the next argument, in order.
-std::string Format(const char* pattern, std::initializer_list<std::string> arguments) {
-  std::string out;
-  auto next = arguments.begin();
-  for (const char* p = pattern; *p != '\0'; ++p) {
-    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd') && next != arguments.end()) {
-      out += *next++;
-      ++p;
-    } else {
-      out += *p;
-    }
-  }
-  return out;
 }
 
 const char* EntryText(ClientEntry entry) {
@@ -153,12 +138,12 @@ void DatabaseError::Raise() const {
 
 void RaiseClientError(ClientEntry entry) { throw EIBClientError(entry, EntryText(entry)); }
 
-void RaiseClientError(ClientEntry entry, const std::string& text) {
-  throw EIBClientError(entry, Format(EntryText(entry), {text}));
+void RaiseClientError(ClientEntry entry, const std::string& argument) {
+  throw EIBClientError(entry, text::Format(EntryText(entry), {argument}));
 }
 
 void RaiseClientError(ClientEntry entry, long long a, long long b) {
-  throw EIBClientError(entry, Format(EntryText(entry), {std::to_string(a), std::to_string(b)}));
+  throw EIBClientError(entry, text::Format(EntryText(entry), {std::to_string(a), std::to_string(b)}));
 }
 
 }  // namespace korvane::db
