@@ -14,13 +14,13 @@ bool IsInvalidPathCharacter(unsigned char c) {
 
 }  // namespace
 
-std::string FolderPart(std::string_view path) {
-  const std::size_t last = path.find_last_of("\\:/");
+std::string FolderPart(std::string_view path, std::string_view separators) {
+  const std::size_t last = path.find_last_of(separators);
   return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
 }
 
 std::string NamePart(std::string_view path) {
-  const std::size_t last = path.find_last_of("\\:/");
+  const std::size_t last = path.find_last_of(kSuiteSeparators);
   return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
 }
 
