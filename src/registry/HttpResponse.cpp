@@ -73,7 +73,7 @@ bool THttpAnswerReader::Fill() {
     buffer_.erase(0, pos_);
     pos_ = 0;
   }
-  char chunk[32768];
+  char chunk[kReadBufferSize];
   std::size_t got = 0;
   try {
     got = source_.Read(chunk, sizeof chunk);
