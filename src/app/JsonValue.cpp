@@ -1,7 +1,9 @@
 #include "app/JsonValue.h"
 
 #include <cstdint>
+#include <optional>
 
+#include "platform/Convert.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
@@ -11,19 +13,6 @@ namespace {
 
 bool IsJsonBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
 bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
-
-int HexValue(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 [[noreturn]] void RaiseNotFound(std::string_view path) {
   throw Exception("Value '" + std::string(path) + "' not found");
@@ -44,7 +33,7 @@ const TJSONValue& Require(const TJSONValue* value, std::string_view path) {
 // optional "." fraction, optional exponent. Returns whether the text is such a number and
 // whether it is non-zero.
 bool ReadsAsNumber(std::string_view text, bool& nonZero) {
-  text = TrimBlanks(text);
+  text = text::TrimBlanksAndTabs(text);
   std::size_t pos = 0;
   if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
   bool anyDigit = false;
@@ -188,7 +177,7 @@ class JsonParser {
     if (pos_ + 4 > text_.size()) return false;
     unit = 0;
     for (int i = 0; i < 4; ++i) {
-      const int digit = HexValue(text_[pos_ + i]);
+      const int digit = HexDigitValue(text_[pos_ + i]);
       if (digit < 0) return false;
       unit = unit * 16 + static_cast<std::uint32_t>(digit);
     }
@@ -266,15 +255,9 @@ const TJSONValue* FollowIndexes(const TJSONValue* current, std::string_view inde
     const std::size_t close = indexes.find(']');
     if (indexes.front() != '[' || close == std::string_view::npos || close == 1) return nullptr;
     if (current->GetKind() != TJSONValue::Kind::Array) return nullptr;
-    const std::size_t count = current->Items().size();
-    std::size_t index = 0;
-    for (const char ch : indexes.substr(1, close - 1)) {
-      if (!IsDigit(ch)) return nullptr;
-      // Once past the end it stays past the end: stop growing, so long digit runs cannot overflow.
-      if (index <= count) index = index * 10 + static_cast<std::size_t>(ch - '0');
-    }
-    if (index >= count) return nullptr;
-    current = current->Items()[index].get();
+    const std::optional<std::uint64_t> index = DigitsValue(indexes.substr(1, close - 1), 10);
+    if (!index || *index >= current->Items().size()) return nullptr;
+    current = current->Items()[static_cast<std::size_t>(*index)].get();
     indexes.remove_prefix(close + 1);
   }
   return current;
@@ -288,7 +271,7 @@ const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
     const std::size_t dot = path.find('.');
     const std::string_view step = path.substr(0, dot);
     const std::size_t bracket = step.find('[');
-    const std::string_view name = TrimBlanks(step.substr(0, bracket));
+    const std::string_view name = text::TrimBlanksAndTabs(step.substr(0, bracket));
     if (current->kind_ != Kind::Object) return nullptr;
     const TJSONValue* next = nullptr;
     for (const auto& [memberName, memberValue] : current->members_) {
@@ -297,7 +280,9 @@ const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
         break;
       }
     }
-    if (next && bracket != std::string_view::npos) next = FollowIndexes(next, TrimBlanks(step.substr(bracket)));
+    if (next && bracket != std::string_view::npos) {
+      next = FollowIndexes(next, text::TrimBlanksAndTabs(step.substr(bracket)));
+    }
     if (!next) return nullptr;
     if (dot == std::string_view::npos) return next;
     current = next;

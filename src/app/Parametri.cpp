@@ -17,15 +17,13 @@ constexpr std::array<std::string_view, 7> NomiParametri = {
     "UTENTE", "DITTA", "LINEA", "TIPOSOGGETTO", "PIVA", "APITOKEN", "CODICESOGGETTO"};
 
 [[noreturn]] void RaiseMissing(std::string_view format, std::string_view name) {
-  std::string message(format);
-  message.replace(message.find("%s"), 2, name);
-  throw Exception(message);
+  throw Exception(text::Format(format, {name}));
 }
 
 }  // namespace
 
 TParametri::TParametri(std::vector<std::string> arguments, std::string environmentApiToken)
-    : arguments_(std::move(arguments)), environmentApiToken_(std::move(environmentApiToken)) {}
+    : FArguments(std::move(arguments)), FEnvironmentApiToken(std::move(environmentApiToken)) {}
 
 std::string ApiTokenFromEnvironment() {
   const char* token = std::getenv("KORVANE_APITOKEN");
@@ -46,14 +44,14 @@ TTipoSoggetto TParametri::StrToTipoSoggetto(std::string_view text) {
 
 void TParametri::ReadFromCmdLine() {
   FDictionary.clear();
-  if (arguments_.empty()) throw Exception("Nessun parametro specificato");
-  if (arguments_.size() == 1) throw Exception("Parametri incompleti");
+  if (FArguments.empty()) throw Exception("Nessun parametro specificato");
+  if (FArguments.size() == 1) throw Exception("Parametri incompleti");
 
   // Every argument is examined as a possible switch in its turn, also one just taken as a value.
-  for (std::size_t i = 0; i < arguments_.size(); ++i) {
-    const std::string switchName = text::UpperCase(arguments_[i]);
-    if (!IsParametro(switchName) || i + 1 >= arguments_.size()) continue;
-    const std::string& value = arguments_[i + 1];
+  for (std::size_t i = 0; i < FArguments.size(); ++i) {
+    const std::string switchName = text::UpperCase(FArguments[i]);
+    if (!IsParametro(switchName) || i + 1 >= FArguments.size()) continue;
+    const std::string& value = FArguments[i + 1];
     if (IsParametro(value)) continue;
     if (!FDictionary.emplace(switchName, value).second) throw Exception("Duplicates not allowed");
   }
@@ -88,7 +86,7 @@ std::string TParametri::Linea() const { return Value("-LINEA"); }
 std::string TParametri::PIVA() const { return Value("-PIVA"); }
 std::string TParametri::CodiceSoggetto() const { return Value("-CODICESOGGETTO"); }
 std::string TParametri::ApiToken() const {
-  return FDictionary.count("-APITOKEN") != 0 ? Value("-APITOKEN") : environmentApiToken_;
+  return FDictionary.count("-APITOKEN") != 0 ? Value("-APITOKEN") : FEnvironmentApiToken;
 }
 
 TTipoSoggetto TParametri::TipoSoggetto() const {

@@ -1,5 +1,9 @@
 #include "config/PathTerms.h"
 
+#include <algorithm>
+
+#include "platform/Text.h"
+
 namespace korvane::pathterms {
 
 namespace {
@@ -8,32 +12,25 @@ bool IsInvalidPathCharacter(unsigned char c) {
   return c < 32 || c == '"' || c == '<' || c == '>' || c == '|';
 }
 
-// Byte length of the UTF-8 sequence that starts with `lead`.
-std::size_t SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xF0) return 4;
-  if (lead >= 0xE0) return 3;
-  if (lead >= 0xC0) return 2;
-  return 1;
-}
-
 }  // namespace
 
-std::string FolderPart(std::string_view path) {
-  const std::size_t last = path.find_last_of("\\:/");
+std::string FolderPart(std::string_view path, std::string_view separators) {
+  const std::size_t last = path.find_last_of(separators);
   return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
 }
 
 std::string NamePart(std::string_view path) {
-  const std::size_t last = path.find_last_of("\\:/");
+  const std::size_t last = path.find_last_of(kSuiteSeparators);
   return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
 }
 
 std::string DrivePart(std::string_view path) {
   // "Second character is a colon", counted in UTF-16 units: a first character outside the
-  // basic plane takes two units, so a colon after it is the third.
+  // basic plane takes two units, so a colon after it is the third. A byte that cannot start a
+  // sequence reads as one U+FFFD, one unit.
   if (!path.empty()) {
-    const std::size_t first = SequenceLength(static_cast<unsigned char>(path[0]));
+    const auto lead = static_cast<unsigned char>(path[0]);
+    const std::size_t first = std::max<std::size_t>(1, text::Utf8SequenceLength(lead));
     if (first < 4 && path.size() > first && path[first] == ':') {
       return std::string(path.substr(0, first + 1));
     }

@@ -7,8 +7,14 @@
 // marks a drive), read on a POSIX machine where "/" also separates folders.
 namespace korvane::pathterms {
 
-// The text up to and including its last "\", ":" or "/"; empty when it has none.
-std::string FolderPart(std::string_view path);
+// What separates the folder part of a path from its name. A path text of the suite (stored in
+// a database or in dati.ini) may use any of "\", ":" and "/"; a path this machine gives (the
+// program file) uses "/" only, and "\" and ":" are plain characters of its names.
+inline constexpr std::string_view kSuiteSeparators = "\\:/";
+inline constexpr std::string_view kLocalSeparators = "/";
+
+// The text up to and including its last separator; empty when it has none.
+std::string FolderPart(std::string_view path, std::string_view separators = kSuiteSeparators);
 // The text after its last "\", ":" or "/"; the whole text when it has none.
 std::string NamePart(std::string_view path);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config/PathTerms.h"
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
@@ -31,9 +32,9 @@ void FinishRead(TIBSQL& sql, bool afterFailure) {
   }
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+// The folder of the program file, a path of this machine.
+std::string ProgramFolder(const std::string& programFilePath) {
+  return pathterms::FolderPart(programFilePath, pathterms::kLocalSeparators);
 }
 
 }  // namespace
@@ -42,7 +43,7 @@ TQelUser::TQelUser() : FDBUser(std::make_unique<TIBDatabase>()) {}
 
 TQelUser::~TQelUser() = default;
 
-void TQelUser::ConnettiDB() { ConnettiDB(FolderOf(platform::ProgramFilePath()) + "user/user.fdb"); }
+void TQelUser::ConnettiDB() { ConnettiDB(ProgramFolder(platform::ProgramFilePath()) + "user/user.fdb"); }
 
 void TQelUser::ConnettiDB(const TFileName& fileName) { OpenIBDatabaseFile(*FDBUser, fileName); }
 
@@ -105,7 +106,7 @@ std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::s
 }
 
 std::string GetUserDatabasePath(const std::string& programFilePath) {
-  const std::string folder = FolderOf(programFilePath);
+  const std::string folder = ProgramFolder(programFilePath);
   const std::string first = folder + "user";
   std::string chosen = first;
   if (!platform::DirectoryExists(first)) {

@@ -3,18 +3,18 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <mutex>
 #include <vector>
 
 #include "db/DatabaseText.h"
+#include "platform/Text.h"
 
 namespace korvane::db {
 
 namespace {
 
-ClientApi api{};
-bool loaded = false;
+ClientApi gApi{};
+bool gLoaded = false;
 
 template <typename Fn>
 void Resolve(void* library, const char* name, Fn& target) {
@@ -25,21 +25,6 @@ void Resolve(void* library, const char* name, Fn& target) {
     throw Exception(error != nullptr ? error : std::string("undefined symbol: ") + name);
   }
   target = reinterpret_cast<Fn>(symbol);
-}
-
-// The pattern with each "%s" or "%d" replaced by the next argument, in order.
-std::string Format(const char* pattern, std::initializer_list<std::string> arguments) {
-  std::string out;
-  auto next = arguments.begin();
-  for (const char* p = pattern; *p != '\0'; ++p) {
-    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd') && next != arguments.end()) {
-      out += *next++;
-      ++p;
-    } else {
-      out += *p;
-    }
-  }
-  return out;
 }
 
 const char* EntryText(ClientEntry entry) {
@@ -77,7 +62,7 @@ const ClientApi& LoadClientLibrary() {
   // One thread uses the layer, but loading is cheap to guard and happens once.
   static std::mutex mutex;
   std::lock_guard lock(mutex);
-  if (loaded) return api;
+  if (gLoaded) return gApi;
   void* library = dlopen(kClientLibraryName, RTLD_NOW | RTLD_GLOBAL);
   if (library == nullptr) library = dlopen("libfbclient.so", RTLD_NOW | RTLD_GLOBAL);
   if (library == nullptr) RaiseClientError(kLibraryNotFound, kClientLibraryName);
@@ -101,13 +86,13 @@ const ClientApi& LoadClientLibrary() {
   Resolve(library, "fb_interpret", resolved.interpret);
   Resolve(library, "isc_vax_integer", resolved.vax_integer);
   Resolve(library, "isc_portable_integer", resolved.portable_integer);
-  api = resolved;
-  loaded = true;
-  return api;
+  gApi = resolved;
+  gLoaded = true;
+  return gApi;
 }
 
-const ClientApi& Api() { return api; }
-bool ClientLibraryLoaded() { return loaded; }
+const ClientApi& Api() { return gApi; }
+bool ClientLibraryLoaded() { return gLoaded; }
 
 std::string StatusText(const ISC_STATUS* status) {
   constexpr std::size_t kBufferSize = 20480;
@@ -116,7 +101,7 @@ std::string StatusText(const ISC_STATUS* status) {
   const ISC_STATUS* cursor = status;
   while (true) {
     buffer[0] = '\0';
-    if (api.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
+    if (gApi.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
     buffer[kBufferSize - 1] = '\0';
     const std::string line = FromDatabase(buffer.data());
     if (!text.empty() && text.back() != '\n') text += "\r\n";
@@ -129,7 +114,7 @@ std::string StatusText(const ISC_STATUS* status) {
 DatabaseError DatabaseErrorOf(const ISC_STATUS* status) {
   DatabaseError error;
   error.message_ = StatusText(status);
-  error.sqlCode_ = static_cast<int>(api.sqlcode(status));
+  error.sqlCode_ = static_cast<int>(gApi.sqlcode(status));
   error.firstCode_ = status[1];
   // Each cluster of the vector is a tag and one argument (two for isc_arg_cstring), ended by
   // isc_arg_end.
@@ -153,12 +138,12 @@ void DatabaseError::Raise() const {
 
 void RaiseClientError(ClientEntry entry) { throw EIBClientError(entry, EntryText(entry)); }
 
-void RaiseClientError(ClientEntry entry, const std::string& text) {
-  throw EIBClientError(entry, Format(EntryText(entry), {text}));
+void RaiseClientError(ClientEntry entry, const std::string& argument) {
+  throw EIBClientError(entry, text::Format(EntryText(entry), {argument}));
 }
 
 void RaiseClientError(ClientEntry entry, long long a, long long b) {
-  throw EIBClientError(entry, Format(EntryText(entry), {std::to_string(a), std::to_string(b)}));
+  throw EIBClientError(entry, text::Format(EntryText(entry), {std::to_string(a), std::to_string(b)}));
 }
 
 }  // namespace korvane::db

@@ -12,8 +12,6 @@ namespace korvane::db {
 
 namespace {
 
-std::string_view Trim(std::string_view text) { return text::TrimControl(text); }
-
 std::string StripPrefix(std::string name, std::string_view prefix) {
   if (name.compare(0, prefix.size(), prefix) == 0) name.erase(0, prefix.size());
   return name;
@@ -56,9 +54,9 @@ std::vector<std::string> SplitLines(std::string_view text) {
 std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
   std::vector<std::uint8_t> dpb{1};  // isc_dpb_version1
   for (const std::string& line : params) {
-    if (Trim(line).empty()) continue;
+    if (text::TrimControl(line).empty()) continue;
     const std::size_t equals = line.find('=');
-    const std::string_view written = Trim(std::string_view(line).substr(0, equals));
+    const std::string_view written = text::TrimControl(std::string_view(line).substr(0, equals));
     const std::string value = equals == std::string::npos ? std::string() : line.substr(equals + 1);
     const std::string name = StripPrefix(text::LowerCaseAscii(written), "isc_dpb_");
     std::uint8_t code = 0;
@@ -87,7 +85,7 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
   if (params.empty()) return tpb;
   tpb.push_back(3);  // isc_tpb_version3
   for (const std::string& line : params) {
-    const std::string_view written = Trim(line);
+    const std::string_view written = text::TrimControl(line);
     if (written.empty()) continue;
     const std::string name = StripPrefix(text::LowerCaseAscii(written), "isc_tpb_");
     bool known = false;

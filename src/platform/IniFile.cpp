@@ -9,15 +9,6 @@ namespace korvane::platform {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t\v\f\r";
-
-std::string_view Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
-
 // A file that cannot be read (missing, a folder, no permission) reads as empty.
 std::string ReadFileBytes(const std::string& fileName) {
   try {
@@ -47,29 +38,29 @@ std::string DecodeIniText(std::string_view bytes) {
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const {
   const std::string content = DecodeIniText(ReadFileBytes(fileName_));
-  const std::string wantedSection(Trim(section));
-  const std::string wantedKey(Trim(key));
+  const std::string wantedSection(text::TrimIniBlanks(section));
+  const std::string wantedKey(text::TrimIniBlanks(key));
 
   bool inSection = false;
   std::size_t lineStart = 0;
   while (lineStart < content.size()) {
     std::size_t lineEnd = content.find_first_of("\r\n", lineStart);
     if (lineEnd == std::string::npos) lineEnd = content.size();
-    const std::string_view line = Trim(std::string_view(content).substr(lineStart, lineEnd - lineStart));
+    const std::string_view line = text::TrimIniBlanks(std::string_view(content).substr(lineStart, lineEnd - lineStart));
     lineStart = lineEnd + 1;
 
     if (line.starts_with('[')) {
       const std::size_t close = line.find(']');
       if (close == std::string_view::npos) continue;
-      inSection = SameName(Trim(line.substr(1, close - 1)), wantedSection);
+      inSection = SameName(text::TrimIniBlanks(line.substr(1, close - 1)), wantedSection);
       continue;
     }
     if (!inSection) continue;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    if (!SameName(Trim(line.substr(0, equals)), wantedKey)) continue;
+    if (!SameName(text::TrimIniBlanks(line.substr(0, equals)), wantedKey)) continue;
 
-    std::string_view value = Trim(line.substr(equals + 1));
+    std::string_view value = text::TrimIniBlanks(line.substr(equals + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);

@@ -38,19 +38,10 @@ char BestFitCp1252(char32_t c) {
   return '?';
 }
 
-// Length of the UTF-8 sequence that starts at `lead`, 0 for a byte that cannot start one.
-int SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
 // Decodes one code point at `pos`; on an invalid sequence returns U+FFFD and advances one byte.
 char32_t NextCodePoint(std::string_view s, std::size_t& pos, bool* valid = nullptr) {
   const auto lead = static_cast<unsigned char>(s[pos]);
-  const int length = SequenceLength(lead);
+  const std::size_t length = Utf8SequenceLength(lead);
   auto fail = [&]() {
     ++pos;
     if (valid) *valid = false;
@@ -62,7 +53,7 @@ char32_t NextCodePoint(std::string_view s, std::size_t& pos, bool* valid = nullp
     return lead;
   }
   char32_t c = lead & (0x7F >> length);
-  for (int i = 1; i < length; ++i) {
+  for (std::size_t i = 1; i < length; ++i) {
     const auto b = static_cast<unsigned char>(s[pos + i]);
     if ((b & 0xC0) != 0x80) return fail();
     c = (c << 6) | (b & 0x3F);
@@ -83,7 +74,25 @@ locale_t Utf8CaseLocale() {
   return locale;
 }
 
+// The text without the characters that `strip` accepts at either end.
+template <typename Predicate>
+std::string_view TrimWhere(std::string_view text, Predicate strip) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && strip(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && strip(static_cast<unsigned char>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
 }  // namespace
+
+std::size_t Utf8SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacementCharacter;
@@ -247,11 +256,17 @@ std::string UpperCase(std::string_view utf8) {
 }
 
 std::string_view TrimControl(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(begin, end - begin);
+  return TrimWhere(text, [](unsigned char c) { return c <= 32; });
+}
+
+std::string_view TrimBlanksAndTabs(std::string_view text) {
+  return TrimWhere(text, [](unsigned char c) { return c == ' ' || c == '\t'; });
+}
+
+std::string_view TrimIniBlanks(std::string_view text) {
+  return TrimWhere(text, [](unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+  });
 }
 
 std::string OutsideTextForMessage(std::string_view utf8) {
@@ -267,6 +282,21 @@ std::string OutsideTextForMessage(std::string_view utf8) {
     AppendUtf8(cleaned, control ? U'?' : c);
   }
   return cleaned;
+}
+
+std::string Format(std::string_view pattern, std::initializer_list<std::string_view> arguments) {
+  std::string out;
+  auto next = arguments.begin();
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const bool marker = pattern[i] == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 's' || pattern[i + 1] == 'd');
+    if (marker && next != arguments.end()) {
+      out += *next++;
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
 }
 
 std::string LowerCaseAscii(std::string_view text) {

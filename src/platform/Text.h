@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@
 namespace korvane::text {
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Byte length of the UTF-8 sequence that starts with `lead`; 0 for a byte that cannot start one
+// (a continuation byte, C0, C1, F5 to FF).
+std::size_t Utf8SequenceLength(unsigned char lead);
 
 // Appends the UTF-8 encoding of one code point.
 void AppendUtf8(std::string& out, char32_t codePoint);
@@ -48,14 +53,26 @@ bool IsAlphanumeric(char32_t codePoint);
 // Upper case by the simple Unicode case mapping (one code point to one code point).
 std::string UpperCase(std::string_view utf8);
 
-// Removes every character with code 32 or below from both ends.
+// Trims: each removes its own set of characters from both ends. The sets differ on purpose.
+// Every character with code 32 or below, as the runtime's Trim does: HTTP header names and
+// values, media types and charset names, parameter-block lines, the address written.
 std::string_view TrimControl(std::string_view text);
+// Blanks and tabs only: around a name of a JSON path and a number read from an answer's text.
+std::string_view TrimBlanksAndTabs(std::string_view text);
+// The white space of an INI file line: blank, tab, vertical tab, form feed and a stray CR. Other
+// control characters are part of the text.
+std::string_view TrimIniBlanks(std::string_view text);
 
 // Text from outside (a server's answer) made fit to stand inside a one-line message: every
 // control character (C0, DEL, U+0080 to U+009F) becomes "?", and a text longer than
 // kOutsideTextLimit UTF-16 units is cut to that many and followed by "...".
 inline constexpr std::int64_t kOutsideTextLimit = 200;
 std::string OutsideTextForMessage(std::string_view utf8);
+
+// The pattern with each "%s" or "%d" replaced by the next argument, in order (a number comes
+// already written as text); a marker left without an argument stays as written, and nothing in
+// an argument is read as a marker.
+std::string Format(std::string_view pattern, std::initializer_list<std::string_view> arguments);
 
 // Compares ASCII letters without regard to case.
 bool SameTextAscii(std::string_view a, std::string_view b);

@@ -8,6 +8,10 @@ namespace korvane {
 // deadline.
 inline constexpr const char* kReadTimedOutMessage = "Read timed out.";
 
+// The most bytes one read takes from a source: the answer reader's buffer and the TLS channel's
+// largest receive.
+inline constexpr std::size_t kReadBufferSize = 32768;
+
 // Where the answer of an HTTP request comes from: the TLS channel in the program, a block of
 // memory in tests and in the fuzz target.
 class TByteSource {

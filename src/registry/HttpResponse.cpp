@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/Convert.h"
 #include "platform/Exception.h"
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
@@ -17,42 +18,12 @@ constexpr const char* kLineTooLong = "Max line length exceeded.";
 constexpr const char* kTooManyHeaders = "Max header line count exceeded.";
 constexpr const char* kBodyTooLarge = "Max body size exceeded.";
 
-// A 64-bit decimal number (trimmed, optional sign); nothing when it is not one.
-std::optional<std::int64_t> ParseInt64(std::string_view text) {
-  text = text::TrimControl(text);
-  bool negative = false;
-  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-    negative = text[0] == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  const std::uint64_t limit = negative ? 9223372036854775808ull : 9223372036854775807ull;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (limit - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  if (negative) return value == 0 ? 0 : -static_cast<std::int64_t>(value - 1) - 1;
-  return static_cast<std::int64_t>(value);
-}
-
-// The chunk size: hexadecimal before any ";", trimmed; a size that is no number, or does not
-// fit in 64 bits, counts as 0.
+// The chunk size: at most 16 hexadecimal digits before any ";", trimmed; a size that is no
+// number, or does not fit in 64 bits, counts as 0.
 std::uint64_t ChunkSizeOf(std::string_view line) {
   const std::string_view digits = text::TrimControl(line.substr(0, line.find(';')));
-  if (digits.empty() || digits.size() > 16) return 0;
-  std::uint64_t value = 0;
-  for (char c : digits) {
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return 0;
-    value = (value << 4) | static_cast<std::uint64_t>(digit);
-  }
-  return value;
+  if (digits.size() > 16) return 0;
+  return DigitsValue(digits, 16).value_or(0);
 }
 
 }  // namespace
@@ -102,7 +73,7 @@ bool THttpAnswerReader::Fill() {
     buffer_.erase(0, pos_);
     pos_ = 0;
   }
-  char chunk[32768];
+  char chunk[kReadBufferSize];
   std::size_t got = 0;
   try {
     got = source_.Read(chunk, sizeof chunk);
@@ -169,7 +140,7 @@ void THttpAnswerReader::ReadBody(std::string* body) {
     }
   }
   if (answer_.HasHeader("Content-Length")) {
-    const std::optional<std::int64_t> length = ParseInt64(answer_.Header("Content-Length"));
+    const std::optional<std::int64_t> length = DecimalToInt64(answer_.Header("Content-Length"));
     // A negative length is the same as none: the body runs to the close.
     if (length && *length >= 0) {
       TakeBody(static_cast<std::uint64_t>(*length), body);
@@ -242,7 +213,7 @@ int StatusCodeOf(std::string_view statusLine) {
   std::string_view rest = text::TrimControl(statusLine.substr(space + 1));
   rest = rest.substr(0, rest.find(' '));
   rest = rest.substr(0, rest.find('.'));
-  const std::optional<std::int64_t> code = ParseInt64(rest);
+  const std::optional<std::int64_t> code = DecimalToInt64(text::TrimControl(rest));
   if (!code || *code < INT32_MIN || *code > INT32_MAX) return -1;
   return static_cast<int>(*code);
 }

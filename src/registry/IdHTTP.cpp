@@ -136,20 +136,15 @@ std::string TIdHTTP::Get(const std::string& url) {
   IOHandler->Close();
   IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
   THttpAnswerReader reader(*IOHandler);
-  const THttpAnswer& answer = reader.Answer();
   std::string body;
   try {
     IOHandler->Write(head);
     body = reader.ReadAnswer();
   } catch (...) {
-    responseText_ = answer.statusLine;
-    responseHeaders_ = answer.headers;
     IOHandler->Close();
     throw;
   }
-  responseText_ = answer.statusLine;
-  responseHeaders_ = answer.headers;
-  if (answer.MustClose()) IOHandler->Close();
+  if (reader.Answer().MustClose()) IOHandler->Close();
   return body;
 }
 

@@ -49,14 +49,6 @@ class TIdHTTP {
   // Sends GET for the URL and returns the body of a 2xx answer as UTF-8 text; any other
   // status, and any failure of the connection, raises korvane::Exception.
   std::string Get(const std::string& url);
-
-  // The status line and the header lines of the last answer.
-  const std::string& ResponseText() const { return responseText_; }
-  const std::vector<std::string>& ResponseHeaders() const { return responseHeaders_; }
-
- private:
-  std::string responseText_;
-  std::vector<std::string> responseHeaders_;
 };
 
 // The head of a GET as it goes on the wire: the request line, the header lines, CR LF after

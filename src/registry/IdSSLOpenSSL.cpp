@@ -24,7 +24,6 @@ using platform::ESocketError;
 
 namespace {
 
-constexpr std::size_t kReadBufferSize = 32768;
 constexpr std::size_t kErrorTextSize = 160;
 
 // The floor of every connection, set in code so that no system configuration can lower it:
@@ -51,6 +50,11 @@ void StartLibrary() {
   }
   gLibraryReady = true;
 }
+
+// The host as the name lookup and the TLS library take it: 8-bit text in the platform's code
+// page, which on this build is Windows-1252. A name that code page cannot hold matches no
+// certificate anyway; an international name is given in its ASCII form.
+std::string HostNameBytes(const std::string& host) { return text::Utf8ToCp1252(host); }
 
 // The oldest error in the library's queue, 0 when there is none. The one place that reads it.
 unsigned long TakeQueuedError() { return ERR_get_error(); }
@@ -222,7 +226,7 @@ void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool 
       std::make_unique<Connection>(deadline, ReadTimeout > 0 ? ReadTimeout : kDefaultSocketTimeoutMs);
   connection->context = CreateClientContext(SSLOptions);
 
-  const std::string host8bit = text::Utf8ToCp1252(host);
+  const std::string host8bit = HostNameBytes(host);
   const TSocketAddress address = ResolveHost(host8bit, port, ipv6);
   connection->socket = ConnectTcp(address, deadline, ConnectTimeout);
 
