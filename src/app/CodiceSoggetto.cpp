@@ -1,7 +1,6 @@
 #include "app/CodiceSoggetto.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 
 #include "app/QelUtility.h"
@@ -21,9 +20,7 @@ constexpr std::int32_t kLarghezzaPredefinita = 4;
 
 // Digits "0" to "9" only; NULL (no such code) is empty text and counts as 0.
 std::int64_t CodiceComeNumero(const std::string& cifre) {
-  std::int64_t numero = 0;
-  std::from_chars(cifre.data(), cifre.data() + cifre.size(), numero);
-  return numero;
+  return static_cast<std::int64_t>(DigitsValue(cifre, 10).value_or(0));
 }
 
 }  // namespace

@@ -3,21 +3,9 @@
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
-#include "platform/Text.h"
+#include "db/IBXSQLVAR.h"
 
 namespace korvane {
-
-namespace {
-
-// The database layer's own message number and text for a value too long for its parameter.
-constexpr int kStringTooLarge = 119;
-
-std::string TooLongMessage(std::int64_t caratteri, std::int32_t lunghezza) {
-  return "Trying to store a string of length " + std::to_string(caratteri) +
-         " into a field that can only contain " + std::to_string(lunghezza);
-}
-
-}  // namespace
 
 std::map<std::string, std::int32_t> LunghezzeColonneTesto(TIBDatabase& database, const std::string& tabella,
                                                           const std::vector<std::string>& colonne) {
@@ -47,12 +35,12 @@ std::map<std::string, std::int32_t> LunghezzeColonneTesto(TIBDatabase& database,
 
 void VerificaLunghezza(std::int64_t caratteri, std::optional<std::int32_t> lunghezza) {
   if (lunghezza && caratteri > *lunghezza) {
-    throw EIBClientError(kStringTooLarge, TooLongMessage(caratteri, *lunghezza));
+    RaiseTextTooLong(caratteri, *lunghezza);
   }
 }
 
 void VerificaLunghezzaTesto(std::string_view testo, std::optional<std::int32_t> lunghezza) {
-  VerificaLunghezza(static_cast<std::int64_t>(text::Utf8ToCp1252(testo).size()), lunghezza);
+  VerificaLunghezza(ParameterTextLength(testo), lunghezza);
 }
 
 }  // namespace korvane

@@ -175,13 +175,12 @@ void TIBXSQLVAR::SetOne(std::string_view utf8) {
   }
   const std::string bytes = ToDatabase(utf8);
   if (isText && describedLength_ > 0 && bytes.size() > static_cast<std::size_t>(describedLength_)) {
-    RaiseClientError(kStringTooLarge, static_cast<long long>(bytes.size()), describedLength_);
+    RaiseTextTooLong(static_cast<std::int64_t>(bytes.size()), describedLength_);
   }
   // Other kinds travel as text too, for the server to convert; their length must fit.
   constexpr std::size_t kMaxText = 32767;
   if (bytes.size() > kMaxText) {
-    RaiseClientError(kStringTooLarge, static_cast<long long>(bytes.size()),
-                     static_cast<long long>(kMaxText));
+    RaiseTextTooLong(static_cast<std::int64_t>(bytes.size()), static_cast<std::int64_t>(kMaxText));
   }
   data_.assign(bytes.begin(), bytes.end());
   data_.push_back('\0');  // never sent: keeps sqldata valid for an empty text
@@ -191,6 +190,14 @@ void TIBXSQLVAR::SetOne(std::string_view utf8) {
   var->sqlscale = 0;
   var->sqldata = data_.data();
   nullIndicator_ = 0;
+}
+
+std::int64_t ParameterTextLength(std::string_view utf8) {
+  return static_cast<std::int64_t>(ToDatabase(utf8).size());
+}
+
+void RaiseTextTooLong(std::int64_t length, std::int64_t capacity) {
+  RaiseClientError(kStringTooLarge, static_cast<long long>(length), static_cast<long long>(capacity));
 }
 
 }  // namespace korvane
