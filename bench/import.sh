@@ -14,37 +14,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-21}
 
-scripts/install-deps
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
-cmake --build build-release -j "$(nproc)" --target korvane registry-simulator >/dev/null
+source scripts/lib/setup.sh
+install_and_build build-release -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF
+make_work_folder korvane-bench
 
-work=$(mktemp -d /tmp/korvane-bench-XXXXXX)
-simulator=
-cleanup() {
-  [ -n "$simulator" ] && kill "$simulator" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/bin/user"
-cp build-release/src/app/korvane "$work/bin/korvane"
 users=$work/bin/user/user.fdb
 archive=$work/archivio.fdb
-create_database() {
-  { echo "CREATE DATABASE '$1' USER 'SYSDBA' PASSWORD 'brackenly' DEFAULT CHARACTER SET NONE;"
-    cat "$2"; echo "$3"; echo "COMMIT;"; } | isql-fb -q -b >/dev/null
-}
-create_database "$users" tests/fixtures/users.sql \
-  "INSERT INTO UTENTI VALUES (1, 'Bench', '01', 'x');
-   INSERT INTO TABSOFTDES VALUES (1, '01', 'Archivio', '$archive');"
+make_program_folder build-release Bench "$archive"
 create_database "$archive" tests/fixtures/archive.sql \
   "INSERT INTO TABX VALUES ('CaratteriRiempimentoClienti', '6', NULL);"
 
-build-release/tools/registry-simulator/registry-simulator --data tools/demo/registry \
-  --ca-out "$work/ca.pem" --port-file "$work/port" &
-simulator=$!
-for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
-export KORVANE_REGISTRY_URL=https://localhost:$(cat "$work/port")/base/
+start_simulator build-release
+export KORVANE_REGISTRY_URL=https://localhost:$port/base/
 
 # The real layout: the system bundle and a hashed copy of the system folder, each with the
 # simulator's CA added. The one-certificate layout: the simulator's CA and an empty folder.
@@ -59,10 +40,10 @@ openssl rehash "$work/real-certs"
 # attachment at a time (CONNECT closes the one before), where korvane keeps both open.
 isql_work() {
   cat <<SQL
-CONNECT '$users' USER 'SYSDBA' PASSWORD 'brackenly';
+CONNECT '$users' USER '$SYSDBA_USER' PASSWORD '$SYSDBA_PASSWORD';
 SELECT * FROM UTENTI WHERE CODICE=1;
 SELECT VALORE FROM TABSOFTDES WHERE UTENTE=1 AND INTESTAZIONE='01' AND PARAMETRO='Archivio';
-CONNECT '$archive' USER 'SYSDBA' PASSWORD 'brackenly';
+CONNECT '$archive' USER '$SYSDBA_USER' PASSWORD '$SYSDBA_PASSWORD';
 SELECT TESTO FROM TABX WHERE (NOME='CaratteriRiempimentoClienti');
 SELECT MAX(CAST(CODICE AS INTEGER)) AS CODICEMAX FROM CLIENTI WHERE CODICE SIMILAR TO '[0-9]*';
 INSERT INTO CLIENTI (CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Parametri.h"
-#include "platform/Exception.h"
+#include "support/ErrorOf.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
 #include "support/TlsTestServer.h"
@@ -15,13 +15,10 @@ using testing::TlsTestServer;
 
 std::string CheckMessage(const std::string& piva, const std::string& token) {
   TParametri parametri({"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", token});
-  try {
+  return testing::ErrorOf([&] {
     parametri.ReadFromCmdLine();
     parametri.Check();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "";
+  });
 }
 
 TEST(InputCheck, ControlCharactersInTheVatNumberOrTheTokenAreRefused) {

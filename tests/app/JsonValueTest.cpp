@@ -2,24 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Exception.h"
+#include "support/ErrorOf.h"
 
 namespace korvane {
 namespace {
 
-// The message of the error a read raises, or the value it returns.
-template <typename Read>
-std::string Outcome(Read read) {
-  try {
-    return read();
-  } catch (const Exception& error) {
-    return "error: " + error.Message();
-  }
-}
+using testing::OutcomeOf;
 
 std::string SuccessOf(const std::string& body) {
   const auto value = ParseJSONValue(body);
-  return Outcome([&] { return std::string(GetValueAsBoolean(value.get(), "success") ? "true" : "false"); });
+  return OutcomeOf([&] { return std::string(GetValueAsBoolean(value.get(), "success") ? "true" : "false"); });
 }
 
 TEST(JsonAnswer, SuccessFlagReadings) {
@@ -63,7 +55,7 @@ TEST(JsonAnswer, TextReadings) {
       R"( " spaced " : 1, "lone":"\ud800"}})";
   const auto value = ParseJSONValue(body);
   ASSERT_NE(value, nullptr);
-  auto text = [&](const char* path) { return Outcome([&] { return GetValueAsString(value.get(), path); }); };
+  auto text = [&](const char* path) { return OutcomeOf([&] { return GetValueAsString(value.get(), path); }); };
   EXPECT_EQ(text("data.cap"), "20121");
   EXPECT_EQ(text("data.ratio"), "1.50");
   EXPECT_EQ(text("data.comune"), "");
@@ -82,7 +74,7 @@ TEST(JsonAnswer, TextReadings) {
 TEST(JsonAnswer, DataThatIsNoObjectHasNoMembers) {
   for (const char* body : {R"({"success":true,"data":null})", R"({"success":true,"data":[{"civico":"1"}]})"}) {
     const auto value = ParseJSONValue(body);
-    EXPECT_EQ(Outcome([&] { return GetValueAsString(value.get(), "data.civico"); }),
+    EXPECT_EQ(OutcomeOf([&] { return GetValueAsString(value.get(), "data.civico"); }),
               "error: Value 'data.civico' not found")
         << body;
   }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/QelUtility.h"
-#include "platform/Exception.h"
+#include "support/ErrorOf.h"
 
 namespace korvane {
 namespace {
@@ -11,14 +11,12 @@ namespace {
 // Reads and checks a command line; returns the message of the first error, or "" when both pass.
 std::string ReadAndCheck(const std::vector<std::string>& arguments, TParametri* out = nullptr) {
   TParametri parametri(arguments);
-  try {
+  const std::string error = testing::ErrorOf([&] {
     parametri.ReadFromCmdLine();
     parametri.Check();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  if (out) *out = parametri;
-  return "";
+  });
+  if (error.empty() && out) *out = parametri;
+  return error;
 }
 
 const std::vector<std::string> kComplete = {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "01234567890",

@@ -11,7 +11,7 @@
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
-#include "platform/Exception.h"
+#include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/TempDir.h"
@@ -127,16 +127,15 @@ class SuccessorInsertTest : public ::testing::Test {
     parametri.ReadFromCmdLine();
     const auto risposta = ParseJSONValue(answer);
     std::string printed;
-    try {
+    const std::string error = testing::ErrorOf([&] {
       TIBDatabase archivio;
       OpenIBDatabaseFile(archivio, archive_);
       std::unique_ptr<TIBSQL> sqlInserimento;
       IndirizzoSoggetto indirizzo;
       InserisciSoggetto(parametri, archivio, risposta.get(), percorsi, codice, sqlInserimento, indirizzo,
                         [&](std::string_view line) { printed = line; });
-    } catch (const Exception& error) {
-      return "error: " + error.Message();
-    }
+    });
+    if (!error.empty()) return "error: " + error;
     EXPECT_EQ(printed, codice);
     const Rows row = testing::StoredCustomer(archive_, codice);
     return row.size() == 1 ? row[0] : "rows: " + std::to_string(row.size());

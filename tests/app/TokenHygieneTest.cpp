@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/Parametri.h"
-#include "platform/Exception.h"
+#include "support/ErrorOf.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -27,13 +27,11 @@ using testing::TlsTestServer;
 // The token a run would use, or the message that stops it.
 std::string TokenOrMessage(const std::vector<std::string>& arguments, const std::string& environmentToken) {
   TParametri parametri(arguments, environmentToken);
-  try {
+  const std::string error = testing::ErrorOf([&] {
     parametri.ReadFromCmdLine();
     parametri.Check();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return parametri.ApiToken();
+  });
+  return error.empty() ? parametri.ApiToken() : error;
 }
 
 TEST(TokenHygiene, TheEnvironmentGivesTheTokenWhenTheCommandLineDoesNot) {

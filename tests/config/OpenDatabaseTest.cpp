@@ -21,6 +21,11 @@ using testing::CreateDatabase;
 using testing::FixtureScript;
 using testing::RunIsql;
 
+// The login parameters of every database the tool opens.
+std::vector<std::string> LoginParams() {
+  return {std::string("user_name=") + testing::kUserName, std::string("password=") + testing::kPassword};
+}
+
 // An archive database whose TABX holds one row telling which file it is.
 std::string MarkedArchive(const testing::TempDir& dir, const std::string& name) {
   const std::string path = dir.File(name);
@@ -44,7 +49,7 @@ TEST(OpenIBDatabaseFile, WithoutSettingsUsesThePathAsItIs) {
   EXPECT_TRUE(database.Connected());
   EXPECT_EQ(database.DatabaseName(), path);
   EXPECT_FALSE(database.LoginPrompt());
-  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=brackenly"}));
+  EXPECT_EQ(database.Params(), LoginParams());
   EXPECT_EQ(GetTabXValue(database, "Marker", -1), "archivio.fdb");
 }
 
@@ -93,7 +98,7 @@ TEST(OpenIBDatabase, IncompleteSettingsLeaveTheComponentClosed) {
             "Riferimenti file .ini incompleti (specificare \"Lettera Disco Server\" o \"PercorsoDatabase\")");
   EXPECT_FALSE(database.Connected());
   EXPECT_EQ(database.DatabaseName(), first);
-  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=brackenly"}));
+  EXPECT_EQ(database.Params(), LoginParams());
 }
 
 TEST(OpenIBDatabaseFile, EmptyPathIsRejectedByTheDatabaseLayer) {

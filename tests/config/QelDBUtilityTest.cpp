@@ -8,6 +8,7 @@
 #include "config/PathTerms.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
+#include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
 
@@ -32,11 +33,7 @@ TDBConnectionInfo Info(const ConnectionCase& c) {
 }
 
 std::string ConnectionString(const ConnectionCase& c) {
-  try {
-    return Info(c).GetIBFileName();
-  } catch (const Exception& error) {
-    return "error: " + error.Message();
-  }
+  return testing::OutcomeOf([&] { return Info(c).GetIBFileName(); });
 }
 
 TEST(GetIBFileName, WorkedExamples) {

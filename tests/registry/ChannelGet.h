@@ -3,9 +3,9 @@
 #include <functional>
 #include <string>
 
-#include "platform/Exception.h"
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
+#include "support/ErrorOf.h"
 
 namespace korvane::testing {
 
@@ -18,11 +18,7 @@ inline std::string GetThroughChannel(const std::string& url,
   if (configure) configure(handler);
   TIdHTTP client;
   client.IOHandler = &handler;
-  try {
-    return client.Get(url);
-  } catch (const Exception& error) {
-    return "error: " + error.Message();
-  }
+  return OutcomeOf([&] { return client.Get(url); });
 }
 
 }  // namespace korvane::testing

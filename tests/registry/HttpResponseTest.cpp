@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/Exception.h"
 #include "platform/SocketErrors.h"
+#include "support/ErrorOf.h"
 
 namespace korvane {
 namespace {
@@ -41,11 +41,7 @@ class MemorySource : public TByteSource {
 std::string Outcome(const std::string& answer, bool stallAtEnd = false, const TResponseLimits& limits = {}) {
   MemorySource source(answer, stallAtEnd);
   THttpAnswerReader reader(source, limits);
-  try {
-    return reader.ReadAnswer();
-  } catch (const Exception& error) {
-    return "error: " + error.Message();
-  }
+  return testing::OutcomeOf([&] { return reader.ReadAnswer(); });
 }
 
 TEST(StatusCodeOf, ReadsTheNumberAfterTheFirstSpace) {

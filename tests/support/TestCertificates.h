@@ -2,13 +2,11 @@
 
 #include <string>
 
+#include "certificates/CertificateAuthority.h"
+
 namespace korvane::testing {
 
-// A certificate and its private key, both PEM.
-struct TestIdentity {
-  std::string certificatePem;
-  std::string keyPem;
-};
+using TestIdentity = certificates::Identity;
 
 // Keys and certificates made once per test process: a test CA that tests trust (through
 // SSL_CERT_FILE), server identities signed by it, and one signed by a CA nobody trusts.

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -44,22 +43,7 @@ SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
     SSL_CTX_free(context);
     throw std::runtime_error("test server: cipher list");
   }
-  BIO* certBio = BIO_new_mem_buf(identity.certificatePem.data(), static_cast<int>(identity.certificatePem.size()));
-  X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-  BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-  BIO_free(keyBio);
-  const bool ok = cert != nullptr && key != nullptr && SSL_CTX_use_certificate(context, cert) == 1 &&
-                  SSL_CTX_use_PrivateKey(context, key) == 1;
-  // Certificates after the first are the chain the server sends with it.
-  while (X509* chainCert = ok ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr) {
-    SSL_CTX_add0_chain_cert(context, chainCert);
-  }
-  ERR_clear_error();
-  BIO_free(certBio);
-  X509_free(cert);
-  EVP_PKEY_free(key);
-  if (!ok) {
+  if (!korvane::certificates::UseIdentity(context, identity)) {
     SSL_CTX_free(context);
     throw std::runtime_error("test server: certificate");
   }

@@ -29,23 +29,23 @@
 #include <memory>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "certificates/CertificateAuthority.h"
+
 namespace {
+
+namespace certificates = korvane::certificates;
 
 template <typename T, void (*Free)(T*)>
 struct Deleter {
   void operator()(T* p) const { Free(p); }
 };
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using ContextPtr = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX, SSL_CTX_free>>;
 using SslPtr = std::unique_ptr<SSL, Deleter<SSL, SSL_free>>;
 
@@ -53,38 +53,6 @@ using SslPtr = std::unique_ptr<SSL, Deleter<SSL, SSL_free>>;
   std::cerr << "registry-simulator: " << what << '\n';
   ERR_print_errors_fp(stderr);
   std::exit(2);
-}
-
-void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-  if (!ext || !X509_add_ext(cert, ext, -1)) Fail("cannot add a certificate extension");
-  X509_EXTENSION_free(ext);
-}
-
-CertPtr MakeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey, long serial,
-                        bool authority) {
-  CertPtr cert(X509_new());
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 60L * 60 * 24 * 30);
-  X509_set_pubkey(cert.get(), key);
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
-  X509* signer = issuer ? issuer : cert.get();
-  if (authority) {
-    AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE");
-    AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
-  } else {
-    AddExtension(cert.get(), signer, NID_basic_constraints, "CA:FALSE");
-    AddExtension(cert.get(), signer, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
-  }
-  if (!X509_sign(cert.get(), issuerKey ? issuerKey : key, EVP_sha256())) Fail("cannot sign a certificate");
-  return cert;
 }
 
 std::string ReadFile(const std::string& path, bool& found) {
@@ -197,21 +165,18 @@ int main(int argc, char** argv) {
   if (dataFolder.empty() || caOut.empty()) Fail("usage: --data DIR --ca-out FILE [--port N] [--port-file FILE]");
   std::signal(SIGPIPE, SIG_IGN);
 
-  KeyPtr caKey(EVP_EC_gen("P-256"));
-  KeyPtr serverKey(EVP_EC_gen("P-256"));
-  if (!caKey || !serverKey) Fail("cannot make keys");
-  CertPtr ca = MakeCertificate(caKey.get(), "korvane registry simulator CA", nullptr, nullptr, 1, true);
-  CertPtr server = MakeCertificate(serverKey.get(), "localhost", ca.get(), caKey.get(), 2, false);
-  {
-    FILE* out = std::fopen(caOut.c_str(), "w");
-    if (!out || !PEM_write_X509(out, ca.get())) Fail("cannot write " + caOut);
-    std::fclose(out);
-  }
-
   ContextPtr context(SSL_CTX_new(TLS_server_method()));
-  if (!context || SSL_CTX_use_certificate(context.get(), server.get()) != 1 ||
-      SSL_CTX_use_PrivateKey(context.get(), serverKey.get()) != 1) {
-    Fail("cannot make the TLS context");
+  if (!context) Fail("cannot make the TLS context");
+  try {
+    const certificates::CertificateAuthority authority("korvane registry simulator CA");
+    if (!certificates::UseIdentity(context.get(), authority.IssueServer("localhost", "DNS:localhost,IP:127.0.0.1"))) {
+      Fail("cannot make the TLS context");
+    }
+    std::ofstream out(caOut, std::ios::binary | std::ios::trunc);
+    out << authority.CertificatePem();
+    if (!out.flush()) Fail("cannot write " + caOut);
+  } catch (const std::runtime_error& error) {
+    Fail(error.what());
   }
 
   const int listener = socket(AF_INET, SOCK_STREAM, 0);

@@ -1,0 +1,58 @@
+#pragma once
+
+// Certificates made on the spot with OpenSSL, for a TLS server on this machine whose clients
+// trust it through its authority's certificate (e.g. in SSL_CERT_FILE): the registry simulator
+// and the tests' servers.
+
+#include <openssl/types.h>
+
+#include <memory>
+#include <string>
+
+namespace korvane::certificates {
+
+// A certificate and its private key, both PEM. Certificates after the first are the chain that
+// a server sends with it.
+struct Identity {
+  std::string certificatePem;
+  std::string keyPem;
+};
+
+enum class KeyType {
+  EcP256,
+  Rsa1024,  // too weak for a careful client: for tests that it is refused
+};
+
+struct KeyFree {
+  void operator()(EVP_PKEY* key) const;
+};
+struct CertificateFree {
+  void operator()(X509* certificate) const;
+};
+
+// A certificate authority with a new P-256 key, valid from an hour ago for 30 days. Failures
+// raise std::runtime_error.
+class CertificateAuthority {
+ public:
+  // A self-signed root.
+  explicit CertificateAuthority(const std::string& commonName);
+  // An intermediate authority signed by `issuer`.
+  CertificateAuthority(const std::string& commonName, const CertificateAuthority& issuer);
+
+  // A server certificate with a new key, signed by this authority, for `commonName` and the
+  // subject alternative names (e.g. "DNS:localhost,IP:127.0.0.1").
+  Identity IssueServer(const std::string& commonName, const std::string& subjectAltNames,
+                       KeyType keyType = KeyType::EcP256) const;
+
+  std::string CertificatePem() const;
+
+ private:
+  std::unique_ptr<EVP_PKEY, KeyFree> key_;
+  std::unique_ptr<X509, CertificateFree> certificate_;
+};
+
+// Sets a server context's certificate, the chain after it and the key; false when one of them
+// does not load or does not fit.
+bool UseIdentity(SSL_CTX* context, const Identity& identity);
+
+}  // namespace korvane::certificates
