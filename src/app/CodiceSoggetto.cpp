@@ -20,7 +20,7 @@ constexpr std::int32_t kLarghezzaPredefinita = 4;
 
 // Digits "0" to "9" only; NULL (no such code) is empty text and counts as 0.
 std::int64_t CodiceComeNumero(const std::string& cifre) {
-  return static_cast<std::int64_t>(DigitsValue(cifre, 10).value_or(0));
+  return static_cast<std::int64_t>(platform::DigitsValue(cifre, 10).value_or(0));
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ void AssegnaCodiceSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio,
   query.AddLine("WHERE CODICE SIMILAR TO '[0-9]{1,18}' ");
   query.Open();
 
-  std::int32_t larghezza = StrToInt32(caratteriRiempimento).value_or(kLarghezzaPredefinita);
+  std::int32_t larghezza = platform::StrToInt32(caratteriRiempimento).value_or(kLarghezzaPredefinita);
   if (larghezza == 0) larghezza = kLarghezzaPredefinita;
   if (larghezza < 0) {
     throw Exception("Larghezza codice soggetto non valida (" + std::string(impostazione) + " = " +

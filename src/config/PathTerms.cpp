@@ -30,7 +30,7 @@ std::string DrivePart(std::string_view path) {
   // sequence reads as one U+FFFD, one unit.
   if (!path.empty()) {
     const auto lead = static_cast<unsigned char>(path[0]);
-    const std::size_t first = std::max<std::size_t>(1, text::Utf8SequenceLength(lead));
+    const std::size_t first = std::max<std::size_t>(1, platform::Utf8SequenceLength(lead));
     if (first < 4 && path.size() > first && path[first] == ':') {
       return std::string(path.substr(0, first + 1));
     }

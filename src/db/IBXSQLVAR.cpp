@@ -142,7 +142,7 @@ std::int32_t TIBXSQLVAR::AsInteger() const {
     }
     case SQL_TEXT:
     case SQL_VARYING: {
-      const auto value = StrToInt32(AsString());
+      const auto value = platform::StrToInt32(AsString());
       if (!value) RaiseClientError(kInvalidDataConversion);
       return *value;
     }

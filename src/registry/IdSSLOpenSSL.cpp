@@ -54,7 +54,7 @@ void StartLibrary() {
 // The host as the name lookup and the TLS library take it: 8-bit text in the platform's code
 // page, which on this build is Windows-1252. A name that code page cannot hold matches no
 // certificate anyway; an international name is given in its ASCII form.
-std::string HostNameBytes(const std::string& host) { return text::Utf8ToCp1252(host); }
+std::string HostNameBytes(const std::string& host) { return platform::Utf8ToCp1252(host); }
 
 // The oldest error in the library's queue, 0 when there is none. The one place that reads it.
 unsigned long TakeQueuedError() { return ERR_get_error(); }
