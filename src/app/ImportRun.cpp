@@ -64,7 +64,7 @@ void ImportRun::RunSteps() {
 
   // What cannot be written fails now, before the registry is paid for an answer.
   const LunghezzeSoggetto lunghezze = LeggiLunghezzeSoggetto(*DBArchivio, Parametri->TipoSoggetto());
-  VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
+  config::VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
   AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
 
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);

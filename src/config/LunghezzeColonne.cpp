@@ -5,7 +5,7 @@
 #include "db/IBSQL.h"
 #include "db/IBXSQLVAR.h"
 
-namespace korvane {
+namespace korvane::config {
 
 std::map<std::string, std::int32_t> LunghezzeColonneTesto(TIBDatabase& database, const std::string& tabella,
                                                           const std::vector<std::string>& colonne) {
@@ -43,4 +43,4 @@ void VerificaLunghezzaTesto(std::string_view testo, std::optional<std::int32_t> 
   VerificaLunghezza(ParameterTextLength(testo), lunghezza);
 }
 
-}  // namespace korvane
+}  // namespace korvane::config

@@ -4,7 +4,7 @@
 
 #include "platform/Text.h"
 
-namespace korvane::pathterms {
+namespace korvane::config {
 
 namespace {
 
@@ -65,4 +65,4 @@ std::string WithTrailingSeparator(std::string_view text) {
   return result;
 }
 
-}  // namespace korvane::pathterms
+}  // namespace korvane::config
