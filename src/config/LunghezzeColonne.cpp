@@ -35,12 +35,12 @@ std::map<std::string, std::int32_t> LunghezzeColonneTesto(TIBDatabase& database,
 
 void VerificaLunghezza(std::int64_t caratteri, std::optional<std::int32_t> lunghezza) {
   if (lunghezza && caratteri > *lunghezza) {
-    RaiseTextTooLong(caratteri, *lunghezza);
+    db::RaiseTextTooLong(caratteri, *lunghezza);
   }
 }
 
 void VerificaLunghezzaTesto(std::string_view testo, std::optional<std::int32_t> lunghezza) {
-  VerificaLunghezza(ParameterTextLength(testo), lunghezza);
+  VerificaLunghezza(db::ParameterTextLength(testo), lunghezza);
 }
 
 }  // namespace korvane::config
