@@ -64,8 +64,8 @@ void TParametri::Check() const {
     RaiseMissing("TipoSoggetto non riconosciuto (parametro %s)", "TIPOSOGGETTO");
   }
   // Both go onto the request's lines: a control character could end a line and start another.
-  if (PIVA().empty() || HasControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
-  if (ApiToken().empty() || HasControlCharacter(ApiToken())) {
+  if (PIVA().empty() || registry::HasControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  if (ApiToken().empty() || registry::HasControlCharacter(ApiToken())) {
     RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
   }
 }

@@ -5,7 +5,7 @@
 
 #include "platform/Text.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 namespace {
 
@@ -189,4 +189,4 @@ std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
   return platform::Latin1ToUtf8(bytes);
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

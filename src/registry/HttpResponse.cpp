@@ -9,7 +9,7 @@
 #include "platform/Text.h"
 #include "registry/Charset.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 namespace {
 
@@ -218,4 +218,4 @@ int StatusCodeOf(std::string_view statusLine) {
   return static_cast<int>(*code);
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -56,7 +56,7 @@ struct Target {
 
 Target ResolveTarget(const std::string& url) {
   Target target;
-  target.uri = ParseUri(url);
+  target.uri = registry::ParseUri(url);
   if (!platform::SameTextAscii(target.uri.protocol, "https")) {
     // The client only speaks TLS: a bearer token never goes out in clear text.
     throw Exception("Unknown Protocol: " + target.uri.protocol);
@@ -119,7 +119,7 @@ void TIdHTTPRequest::Clear() {
   ContentLanguage.clear();
 }
 
-std::string BuildRequestHead(const TIdHTTPRequest& request, const std::string& url) {
+std::string registry::BuildRequestHead(const TIdHTTPRequest& request, const std::string& url) {
   return BuildHead(request, ResolveTarget(url));
 }
 
@@ -135,7 +135,7 @@ std::string TIdHTTP::Get(const std::string& url) {
   // One request per connection: a connection left open by an earlier answer is not reused.
   IOHandler->Close();
   IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
-  THttpAnswerReader reader(*IOHandler);
+  registry::THttpAnswerReader reader(*IOHandler);
   std::string body;
   try {
     IOHandler->Write(head);

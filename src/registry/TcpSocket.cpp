@@ -16,7 +16,7 @@
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 using platform::ESocketError;
 
@@ -125,4 +125,4 @@ bool WaitForSocket(int socket, short events, TWaitBudget budget) {
   return false;
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry
