@@ -20,7 +20,7 @@ constexpr std::int32_t kLarghezzaPredefinita = 4;
 
 // Digits "0" to "9" only; NULL (no such code) is empty text and counts as 0.
 std::int64_t CodiceComeNumero(const std::string& cifre) {
-  return static_cast<std::int64_t>(DigitsValue(cifre, 10).value_or(0));
+  return static_cast<std::int64_t>(platform::DigitsValue(cifre, 10).value_or(0));
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ std::int64_t CodiceComeNumero(const std::string& cifre) {
 const char* TabellaSoggetti(TTipoSoggetto tipo) { return tipo == TTipoSoggetto::tsFornitore ? "FORNITO" : "CLIENTI"; }
 
 LunghezzeSoggetto LeggiLunghezzeSoggetto(TIBDatabase& dbArchivio, TTipoSoggetto tipo) {
-  const auto lunghezze = LunghezzeColonneTesto(dbArchivio, TabellaSoggetti(tipo), {"CODICE", "PI"});
+  const auto lunghezze = config::LunghezzeColonneTesto(dbArchivio, TabellaSoggetti(tipo), {"CODICE", "PI"});
   auto lunghezza = [&](const char* colonna) -> std::optional<std::int32_t> {
     const auto found = lunghezze.find(colonna);
     if (found == lunghezze.end()) return std::nullopt;
@@ -54,7 +54,7 @@ void AssegnaCodiceSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio,
                            std::string& caratteriRiempimento, std::optional<std::int32_t> lunghezzaCodice) {
   const std::string imposto = parametri.CodiceSoggetto();
   if (!imposto.empty()) {
-    VerificaLunghezzaTesto(imposto, lunghezzaCodice);
+    config::VerificaLunghezzaTesto(imposto, lunghezzaCodice);
     codice = imposto;
     return;
   }
@@ -74,7 +74,7 @@ void AssegnaCodiceSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio,
   query.AddLine("WHERE CODICE SIMILAR TO '[0-9]{1,18}' ");
   query.Open();
 
-  std::int32_t larghezza = StrToInt32(caratteriRiempimento).value_or(kLarghezzaPredefinita);
+  std::int32_t larghezza = platform::StrToInt32(caratteriRiempimento).value_or(kLarghezzaPredefinita);
   if (larghezza == 0) larghezza = kLarghezzaPredefinita;
   if (larghezza < 0) {
     throw Exception("Larghezza codice soggetto non valida (" + std::string(impostazione) + " = " +
@@ -82,7 +82,7 @@ void AssegnaCodiceSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio,
   }
   // The code has exactly `larghezza` characters: a width beyond the column fails here rather
   // than after the registry was paid, and before so many characters are ever built.
-  VerificaLunghezza(larghezza, lunghezzaCodice);
+  config::VerificaLunghezza(larghezza, lunghezzaCodice);
 
   // At most 18 digits: the successor still fits in 64 bits.
   const std::int64_t prossimo = CodiceComeNumero(query.FieldByName("CODICEMAX").AsString()) + 1;

@@ -49,7 +49,7 @@ int ImportRun::Execute() {
 void ImportRun::RunSteps() {
   Parametri->ReadFromCmdLine();
   Parametri->Check();
-  CheckRegistryUrl();
+  registry::CheckRegistryUrl();
 
   UtenteCorrente = std::make_unique<TQelUser>();
   const std::string userDatabase = GetUserDatabasePath();
@@ -64,7 +64,7 @@ void ImportRun::RunSteps() {
 
   // What cannot be written fails now, before the registry is paid for an answer.
   const LunghezzeSoggetto lunghezze = LeggiLunghezzeSoggetto(*DBArchivio, Parametri->TipoSoggetto());
-  VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
+  config::VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
   AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
 
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
@@ -81,7 +81,7 @@ void ImportRun::RunSteps() {
 void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
   const bool calcolato = Parametri->CodiceSoggetto().empty();
   // The registry's address tells which answer format it speaks.
-  const PercorsiRisposta& percorsi = PercorsiRispostaPer(RegistryUrl());
+  const PercorsiRisposta& percorsi = PercorsiRispostaPer(registry::RegistryUrl());
   for (int tentativo = 1;; ++tentativo) {
     try {
       InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), percorsi, Codice, SQLInserimento, Indirizzo,

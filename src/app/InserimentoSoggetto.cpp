@@ -13,11 +13,11 @@
 namespace korvane {
 
 std::string RemoveHouseNumber(std::string_view indirizzo, std::string_view civico) {
-  const std::string_view trimmed = text::TrimControl(indirizzo);
+  const std::string_view trimmed = platform::TrimControl(indirizzo);
   if (civico.empty() || trimmed.size() <= civico.size() || !trimmed.ends_with(civico)) return std::string(trimmed);
   const std::string_view street = trimmed.substr(0, trimmed.size() - civico.size());
   if (street.back() != ' ') return std::string(trimmed);
-  return std::string(text::TrimControl(street));
+  return std::string(platform::TrimControl(street));
 }
 
 std::string DateLiteralText(const std::tm& date) {
@@ -35,7 +35,7 @@ std::tm Today() {
   return local;
 }
 
-std::string Cut(const std::string& text, std::int64_t units) { return text::Utf16Left(text, units); }
+std::string Cut(const std::string& text, std::int64_t units) { return platform::Utf16Left(text, units); }
 
 // The engine's refusals of a row whose key is taken: by a committed row, or by a concurrent
 // transaction (which it may report as a lock or update conflict or a deadlock).
@@ -82,7 +82,7 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
   sql.ParamByName("CF").SetAsString(Cut(GetValueAsString(risposta, percorsi.CF), 16));
   indirizzo.Indirizzo = GetValueAsString(risposta, percorsi.Indirizzo);
   indirizzo.IndirizzoSenzaCivico = RemoveHouseNumber(indirizzo.Indirizzo, civico);
-  sql.ParamByName("INDIRIZZO").SetAsString(Cut(std::string(text::TrimControl(indirizzo.IndirizzoSenzaCivico)), 64));
+  sql.ParamByName("INDIRIZZO").SetAsString(Cut(std::string(platform::TrimControl(indirizzo.IndirizzoSenzaCivico)), 64));
   sql.ParamByName("NUMEROCIVICO").SetAsString(Cut(civico, 8));
   sql.ParamByName("CITTA").SetAsString(Cut(GetValueAsString(risposta, percorsi.Comune), 64));
   sql.ParamByName("PROVINCIA").SetAsString(Cut(GetValueAsString(risposta, percorsi.Provincia), 2));

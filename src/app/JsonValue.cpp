@@ -33,7 +33,7 @@ const TJSONValue& Require(const TJSONValue* value, std::string_view path) {
 // optional "." fraction, optional exponent. Returns whether the text is such a number and
 // whether it is non-zero.
 bool ReadsAsNumber(std::string_view text, bool& nonZero) {
-  text = text::TrimBlanksAndTabs(text);
+  text = platform::TrimBlanksAndTabs(text);
   std::size_t pos = 0;
   if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
   bool anyDigit = false;
@@ -177,7 +177,7 @@ class JsonParser {
     if (pos_ + 4 > text_.size()) return false;
     unit = 0;
     for (int i = 0; i < 4; ++i) {
-      const int digit = HexDigitValue(text_[pos_ + i]);
+      const int digit = platform::HexDigitValue(text_[pos_ + i]);
       if (digit < 0) return false;
       unit = unit * 16 + static_cast<std::uint32_t>(digit);
     }
@@ -220,7 +220,7 @@ class JsonParser {
             }
           }
           // A surrogate left alone has no UTF-8 form: AppendUtf8 writes U+FFFD for it.
-          text::AppendUtf8(out, codePoint);
+          platform::AppendUtf8(out, codePoint);
           break;
         }
         default: return false;
@@ -255,7 +255,7 @@ const TJSONValue* FollowIndexes(const TJSONValue* current, std::string_view inde
     const std::size_t close = indexes.find(']');
     if (indexes.front() != '[' || close == std::string_view::npos || close == 1) return nullptr;
     if (current->GetKind() != TJSONValue::Kind::Array) return nullptr;
-    const std::optional<std::uint64_t> index = DigitsValue(indexes.substr(1, close - 1), 10);
+    const std::optional<std::uint64_t> index = platform::DigitsValue(indexes.substr(1, close - 1), 10);
     if (!index || *index >= current->Items().size()) return nullptr;
     current = current->Items()[static_cast<std::size_t>(*index)].get();
     indexes.remove_prefix(close + 1);
@@ -271,7 +271,7 @@ const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
     const std::size_t dot = path.find('.');
     const std::string_view step = path.substr(0, dot);
     const std::size_t bracket = step.find('[');
-    const std::string_view name = text::TrimBlanksAndTabs(step.substr(0, bracket));
+    const std::string_view name = platform::TrimBlanksAndTabs(step.substr(0, bracket));
     if (current->kind_ != Kind::Object) return nullptr;
     const TJSONValue* next = nullptr;
     for (const auto& [memberName, memberValue] : current->members_) {
@@ -281,7 +281,7 @@ const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
       }
     }
     if (next && bracket != std::string_view::npos) {
-      next = FollowIndexes(next, text::TrimBlanksAndTabs(step.substr(bracket)));
+      next = FollowIndexes(next, platform::TrimBlanksAndTabs(step.substr(bracket)));
     }
     if (!next) return nullptr;
     if (dot == std::string_view::npos) return next;
@@ -303,10 +303,10 @@ bool GetValueAsBoolean(const TJSONValue* value, std::string_view path) {
     case TJSONValue::Kind::Number: {
       bool nonZero = false;
       if (ReadsAsNumber(found.Text(), nonZero)) return nonZero;
-      const std::string upper = text::UpperCase(found.Text());
+      const std::string upper = platform::UpperCase(found.Text());
       if (upper == "TRUE") return true;
       if (upper == "FALSE") return false;
-      throw Exception("'" + text::OutsideTextForMessage(found.Text()) + "' is not a valid boolean value");
+      throw Exception("'" + platform::OutsideTextForMessage(found.Text()) + "' is not a valid boolean value");
     }
     default: RaiseConversion(found, "Boolean");
   }

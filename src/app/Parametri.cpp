@@ -17,7 +17,7 @@ constexpr std::array<std::string_view, 7> NomiParametri = {
     "UTENTE", "DITTA", "LINEA", "TIPOSOGGETTO", "PIVA", "APITOKEN", "CODICESOGGETTO"};
 
 [[noreturn]] void RaiseMissing(std::string_view format, std::string_view name) {
-  throw Exception(text::Format(format, {name}));
+  throw Exception(platform::Format(format, {name}));
 }
 
 }  // namespace
@@ -27,7 +27,7 @@ TParametri::TParametri(std::vector<std::string> arguments, std::string environme
 
 std::string ApiTokenFromEnvironment() {
   const char* token = std::getenv("KORVANE_APITOKEN");
-  return token != nullptr ? text::SanitizeUtf8(token) : std::string();
+  return token != nullptr ? platform::SanitizeUtf8(token) : std::string();
 }
 
 bool TParametri::IsParametro(std::string_view text) {
@@ -49,7 +49,7 @@ void TParametri::ReadFromCmdLine() {
 
   // Every argument is examined as a possible switch in its turn, also one just taken as a value.
   for (std::size_t i = 0; i < FArguments.size(); ++i) {
-    const std::string switchName = text::UpperCase(FArguments[i]);
+    const std::string switchName = platform::UpperCase(FArguments[i]);
     if (!IsParametro(switchName) || i + 1 >= FArguments.size()) continue;
     const std::string& value = FArguments[i + 1];
     if (IsParametro(value)) continue;
@@ -64,8 +64,8 @@ void TParametri::Check() const {
     RaiseMissing("TipoSoggetto non riconosciuto (parametro %s)", "TIPOSOGGETTO");
   }
   // Both go onto the request's lines: a control character could end a line and start another.
-  if (PIVA().empty() || HasControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
-  if (ApiToken().empty() || HasControlCharacter(ApiToken())) {
+  if (PIVA().empty() || registry::HasControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  if (ApiToken().empty() || registry::HasControlCharacter(ApiToken())) {
     RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
   }
 }
@@ -78,7 +78,7 @@ std::string TParametri::Value(const std::string& key) const {
 std::int32_t TParametri::Utente() const {
   const auto found = FDictionary.find("-UTENTE");
   if (found == FDictionary.end()) return 0;
-  return StrToInt32(found->second).value_or(0);
+  return platform::StrToInt32(found->second).value_or(0);
 }
 
 std::string TParametri::Ditta() const { return Value("-DITTA"); }

@@ -19,7 +19,7 @@ std::string_view LastSegment(std::string_view path) {
 
 const PercorsiRisposta& PercorsiRispostaPer(std::string_view registryUrl) {
   // Taken apart as the request takes it, so the query and the fragment are not path.
-  const TIdURI uri = ParseUri(std::string(registryUrl));
+  const TIdURI uri = registry::ParseUri(std::string(registryUrl));
   const std::string path = uri.path + uri.document;
   const std::string_view segment = LastSegment(path);
   return segment == "IT-start" || segment == "IT-advanced" ? kPercorsiSuccessore : kPercorsiBase;

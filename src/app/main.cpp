@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   // callers know drops an empty pair of quotes.
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) {
-    std::string argument = korvane::text::SanitizeUtf8(argv[i]);
+    std::string argument = korvane::platform::SanitizeUtf8(argv[i]);
     if (!argument.empty()) arguments.push_back(std::move(argument));
   }
   try {

@@ -5,7 +5,7 @@
 #include "db/IBSQL.h"
 #include "db/IBXSQLVAR.h"
 
-namespace korvane {
+namespace korvane::config {
 
 std::map<std::string, std::int32_t> LunghezzeColonneTesto(TIBDatabase& database, const std::string& tabella,
                                                           const std::vector<std::string>& colonne) {
@@ -35,12 +35,12 @@ std::map<std::string, std::int32_t> LunghezzeColonneTesto(TIBDatabase& database,
 
 void VerificaLunghezza(std::int64_t caratteri, std::optional<std::int32_t> lunghezza) {
   if (lunghezza && caratteri > *lunghezza) {
-    RaiseTextTooLong(caratteri, *lunghezza);
+    db::RaiseTextTooLong(caratteri, *lunghezza);
   }
 }
 
 void VerificaLunghezzaTesto(std::string_view testo, std::optional<std::int32_t> lunghezza) {
-  VerificaLunghezza(ParameterTextLength(testo), lunghezza);
+  VerificaLunghezza(db::ParameterTextLength(testo), lunghezza);
 }
 
-}  // namespace korvane
+}  // namespace korvane::config

@@ -8,8 +8,10 @@
 #include <vector>
 
 namespace korvane {
-
 class TIBDatabase;
+}  // namespace korvane
+
+namespace korvane::config {
 
 // The declared length, in characters, of each of the named text columns (CHAR or VARCHAR) of a
 // table, read from the database's own metadata. A column that is missing or is not text has
@@ -25,4 +27,4 @@ void VerificaLunghezza(std::int64_t caratteri, std::optional<std::int32_t> lungh
 // The same for a text, counted as the layer counts it: its characters in the database's code page.
 void VerificaLunghezzaTesto(std::string_view testo, std::optional<std::int32_t> lunghezza);
 
-}  // namespace korvane
+}  // namespace korvane::config

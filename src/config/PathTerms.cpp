@@ -4,7 +4,7 @@
 
 #include "platform/Text.h"
 
-namespace korvane::pathterms {
+namespace korvane::config {
 
 namespace {
 
@@ -30,7 +30,7 @@ std::string DrivePart(std::string_view path) {
   // sequence reads as one U+FFFD, one unit.
   if (!path.empty()) {
     const auto lead = static_cast<unsigned char>(path[0]);
-    const std::size_t first = std::max<std::size_t>(1, text::Utf8SequenceLength(lead));
+    const std::size_t first = std::max<std::size_t>(1, platform::Utf8SequenceLength(lead));
     if (first < 4 && path.size() > first && path[first] == ':') {
       return std::string(path.substr(0, first + 1));
     }
@@ -65,4 +65,4 @@ std::string WithTrailingSeparator(std::string_view text) {
   return result;
 }
 
-}  // namespace korvane::pathterms
+}  // namespace korvane::config

@@ -5,7 +5,7 @@
 
 // Path texts as the management suite stores them (Windows style: "\" separates folders, ":"
 // marks a drive), read on a POSIX machine where "/" also separates folders.
-namespace korvane::pathterms {
+namespace korvane::config {
 
 // What separates the folder part of a path from its name. A path text of the suite (stored in
 // a database or in dati.ini) may use any of "\", ":" and "/"; a path this machine gives (the
@@ -31,4 +31,4 @@ std::string RelativeFolder(std::string_view path);
 // The text with one backslash at the end ("" -> "\").
 std::string WithTrailingSeparator(std::string_view text);
 
-}  // namespace korvane::pathterms
+}  // namespace korvane::config

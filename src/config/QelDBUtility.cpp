@@ -8,7 +8,12 @@
 
 namespace korvane {
 
-using namespace pathterms;
+using config::DrivePart;
+using config::FolderPart;
+using config::IsNetworkPath;
+using config::NamePart;
+using config::RelativeFolder;
+using config::WithTrailingSeparator;
 
 namespace {
 
@@ -67,14 +72,14 @@ TIBFileName TDBConnectionInfo::GetIBFileName() const {
   return NetworkPathOnServerDrive(source);
 }
 
-std::string SettingsFileName(const std::string& databaseFileName) {
+std::string config::SettingsFileName(const std::string& databaseFileName) {
   return FolderPart(databaseFileName) + "dati.ini";
 }
 
 void OpenIBDatabaseFile(TIBDatabase& database, const TFileName& fileName) {
   TDBConnectionInfo info;
   info.FileName = fileName;
-  const std::string settings = SettingsFileName(fileName);
+  const std::string settings = config::SettingsFileName(fileName);
   if (platform::FileExists(settings)) info.LoadFromIniFile(settings, "CONFIG");
   OpenIBDatabase(database, info);
 }

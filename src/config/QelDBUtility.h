@@ -27,13 +27,17 @@ struct TDBConnectionInfo {
 
 using PDBConnectionInfo = const TDBConnectionInfo*;
 
-// The settings file looked for beside a database file ("dati.ini" alone for a bare name,
-// which is then looked for in the current directory).
-std::string SettingsFileName(const std::string& databaseFileName);
-
 // Opens the database file, redirected by the dati.ini beside it when there is one.
 void OpenIBDatabaseFile(TIBDatabase& database, const TFileName& fileName);
 // Opens the database on the descriptor's connection string with the built-in login.
 void OpenIBDatabase(TIBDatabase& database, const TDBConnectionInfo& info);
 
 }  // namespace korvane
+
+namespace korvane::config {
+
+// The settings file looked for beside a database file ("dati.ini" alone for a bare name,
+// which is then looked for in the current directory).
+std::string SettingsFileName(const std::string& databaseFileName);
+
+}  // namespace korvane::config

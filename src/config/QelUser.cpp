@@ -34,7 +34,7 @@ void FinishRead(TIBSQL& sql, bool afterFailure) {
 
 // The folder of the program file, a path of this machine.
 std::string ProgramFolder(const std::string& programFilePath) {
-  return pathterms::FolderPart(programFilePath, pathterms::kLocalSeparators);
+  return config::FolderPart(programFilePath, config::kLocalSeparators);
 }
 
 }  // namespace
@@ -78,7 +78,7 @@ void TQelUser::CheckPassword(const std::string& valore) const {
 
 std::string TQelUser::GetParamSoftDes(const std::string& nome) {
   const auto sql = NewReadStatement(*FDBUser);
-  for (const std::string& line : ParamSoftDesSQL(FCodiceUtente, FDittaUtente, nome)) sql->AddLine(line);
+  for (const std::string& line : config::ParamSoftDesSQL(FCodiceUtente, FDittaUtente, nome)) sql->AddLine(line);
   sql->ExecQuery();
   std::string valore;
   try {
@@ -91,8 +91,8 @@ std::string TQelUser::GetParamSoftDes(const std::string& nome) {
   return valore;
 }
 
-std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
-                                         const std::string& nome) {
+std::vector<std::string> config::ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
+                                                 const std::string& nome) {
   return {"SELECT",
           "  VALORE",
           "FROM",

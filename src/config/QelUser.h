@@ -50,12 +50,16 @@ class TQelUser {
   std::unique_ptr<TIBDatabase> FDBUser;
 };
 
-// The lines of the software-parameter read, the texts placed between apostrophes.
-std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
-                                         const std::string& nome);
-
 // Where user.fdb is: "<program folder>/user/user.fdb", else the "user" folder beside the
 // program folder when only that one exists. Only the folders are tested.
 std::string GetUserDatabasePath(const std::string& programFilePath = platform::ProgramFilePath());
 
 }  // namespace korvane
+
+namespace korvane::config {
+
+// The lines of the software-parameter read, the texts placed between apostrophes.
+std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
+                                         const std::string& nome);
+
+}  // namespace korvane::config

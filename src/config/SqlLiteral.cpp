@@ -1,6 +1,6 @@
 #include "config/SqlLiteral.h"
 
-namespace korvane {
+namespace korvane::config {
 
 std::string DoubleApostrophes(std::string_view value) {
   std::string result;
@@ -12,4 +12,4 @@ std::string DoubleApostrophes(std::string_view value) {
   return result;
 }
 
-}  // namespace korvane
+}  // namespace korvane::config

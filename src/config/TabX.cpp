@@ -6,7 +6,7 @@
 
 namespace korvane {
 
-std::vector<std::string> TabXSQL(const std::string& nome, std::int32_t filtroUtente) {
+std::vector<std::string> config::TabXSQL(const std::string& nome, std::int32_t filtroUtente) {
   std::vector<std::string> lines{"SELECT TESTO FROM TABX", "WHERE (NOME='" + DoubleApostrophes(nome) + "')"};
   // The user code is compared as a quoted text, as the column holds text.
   if (filtroUtente >= 0) lines.push_back("AND(UTENTE='" + std::to_string(filtroUtente) + "')");
@@ -20,7 +20,7 @@ std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::in
   query.SetTransaction(&database.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot));
   query.Close();
   query.ClearSQL();
-  for (const std::string& line : TabXSQL(nome, filtroUtente)) query.AddLine(line);
+  for (const std::string& line : config::TabXSQL(nome, filtroUtente)) query.AddLine(line);
   query.Open();
   if (query.RecordCount() > 0) result = query.Fields(0).AsString();
   return result;

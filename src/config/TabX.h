@@ -13,7 +13,11 @@ class TIBDatabase;
 // a snapshot transaction owned by the connection, left open until the connection closes.
 std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente);
 
+}  // namespace korvane
+
+namespace korvane::config {
+
 // The lines of that read, the name placed between apostrophes.
 std::vector<std::string> TabXSQL(const std::string& nome, std::int32_t filtroUtente);
 
-}  // namespace korvane
+}  // namespace korvane::config

@@ -139,11 +139,11 @@ void DatabaseError::Raise() const {
 void RaiseClientError(ClientEntry entry) { throw EIBClientError(entry, EntryText(entry)); }
 
 void RaiseClientError(ClientEntry entry, const std::string& argument) {
-  throw EIBClientError(entry, text::Format(EntryText(entry), {argument}));
+  throw EIBClientError(entry, platform::Format(EntryText(entry), {argument}));
 }
 
 void RaiseClientError(ClientEntry entry, long long a, long long b) {
-  throw EIBClientError(entry, text::Format(EntryText(entry), {std::to_string(a), std::to_string(b)}));
+  throw EIBClientError(entry, platform::Format(EntryText(entry), {std::to_string(a), std::to_string(b)}));
 }
 
 }  // namespace korvane::db

@@ -11,8 +11,8 @@
 
 namespace korvane::db {
 
-inline std::string ToDatabase(std::string_view utf8) { return text::Utf8ToCp1252(utf8); }
+inline std::string ToDatabase(std::string_view utf8) { return platform::Utf8ToCp1252(utf8); }
 
-inline std::string FromDatabase(std::string_view bytes) { return text::Cp1252ToUtf8(bytes); }
+inline std::string FromDatabase(std::string_view bytes) { return platform::Cp1252ToUtf8(bytes); }
 
 }  // namespace korvane::db

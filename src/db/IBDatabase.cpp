@@ -54,7 +54,7 @@ void TIBDatabase::ClearParams() {
 
 void TIBDatabase::SetParam(const std::string& name, const std::string& value) {
   auto line = std::find_if(params_.begin(), params_.end(), [&](const std::string& l) {
-    return text::SameTextAscii(LineName(l), name);
+    return platform::SameTextAscii(LineName(l), name);
   });
   if (value.empty()) {
     if (line == params_.end()) return;

@@ -83,7 +83,7 @@ void TIBQuery::Open() {
     // A prepared statement's text was measured when it was prepared.
     if (!sql_.Prepared()) {
       const TIBSQL::ConvertedSQL converted = sql_.ConvertSQL();
-      if (text::Utf16Length(converted.text) < 2) throw Exception("Empty SQL Statement");
+      if (platform::Utf16Length(converted.text) < 2) throw Exception("Empty SQL Statement");
       sql_.Prepare(&converted);
     }
     sql_.ExecQuery();
@@ -116,7 +116,7 @@ TIBField& TIBQuery::Fields(int index) {
 
 TIBField& TIBQuery::FieldByName(std::string_view name) {
   for (const auto& field : fields_) {
-    if (text::UpperCase(field->FieldName()) == text::UpperCase(text::TrimControl(name))) {
+    if (platform::UpperCase(field->FieldName()) == platform::UpperCase(platform::TrimControl(name))) {
       return *field;
     }
   }

@@ -42,16 +42,16 @@ ISC_STATUS Describe(decltype(&::isc_dsql_describe) call, isc_stmt_handle* handle
 }
 
 std::string Normalize(std::string_view name) {
-  return text::UpperCase(text::TrimControl(name));
+  return platform::UpperCase(platform::TrimControl(name));
 }
 
 // Names of a lookup: trimmed and upper case, except a quoted name in dialect 3.
 std::string LookupName(std::string_view name, int dialect) {
-  const std::string_view trimmed = text::TrimControl(name);
+  const std::string_view trimmed = platform::TrimControl(name);
   if (dialect == 3 && trimmed.size() >= 2 && trimmed.front() == '"' && trimmed.back() == '"') {
     return std::string(trimmed.substr(1, trimmed.size() - 2));
   }
-  return text::UpperCase(trimmed);
+  return platform::UpperCase(trimmed);
 }
 
 // A column's name: its alias, "F_1" for an empty one, and the next free number appended to a

@@ -142,7 +142,7 @@ std::int32_t TIBXSQLVAR::AsInteger() const {
     }
     case SQL_TEXT:
     case SQL_VARYING: {
-      const auto value = StrToInt32(AsString());
+      const auto value = platform::StrToInt32(AsString());
       if (!value) RaiseClientError(kInvalidDataConversion);
       return *value;
     }
@@ -192,11 +192,11 @@ void TIBXSQLVAR::SetOne(std::string_view utf8) {
   nullIndicator_ = 0;
 }
 
-std::int64_t ParameterTextLength(std::string_view utf8) {
+std::int64_t db::ParameterTextLength(std::string_view utf8) {
   return static_cast<std::int64_t>(ToDatabase(utf8).size());
 }
 
-void RaiseTextTooLong(std::int64_t length, std::int64_t capacity) {
+void db::RaiseTextTooLong(std::int64_t length, std::int64_t capacity) {
   RaiseClientError(kStringTooLarge, static_cast<long long>(length), static_cast<long long>(capacity));
 }
 

@@ -45,10 +45,14 @@ class TIBXSQLVAR {
   std::vector<char> data_;
 };
 
+}  // namespace korvane
+
+namespace korvane::db {
+
 // A text parameter counts a text in the database code page's bytes; setting one longer than its
 // column raises "Trying to store a string of length N into a field that can only contain M".
 // Both are open to callers that want that check before a costly step.
 std::int64_t ParameterTextLength(std::string_view utf8);
 [[noreturn]] void RaiseTextTooLong(std::int64_t length, std::int64_t capacity);
 
-}  // namespace korvane
+}  // namespace korvane::db

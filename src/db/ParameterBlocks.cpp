@@ -27,7 +27,7 @@ constexpr std::array<std::pair<std::string_view, std::uint8_t>, 18> kTpbCodes{{
     {"restart_requests", 19}, {"no_auto_undo", 20},
 }};
 
-bool IsNameCharacter(char32_t c) { return c == U'_' || c == U'$' || text::IsAlphanumeric(c); }
+bool IsNameCharacter(char32_t c) { return c == U'_' || c == U'$' || platform::IsAlphanumeric(c); }
 
 
 [[noreturn]] void ParseError(const char* what) { RaiseClientError(kSQLParseError, what); }
@@ -54,11 +54,11 @@ std::vector<std::string> SplitLines(std::string_view text) {
 std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
   std::vector<std::uint8_t> dpb{1};  // isc_dpb_version1
   for (const std::string& line : params) {
-    if (text::TrimControl(line).empty()) continue;
+    if (platform::TrimControl(line).empty()) continue;
     const std::size_t equals = line.find('=');
-    const std::string_view written = text::TrimControl(std::string_view(line).substr(0, equals));
+    const std::string_view written = platform::TrimControl(std::string_view(line).substr(0, equals));
     const std::string value = equals == std::string::npos ? std::string() : line.substr(equals + 1);
-    const std::string name = StripPrefix(text::LowerCaseAscii(written), "isc_dpb_");
+    const std::string name = StripPrefix(platform::LowerCaseAscii(written), "isc_dpb_");
     std::uint8_t code = 0;
     if (name == "user_name") {
       code = 28;
@@ -85,9 +85,9 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
   if (params.empty()) return tpb;
   tpb.push_back(3);  // isc_tpb_version3
   for (const std::string& line : params) {
-    const std::string_view written = text::TrimControl(line);
+    const std::string_view written = platform::TrimControl(line);
     if (written.empty()) continue;
-    const std::string name = StripPrefix(text::LowerCaseAscii(written), "isc_tpb_");
+    const std::string name = StripPrefix(platform::LowerCaseAscii(written), "isc_tpb_");
     bool known = false;
     for (const auto& [known_name, code] : kTpbCodes) {
       if (known_name == name) {
@@ -112,7 +112,7 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 
 std::string ConvertParamMarkers(std::string_view sql, std::vector<std::string>& names) {
   enum class State { Normal, Quoted, Comment, Parameter };
-  const std::u32string in = text::DecodeUtf8(sql);
+  const std::u32string in = platform::DecodeUtf8(sql);
   std::u32string out;
   out.reserve(in.size());
   State state = State::Normal;
@@ -179,7 +179,7 @@ std::string ConvertParamMarkers(std::string_view sql, std::vector<std::string>& 
         } else {
           ParseError("Parameter name expected");
         }
-        names.push_back(text::EncodeUtf8(name));
+        names.push_back(platform::EncodeUtf8(name));
         // The character after the name is taken as it is, never as the start of anything.
         if (i < n) out += in[i++];
         state = State::Normal;
@@ -190,7 +190,7 @@ std::string ConvertParamMarkers(std::string_view sql, std::vector<std::string>& 
   if (state == State::Quoted) ParseError("EOF in string detected");
   if (state == State::Comment) ParseError("EOF in comment detected");
   if (state == State::Parameter) ParseError("Parameter name expected");
-  return JoinLines(SplitLines(text::EncodeUtf8(out)));
+  return JoinLines(SplitLines(platform::EncodeUtf8(out)));
 }
 
 std::string AttachName(const std::string& databaseName) {

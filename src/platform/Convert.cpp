@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace korvane {
+namespace korvane::platform {
 
 namespace {
 
@@ -64,4 +64,4 @@ std::optional<std::int64_t> DecimalToInt64(std::string_view text) {
   return static_cast<std::int64_t>(*value);
 }
 
-}  // namespace korvane
+}  // namespace korvane::platform

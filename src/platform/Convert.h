@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-namespace korvane {
+namespace korvane::platform {
 
 // The value of a hexadecimal digit ("0"-"9", "a"-"f", "A"-"F"); -1 for any other character.
 int HexDigitValue(char ch);
@@ -26,4 +26,4 @@ std::optional<std::int32_t> StrToInt32(std::string_view text);
 // digits only, in the signed 64-bit range. No blanks, no hexadecimal: trimming is the caller's.
 std::optional<std::int64_t> DecimalToInt64(std::string_view text);
 
-}  // namespace korvane
+}  // namespace korvane::platform

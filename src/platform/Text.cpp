@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <locale.h>
 
-namespace korvane::text {
+namespace korvane::platform {
 
 namespace {
 
@@ -311,4 +311,4 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return a.size() == b.size() && LowerCaseAscii(a) == LowerCaseAscii(b);
 }
 
-}  // namespace korvane::text
+}  // namespace korvane::platform

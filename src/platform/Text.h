@@ -8,7 +8,7 @@
 // Text inside the program is UTF-8 in std::string. These helpers convert at the edges
 // (database bytes, HTTP bytes, command-line bytes) and count the way the tool's callers
 // count: in UTF-16 code units.
-namespace korvane::text {
+namespace korvane::platform {
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -78,4 +78,4 @@ std::string Format(std::string_view pattern, std::initializer_list<std::string_v
 bool SameTextAscii(std::string_view a, std::string_view b);
 std::string LowerCaseAscii(std::string_view text);
 
-}  // namespace korvane::text
+}  // namespace korvane::platform

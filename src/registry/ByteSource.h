@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace korvane {
+namespace korvane::registry {
 
 // The message of a receive that waited past its limit, and of an exchange that ran past its
 // deadline.
@@ -29,4 +29,4 @@ class TByteSource {
   virtual bool WaitForData(int milliseconds) = 0;
 };
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -5,12 +5,12 @@
 
 #include "platform/Text.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 namespace {
 
-using text::AppendUtf8;
-using text::kReplacementCharacter;
+using platform::AppendUtf8;
+using platform::kReplacementCharacter;
 
 enum class Charset { None, Ascii, Latin1, Windows1252, Utf7, Utf8, Utf16, Utf16Le, Utf16Be, Utf32, Utf32Le, Utf32Be };
 
@@ -52,7 +52,7 @@ constexpr std::array kCharsetNames{
 };
 
 Charset FindCharset(std::string_view name) {
-  const std::string lower = text::LowerCaseAscii(text::TrimControl(name));
+  const std::string lower = platform::LowerCaseAscii(platform::TrimControl(name));
   for (const auto& entry : kCharsetNames) {
     if (entry.name == lower) return entry.charset;
   }
@@ -64,10 +64,10 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian, bool honourByteO
   if (honourByteOrderMark && bytes.size() >= 2) {
     const auto b0 = static_cast<unsigned char>(bytes[0]);
     const auto b1 = static_cast<unsigned char>(bytes[1]);
-    if (b0 == 0xFE && b1 == 0xFF) return text::Utf16ToUtf8(bytes.substr(2), true);
-    if (b0 == 0xFF && b1 == 0xFE) return text::Utf16ToUtf8(bytes.substr(2), false);
+    if (b0 == 0xFE && b1 == 0xFF) return platform::Utf16ToUtf8(bytes.substr(2), true);
+    if (b0 == 0xFF && b1 == 0xFE) return platform::Utf16ToUtf8(bytes.substr(2), false);
   }
-  return text::Utf16ToUtf8(bytes, bigEndian);
+  return platform::Utf16ToUtf8(bytes, bigEndian);
 }
 
 std::string DecodeUtf32(std::string_view bytes, bool bigEndian, bool honourByteOrderMark) {
@@ -146,7 +146,7 @@ std::string DecodeUtf7(std::string_view bytes) {
 
 std::string CharsetOfContentType(std::string_view contentType) {
   const std::size_t semicolon = contentType.find(';');
-  const std::string mediaType = text::LowerCaseAscii(text::TrimControl(contentType.substr(0, semicolon)));
+  const std::string mediaType = platform::LowerCaseAscii(platform::TrimControl(contentType.substr(0, semicolon)));
   std::string_view parameters = semicolon == std::string_view::npos ? std::string_view() : contentType.substr(semicolon + 1);
   while (!parameters.empty()) {
     const std::size_t end = parameters.find(';');
@@ -154,8 +154,8 @@ std::string CharsetOfContentType(std::string_view contentType) {
     parameters = end == std::string_view::npos ? std::string_view() : parameters.substr(end + 1);
     const std::size_t equals = parameter.find('=');
     if (equals == std::string_view::npos) continue;
-    if (!text::SameTextAscii(text::TrimControl(parameter.substr(0, equals)), "charset")) continue;
-    std::string_view value = text::TrimControl(parameter.substr(equals + 1));
+    if (!platform::SameTextAscii(platform::TrimControl(parameter.substr(0, equals)), "charset")) continue;
+    std::string_view value = platform::TrimControl(parameter.substr(equals + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     if (!value.empty()) return std::string(value);
   }
@@ -173,11 +173,11 @@ std::string CharsetOfContentType(std::string_view contentType) {
 
 std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
   switch (FindCharset(charset)) {
-    case Charset::Ascii: return text::AsciiToUtf8(bytes);
-    case Charset::Latin1: return text::Latin1ToUtf8(bytes);
-    case Charset::Windows1252: return text::Cp1252ToUtf8(bytes);  // as the answer labels it
+    case Charset::Ascii: return platform::AsciiToUtf8(bytes);
+    case Charset::Latin1: return platform::Latin1ToUtf8(bytes);
+    case Charset::Windows1252: return platform::Cp1252ToUtf8(bytes);  // as the answer labels it
     case Charset::Utf7: return DecodeUtf7(bytes);
-    case Charset::Utf8: return text::SanitizeUtf8(bytes);
+    case Charset::Utf8: return platform::SanitizeUtf8(bytes);
     case Charset::Utf16: return DecodeUtf16(bytes, true, true);
     case Charset::Utf16Le: return DecodeUtf16(bytes, false, false);
     case Charset::Utf16Be: return DecodeUtf16(bytes, true, false);
@@ -186,7 +186,7 @@ std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
     case Charset::Utf32Be: return DecodeUtf32(bytes, true, false);
     case Charset::None: break;
   }
-  return text::Latin1ToUtf8(bytes);
+  return platform::Latin1ToUtf8(bytes);
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -6,7 +6,7 @@
 #include "platform/Exception.h"
 #include "registry/ByteSource.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 // How long one wait on the socket may last, and whether it is the exchange's deadline (not the
 // step's own limit) that ends it.
@@ -37,4 +37,4 @@ class TDeadline {
   Clock::time_point end_;
 };
 
-}  // namespace korvane
+}  // namespace korvane::registry

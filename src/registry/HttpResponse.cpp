@@ -9,7 +9,7 @@
 #include "platform/Text.h"
 #include "registry/Charset.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 namespace {
 
@@ -21,9 +21,9 @@ constexpr const char* kBodyTooLarge = "Max body size exceeded.";
 // The chunk size: at most 16 hexadecimal digits before any ";", trimmed; a size that is no
 // number, or does not fit in 64 bits, counts as 0.
 std::uint64_t ChunkSizeOf(std::string_view line) {
-  const std::string_view digits = text::TrimControl(line.substr(0, line.find(';')));
+  const std::string_view digits = platform::TrimControl(line.substr(0, line.find(';')));
   if (digits.size() > 16) return 0;
-  return DigitsValue(digits, 16).value_or(0);
+  return platform::DigitsValue(digits, 16).value_or(0);
 }
 
 }  // namespace
@@ -104,7 +104,7 @@ void THttpAnswerReader::ReadHeaderLines() {
   for (;;) {
     std::optional<std::string> line = ReadLine();
     if (!line || line->empty()) return;
-    AddHeaderLine(text::AsciiToUtf8(*line));
+    AddHeaderLine(platform::AsciiToUtf8(*line));
   }
 }
 
@@ -122,7 +122,7 @@ std::uint64_t THttpAnswerReader::TakeBody(std::uint64_t count, std::string* body
 
 // Reads the body by its framing into `body`, or discards it when `body` is null.
 void THttpAnswerReader::ReadBody(std::string* body) {
-  const std::string transferEncoding = text::LowerCaseAscii(answer_.Header("Transfer-Encoding"));
+  const std::string transferEncoding = platform::LowerCaseAscii(answer_.Header("Transfer-Encoding"));
   if (transferEncoding.find("chunked") != std::string::npos) {
     for (;;) {
       const std::optional<std::string> sizeLine = ReadLine();
@@ -136,11 +136,11 @@ void THttpAnswerReader::ReadBody(std::string* body) {
       std::optional<std::string> trailer = ReadLine();
       if (!trailer) throw Exception(kClosedGracefully);
       if (trailer->empty()) return;
-      AddHeaderLine(text::AsciiToUtf8(*trailer));
+      AddHeaderLine(platform::AsciiToUtf8(*trailer));
     }
   }
   if (answer_.HasHeader("Content-Length")) {
-    const std::optional<std::int64_t> length = DecimalToInt64(answer_.Header("Content-Length"));
+    const std::optional<std::int64_t> length = platform::DecimalToInt64(answer_.Header("Content-Length"));
     // A negative length is the same as none: the body runs to the close.
     if (length && *length >= 0) {
       TakeBody(static_cast<std::uint64_t>(*length), body);
@@ -159,14 +159,14 @@ void THttpAnswerReader::FailWithStatus(bool readBody) {
       if (error.Message() != kClosedGracefully && error.Message() != kBodyTooLarge) throw;
     }
   }
-  throw Exception(text::OutsideTextForMessage(answer_.statusLine));
+  throw Exception(platform::OutsideTextForMessage(answer_.statusLine));
 }
 
 std::string THttpAnswerReader::ReadAnswer() {
   for (;;) {
     std::optional<std::string> statusLine = ReadLine();
     if (!statusLine) throw Exception(kClosedGracefully);
-    answer_.statusLine = text::AsciiToUtf8(*statusLine);
+    answer_.statusLine = platform::AsciiToUtf8(*statusLine);
     answer_.responseCode = StatusCodeOf(answer_.statusLine);
     answer_.headers.clear();
     ReadHeaderLines();
@@ -190,8 +190,8 @@ std::string THttpAnswer::Header(std::string_view name) const {
   for (const std::string& line : headers) {
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    if (text::SameTextAscii(text::TrimControl(std::string_view(line).substr(0, colon)), name)) {
-      return std::string(text::TrimControl(std::string_view(line).substr(colon + 1)));
+    if (platform::SameTextAscii(platform::TrimControl(std::string_view(line).substr(0, colon)), name)) {
+      return std::string(platform::TrimControl(std::string_view(line).substr(colon + 1)));
     }
   }
   return {};
@@ -201,21 +201,21 @@ bool THttpAnswer::HasHeader(std::string_view name) const {
   return std::any_of(headers.begin(), headers.end(), [&](const std::string& line) {
     const std::size_t colon = line.find(':');
     return colon != std::string::npos &&
-           text::SameTextAscii(text::TrimControl(std::string_view(line).substr(0, colon)), name);
+           platform::SameTextAscii(platform::TrimControl(std::string_view(line).substr(0, colon)), name);
   });
 }
 
-bool THttpAnswer::MustClose() const { return peerClosed || text::SameTextAscii(Header("Connection"), "close"); }
+bool THttpAnswer::MustClose() const { return peerClosed || platform::SameTextAscii(Header("Connection"), "close"); }
 
 int StatusCodeOf(std::string_view statusLine) {
   const std::size_t space = statusLine.find(' ');
   if (space == std::string_view::npos) return -1;
-  std::string_view rest = text::TrimControl(statusLine.substr(space + 1));
+  std::string_view rest = platform::TrimControl(statusLine.substr(space + 1));
   rest = rest.substr(0, rest.find(' '));
   rest = rest.substr(0, rest.find('.'));
-  const std::optional<std::int64_t> code = DecimalToInt64(text::TrimControl(rest));
+  const std::optional<std::int64_t> code = platform::DecimalToInt64(platform::TrimControl(rest));
   if (!code || *code < INT32_MIN || *code > INT32_MAX) return -1;
   return static_cast<int>(*code);
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

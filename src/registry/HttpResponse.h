@@ -9,7 +9,7 @@
 
 #include "registry/ByteSource.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 struct TResponseLimits {
   std::size_t maxLineLength = 16384;           // bytes of one line before its LF
@@ -72,4 +72,4 @@ class THttpAnswerReader {
   std::uint64_t bodyBytes_ = 0;    // body bytes kept or discarded so far
 };
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -22,7 +22,7 @@ constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible; korvane)";
 std::string AsciiWireText(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  for (char32_t c : text::DecodeUtf8(utf8)) {
+  for (char32_t c : platform::DecodeUtf8(utf8)) {
     if (c < 128) {
       out.push_back(static_cast<char>(c));
     } else {
@@ -40,7 +40,7 @@ void SetHeader(std::vector<std::string>& lines, std::string_view name, const std
   if (value.empty()) return;
   std::string line = std::string(name) + ": " + value;
   for (std::string& existing : lines) {
-    if (existing.find(':') != std::string::npos && text::SameTextAscii(HeaderName(existing), name)) {
+    if (existing.find(':') != std::string::npos && platform::SameTextAscii(HeaderName(existing), name)) {
       existing = std::move(line);
       return;
     }
@@ -56,13 +56,13 @@ struct Target {
 
 Target ResolveTarget(const std::string& url) {
   Target target;
-  target.uri = ParseUri(url);
-  if (!text::SameTextAscii(target.uri.protocol, "https")) {
+  target.uri = registry::ParseUri(url);
+  if (!platform::SameTextAscii(target.uri.protocol, "https")) {
     // The client only speaks TLS: a bearer token never goes out in clear text.
     throw Exception("Unknown Protocol: " + target.uri.protocol);
   }
   if (!target.uri.port.empty()) {
-    const std::optional<std::int32_t> port = StrToInt32(target.uri.port);
+    const std::optional<std::int32_t> port = platform::StrToInt32(target.uri.port);
     if (!port || *port < 1 || *port > 65535) throw Exception("Invalid Port: " + target.uri.port);
     target.port = *port;
   }
@@ -119,7 +119,7 @@ void TIdHTTPRequest::Clear() {
   ContentLanguage.clear();
 }
 
-std::string BuildRequestHead(const TIdHTTPRequest& request, const std::string& url) {
+std::string registry::BuildRequestHead(const TIdHTTPRequest& request, const std::string& url) {
   return BuildHead(request, ResolveTarget(url));
 }
 
@@ -135,7 +135,7 @@ std::string TIdHTTP::Get(const std::string& url) {
   // One request per connection: a connection left open by an earlier answer is not reused.
   IOHandler->Close();
   IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
-  THttpAnswerReader reader(*IOHandler);
+  registry::THttpAnswerReader reader(*IOHandler);
   std::string body;
   try {
     IOHandler->Write(head);

@@ -51,8 +51,12 @@ class TIdHTTP {
   std::string Get(const std::string& url);
 };
 
+}  // namespace korvane
+
+namespace korvane::registry {
+
 // The head of a GET as it goes on the wire: the request line, the header lines, CR LF after
 // each and an empty line; every character above 127 becomes "?".
 std::string BuildRequestHead(const TIdHTTPRequest& request, const std::string& url);
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -54,7 +54,7 @@ void StartLibrary() {
 // The host as the name lookup and the TLS library take it: 8-bit text in the platform's code
 // page, which on this build is Windows-1252. A name that code page cannot hold matches no
 // certificate anyway; an international name is given in its ASCII form.
-std::string HostNameBytes(const std::string& host) { return text::Utf8ToCp1252(host); }
+std::string HostNameBytes(const std::string& host) { return platform::Utf8ToCp1252(host); }
 
 // The oldest error in the library's queue, 0 when there is none. The one place that reads it.
 unsigned long TakeQueuedError() { return ERR_get_error(); }
@@ -82,7 +82,7 @@ std::string LibraryErrorText(unsigned long error) {
 
 // For a call outside the handshake and the transfer (binding the TLS object).
 [[noreturn]] void RaiseSetupFailure(std::string_view prefix, SSL* ssl, int result) {
-  RaiseTlsFailure(prefix, SSL_get_error(ssl, result), result, LastSocketError());
+  RaiseTlsFailure(prefix, SSL_get_error(ssl, result), result, registry::LastSocketError());
 }
 
 struct ProtocolOption {
@@ -112,7 +112,7 @@ int ProtocolVersionOf(TIdSSLVersion version) {
   }
 }
 
-TSslContext CreateClientContext(const TIdSSLOptions& options) {
+registry::TSslContext CreateClientContext(const TIdSSLOptions& options) {
   const TIdSSLVersion method = options.Method();
   int singleVersion = 0;
   if (method != sslvSSLv23) {
@@ -120,7 +120,7 @@ TSslContext CreateClientContext(const TIdSSLOptions& options) {
     if (singleVersion == 0) throw Exception("Error getting SSL method.");
   }
   ERR_clear_error();
-  TSslContext context(SSL_CTX_new(TLS_client_method()));
+  registry::TSslContext context(SSL_CTX_new(TLS_client_method()));
   if (!context) throw Exception("Error creating SSL context.\r\n" + LibraryErrorText(TakeQueuedError()));
   SSL_CTX* raw = context.get();
   // SSL_CTX_new has applied the system configuration; everything below overrides it. A single
@@ -144,7 +144,7 @@ TSslContext CreateClientContext(const TIdSSLOptions& options) {
   SSL_CTX_set_mode(raw, SSL_MODE_AUTO_RETRY);
   // The server must prove who it is before the bearer token goes out: chain against the
   // system trust store, name checked per connection.
-  UseTrustStoreOnDemand(raw);
+  registry::UseTrustStoreOnDemand(raw);
   SSL_CTX_set_verify(raw, SSL_VERIFY_PEER, nullptr);
   ERR_clear_error();
   return context;
@@ -172,7 +172,7 @@ void TIdSSLOptions::SetSSLVersions(TIdSSLVersions versions) {
 // One open connection. Its owners are released in reverse order of declaration: the TLS
 // object, then its context, then the socket.
 struct TIdSSLIOHandlerSocketOpenSSL::Connection {
-  Connection(TDeadline exchangeDeadline, int socketLimitMs) : deadline(exchangeDeadline), stepLimitMs(socketLimitMs) {}
+  Connection(registry::TDeadline exchangeDeadline, int socketLimitMs) : deadline(exchangeDeadline), stepLimitMs(socketLimitMs) {}
 
   ~Connection() {
     // The close alert, once; the peer's is not awaited, and on the non-blocking socket nothing waits.
@@ -186,28 +186,28 @@ struct TIdSSLIOHandlerSocketOpenSSL::Connection {
   template <typename Call>
   int Run(std::string_view failurePrefix, bool closeEndsData, Call call) {
     for (;;) {
-      const TWaitBudget budget = deadline.BudgetFor(stepLimitMs);
+      const registry::TWaitBudget budget = deadline.BudgetFor(stepLimitMs);
       ERR_clear_error();
       errno = 0;  // a failed system call inside the library sets it again
       const int result = call(ssl.get());
       if (result > 0) return result;
-      const int socketError = LastSocketError();
+      const int socketError = registry::LastSocketError();
       const int errorClass = SSL_get_error(ssl.get(), result);
       if (errorClass == SSL_ERROR_ZERO_RETURN && closeEndsData) return 0;
       if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
         const short events = errorClass == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-        if (!WaitForSocket(socket.Handle(), events, budget)) throw ESocketError(platform::kWsaTimedOut);
+        if (!registry::WaitForSocket(socket.Handle(), events, budget)) throw ESocketError(platform::kWsaTimedOut);
         continue;
       }
       RaiseTlsFailure(failurePrefix, errorClass, result, socketError);
     }
   }
 
-  TDeadline deadline;
+  registry::TDeadline deadline;
   int stepLimitMs;
-  TSocket socket;
-  TSslContext context;
-  TSslSession ssl;
+  registry::TSocket socket;
+  registry::TSslContext context;
+  registry::TSslSession ssl;
   bool handshakeDone = false;
   bool peerClosed = false;
 };
@@ -220,15 +220,15 @@ bool TIdSSLIOHandlerSocketOpenSSL::Connected() const { return connection_ != nul
 
 void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool ipv6) {
   Close();
-  const TDeadline deadline(ExchangeTimeout);
+  const registry::TDeadline deadline(ExchangeTimeout);
   StartLibrary();
   auto connection =
       std::make_unique<Connection>(deadline, ReadTimeout > 0 ? ReadTimeout : kDefaultSocketTimeoutMs);
   connection->context = CreateClientContext(SSLOptions);
 
   const std::string host8bit = HostNameBytes(host);
-  const TSocketAddress address = ResolveHost(host8bit, port, ipv6);
-  connection->socket = ConnectTcp(address, deadline, ConnectTimeout);
+  const registry::TSocketAddress address = registry::ResolveHost(host8bit, port, ipv6);
+  connection->socket = registry::ConnectTcp(address, deadline, ConnectTimeout);
 
   ERR_clear_error();
   connection->ssl.reset(SSL_new(connection->context.get()));
@@ -269,7 +269,7 @@ void TIdSSLIOHandlerSocketOpenSSL::Write(std::string_view bytes) {
 std::size_t TIdSSLIOHandlerSocketOpenSSL::Read(char* buffer, std::size_t size) {
   if (!connection_) throw Exception("Not Connected");
   if (connection_->peerClosed || size == 0) return 0;
-  const int wanted = static_cast<int>(std::min(size, kReadBufferSize));
+  const int wanted = static_cast<int>(std::min(size, registry::kReadBufferSize));
   const int got = connection_->Run("", true, [&](SSL* ssl) { return SSL_read(ssl, buffer, wanted); });
   if (got == 0) connection_->peerClosed = true;
   return static_cast<std::size_t>(got);
@@ -277,7 +277,7 @@ std::size_t TIdSSLIOHandlerSocketOpenSSL::Read(char* buffer, std::size_t size) {
 
 bool TIdSSLIOHandlerSocketOpenSSL::WaitForData(int milliseconds) {
   if (!connection_ || connection_->peerClosed || SSL_pending(connection_->ssl.get()) > 0) return true;
-  return WaitForSocket(connection_->socket.Handle(), POLLIN, connection_->deadline.BudgetFor(milliseconds));
+  return registry::WaitForSocket(connection_->socket.Handle(), POLLIN, connection_->deadline.BudgetFor(milliseconds));
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Close() noexcept { connection_.reset(); }

@@ -42,7 +42,7 @@ class TIdSSLOptions {
 // The TLS channel under the HTTP client: one verified TLS connection at a time, at least
 // TLS 1.2 with forward-secret AEAD suites, with a limit on each send and receive, on the connect,
 // and on the whole exchange from the start of Open.
-class TIdSSLIOHandlerSocketOpenSSL final : public TByteSource {
+class TIdSSLIOHandlerSocketOpenSSL final : public registry::TByteSource {
  public:
   static constexpr int kDefaultSocketTimeoutMs = 30000;
   static constexpr int kDefaultConnectTimeoutMs = 30000;

@@ -15,7 +15,7 @@ constexpr const char* kUserAgent =
 
 }  // namespace
 
-std::string RegistryUrl() {
+std::string registry::RegistryUrl() {
   const char* configured = std::getenv("KORVANE_REGISTRY_URL");
   std::string url = configured != nullptr && *configured != '\0' ? configured : kDefaultRegistryUrl;
   // The VAT number is the last path segment: "https://host/IT-start" asks for /IT-start/<VAT>.
@@ -39,14 +39,14 @@ std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiTok
   ClientHTTP->Request.CustomHeaders.push_back("Authorization: Bearer " + ApiToken);
   ClientHTTP->Request.Accept = "application/json";
   ClientHTTP->Request.UserAgent = kUserAgent;
-  return ClientHTTP->Get(RegistryUrl() + PIVA);
+  return ClientHTTP->Get(registry::RegistryUrl() + PIVA);
 }
 
-bool HasControlCharacter(std::string_view text) {
+bool registry::HasControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
-void CheckRegistryUrl() {
+void registry::CheckRegistryUrl() {
   const std::string url = RegistryUrl();
   if (HasControlCharacter(url) || url.find(' ') != std::string::npos) {
     throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");

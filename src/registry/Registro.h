@@ -9,6 +9,17 @@
 
 namespace korvane {
 
+// Asks the registry for the company with this VAT number, with the bearer token, and returns
+// the body of the answer as UTF-8 text. Creates the client and its TLS handler into the
+// caller's slots; the caller releases them, the client first.
+std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
+                              std::unique_ptr<TIdHTTP>& ClientHTTP,
+                              std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL);
+
+}  // namespace korvane
+
+namespace korvane::registry {
+
 // The business registry's address when KORVANE_REGISTRY_URL does not replace it.
 inline constexpr const char* kDefaultRegistryUrl = "https://imprese.openapi.it/base/";
 
@@ -16,13 +27,6 @@ inline constexpr const char* kDefaultRegistryUrl = "https://imprese.openapi.it/b
 // number is appended to it. A path that does not end in "/" gets one (unless the address has a
 // query or a fragment), so a path prefix such as "/v1/IT-start" is kept whole.
 std::string RegistryUrl();
-
-// Asks the registry for the company with this VAT number, with the bearer token, and returns
-// the body of the answer as UTF-8 text. Creates the client and its TLS handler into the
-// caller's slots; the caller releases them, the client first.
-std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
-                              std::unique_ptr<TIdHTTP>& ClientHTTP,
-                              std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL);
 
 // True when the text holds a control character (below 0x20, or 0x7F): placed into the request
 // it could end a line and start another.
@@ -32,4 +36,4 @@ bool HasControlCharacter(std::string_view text);
 // holds a control character or a blank, before anything is sent.
 void CheckRegistryUrl();
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -16,7 +16,7 @@
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 using platform::ESocketError;
 
@@ -28,7 +28,7 @@ constexpr int kWsaInProgress = 10036;
 // Names under the reserved ".invalid" domain never resolve (RFC 6761): no lookup is sent.
 bool IsReservedInvalidName(std::string_view host) {
   if (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  const std::string lower = text::LowerCaseAscii(host);
+  const std::string lower = platform::LowerCaseAscii(host);
   return lower == "invalid" || lower.ends_with(".invalid");
 }
 
@@ -68,7 +68,7 @@ TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6) {
   v4->sin_family = AF_INET;
   v4->sin_port = htons(static_cast<std::uint16_t>(port));
   address.length = sizeof(sockaddr_in);
-  if (text::SameTextAscii(host, "LOCALHOST")) {
+  if (platform::SameTextAscii(host, "LOCALHOST")) {
     v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
   }
@@ -125,4 +125,4 @@ bool WaitForSocket(int socket, short events, TWaitBudget budget) {
   return false;
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

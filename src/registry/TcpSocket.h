@@ -6,7 +6,7 @@
 
 #include "registry/Deadline.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 // A TCP socket: closed when its owner goes, never copied.
 class TSocket {
@@ -48,4 +48,4 @@ bool WaitForSocket(int socket, short events, TWaitBudget budget);
 // The Windows Sockets number of the last failed socket call (errno is read here only).
 int LastSocketError();
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-namespace korvane {
+namespace korvane::registry {
 
 // The library's handles, each freed by its owner.
 template <typename T, void (*Free)(T*)>
@@ -15,4 +15,4 @@ struct TFreeWith {
 using TSslContext = std::unique_ptr<SSL_CTX, TFreeWith<SSL_CTX, SSL_CTX_free>>;
 using TSslSession = std::unique_ptr<SSL, TFreeWith<SSL, SSL_free>>;
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -5,7 +5,7 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
-namespace korvane {
+namespace korvane::registry {
 
 namespace {
 
@@ -63,4 +63,4 @@ void UseTrustStoreOnDemand(SSL_CTX* context) {
   X509_STORE_set_get_issuer(store, FindTrustedIssuer);
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -2,7 +2,7 @@
 
 #include <openssl/ssl.h>
 
-namespace korvane {
+namespace korvane::registry {
 
 // Makes the context find trusted certificates when the handshake needs an issuer, instead of
 // parsing the whole system bundle first: the hashed directory (SSL_CERT_DIR, else the library's
@@ -11,4 +11,4 @@ namespace korvane {
 // no issuer for a certificate whose issuer the server did not send either.
 void UseTrustStoreOnDemand(SSL_CTX* context);
 
-}  // namespace korvane
+}  // namespace korvane::registry

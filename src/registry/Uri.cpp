@@ -10,7 +10,7 @@ std::string TIdURI::RequestTarget() const {
   return target;
 }
 
-TIdURI ParseUri(const std::string& url) {
+TIdURI registry::ParseUri(const std::string& url) {
   TIdURI uri;
   std::string rest = url;
   const std::size_t schemeEnd = rest.find("://");

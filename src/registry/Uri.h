@@ -20,6 +20,10 @@ struct TIdURI {
   std::string RequestTarget() const;
 };
 
+}  // namespace korvane
+
+namespace korvane::registry {
+
 TIdURI ParseUri(const std::string& url);
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -29,12 +29,12 @@ class LunghezzeColonneTest : public ::testing::Test {
 };
 
 TEST_F(LunghezzeColonneTest, ReadsTheDeclaredLengthsOfTextColumns) {
-  EXPECT_EQ(LunghezzeColonneTesto(database_, "CLIENTI", {"CODICE", "PI", "RAGSOC", "DATACREAZIONE", "MANCA"}),
+  EXPECT_EQ(config::LunghezzeColonneTesto(database_, "CLIENTI", {"CODICE", "PI", "RAGSOC", "DATACREAZIONE", "MANCA"}),
             (Lengths{{"CODICE", 20}, {"PI", 20}, {"RAGSOC", 64}}));
   // Characters, not bytes, whatever the character set; a number column has no text length.
-  EXPECT_EQ(LunghezzeColonneTesto(database_, "MISTA", {"C", "U", "N"}), (Lengths{{"C", 5}, {"U", 10}}));
-  EXPECT_EQ(LunghezzeColonneTesto(database_, "MANCA", {"CODICE"}), Lengths{});
-  EXPECT_EQ(LunghezzeColonneTesto(database_, "CLIENTI' OR 'A'='A", {"CODICE"}), Lengths{});
+  EXPECT_EQ(config::LunghezzeColonneTesto(database_, "MISTA", {"C", "U", "N"}), (Lengths{{"C", 5}, {"U", 10}}));
+  EXPECT_EQ(config::LunghezzeColonneTesto(database_, "MANCA", {"CODICE"}), Lengths{});
+  EXPECT_EQ(config::LunghezzeColonneTesto(database_, "CLIENTI' OR 'A'='A", {"CODICE"}), Lengths{});
 }
 
 // The check gives, byte for byte, the error that setting the insert's parameter gives.
@@ -46,12 +46,12 @@ TEST_F(LunghezzeColonneTest, FailsAsSettingTheParameterWould) {
   for (const std::string& value : {std::string(21, '7'), std::string(20, 'x') + "\u00e8", std::string(300, 'y')}) {
     const std::string layer = ErrorOf([&] { sql.ParamByName("CODICE").SetAsString(value); });
     ASSERT_FALSE(layer.empty());
-    EXPECT_EQ(ErrorOf([&] { VerificaLunghezzaTesto(value, 20); }), layer);
-    EXPECT_THROW(VerificaLunghezzaTesto(value, 20), EIBClientError);
+    EXPECT_EQ(ErrorOf([&] { config::VerificaLunghezzaTesto(value, 20); }), layer);
+    EXPECT_THROW(config::VerificaLunghezzaTesto(value, 20), EIBClientError);
   }
-  EXPECT_EQ(ErrorOf([&] { VerificaLunghezzaTesto(std::string(19, 'x') + "\u00e8", 20); }), "");
-  EXPECT_EQ(ErrorOf([&] { VerificaLunghezzaTesto(std::string(99, 'x'), std::nullopt); }), "");
-  EXPECT_EQ(ErrorOf([&] { VerificaLunghezza(2147483647, 20); }),
+  EXPECT_EQ(ErrorOf([&] { config::VerificaLunghezzaTesto(std::string(19, 'x') + "\u00e8", 20); }), "");
+  EXPECT_EQ(ErrorOf([&] { config::VerificaLunghezzaTesto(std::string(99, 'x'), std::nullopt); }), "");
+  EXPECT_EQ(ErrorOf([&] { config::VerificaLunghezza(2147483647, 20); }),
             "Trying to store a string of length 2147483647 into a field that can only contain 20");
 }
 

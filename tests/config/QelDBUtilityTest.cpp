@@ -89,7 +89,7 @@ TEST(GetIBFileName, OtherCombinations) {
 }
 
 TEST(PathTerms, DriveFolderNameAndNetwork) {
-  using namespace pathterms;
+  using namespace config;
   struct Case {
     std::string path, drive, folder, name;
     bool network;
@@ -125,11 +125,11 @@ TEST(PathTerms, DriveFolderNameAndNetwork) {
 }
 
 TEST(SettingsFileName, SitsBesideTheDatabase) {
-  EXPECT_EQ(SettingsFileName("/srv/dati/archivio.fdb"), "/srv/dati/dati.ini");
-  EXPECT_EQ(SettingsFileName(R"(D:\Dati\archivio.fdb)"), R"(D:\Dati\dati.ini)");
-  EXPECT_EQ(SettingsFileName(R"(srv01:D:\Dati\archivio.fdb)"), R"(srv01:D:\Dati\dati.ini)");
-  EXPECT_EQ(SettingsFileName("archivio.fdb"), "dati.ini");
-  EXPECT_EQ(SettingsFileName(""), "dati.ini");
+  EXPECT_EQ(config::SettingsFileName("/srv/dati/archivio.fdb"), "/srv/dati/dati.ini");
+  EXPECT_EQ(config::SettingsFileName(R"(D:\Dati\archivio.fdb)"), R"(D:\Dati\dati.ini)");
+  EXPECT_EQ(config::SettingsFileName(R"(srv01:D:\Dati\archivio.fdb)"), R"(srv01:D:\Dati\dati.ini)");
+  EXPECT_EQ(config::SettingsFileName("archivio.fdb"), "dati.ini");
+  EXPECT_EQ(config::SettingsFileName(""), "dati.ini");
 }
 
 TEST(LoadFromIniFile, OverwritesTheFourServerFields) {

@@ -54,11 +54,11 @@ TEST(GetTabXValue, AMissingTableRaises) {
 
 TEST(TabXSQL, TheStatementLines) {
   using Lines = std::vector<std::string>;
-  EXPECT_EQ(TabXSQL("CaratteriRiempimentoClienti", -1),
+  EXPECT_EQ(config::TabXSQL("CaratteriRiempimentoClienti", -1),
             (Lines{"SELECT TESTO FROM TABX", "WHERE (NOME='CaratteriRiempimentoClienti')"}));
-  EXPECT_EQ(TabXSQL("X", 17), (Lines{"SELECT TESTO FROM TABX", "WHERE (NOME='X')", "AND(UTENTE='17')"}));
-  EXPECT_EQ(TabXSQL("", 0), (Lines{"SELECT TESTO FROM TABX", "WHERE (NOME='')", "AND(UTENTE='0')"}));
-  EXPECT_EQ(TabXSQL("L'a", -7)[1], "WHERE (NOME='L''a')");
+  EXPECT_EQ(config::TabXSQL("X", 17), (Lines{"SELECT TESTO FROM TABX", "WHERE (NOME='X')", "AND(UTENTE='17')"}));
+  EXPECT_EQ(config::TabXSQL("", 0), (Lines{"SELECT TESTO FROM TABX", "WHERE (NOME='')", "AND(UTENTE='0')"}));
+  EXPECT_EQ(config::TabXSQL("L'a", -7)[1], "WHERE (NOME='L''a')");
 }
 
 }  // namespace

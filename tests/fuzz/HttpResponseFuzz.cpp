@@ -12,7 +12,7 @@
 
 namespace {
 
-class FuzzSource : public korvane::TByteSource {
+class FuzzSource : public korvane::registry::TByteSource {
  public:
   FuzzSource(const std::uint8_t* data, std::size_t size, std::size_t piece, bool stallAtEnd)
       : data_(data), size_(size), piece_(piece), stallAtEnd_(stallAtEnd) {}
@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first byte shapes the delivery: piece size and whether the source ends in a time-out.
   const std::size_t piece = (data[0] & 0x7F) + 1;
   FuzzSource source(data + 1, size - 1, piece, (data[0] & 0x80) != 0);
-  korvane::TResponseLimits limits;
+  korvane::registry::TResponseLimits limits;
   limits.maxBodyBytes = 1 << 20;
-  korvane::THttpAnswerReader reader(source, limits);
+  korvane::registry::THttpAnswerReader reader(source, limits);
   try {
     reader.ReadAnswer();
   } catch (const korvane::Exception&) {

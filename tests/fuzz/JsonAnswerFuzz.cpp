@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The body reaches the parser as UTF-8 text, decoded by the HTTP client.
-  const std::string body = korvane::text::SanitizeUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string body = korvane::platform::SanitizeUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
   const auto answer = korvane::ParseJSONValue(body);
   try {
     korvane::GetValueAsBoolean(answer.get(), "success");

@@ -37,7 +37,7 @@ TEST(DigitsValue, ReadsARunOfDigitsUpToItsLimit) {
       {"1 ", 10, kAll, std::nullopt},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DigitsValue(c.digits, c.base, c.limit), c.value) << '"' << c.digits << "\" base " << c.base;
+    EXPECT_EQ(platform::DigitsValue(c.digits, c.base, c.limit), c.value) << '"' << c.digits << "\" base " << c.base;
   }
 }
 
@@ -55,7 +55,7 @@ TEST(DecimalToInt64, TakesASignAndDecimalDigitsOnly) {
       {"", std::nullopt},   {"-", std::nullopt},  {" 1", std::nullopt}, {"1 ", std::nullopt},
       {"0x10", std::nullopt}, {"$10", std::nullopt}, {"1.0", std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(DecimalToInt64(c.text), c.value) << '"' << c.text << '"';
+  for (const auto& c : cases) EXPECT_EQ(platform::DecimalToInt64(c.text), c.value) << '"' << c.text << '"';
 }
 
 }  // namespace

@@ -24,18 +24,18 @@ TEST(Trim, EachTrimStripsItsOwnSet) {
       {"", "", "", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(text::TrimControl(c.text), c.control) << testing::PrintToString(c.text);
-    EXPECT_EQ(text::TrimBlanksAndTabs(c.text), c.blanksAndTabs) << testing::PrintToString(c.text);
-    EXPECT_EQ(text::TrimIniBlanks(c.text), c.ini) << testing::PrintToString(c.text);
+    EXPECT_EQ(platform::TrimControl(c.text), c.control) << testing::PrintToString(c.text);
+    EXPECT_EQ(platform::TrimBlanksAndTabs(c.text), c.blanksAndTabs) << testing::PrintToString(c.text);
+    EXPECT_EQ(platform::TrimIniBlanks(c.text), c.ini) << testing::PrintToString(c.text);
   }
 }
 
 TEST(Format, ReplacesEachMarkerByTheNextArgument) {
-  EXPECT_EQ(text::Format("Field \"%s\" not found", {"CODICE"}), "Field \"CODICE\" not found");
-  EXPECT_EQ(text::Format("a string of length %d into %d", {"70", "64"}), "a string of length 70 into 64");
-  EXPECT_EQ(text::Format("%s and %s", {"one"}), "one and %s");  // no argument left: kept
-  EXPECT_EQ(text::Format("(%s)", {"%d%s"}), "(%d%s)");          // an argument is not read again
-  EXPECT_EQ(text::Format("100% %x %", {"a"}), "100% %x %");
+  EXPECT_EQ(platform::Format("Field \"%s\" not found", {"CODICE"}), "Field \"CODICE\" not found");
+  EXPECT_EQ(platform::Format("a string of length %d into %d", {"70", "64"}), "a string of length 70 into 64");
+  EXPECT_EQ(platform::Format("%s and %s", {"one"}), "one and %s");  // no argument left: kept
+  EXPECT_EQ(platform::Format("(%s)", {"%d%s"}), "(%d%s)");          // an argument is not read again
+  EXPECT_EQ(platform::Format("100% %x %", {"a"}), "100% %x %");
 }
 
 TEST(Utf8SequenceLength, ByLeadByte) {
@@ -43,7 +43,7 @@ TEST(Utf8SequenceLength, ByLeadByte) {
       {0x00, 1}, {0x7F, 1}, {0x80, 0}, {0xBF, 0}, {0xC0, 0}, {0xC1, 0}, {0xC2, 2}, {0xDF, 2},
       {0xE0, 3}, {0xEF, 3}, {0xF0, 4}, {0xF4, 4}, {0xF5, 0}, {0xFF, 0},
   };
-  for (const auto& [lead, length] : cases) EXPECT_EQ(text::Utf8SequenceLength(lead), length) << int(lead);
+  for (const auto& [lead, length] : cases) EXPECT_EQ(platform::Utf8SequenceLength(lead), length) << int(lead);
 }
 
 }  // namespace

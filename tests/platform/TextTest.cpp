@@ -10,7 +10,7 @@ namespace {
 TEST(Cp1252, RoundTripsEveryByte) {
   std::string all;
   for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
-  EXPECT_EQ(text::Utf8ToCp1252(text::Cp1252ToUtf8(all)), all);
+  EXPECT_EQ(platform::Utf8ToCp1252(platform::Cp1252ToUtf8(all)), all);
 }
 
 TEST(Cp1252, ConvertsLettersBothWays) {
@@ -24,31 +24,31 @@ TEST(Cp1252, ConvertsLettersBothWays) {
       {"\xE2\x80\x94", "\x97"},                          // em dash is in the code page
       {"\xE2\x88\x9E\xF0\x9F\x98\x80", "??"},            // infinity and an emoji have no fit
   };
-  for (const auto& c : cases) EXPECT_EQ(text::Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
+  for (const auto& c : cases) EXPECT_EQ(platform::Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
 }
 
 TEST(Utf16, CountsAndCutsInCodeUnits) {
   const std::string emoji = "\xF0\x9F\x98\x80";  // one code point, two UTF-16 units
-  EXPECT_EQ(text::Utf16Length("abc"), 3u);
-  EXPECT_EQ(text::Utf16Length("\xC3\xA0" + emoji), 3u);
-  EXPECT_EQ(text::Utf16Left("\xC3\xA0" "bc", 2), "\xC3\xA0" "b");
-  EXPECT_EQ(text::Utf16Left("a" + emoji + "b", 2), "a");  // the pair is dropped whole
-  EXPECT_EQ(text::Utf16Left("a" + emoji + "b", 3), "a" + emoji);
-  EXPECT_EQ(text::Utf16Left("abc", 0), "");
-  EXPECT_EQ(text::Utf16Left("abc", -1), "");
-  EXPECT_EQ(text::Utf16Left("abc", 10), "abc");
+  EXPECT_EQ(platform::Utf16Length("abc"), 3u);
+  EXPECT_EQ(platform::Utf16Length("\xC3\xA0" + emoji), 3u);
+  EXPECT_EQ(platform::Utf16Left("\xC3\xA0" "bc", 2), "\xC3\xA0" "b");
+  EXPECT_EQ(platform::Utf16Left("a" + emoji + "b", 2), "a");  // the pair is dropped whole
+  EXPECT_EQ(platform::Utf16Left("a" + emoji + "b", 3), "a" + emoji);
+  EXPECT_EQ(platform::Utf16Left("abc", 0), "");
+  EXPECT_EQ(platform::Utf16Left("abc", -1), "");
+  EXPECT_EQ(platform::Utf16Left("abc", 10), "abc");
 }
 
 TEST(Utf8, InvalidBytesBecomeReplacementCharacters) {
-  EXPECT_EQ(text::SanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(text::SanitizeUtf8("\xC3"), "\xEF\xBF\xBD");
-  EXPECT_EQ(text::SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
-  EXPECT_EQ(text::SanitizeUtf8("ok \xC3\xA8"), "ok \xC3\xA8");
+  EXPECT_EQ(platform::SanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(platform::SanitizeUtf8("\xC3"), "\xEF\xBF\xBD");
+  EXPECT_EQ(platform::SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+  EXPECT_EQ(platform::SanitizeUtf8("ok \xC3\xA8"), "ok \xC3\xA8");
 }
 
 TEST(UpperCase, UsesSimpleCaseMapping) {
-  EXPECT_EQ(text::UpperCase("-utente"), "-UTENTE");
-  EXPECT_EQ(text::UpperCase("-piva\xC3\xA0"), "-PIVA\xC3\x80");
+  EXPECT_EQ(platform::UpperCase("-utente"), "-UTENTE");
+  EXPECT_EQ(platform::UpperCase("-piva\xC3\xA0"), "-PIVA\xC3\x80");
 }
 
 TEST(OutsideText, ControlCharactersBecomeQuestionMarksAndLongTextIsCut) {
@@ -66,8 +66,8 @@ TEST(OutsideText, ControlCharactersBecomeQuestionMarksAndLongTextIsCut) {
       // A pair that does not fit whole is dropped whole.
       {std::string(199, 'x') + "\xF0\x9F\x98\x80", std::string(199, 'x') + "..."},
   };
-  for (const auto& c : cases) EXPECT_EQ(text::OutsideTextForMessage(c.in), c.out) << c.in;
-  EXPECT_EQ(text::OutsideTextForMessage(std::string(50'000'000, '\n')).size(), 203u);
+  for (const auto& c : cases) EXPECT_EQ(platform::OutsideTextForMessage(c.in), c.out) << c.in;
+  EXPECT_EQ(platform::OutsideTextForMessage(std::string(50'000'000, '\n')).size(), 203u);
 }
 
 TEST(StrToInt32, FollowsTheRuntimeConversion) {
@@ -85,7 +85,7 @@ TEST(StrToInt32, FollowsTheRuntimeConversion) {
       {"0x", std::nullopt},  {"-", std::nullopt},   {"1.5", std::nullopt}, {"\t1", std::nullopt},
       {"00012", 12},         {"99999999999999999999", std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(StrToInt32(c.text), c.value) << '"' << c.text << '"';
+  for (const auto& c : cases) EXPECT_EQ(platform::StrToInt32(c.text), c.value) << '"' << c.text << '"';
 }
 
 }  // namespace

@@ -67,9 +67,9 @@ std::vector<Step> Answer(const std::string& bytes) {
 
 TEST(RegistryUrl, DefaultAndOverride) {
   unsetenv("KORVANE_REGISTRY_URL");
-  EXPECT_EQ(RegistryUrl(), "https://imprese.openapi.it/base/");
+  EXPECT_EQ(registry::RegistryUrl(), "https://imprese.openapi.it/base/");
   setenv("KORVANE_REGISTRY_URL", "https://127.0.0.1:9/sandbox/", 1);
-  EXPECT_EQ(RegistryUrl(), "https://127.0.0.1:9/sandbox/");
+  EXPECT_EQ(registry::RegistryUrl(), "https://127.0.0.1:9/sandbox/");
   unsetenv("KORVANE_REGISTRY_URL");
 }
 

@@ -20,7 +20,7 @@ TEST(RegistryUrl, ThePathEndsInASlashBeforeTheVatNumber) {
   };
   for (const auto& [configured, inForce] : cases) {
     setenv("KORVANE_REGISTRY_URL", configured, 1);
-    EXPECT_EQ(RegistryUrl(), inForce) << configured;
+    EXPECT_EQ(registry::RegistryUrl(), inForce) << configured;
   }
   unsetenv("KORVANE_REGISTRY_URL");
 }

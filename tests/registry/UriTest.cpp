@@ -26,7 +26,7 @@ TEST(ParseUri, SplitsWithoutPercentCoding) {
       {"https://h/a?q=1#f", "h", "", "/a?q=1"},
   };
   for (const Case& c : cases) {
-    const TIdURI uri = ParseUri(c.url);
+    const TIdURI uri = registry::ParseUri(c.url);
     EXPECT_EQ(uri.host, c.host) << c.url;
     EXPECT_EQ(uri.port, c.port) << c.url;
     EXPECT_EQ(uri.RequestTarget(), c.target) << c.url;
@@ -39,12 +39,12 @@ TEST(BuildRequestHead, OrderReplacementHostAndAscii) {
   request.Accept = "application/json";
   request.UserAgent = "agent";
   request.AcceptLanguage = "it";
-  EXPECT_EQ(BuildRequestHead(request, "https://h:443/p"),
+  EXPECT_EQ(registry::BuildRequestHead(request, "https://h:443/p"),
             "GET /p HTTP/1.1\r\nAccept: application/json\r\nX-Token: caf? ??\r\nUser-Agent: agent\r\n"
             "Host: h\r\nAccept-Language: it\r\n\r\n");
-  EXPECT_NE(BuildRequestHead(request, "https://[::1]:8443/").find("Host: [::1]:8443\r\n"), std::string::npos);
-  EXPECT_THROW(BuildRequestHead(request, "http://h/"), Exception);
-  EXPECT_THROW(BuildRequestHead(request, "https://h:99999/"), Exception);
+  EXPECT_NE(registry::BuildRequestHead(request, "https://[::1]:8443/").find("Host: [::1]:8443\r\n"), std::string::npos);
+  EXPECT_THROW(registry::BuildRequestHead(request, "http://h/"), Exception);
+  EXPECT_THROW(registry::BuildRequestHead(request, "https://h:99999/"), Exception);
 }
 
 }  // namespace

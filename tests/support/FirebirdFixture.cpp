@@ -113,7 +113,7 @@ std::vector<std::string> QueryColumn(const std::string& database, const std::str
     if (line.empty()) continue;
     const std::size_t nameEnd = line.find(' ');
     std::size_t start = std::max<std::size_t>(32, nameEnd == std::string::npos ? 0 : nameEnd + 1);
-    rows.push_back(start < line.size() ? text::Cp1252ToUtf8(line.substr(start)) : std::string());
+    rows.push_back(start < line.size() ? platform::Cp1252ToUtf8(line.substr(start)) : std::string());
   }
   return rows;
 }
