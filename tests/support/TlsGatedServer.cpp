@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <stdexcept>
 
 #include "support/LoopbackListener.h"
@@ -14,27 +13,11 @@
 
 namespace korvane::testing {
 
-namespace {
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) throw std::runtime_error("gated server: cannot write " + path);
-}
-
-}  // namespace
-
 TlsGatedServer::TlsGatedServer(std::string response, int gate, int gateMs)
     : response_(std::move(response)), gate_(gate), gateMs_(gateMs) {
-  const TestIdentity& server = TestCertificates::Get().server;
-  const std::string certificate = identity_.File("server.pem");
-  const std::string key = identity_.File("server.key");
-  WriteText(certificate, server.certificatePem);
-  WriteText(key, server.keyPem);
   context_ = {SSL_CTX_new(TLS_server_method()), [](void* context) { SSL_CTX_free(static_cast<SSL_CTX*>(context)); }};
   SSL_CTX* context = static_cast<SSL_CTX*>(context_.get());
-  if (context == nullptr || SSL_CTX_use_certificate_file(context, certificate.c_str(), SSL_FILETYPE_PEM) != 1 ||
-      SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+  if (context == nullptr || !certificates::UseIdentity(context, TestCertificates::Get().server)) {
     throw std::runtime_error("gated server: certificate");
   }
   listener_ = ListenOnLoopback(128, port_);

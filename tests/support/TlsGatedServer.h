@@ -7,8 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/TempDir.h"
-
 namespace korvane::testing {
 
 // A TLS server on 127.0.0.1 (ephemeral port) that gives every connection the same response,
@@ -39,7 +37,6 @@ class TlsGatedServer {
   std::string response_;
   int gate_;
   int gateMs_;
-  TempDir identity_;
   std::unique_ptr<void, void (*)(void*)> context_{nullptr, nullptr};  // SSL_CTX
   int listener_ = -1;
   int port_ = 0;
