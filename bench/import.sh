@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures one whole korvane import against embedded databases and the local registry
 # simulator, beside isql-fb doing only the database part of the same work in one session
-# (attach both databases, the four reads, the insert). The import runs with two trust stores:
+# (attach both databases, the five reads, the insert). The import runs with two trust stores:
 # (a) laid out as on a real machine whose registry has a public CA (SSL_CERT_FILE the system
 # bundle, SSL_CERT_DIR a hashed folder of the system certificates, the simulator's CA added to
 # both), and (a1) the simulator's CA alone. The three are interleaved, run by run. Prints
@@ -44,8 +44,11 @@ CONNECT '$users' USER '$SYSDBA_USER' PASSWORD '$SYSDBA_PASSWORD';
 SELECT * FROM UTENTI WHERE CODICE=1;
 SELECT VALORE FROM TABSOFTDES WHERE UTENTE=1 AND INTESTAZIONE='01' AND PARAMETRO='Archivio';
 CONNECT '$archive' USER '$SYSDBA_USER' PASSWORD '$SYSDBA_PASSWORD';
+SELECT TRIM(RF.RDB\$FIELD_NAME) AS COLONNA, COALESCE(F.RDB\$CHARACTER_LENGTH, F.RDB\$FIELD_LENGTH) AS LUNGHEZZA
+  FROM RDB\$RELATION_FIELDS RF JOIN RDB\$FIELDS F ON F.RDB\$FIELD_NAME = RF.RDB\$FIELD_SOURCE
+  WHERE RF.RDB\$RELATION_NAME = 'CLIENTI' AND F.RDB\$FIELD_TYPE IN (14, 37) AND RF.RDB\$FIELD_NAME IN ('CODICE', 'PI');
 SELECT TESTO FROM TABX WHERE (NOME='CaratteriRiempimentoClienti');
-SELECT MAX(CAST(CODICE AS INTEGER)) AS CODICEMAX FROM CLIENTI WHERE CODICE SIMILAR TO '[0-9]*';
+SELECT MAX(LPAD(CODICE, 18, '0')) AS CODICEMAX FROM CLIENTI WHERE CODICE SIMILAR TO '[0-9]{1,18}';
 INSERT INTO CLIENTI (CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,
   DATACREAZIONE,DATAULTIMOAGGIORNAMENTO) VALUES ('B$1','Torrefazione','01234567890','01234567890',
   'Via Giuseppe Verdi','12','Milano','MI','20121','IT',CURRENT_DATE,CURRENT_DATE);
