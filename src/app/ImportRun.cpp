@@ -50,6 +50,7 @@ void ImportRun::RunSteps() {
   Parametri->ReadFromCmdLine();
   Parametri->Check();
   registry::CheckRegistryUrl();
+  tlsWarmUp_ = registry::WarmUpTlsLibrary();
 
   UtenteCorrente = std::make_unique<TQelUser>();
   const std::string userDatabase = GetUserDatabasePath();
@@ -67,6 +68,7 @@ void ImportRun::RunSteps() {
   config::VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
   AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
 
+  if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   Risposta = ParseJSONValue(body, false, false);
@@ -106,6 +108,7 @@ void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
 
 // Closing the archive connection ends the reads' transactions still open on it.
 void ImportRun::Release() noexcept {
+  if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
   ClientHTTP.reset();
   GestoreSSL.reset();
   Parametri.reset();

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/InserimentoSoggetto.h"
@@ -41,6 +42,9 @@ class ImportRun {
   std::vector<std::string> arguments_;
   LineWriter writeLine_;
   int exitCode_ = 0;
+  // Readies the TLS library while the databases are opened and read; joined before the
+  // registry is asked and at release.
+  std::jthread tlsWarmUp_;
 
   // Released in this order by Release(): the connections close last.
   std::unique_ptr<TIdHTTP> ClientHTTP;

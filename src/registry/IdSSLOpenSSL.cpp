@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <mutex>
+#include <system_error>
 
 #include "platform/Exception.h"
 #include "platform/SocketErrors.h"
@@ -36,11 +37,14 @@ constexpr const char* kTls12Suites = "ECDHE+AESGCM:ECDHE+CHACHA20:!aNULL:!PSK";
 std::mutex gLibraryLock;
 bool gLibraryReady = false;
 
+// The library with its error texts, which the channel's messages carry.
+constexpr std::uint64_t kLibraryOptions = OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS;
+
 // Starts the library once per process; a failure is tried again at the next opening.
 void StartLibrary() {
   std::lock_guard<std::mutex> lock(gLibraryLock);
   if (gLibraryReady) return;
-  if (OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) {
+  if (OPENSSL_init_ssl(kLibraryOptions, nullptr) != 1) {
     throw Exception("Could not load SSL library.");
   }
   // A write to a connection the peer has dropped must fail with EPIPE, not end the process.
@@ -281,5 +285,21 @@ bool TIdSSLIOHandlerSocketOpenSSL::WaitForData(int milliseconds) {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Close() noexcept { connection_.reset(); }
+
+namespace registry {
+
+std::jthread WarmUpTlsLibrary() noexcept {
+  try {
+    return std::jthread([] {
+      // The first client context looks every algorithm up once; later ones find them ready.
+      if (OPENSSL_init_ssl(kLibraryOptions, nullptr) == 1) SSL_CTX_free(SSL_CTX_new(TLS_client_method()));
+      ERR_clear_error();
+    });
+  } catch (const std::system_error&) {
+    return {};  // no thread: the channel does the same work when it opens
+  }
+}
+
+}  // namespace registry
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "registry/ByteSource.h"
 
@@ -79,5 +80,15 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::TByteSource {
   struct Connection;
   std::unique_ptr<Connection> connection_;
 };
+
+namespace registry {
+
+// Starts the TLS library and looks its algorithms up in a thread of its own, a few milliseconds
+// of computation that can overlap the run's database work. Nothing it does can fail the run: the
+// channel starts the library itself and reports its own errors. The thread ends by itself; its
+// owner joins it. No thread is started when none can be.
+std::jthread WarmUpTlsLibrary() noexcept;
+
+}  // namespace registry
 
 }  // namespace korvane
