@@ -82,7 +82,7 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
   sql.ParamByName("CF").SetAsString(Cut(GetValueAsString(risposta, percorsi.CF), 16));
   indirizzo.Indirizzo = GetValueAsString(risposta, percorsi.Indirizzo);
   indirizzo.IndirizzoSenzaCivico = RemoveHouseNumber(indirizzo.Indirizzo, civico);
-  sql.ParamByName("INDIRIZZO").SetAsString(Cut(std::string(platform::TrimControl(indirizzo.IndirizzoSenzaCivico)), 64));
+  sql.ParamByName("INDIRIZZO").SetAsString(Cut(indirizzo.IndirizzoSenzaCivico, 64));
   sql.ParamByName("NUMEROCIVICO").SetAsString(Cut(civico, 8));
   sql.ParamByName("CITTA").SetAsString(Cut(GetValueAsString(risposta, percorsi.Comune), 64));
   sql.ParamByName("PROVINCIA").SetAsString(Cut(GetValueAsString(risposta, percorsi.Provincia), 2));
