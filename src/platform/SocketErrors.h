@@ -12,6 +12,8 @@ inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaConnectionRefused = 10061;
 inline constexpr int kWsaConnectionReset = 10054;
 inline constexpr int kWsaHostNotFound = 11001;
+inline constexpr int kWsaInterrupted = 10004;
+inline constexpr int kWsaInProgress = 10036;
 
 // A failed socket operation; callers that tell a time-out apart from other failures read
 // the number.

@@ -22,9 +22,6 @@ using platform::ESocketError;
 
 namespace {
 
-constexpr int kWsaInterrupted = 10004;
-constexpr int kWsaInProgress = 10036;
-
 // Names under the reserved ".invalid" domain never resolve (RFC 6761): no lookup is sent.
 bool IsReservedInvalidName(std::string_view host) {
   if (!host.empty() && host.back() == '.') host.remove_suffix(1);
@@ -97,7 +94,7 @@ TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int
   if (::connect(socket.Handle(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
     return socket;
   }
-  if (const int error = LastSocketError(); error != kWsaInProgress && error != kWsaInterrupted) {
+  if (const int error = LastSocketError(); error != platform::kWsaInProgress && error != platform::kWsaInterrupted) {
     throw ESocketError(error);
   }
   if (!WaitForSocket(socket.Handle(), POLLOUT, deadline.BudgetFor(connectLimitMs))) {
@@ -119,7 +116,7 @@ bool WaitForSocket(int socket, short events, TWaitBudget budget) {
     const int ready = ::poll(&entry, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
     if (ready > 0) return true;
     if (ready == 0) break;
-    if (const int error = LastSocketError(); error != kWsaInterrupted) throw ESocketError(error);
+    if (const int error = LastSocketError(); error != platform::kWsaInterrupted) throw ESocketError(error);
   }
   if (budget.endsAtDeadline) TDeadline::RaiseExchangeTimedOut();
   return false;
