@@ -292,7 +292,9 @@ std::jthread WarmUpTlsLibrary() noexcept {
   try {
     return std::jthread([] {
       // The first client context looks every algorithm up once; later ones find them ready.
-      if (OPENSSL_init_ssl(kLibraryOptions, nullptr) == 1) SSL_CTX_free(SSL_CTX_new(TLS_client_method()));
+      if (OPENSSL_init_ssl(kLibraryOptions, nullptr) == 1) {
+        const TSslContext warmed(SSL_CTX_new(TLS_client_method()));
+      }
       ERR_clear_error();
     });
   } catch (const std::system_error&) {
