@@ -7,7 +7,6 @@
 #include "platform/Convert.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
-#include "registry/Registro.h"
 
 namespace korvane {
 
@@ -64,8 +63,8 @@ void TParametri::Check() const {
     RaiseMissing("TipoSoggetto non riconosciuto (parametro %s)", "TIPOSOGGETTO");
   }
   // Both go onto the request's lines: a control character could end a line and start another.
-  if (PIVA().empty() || registry::HasControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
-  if (ApiToken().empty() || registry::HasControlCharacter(ApiToken())) {
+  if (PIVA().empty() || platform::HasAsciiControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  if (ApiToken().empty() || platform::HasAsciiControlCharacter(ApiToken())) {
     RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
   }
 }

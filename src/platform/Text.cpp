@@ -269,6 +269,10 @@ std::string_view TrimIniBlanks(std::string_view text) {
   });
 }
 
+bool HasAsciiControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 std::string OutsideTextForMessage(std::string_view utf8) {
   std::string cleaned;
   cleaned.reserve(std::min<std::size_t>(utf8.size(), 4 * kOutsideTextLimit + 4));

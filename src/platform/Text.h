@@ -63,6 +63,10 @@ std::string_view TrimBlanksAndTabs(std::string_view text);
 // control characters are part of the text.
 std::string_view TrimIniBlanks(std::string_view text);
 
+// True when the text holds an ASCII control character (below 0x20, or 0x7F): placed into a
+// request line it could end that line and start another.
+bool HasAsciiControlCharacter(std::string_view text);
+
 // Text from outside (a server's answer) made fit to stand inside a one-line message: every
 // control character (C0, DEL, U+0080 to U+009F) becomes "?", and a text longer than
 // kOutsideTextLimit UTF-16 units is cut to that many and followed by "...".

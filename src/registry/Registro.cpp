@@ -1,9 +1,9 @@
 #include "registry/Registro.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "platform/Exception.h"
+#include "platform/Text.h"
 
 namespace korvane {
 
@@ -42,13 +42,9 @@ std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiTok
   return ClientHTTP->Get(registry::RegistryUrl() + PIVA);
 }
 
-bool registry::HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
 void registry::CheckRegistryUrl() {
   const std::string url = RegistryUrl();
-  if (HasControlCharacter(url) || url.find(' ') != std::string::npos) {
+  if (platform::HasAsciiControlCharacter(url) || url.find(' ') != std::string::npos) {
     throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
   }
 }

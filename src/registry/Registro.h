@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
@@ -27,10 +26,6 @@ inline constexpr const char* kDefaultRegistryUrl = "https://imprese.openapi.it/b
 // number is appended to it. A path that does not end in "/" gets one (unless the address has a
 // query or a fragment), so a path prefix such as "/v1/IT-start" is kept whole.
 std::string RegistryUrl();
-
-// True when the text holds a control character (below 0x20, or 0x7F): placed into the request
-// it could end a line and start another.
-bool HasControlCharacter(std::string_view text);
 
 // Raises "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)" when the address in force
 // holds a control character or a blank, before anything is sent.
