@@ -1,6 +1,7 @@
 #include "app/ImportRun.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <new>
 #include <thread>
 
@@ -49,8 +50,9 @@ int ImportRun::Execute() {
 void ImportRun::RunSteps() {
   Parametri->ReadFromCmdLine();
   Parametri->Check();
-  registry::CheckRegistryUrl();
-  tlsWarmUp_ = registry::WarmUpTlsLibrary();
+  registryEndpoint_ = registry::ReadRegistryEndpoint([](const char* name) { return std::getenv(name); });
+  // Connects and verifies the registry while the databases are read; the request waits.
+  registryChannel_ = registry::PrepareRegistryChannel(registryEndpoint_);
 
   UtenteCorrente = std::make_unique<TQelUser>();
   const std::string userDatabase = GetUserDatabasePath();
@@ -68,8 +70,8 @@ void ImportRun::RunSteps() {
   config::VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
   AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
 
-  if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
-  const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
+  const std::string body =
+      InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), registryEndpoint_, registryChannel_.get(), ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
@@ -83,7 +85,7 @@ void ImportRun::RunSteps() {
 void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
   const bool calcolato = Parametri->CodiceSoggetto().empty();
   // The registry's address tells which answer format it speaks.
-  const PercorsiRisposta& percorsi = PercorsiRispostaPer(registry::RegistryUrl());
+  const PercorsiRisposta& percorsi = PercorsiRispostaPer(registryEndpoint_.url);
   for (int tentativo = 1;; ++tentativo) {
     try {
       InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), percorsi, Codice, SQLInserimento, Indirizzo,
@@ -108,9 +110,10 @@ void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
 
 // Closing the archive connection ends the reads' transactions still open on it.
 void ImportRun::Release() noexcept {
-  if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
   ClientHTTP.reset();
   GestoreSSL.reset();
+  // A channel whose request was never sent is closed without one, and without waiting for it.
+  registryChannel_.reset();
   Parametri.reset();
   UtenteCorrente.reset();
   SQLInserimento.reset();

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "app/InserimentoSoggetto.h"
@@ -16,6 +15,8 @@
 #include "db/IBSQL.h"
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
+#include "registry/PreparedChannel.h"
+#include "registry/RegistryEndpoint.h"
 
 namespace korvane {
 
@@ -42,9 +43,10 @@ class ImportRun {
   std::vector<std::string> arguments_;
   LineWriter writeLine_;
   int exitCode_ = 0;
-  // Readies the TLS library while the databases are opened and read; joined before the
-  // registry is asked and at release.
-  std::jthread tlsWarmUp_;
+  // Where the registry is asked, read once at the start.
+  registry::RegistryEndpoint registryEndpoint_;
+  // The registry's connection, prepared while the databases are opened and read.
+  std::unique_ptr<registry::PreparedChannel> registryChannel_;
 
   // Released in this order by Release(): the connections close last.
   std::unique_ptr<TIdHTTP> ClientHTTP;

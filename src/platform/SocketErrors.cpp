@@ -122,12 +122,12 @@ int WsaErrorFromLookup(int gaiError, int errnoValue) {
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY: return 11004;
 #endif
-    case EAI_AGAIN: return 11002;
+    case EAI_AGAIN: return kWsaTryAgain;
     case EAI_MEMORY: return 10055;
     case EAI_FAMILY: return 10047;
     case EAI_SOCKTYPE: return 10044;
     case EAI_SERVICE: return 10109;
-    case EAI_SYSTEM: return WsaErrorFromErrno(errnoValue);
+    case EAI_SYSTEM: return WsaErrorFromErrno(errnoValue, false);
     default: return 11003;
   }
 }

@@ -12,6 +12,7 @@ inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaConnectionRefused = 10061;
 inline constexpr int kWsaConnectionReset = 10054;
 inline constexpr int kWsaHostNotFound = 11001;
+inline constexpr int kWsaTryAgain = 11002;
 inline constexpr int kWsaInterrupted = 10004;
 inline constexpr int kWsaInProgress = 10036;
 
@@ -33,7 +34,8 @@ std::string SocketErrorMessage(int number);
 // with a time limit means the limit ran out: pass timedOutIfWouldBlock to get 10060.
 int WsaErrorFromErrno(int error, bool timedOutIfWouldBlock = true);
 
-// The Windows Sockets number for a getaddrinfo() result (errnoValue is used for EAI_SYSTEM).
+// The Windows Sockets number for a getaddrinfo() result; errnoValue, errno read right after the
+// call, is used for EAI_SYSTEM. The one place a lookup's failure becomes a number.
 int WsaErrorFromLookup(int gaiError, int errnoValue);
 
 }  // namespace korvane::platform

@@ -31,6 +31,10 @@ class TDeadline {
     return {std::max(stepLimitMs, 0), false};
   }
 
+  Clock::time_point End() const { return end_; }
+  // Moves the end later: time the exchange spent waiting on the caller does not count.
+  void Postpone(Clock::duration by) { end_ += by; }
+
   [[noreturn]] static void RaiseExchangeTimedOut() { throw Exception(kReadTimedOutMessage); }
 
  private:

@@ -103,6 +103,15 @@ std::string BuildHead(const TIdHTTPRequest& request, const Target& target) {
 
 TIdHTTPRequest::TIdHTTPRequest() { Clear(); }
 
+std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const std::string& url) {
+  try {
+    const Target target = ResolveTarget(url);
+    return ChannelTarget{target.uri.host, target.port, target.uri.ipv6};
+  } catch (const Exception&) {
+    return std::nullopt;
+  }
+}
+
 void TIdHTTPRequest::Clear() {
   Accept = kDefaultAccept;
   UserAgent = kDefaultUserAgent;

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace korvane {
+#include "registry/IdSSLOpenSSL.h"
 
-class TIdSSLIOHandlerSocketOpenSSL;
+namespace korvane {
 
 // What the next request sends besides its target.
 class TIdHTTPRequest {
@@ -58,5 +59,9 @@ namespace korvane::registry {
 // The head of a GET as it goes on the wire: the request line, the header lines, CR LF after
 // each and an empty line; every character above 127 becomes "?".
 std::string BuildRequestHead(const TIdHTTPRequest& request, const std::string& url);
+
+// Where a GET of the URL connects to; nothing when the client would refuse the URL (not https,
+// a port that is no port).
+std::optional<ChannelTarget> ChannelTargetOf(const std::string& url);
 
 }  // namespace korvane::registry

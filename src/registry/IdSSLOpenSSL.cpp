@@ -9,13 +9,16 @@
 #include <cerrno>
 #include <csignal>
 #include <mutex>
-#include <system_error>
+#include <utility>
 
 #include "platform/Exception.h"
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
 #include "registry/Deadline.h"
+#include "registry/PreparedChannel.h"
+#include "registry/ProxyTunnel.h"
 #include "registry/TcpSocket.h"
+#include "registry/TlsConnection.h"
 #include "registry/TlsHandles.h"
 #include "registry/TrustStore.h"
 
@@ -173,92 +176,34 @@ void TIdSSLOptions::SetSSLVersions(TIdSSLVersions versions) {
   }
 }
 
-// One open connection. Its owners are released in reverse order of declaration: the TLS
-// object, then its context, then the socket.
-struct TIdSSLIOHandlerSocketOpenSSL::Connection {
-  Connection(registry::TDeadline exchangeDeadline, int socketLimitMs) : deadline(exchangeDeadline), stepLimitMs(socketLimitMs) {}
-
-  ~Connection() {
-    // The close alert, once; the peer's is not awaited, and on the non-blocking socket nothing waits.
-    if (handshakeDone) SSL_shutdown(ssl.get());
-    ERR_clear_error();
-  }
-
-  // Runs one TLS call until it is done: while the library asks for the socket to become
-  // readable or writable, waits for that (within the step limit and the deadline) and calls
-  // again. Returns the call's result, or 0 for the peer's close alert when `closeEndsData`.
-  template <typename Call>
-  int Run(std::string_view failurePrefix, bool closeEndsData, Call call) {
-    for (;;) {
-      const registry::TWaitBudget budget = deadline.BudgetFor(stepLimitMs);
-      ERR_clear_error();
-      errno = 0;  // a failed system call inside the library sets it again
-      const int result = call(ssl.get());
-      if (result > 0) return result;
-      const int socketError = registry::LastSocketError();
-      const int errorClass = SSL_get_error(ssl.get(), result);
-      if (errorClass == SSL_ERROR_ZERO_RETURN && closeEndsData) return 0;
-      if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
-        const short events = errorClass == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-        if (!registry::WaitForSocket(socket.Handle(), events, budget)) throw ESocketError(platform::kWsaTimedOut);
-        continue;
-      }
-      RaiseTlsFailure(failurePrefix, errorClass, result, socketError);
-    }
-  }
-
-  registry::TDeadline deadline;
-  int stepLimitMs;
-  registry::TSocket socket;
-  registry::TSslContext context;
-  registry::TSslSession ssl;
-  bool handshakeDone = false;
-  bool peerClosed = false;
-};
-
 TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL() = default;
 
 TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() { Close(); }
 
 bool TIdSSLIOHandlerSocketOpenSSL::Connected() const { return connection_ != nullptr; }
 
+registry::ChannelSettings TIdSSLIOHandlerSocketOpenSSL::Settings() const {
+  registry::ChannelSettings settings;
+  settings.sslOptions = SSLOptions;
+  settings.stepLimitMs = ReadTimeout > 0 ? ReadTimeout : kDefaultSocketTimeoutMs;
+  settings.connectLimitMs = ConnectTimeout;
+  settings.exchangeLimitMs = ExchangeTimeout;
+  settings.proxy = ProxyServer;
+  return settings;
+}
+
 void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool ipv6) {
   Close();
-  const registry::TDeadline deadline(ExchangeTimeout);
-  StartLibrary();
-  auto connection =
-      std::make_unique<Connection>(deadline, ReadTimeout > 0 ? ReadTimeout : kDefaultSocketTimeoutMs);
-  connection->context = CreateClientContext(SSLOptions);
-
-  const std::string host8bit = HostNameBytes(host);
-  const registry::TSocketAddress address = registry::ResolveHost(host8bit, port, ipv6);
-  connection->socket = registry::ConnectTcp(address, deadline, ConnectTimeout);
-
-  ERR_clear_error();
-  connection->ssl.reset(SSL_new(connection->context.get()));
-  if (!connection->ssl) throw Exception("Error creating SSL session.");
-  SSL* ssl = connection->ssl.get();
-  if (int result = SSL_set_ex_data(ssl, 0, this); result < 1) {
-    RaiseSetupFailure("Error binding data to SSL socket.", ssl, result);
+  const registry::ChannelTarget target{host, port, ipv6};
+  if (registry::PreparedChannel* prepared = std::exchange(Prepared, nullptr);
+      prepared != nullptr && prepared->Serves(target)) {
+    connection_ = prepared->Take();
+    // A server may close a connection that waited long for its request: then a new one is opened,
+    // with the exchange's whole time.
+    if (connection_->StillOpen()) return;
+    connection_.reset();
   }
-  if (int result = SSL_set_fd(ssl, connection->socket.Handle()); result < 1) {
-    RaiseSetupFailure("Error setting File Descriptor for SSL", ssl, result);
-  }
-  SSL_set_tlsext_host_name(ssl, host8bit.c_str());
-  ERR_clear_error();
-  if (address.isIpLiteral) {
-    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host8bit.c_str());
-  } else {
-    SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    SSL_set1_host(ssl, host8bit.c_str());
-  }
-
-  connection->Run("Error connecting with SSL.", false, SSL_connect);
-  connection->handshakeDone = true;
-  // Once the session stands, a peer that drops the socket without a close alert has simply
-  // closed the connection; the HTTP framing decides whether the answer was complete.
-  SSL_set_options(ssl, SSL_OP_IGNORE_UNEXPECTED_EOF);
-  connection_ = std::move(connection);
+  connection_ = registry::OpenTlsConnection(target, Settings(), registry::TDeadline(ExchangeTimeout));
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Write(std::string_view bytes) {
@@ -288,18 +233,93 @@ void TIdSSLIOHandlerSocketOpenSSL::Close() noexcept { connection_.reset(); }
 
 namespace registry {
 
-std::jthread WarmUpTlsLibrary() noexcept {
-  try {
-    return std::jthread([] {
-      // The first client context looks every algorithm up once; later ones find them ready.
-      if (OPENSSL_init_ssl(kLibraryOptions, nullptr) == 1) {
-        const TSslContext warmed(SSL_CTX_new(TLS_client_method()));
-      }
-      ERR_clear_error();
-    });
-  } catch (const std::system_error&) {
-    return {};  // no thread: the channel does the same work when it opens
+TlsConnection::~TlsConnection() {
+  // The close alert, once; the peer's is not awaited, and on the non-blocking socket nothing waits.
+  if (handshakeDone) SSL_shutdown(ssl.get());
+  ERR_clear_error();
+}
+
+int TlsConnection::Run(std::string_view failurePrefix, bool closeEndsData, const std::function<int(SSL*)>& call) {
+  for (;;) {
+    const TWaitBudget budget = deadline.BudgetFor(stepLimitMs);
+    ERR_clear_error();
+    errno = 0;  // a failed system call inside the library sets it again
+    const int result = call(ssl.get());
+    if (result > 0) return result;
+    const int socketError = LastSocketError();
+    const int errorClass = SSL_get_error(ssl.get(), result);
+    if (errorClass == SSL_ERROR_ZERO_RETURN && closeEndsData) return 0;
+    if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
+      const short events = errorClass == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+      if (!WaitForSocket(socket.Handle(), events, budget, wakeFd)) throw ESocketError(platform::kWsaTimedOut);
+      continue;
+    }
+    RaiseTlsFailure(failurePrefix, errorClass, result, socketError);
   }
+}
+
+bool TlsConnection::StillOpen() {
+  if (peerClosed) return false;
+  char byte = 0;
+  ERR_clear_error();
+  const int result = SSL_peek(ssl.get(), &byte, 1);
+  const int errorClass = result > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl.get(), result);
+  ERR_clear_error();
+  return errorClass == SSL_ERROR_NONE || errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE;
+}
+
+std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, const ChannelSettings& settings,
+                                                 const TDeadline& deadline, int wakeFd, const LibraryGate& gate) {
+  auto enter = [&] { if (gate.enter) gate.enter(); };
+  auto leave = [&] { if (gate.leave) gate.leave(); };
+  enter();
+  StartLibrary();
+  auto connection = std::make_unique<TlsConnection>(deadline, settings.stepLimitMs, wakeFd);
+  connection->context = CreateClientContext(settings.sslOptions);
+  leave();
+
+  const std::string host8bit = HostNameBytes(target.host);
+  if (settings.proxy) {
+    const Proxy& proxy = *settings.proxy;
+    const TSocketAddress address = ResolveHost(proxy.host, proxy.port, proxy.ipv6, deadline);
+    enter();
+    connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+    const std::string authority =
+        (target.ipv6 ? "[" + host8bit + "]" : host8bit) + ":" + std::to_string(target.port);
+    OpenProxyTunnel(connection->socket.Handle(), proxy, authority, deadline, settings.stepLimitMs, wakeFd);
+  } else {
+    const TSocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
+    enter();
+    connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+  }
+
+  ERR_clear_error();
+  connection->ssl.reset(SSL_new(connection->context.get()));
+  if (!connection->ssl) throw Exception("Error creating SSL session.");
+  SSL* ssl = connection->ssl.get();
+  if (int result = SSL_set_ex_data(ssl, 0, connection.get()); result < 1) {
+    RaiseSetupFailure("Error binding data to SSL socket.", ssl, result);
+  }
+  if (int result = SSL_set_fd(ssl, connection->socket.Handle()); result < 1) {
+    RaiseSetupFailure("Error setting File Descriptor for SSL", ssl, result);
+  }
+  SSL_set_tlsext_host_name(ssl, host8bit.c_str());
+  ERR_clear_error();
+  // "LOCALHOST" is a name for the certificate, though it is never looked up.
+  if (IsAddressLiteral(host8bit, target.ipv6)) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host8bit.c_str());
+  } else {
+    SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    SSL_set1_host(ssl, host8bit.c_str());
+  }
+
+  connection->Run("Error connecting with SSL.", false, SSL_connect);
+  connection->handshakeDone = true;
+  // Once the session stands, a peer that drops the socket without a close alert has simply
+  // closed the connection; the HTTP framing decides whether the answer was complete.
+  SSL_set_options(ssl, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  leave();
+  return connection;
 }
 
 }  // namespace registry

@@ -2,11 +2,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "registry/ByteSource.h"
+#include "registry/RegistryEndpoint.h"
+
+namespace korvane::registry {
+struct TlsConnection;
+class PreparedChannel;
+}  // namespace korvane::registry
 
 namespace korvane {
 
@@ -40,6 +46,28 @@ class TIdSSLOptions {
   TIdSSLVersion method_ = sslvTLSv1;
 };
 
+namespace registry {
+
+// The host and port a connection goes to; `host` as the URL has it (UTF-8), without brackets.
+struct ChannelTarget {
+  std::string host;
+  int port = 443;
+  bool ipv6 = false;
+
+  bool operator==(const ChannelTarget&) const = default;
+};
+
+// What a connection is opened with: the handler's settings, in force for one connection.
+struct ChannelSettings {
+  TIdSSLOptions sslOptions;
+  int stepLimitMs = 30000;
+  int connectLimitMs = 30000;
+  int exchangeLimitMs = 60000;
+  std::optional<Proxy> proxy;
+};
+
+}  // namespace registry
+
 // The TLS channel under the HTTP client: one verified TLS connection at a time, at least
 // TLS 1.2 with forward-secret AEAD suites, with a limit on each send and receive, on the connect,
 // and on the whole exchange from the start of Open.
@@ -63,9 +91,17 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::TByteSource {
   // must be done: past it, any wait on the connection fails with "Read timed out.".
   int ExchangeTimeout = kDefaultExchangeTimeoutMs;
 
+  // The web proxy that connections go through (an HTTP CONNECT tunnel); none: straight to the host.
+  std::optional<registry::Proxy> ProxyServer;
+  // A channel prepared ahead of the request, not owned; the next Open to its host and port takes
+  // its connection (or raises its failure) instead of opening one.
+  registry::PreparedChannel* Prepared = nullptr;
+
   // Resolves `host`, connects to `port` and runs the handshake with `host` as the server name
   // and as the name the certificate must carry. `ipv6` marks a host written in brackets.
   void Open(const std::string& host, int port, bool ipv6 = false);
+  // The settings a connection of this handler is opened with.
+  registry::ChannelSettings Settings() const;
   bool Connected() const;
 
   // Sends every byte.
@@ -77,18 +113,8 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::TByteSource {
   void Close() noexcept;
 
  private:
-  struct Connection;
-  std::unique_ptr<Connection> connection_;
+  std::unique_ptr<registry::TlsConnection> connection_;
 };
 
-namespace registry {
-
-// Starts the TLS library and looks its algorithms up in a thread of its own, a few milliseconds
-// of computation that can overlap the run's database work. Nothing it does can fail the run: the
-// channel starts the library itself and reports its own errors. The thread ends by itself; its
-// owner joins it. No thread is started when none can be.
-std::jthread WarmUpTlsLibrary() noexcept;
-
-}  // namespace registry
 
 }  // namespace korvane

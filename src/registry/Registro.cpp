@@ -1,9 +1,8 @@
 #include "registry/Registro.h"
 
-#include <cstdlib>
+#include <optional>
 
 #include "platform/Exception.h"
-#include "platform/Text.h"
 
 namespace korvane {
 
@@ -13,24 +12,22 @@ constexpr const char* kUserAgent =
     "Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/52.0.2743.116 Safari/537.36";
 
-}  // namespace
-
-std::string registry::RegistryUrl() {
-  const char* configured = std::getenv("KORVANE_REGISTRY_URL");
-  std::string url = configured != nullptr && *configured != '\0' ? configured : kDefaultRegistryUrl;
-  // The VAT number is the last path segment: "https://host/IT-start" asks for /IT-start/<VAT>.
-  // An address with a query or a fragment is taken as written.
-  const bool endsPath = url.back() == '/' || url.back() == '\\';
-  if (!endsPath && url.find_first_of("?#") == std::string::npos) url += '/';
-  return url;
+// The TLS handler as the registry request uses it.
+void ConfigureHandler(TIdSSLIOHandlerSocketOpenSSL& handler, const registry::RegistryEndpoint& endpoint) {
+  handler.SSLOptions.SetSSLVersions(kAllSslVersions);
+  handler.ProxyServer = endpoint.proxy;
 }
 
+}  // namespace
+
 std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
+                              const registry::RegistryEndpoint& endpoint, registry::PreparedChannel* prepared,
                               std::unique_ptr<TIdHTTP>& ClientHTTP,
                               std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL) {
   ClientHTTP = std::make_unique<TIdHTTP>();
   GestoreSSL = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-  GestoreSSL->SSLOptions.SetSSLVersions(kAllSslVersions);
+  ConfigureHandler(*GestoreSSL, endpoint);
+  GestoreSSL->Prepared = prepared;
   ClientHTTP->IOHandler = GestoreSSL.get();
   ClientHTTP->Request.Clear();
   ClientHTTP->Request.BasicAuthentication = false;
@@ -39,13 +36,18 @@ std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiTok
   ClientHTTP->Request.CustomHeaders.push_back("Authorization: Bearer " + ApiToken);
   ClientHTTP->Request.Accept = "application/json";
   ClientHTTP->Request.UserAgent = kUserAgent;
-  return ClientHTTP->Get(registry::RegistryUrl() + PIVA);
+  return ClientHTTP->Get(endpoint.url + PIVA);
 }
 
-void registry::CheckRegistryUrl() {
-  const std::string url = RegistryUrl();
-  if (platform::HasAsciiControlCharacter(url) || url.find(' ') != std::string::npos) {
-    throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+std::unique_ptr<registry::PreparedChannel> registry::PrepareRegistryChannel(const RegistryEndpoint& endpoint) noexcept {
+  try {
+    const std::optional<ChannelTarget> target = ChannelTargetOf(endpoint.url);
+    if (!target) return nullptr;
+    TIdSSLIOHandlerSocketOpenSSL handler;
+    ConfigureHandler(handler, endpoint);
+    return PreparedChannel::Start(*target, handler.Settings());
+  } catch (...) {
+    return nullptr;
   }
 }
 

@@ -5,13 +5,17 @@
 
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
+#include "registry/PreparedChannel.h"
+#include "registry/RegistryEndpoint.h"
 
 namespace korvane {
 
-// Asks the registry for the company with this VAT number, with the bearer token, and returns
-// the body of the answer as UTF-8 text. Creates the client and its TLS handler into the
-// caller's slots; the caller releases them, the client first.
+// Asks the registry at `endpoint` for the company with this VAT number, with the bearer token,
+// and returns the body of the answer as UTF-8 text. The request goes on `prepared` when it is
+// given (its failure is raised here), else on a connection opened now. Creates the client and
+// its TLS handler into the caller's slots; the caller releases them, the client first.
 std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
+                              const registry::RegistryEndpoint& endpoint, registry::PreparedChannel* prepared,
                               std::unique_ptr<TIdHTTP>& ClientHTTP,
                               std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL);
 
@@ -19,16 +23,9 @@ std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiTok
 
 namespace korvane::registry {
 
-// The business registry's address when KORVANE_REGISTRY_URL does not replace it.
-inline constexpr const char* kDefaultRegistryUrl = "https://imprese.openapi.it/base/";
-
-// The address in force: KORVANE_REGISTRY_URL when set and not empty, else the default; the VAT
-// number is appended to it. A path that does not end in "/" gets one (unless the address has a
-// query or a fragment), so a path prefix such as "/v1/IT-start" is kept whole.
-std::string RegistryUrl();
-
-// Raises "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)" when the address in force
-// holds a control character or a blank, before anything is sent.
-void CheckRegistryUrl();
+// Starts preparing the connection that InterrogaRegistro will send its request on, with the same
+// settings. Nothing when the address is not one a connection can be opened to (the request then
+// reports it) or no thread can be had.
+std::unique_ptr<PreparedChannel> PrepareRegistryChannel(const RegistryEndpoint& endpoint) noexcept;
 
 }  // namespace korvane::registry

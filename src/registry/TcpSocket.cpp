@@ -3,15 +3,20 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
@@ -33,6 +38,55 @@ struct AddressListFree {
   void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
 };
 
+// The outcome of one name lookup: the first IPv4 address, or the Windows Sockets number of the
+// failure.
+struct LookupOutcome {
+  in_addr address{};
+  int error = 0;
+};
+
+LookupOutcome LookUp(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (result != 0) return {{}, platform::WsaErrorFromLookup(result, errno)};
+  const std::unique_ptr<addrinfo, AddressListFree> list(found);
+  if (found == nullptr || found->ai_addr == nullptr) return {{}, platform::kWsaHostNotFound};
+  return {reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, 0};
+}
+
+// Shared by the lookup thread and the one waiting for it; whichever ends last frees it.
+struct PendingLookup {
+  std::mutex lock;
+  std::condition_variable doneSignal;
+  bool done = false;
+  LookupOutcome outcome;
+};
+
+// The lookup cannot be interrupted, so it runs in a detached thread that owns what it touches;
+// the caller stops waiting at the deadline and leaves the thread to end by itself.
+LookupOutcome LookUpWithin(const std::string& host, const TDeadline& deadline) {
+  auto pending = std::make_shared<PendingLookup>();
+  try {
+    std::thread([pending, host] {
+      const LookupOutcome outcome = LookUp(host);
+      const std::lock_guard<std::mutex> guard(pending->lock);
+      pending->outcome = outcome;
+      pending->done = true;
+      pending->doneSignal.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return LookUp(host);  // no thread to be had: the lookup is made here
+  }
+  std::unique_lock<std::mutex> guard(pending->lock);
+  if (!pending->doneSignal.wait_until(guard, deadline.End(), [&] { return pending->done; })) {
+    return {{}, platform::kWsaTryAgain};
+  }
+  return pending->outcome;
+}
+
 }  // namespace
 
 TSocket::~TSocket() {
@@ -50,7 +104,12 @@ TSocket& TSocket::operator=(TSocket&& other) noexcept {
 
 int LastSocketError() { return platform::WsaErrorFromErrno(errno, false); }
 
-TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6) {
+bool IsAddressLiteral(const std::string& host, bool ipv6) {
+  in6_addr scratch{};
+  return inet_pton(ipv6 ? AF_INET6 : AF_INET, host.c_str(), &scratch) == 1;
+}
+
+TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6, const TDeadline& deadline) {
   TSocketAddress address;
   if (ipv6) {
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
@@ -74,30 +133,26 @@ TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6) {
     return address;
   }
   if (IsReservedInvalidName(host)) throw ESocketError(platform::kWsaHostNotFound);
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (result != 0) {
-    throw ESocketError(result == EAI_SYSTEM ? LastSocketError() : platform::WsaErrorFromLookup(result, 0));
-  }
-  const std::unique_ptr<addrinfo, AddressListFree> list(found);
-  if (found == nullptr || found->ai_addr == nullptr) throw ESocketError(platform::kWsaHostNotFound);
-  v4->sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  const LookupOutcome outcome = LookUpWithin(host, deadline);
+  if (outcome.error != 0) throw ESocketError(outcome.error);
+  v4->sin_addr = outcome.address;
   return address;
 }
 
-TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int connectLimitMs) {
+TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int connectLimitMs, int wakeFd) {
   TSocket socket(::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (socket.Handle() < 0) throw ESocketError(LastSocketError());
+  const int noDelay = 1;
+  if (setsockopt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) != 0) {
+    throw ESocketError(LastSocketError());
+  }
   if (::connect(socket.Handle(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
     return socket;
   }
   if (const int error = LastSocketError(); error != platform::kWsaInProgress && error != platform::kWsaInterrupted) {
     throw ESocketError(error);
   }
-  if (!WaitForSocket(socket.Handle(), POLLOUT, deadline.BudgetFor(connectLimitMs))) {
+  if (!WaitForSocket(socket.Handle(), POLLOUT, deadline.BudgetFor(connectLimitMs), wakeFd)) {
     throw ESocketError(platform::kWsaTimedOut);
   }
   int outcome = 0;
@@ -107,14 +162,17 @@ TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int
   return socket;
 }
 
-bool WaitForSocket(int socket, short events, TWaitBudget budget) {
+bool WaitForSocket(int socket, short events, TWaitBudget budget, int wakeFd) {
   using Clock = TDeadline::Clock;
   const Clock::time_point until = Clock::now() + std::chrono::milliseconds(budget.milliseconds);
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-    pollfd entry{socket, events, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
-    if (ready > 0) return true;
+    pollfd entries[2] = {{socket, events, 0}, {wakeFd, POLLIN, 0}};
+    const int ready = ::poll(entries, wakeFd >= 0 ? 2 : 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+    if (ready > 0) {
+      if (wakeFd >= 0 && entries[1].revents != 0) throw WaitCancelled();
+      return true;
+    }
     if (ready == 0) break;
     if (const int error = LastSocketError(); error != platform::kWsaInterrupted) throw ESocketError(error);
   }

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <exception>
 #include <string>
 
 #include "registry/Deadline.h"
@@ -31,19 +32,32 @@ struct TSocketAddress {
   bool isIpLiteral = false;  // the host was written as an address, not a name
 };
 
+// Raised by a wait whose wake descriptor became readable: the owner of the work gave it up.
+class WaitCancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "cancelled"; }
+};
+
+// True when `host` is written as an address (IPv4, or IPv6 when `ipv6`), not as a name.
+bool IsAddressLiteral(const std::string& host, bool ipv6);
+
 // The address of `host` (8-bit text): "LOCALHOST" in any case is 127.0.0.1 without a lookup, an
 // IPv4 address is used as written, any other name is looked up for IPv4 (the first result).
-// `ipv6` marks a host written in brackets. Raises platform::ESocketError.
-TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6);
+// `ipv6` marks a host written in brackets. The lookup runs in a thread of its own that is
+// abandoned when the deadline passes first: a name server that never answers ends the wait at
+// the deadline with the number 11002. Raises platform::ESocketError.
+TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6, const TDeadline& deadline);
 
-// Connects a non-blocking socket, waiting for the connection to stand at most `connectLimitMs`
-// and never past the deadline. Raises platform::ESocketError (10060 when the connect limit runs
-// out), or "Read timed out." when the deadline passes first.
-TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int connectLimitMs);
+// Connects a non-blocking socket with TCP_NODELAY (the request goes out at once, never held for
+// the acknowledgement of the handshake's last message), waiting for the connection to stand at
+// most `connectLimitMs` and never past the deadline. Raises platform::ESocketError (10060 when
+// the connect limit runs out), or "Read timed out." when the deadline passes first.
+TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int connectLimitMs, int wakeFd = -1);
 
 // Waits until the socket is ready for `events` (POLLIN, POLLOUT). False when the step limit of
-// the budget runs out first; raises "Read timed out." when the deadline does.
-bool WaitForSocket(int socket, short events, TWaitBudget budget);
+// the budget runs out first; raises "Read timed out." when the deadline does, and WaitCancelled
+// when `wakeFd` (when not -1) becomes readable first.
+bool WaitForSocket(int socket, short events, TWaitBudget budget, int wakeFd = -1);
 
 // The Windows Sockets number of the last failed socket call (errno is read here only).
 int LastSocketError();

@@ -43,16 +43,19 @@ class TrustTestCa : public ::testing::Environment {
 
 const auto* const kTrustTestCa = ::testing::AddGlobalTestEnvironment(new TrustTestCa);
 
-// Runs the registry request against the server and returns the body or "error: " + message.
+// Runs the registry request against the server, on a channel prepared as the run prepares it,
+// and returns the body or "error: " + message.
 std::string Query(TlsTestServer& server, const std::string& piva, const std::string& token,
                   const std::string& host = "localhost") {
-  setenv("KORVANE_REGISTRY_URL", server.Url("/base/", host).c_str(), 1);
+  registry::RegistryEndpoint endpoint;
+  endpoint.url = server.Url("/base/", host);
+  const auto prepared = registry::PrepareRegistryChannel(endpoint);
   std::unique_ptr<TIdHTTP> client;
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
-  const std::string outcome = testing::OutcomeOf([&] { return InterrogaRegistro(piva, token, client, handler); });
+  const std::string outcome =
+      testing::OutcomeOf([&] { return InterrogaRegistro(piva, token, endpoint, prepared.get(), client, handler); });
   client.reset();
   handler.reset();
-  unsetenv("KORVANE_REGISTRY_URL");
   return outcome;
 }
 
@@ -63,14 +66,6 @@ std::string GetWithLimit(const std::string& url, int limitMs) {
 
 std::vector<Step> Answer(const std::string& bytes) {
   return {TlsTestServer::ExpectRequest(), TlsTestServer::Send(bytes), TlsTestServer::Close()};
-}
-
-TEST(RegistryUrl, DefaultAndOverride) {
-  unsetenv("KORVANE_REGISTRY_URL");
-  EXPECT_EQ(registry::RegistryUrl(), "https://imprese.openapi.it/base/");
-  setenv("KORVANE_REGISTRY_URL", "https://127.0.0.1:9/sandbox/", 1);
-  EXPECT_EQ(registry::RegistryUrl(), "https://127.0.0.1:9/sandbox/");
-  unsetenv("KORVANE_REGISTRY_URL");
 }
 
 TEST(SSLOptions, VersionSetDecidesTheMethod) {

@@ -1,12 +1,34 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <map>
+#include <string>
 #include <utility>
 
-#include "registry/Registro.h"
+#include "registry/RegistryEndpoint.h"
+#include "support/ErrorOf.h"
 
 namespace korvane {
 namespace {
+
+using Environment = std::map<std::string, std::string>;
+
+registry::RegistryEndpoint EndpointFor(const Environment& environment) {
+  return registry::ReadRegistryEndpoint([&](const char* name) -> const char* {
+    const auto found = environment.find(name);
+    return found == environment.end() ? nullptr : found->second.c_str();
+  });
+}
+
+// "direct", "error: <message>", or the proxy as "<variable> <user>:<password>@<host>:<port>".
+std::string ProxyOutcome(const Environment& environment) {
+  return testing::OutcomeOf([&] {
+    const registry::RegistryEndpoint endpoint = EndpointFor(environment);
+    if (!endpoint.proxy) return std::string("direct");
+    const registry::Proxy& proxy = *endpoint.proxy;
+    return proxy.variable + " " + (proxy.hasCredentials ? proxy.user + ":" + proxy.password + "@" : "") +
+           proxy.Authority();
+  });
+}
 
 TEST(RegistryUrl, ThePathEndsInASlashBeforeTheVatNumber) {
   const std::pair<const char*, const char*> cases[] = {
@@ -17,12 +39,73 @@ TEST(RegistryUrl, ThePathEndsInASlashBeforeTheVatNumber) {
       {"https://host/base\\", "https://host/base\\"},
       {"https://host/base/?key=", "https://host/base/?key="},  // taken as written
       {"https://host/base?key=", "https://host/base?key="},
+      {"", "https://imprese.openapi.it/base/"},
   };
   for (const auto& [configured, inForce] : cases) {
-    setenv("KORVANE_REGISTRY_URL", configured, 1);
-    EXPECT_EQ(registry::RegistryUrl(), inForce) << configured;
+    EXPECT_EQ(EndpointFor({{"KORVANE_REGISTRY_URL", configured}}).url, inForce) << configured;
   }
-  unsetenv("KORVANE_REGISTRY_URL");
+  EXPECT_EQ(EndpointFor({}).url, "https://imprese.openapi.it/base/");
+}
+
+TEST(RegistryUrl, TheAddressIsCheckedBeforeTheProxy) {
+  EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", "https://host/ba se/"}, {"https_proxy", "ftp://proxy"}}),
+            "error: Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+}
+
+TEST(ProxySetting, FormsAndVariables) {
+  struct Case {
+    Environment environment;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{}, "direct"},
+      {{{"https_proxy", "http://proxy.lan:3128"}}, "https_proxy proxy.lan:3128"},
+      {{{"HTTPS_PROXY", "proxy.lan:3128/"}}, "HTTPS_PROXY proxy.lan:3128"},
+      {{{"https_proxy", "HTTP://proxy.lan"}}, "https_proxy proxy.lan:1080"},
+      {{{"https_proxy", "http://m%40rio:p%3Ass%20w@[::1]:8080/"}}, "https_proxy m@rio:p:ss w@[::1]:8080"},
+      {{{"https_proxy", "http://user@proxy:1"}}, "https_proxy user:@proxy:1"},
+      // The lower-case name wins; set but empty, it means no proxy; http_proxy is not read.
+      {{{"https_proxy", "a:1"}, {"HTTPS_PROXY", "b:2"}}, "https_proxy a:1"},
+      {{{"https_proxy", ""}, {"HTTPS_PROXY", "b:2"}}, "direct"},
+      {{{"http_proxy", "a:1"}}, "direct"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ProxyOutcome(c.environment), c.expected) << c.expected;
+}
+
+TEST(ProxySetting, ValuesThatCannotBeUsedEndTheRun) {
+  const char* values[] = {"socks5://proxy:1080", "https://proxy:443", "http://", "http://:8080", "proxy:0",
+                          "proxy:65536", "proxy:80x", "proxy:", "http://proxy:8080/path", "pro xy:1",
+                          "proxy:1\r\nX: y", "http://us%zzer:pw@proxy:1", "[::1", "[::1]x"};
+  for (const char* value : values) {
+    EXPECT_EQ(ProxyOutcome({{"https_proxy", value}}), "error: Indirizzo del proxy non valido (https_proxy)") << value;
+  }
+  EXPECT_EQ(ProxyOutcome({{"HTTPS_PROXY", "ftp://proxy"}}), "error: Indirizzo del proxy non valido (HTTPS_PROXY)");
+}
+
+TEST(ProxySetting, NoProxyNamesTheRegistryHost) {
+  struct Case {
+    std::string noProxy, host;
+    bool direct;
+  };
+  const Case cases[] = {
+      {"*", "company.openapi.com", true},
+      {"openapi.com", "company.openapi.com", true},
+      {" intranet , .OpenAPI.com ", "Company.openapi.com", true},
+      {"company.openapi.com", "company.openapi.com", true},
+      {"penapi.com", "company.openapi.com", false},
+      {"company.openapi.com.evil", "company.openapi.com", false},
+      {"other,,", "company.openapi.com", false},
+      {"127.0.0.1", "127.0.0.1", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(registry::NoProxyNames(c.noProxy, c.host), c.direct) << c.noProxy << " / " << c.host;
+  }
+  const std::string url = "https://company.openapi.com/IT-start/";
+  EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}, {"https_proxy", "p:1"}, {"no_proxy", "openapi.com"}}), "direct");
+  EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}, {"https_proxy", "p:1"}, {"NO_PROXY", "*"}}), "direct");
+  // The lower-case name wins here too.
+  EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}, {"https_proxy", "p:1"}, {"no_proxy", "x"}, {"NO_PROXY", "*"}}),
+            "https_proxy p:1");
 }
 
 }  // namespace

@@ -1,0 +1,105 @@
+#include "registry/PreparedChannel.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/Exception.h"
+#include "registry/TlsConnection.h"
+
+namespace korvane::registry {
+
+// Shared by the run and the preparing thread; whichever lets go last frees it. The thread may
+// outlive the run's interest (a name lookup cannot be interrupted), so it owns what it touches.
+struct PreparedChannel::Shared {
+  ~Shared() {
+    if (wakeFd >= 0) ::close(wakeFd);
+  }
+
+  std::mutex lock;
+  std::condition_variable changed;
+  bool cancelled = false;
+  bool inLibrary = false;  // the thread is inside a step of the TLS library
+  bool done = false;
+  std::unique_ptr<TlsConnection> connection;
+  std::exception_ptr failure;
+  TDeadline::Clock::time_point readyAt;
+  int wakeFd = -1;
+};
+
+PreparedChannel::PreparedChannel(ChannelTarget target, std::shared_ptr<Shared> shared)
+    : target_(std::move(target)), shared_(std::move(shared)) {}
+
+std::unique_ptr<PreparedChannel> PreparedChannel::Start(const ChannelTarget& target,
+                                                        const ChannelSettings& settings) noexcept {
+  try {
+    auto shared = std::make_shared<Shared>();
+    shared->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (shared->wakeFd < 0) return nullptr;
+    const TDeadline deadline(settings.exchangeLimitMs);
+    std::thread([shared, target, settings, deadline] {
+      LibraryGate gate;
+      gate.enter = [&] {
+        const std::lock_guard<std::mutex> guard(shared->lock);
+        if (shared->cancelled) throw WaitCancelled();
+        shared->inLibrary = true;
+      };
+      gate.leave = [&] {
+        const std::lock_guard<std::mutex> guard(shared->lock);
+        shared->inLibrary = false;
+        shared->changed.notify_all();
+      };
+      std::unique_ptr<TlsConnection> connection;
+      std::exception_ptr failure;
+      try {
+        connection = OpenTlsConnection(target, settings, deadline, shared->wakeFd, gate);
+      } catch (const WaitCancelled&) {
+        // given up: nobody asks for the outcome
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      const std::lock_guard<std::mutex> guard(shared->lock);
+      if (shared->cancelled) connection.reset();  // the close alert, before the run may end
+      shared->connection = std::move(connection);
+      shared->failure = failure;
+      shared->readyAt = TDeadline::Clock::now();
+      shared->inLibrary = false;
+      shared->done = true;
+      shared->changed.notify_all();
+    }).detach();
+    return std::unique_ptr<PreparedChannel>(new PreparedChannel(target, std::move(shared)));
+  } catch (...) {
+    return nullptr;  // no thread: the client opens its connection when it needs it
+  }
+}
+
+PreparedChannel::~PreparedChannel() {
+  std::unique_ptr<TlsConnection> unused;
+  {
+    std::unique_lock<std::mutex> guard(shared_->lock);
+    shared_->cancelled = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(shared_->wakeFd, &one, sizeof one);
+    shared_->changed.wait(guard, [&] { return !shared_->inLibrary; });
+    unused = std::move(shared_->connection);
+  }
+}
+
+std::unique_ptr<TlsConnection> PreparedChannel::Take() {
+  std::unique_lock<std::mutex> guard(shared_->lock);
+  shared_->changed.wait(guard, [&] { return shared_->done; });
+  if (shared_->failure) std::rethrow_exception(std::exchange(shared_->failure, nullptr));
+  std::unique_ptr<TlsConnection> connection = std::move(shared_->connection);
+  if (!connection) throw Exception("Not Connected");
+  connection->wakeFd = -1;
+  connection->deadline.Postpone(TDeadline::Clock::now() - shared_->readyAt);
+  return connection;
+}
+
+}  // namespace korvane::registry

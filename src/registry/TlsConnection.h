@@ -1,0 +1,59 @@
+#pragma once
+
+// Inside the registry layer only: the library's handles of one open connection.
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "registry/Deadline.h"
+#include "registry/IdSSLOpenSSL.h"
+#include "registry/TcpSocket.h"
+#include "registry/TlsHandles.h"
+
+namespace korvane::registry {
+
+// One open TLS connection. Its owners are released in reverse order of declaration: the TLS
+// object, then its context, then the socket.
+struct TlsConnection {
+  TlsConnection(TDeadline exchangeDeadline, int socketLimitMs, int wake)
+      : deadline(exchangeDeadline), stepLimitMs(socketLimitMs), wakeFd(wake) {}
+  ~TlsConnection();
+  TlsConnection(const TlsConnection&) = delete;
+  TlsConnection& operator=(const TlsConnection&) = delete;
+
+  // Runs one TLS call until it is done: while the library asks for the socket to become
+  // readable or writable, waits for that (within the step limit and the deadline) and calls
+  // again. Returns the call's result, or 0 for the peer's close alert when `closeEndsData`.
+  int Run(std::string_view failurePrefix, bool closeEndsData, const std::function<int(SSL*)>& call);
+
+  // False when the peer has closed (or reset) the connection while it stood idle; reads nothing
+  // of the answer (messages of the TLS layer itself, such as session tickets, are taken in).
+  bool StillOpen();
+
+  TDeadline deadline;
+  int stepLimitMs;
+  int wakeFd;  // -1, or readable once the connection's preparation has been given up
+  TSocket socket;
+  TSslContext context;
+  TSslSession ssl;
+  bool handshakeDone = false;
+  bool peerClosed = false;
+};
+
+// Marks the stretches of an opening that use the TLS library: `enter` before each (raising
+// WaitCancelled to stop there), `leave` after. Either may be empty.
+struct LibraryGate {
+  std::function<void()> enter;
+  std::function<void()> leave;
+};
+
+// Opens a connection to the target: starts the library, makes the client context, resolves the
+// host (or the proxy's), connects, opens the proxy's tunnel when there is one, and runs the
+// handshake with the target's host as server name and as the name the certificate must carry.
+// Waits are woken by `wakeFd` (when not -1) with WaitCancelled. Raises the channel's failures.
+std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, const ChannelSettings& settings,
+                                                 const TDeadline& deadline, int wakeFd = -1,
+                                                 const LibraryGate& gate = {});
+
+}  // namespace korvane::registry
