@@ -5,6 +5,7 @@
 
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
+#include "registry/Registro.h"
 #include "support/ErrorOf.h"
 
 namespace korvane::testing {
@@ -19,6 +20,16 @@ inline std::string GetThroughChannel(const std::string& url,
   TIdHTTP client;
   client.IOHandler = &handler;
   return OutcomeOf([&] { return client.Get(url); });
+}
+
+// The registry request as the run makes it: the channel prepared first, then the request on it.
+// The body, or "error: " and the message.
+inline std::string AskRegistry(const registry::RegistryEndpoint& endpoint, const std::string& piva,
+                               const std::string& token) {
+  const auto prepared = registry::PrepareRegistryChannel(endpoint);
+  std::unique_ptr<TIdHTTP> client;
+  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
+  return OutcomeOf([&] { return InterrogaRegistro(piva, token, endpoint, prepared.get(), client, handler); });
 }
 
 }  // namespace korvane::testing

@@ -49,14 +49,17 @@ std::string Query(TlsTestServer& server, const std::string& piva, const std::str
                   const std::string& host = "localhost") {
   registry::RegistryEndpoint endpoint;
   endpoint.url = server.Url("/base/", host);
-  const auto prepared = registry::PrepareRegistryChannel(endpoint);
+  return testing::AskRegistry(endpoint, piva, token);
+}
+
+// The same on a connection opened when the request goes out. A prepared channel that its server
+// closes before the request is opened again, which a server of one connection cannot show.
+std::string QueryOnNewConnection(TlsTestServer& server) {
+  registry::RegistryEndpoint endpoint;
+  endpoint.url = server.Url("/base/");
   std::unique_ptr<TIdHTTP> client;
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
-  const std::string outcome =
-      testing::OutcomeOf([&] { return InterrogaRegistro(piva, token, endpoint, prepared.get(), client, handler); });
-  client.reset();
-  handler.reset();
-  return outcome;
+  return testing::OutcomeOf([&] { return InterrogaRegistro("01234567890", "t", endpoint, nullptr, client, handler); });
 }
 
 // A GET through a handler with a short receive limit.
@@ -159,7 +162,7 @@ TEST(RegistryRequest, ScriptedAnswers) {
   };
   for (const Case& c : cases) {
     TlsTestServer server(c.script);
-    EXPECT_EQ(Query(server, "01234567890", "t"), c.expected) << c.name;
+    EXPECT_EQ(QueryOnNewConnection(server), c.expected) << c.name;
   }
 }
 

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChannelGet.h"
+#include "registry/PreparedChannel.h"
+#include "registry/Registro.h"
+#include "registry/TcpSocket.h"
+#include "support/ConnectProxy.h"
+#include "support/TlsTestServer.h"
+
+namespace korvane {
+namespace {
+
+using testing::TlsTestServer;
+using Clock = std::chrono::steady_clock;
+
+const std::string kAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+
+registry::RegistryEndpoint At(const std::string& url) {
+  registry::RegistryEndpoint endpoint;
+  endpoint.url = url;
+  return endpoint;
+}
+
+long MillisecondsSince(Clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+TEST(PreparedChannel, GivenUpItShowsAHandshakeAndNoRequestByte) {
+  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(kAnswer)});
+  auto prepared = registry::PrepareRegistryChannel(At(registry.Url("/base/")));
+  ASSERT_NE(prepared, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  prepared.reset();
+  EXPECT_TRUE(registry.HandshakeCompleted());
+  EXPECT_EQ(registry.Request(), "");
+}
+
+TEST(PreparedChannel, GivingUpDoesNotWaitForASlowServer) {
+  // Accepts the connection and never answers the handshake.
+  TlsTestServer silent({TlsTestServer::StaySilent()}, {.handshake = false, .lifetimeMs = 5000});
+  auto prepared = registry::PrepareRegistryChannel(At(silent.Url("/base/")));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const Clock::time_point start = Clock::now();
+  prepared.reset();
+  EXPECT_LT(MillisecondsSince(start), 500);
+}
+
+TEST(PreparedChannel, TimeSpentWaitingForTheRequestDoesNotCount) {
+  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(kAnswer), TlsTestServer::Close()});
+  TIdSSLIOHandlerSocketOpenSSL shortLimits;
+  shortLimits.SSLOptions.SetSSLVersions(kAllSslVersions);
+  shortLimits.ExchangeTimeout = 1000;
+  const auto prepared = registry::PreparedChannel::Start(*registry::ChannelTargetOf(registry.Url()), shortLimits.Settings());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the databases are slow
+  EXPECT_EQ(testing::GetThroughChannel(registry.Url("/base/1"),
+                                       [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
+                                         handler.ExchangeTimeout = 1000;
+                                         handler.Prepared = prepared.get();
+                                       }),
+            "{}");
+}
+
+TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
+  // The first connection is closed by its server right after the handshake; the proxy hands the
+  // second one to a server that answers.
+  TlsTestServer closing({TlsTestServer::Close()});
+  TlsTestServer answering({TlsTestServer::ExpectRequest(), TlsTestServer::Send(kAnswer), TlsTestServer::Close()});
+  testing::ConnectProxy proxy({.upstreamPorts = {closing.Port(), answering.Port()}});
+  registry::RegistryEndpoint endpoint = At(closing.Url("/base/"));
+  endpoint.proxy = registry::ParseProxyUrl("127.0.0.1:" + std::to_string(proxy.Port()));
+  const auto prepared = registry::PrepareRegistryChannel(endpoint);
+  ASSERT_TRUE(closing.WaitFinished(5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::unique_ptr<TIdHTTP> client;
+  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
+  EXPECT_EQ(testing::OutcomeOf([&] { return InterrogaRegistro("1", "t", endpoint, prepared.get(), client, handler); }),
+            "{}");
+  EXPECT_EQ(proxy.Requests().size(), 2u);
+}
+
+TEST(TcpSocket, TheRequestIsNotHeldForAnAcknowledgement) {
+  TlsTestServer listener({TlsTestServer::StaySilent()}, {.handshake = false, .lifetimeMs = 2000});
+  const registry::TDeadline deadline(5000);
+  const registry::TSocket socket =
+      registry::ConnectTcp(registry::ResolveHost("127.0.0.1", listener.Port(), false, deadline), deadline, 5000);
+  int noDelay = 0;
+  socklen_t length = sizeof noDelay;
+  ASSERT_EQ(getsockopt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+  EXPECT_EQ(noDelay, 1);
+}
+
+}  // namespace
+}  // namespace korvane

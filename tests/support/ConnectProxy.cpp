@@ -1,0 +1,127 @@
+#include "support/ConnectProxy.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "support/LoopbackListener.h"
+
+namespace korvane::testing {
+
+namespace {
+
+constexpr int kPollMs = 50;
+
+bool SendAll(int socket, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string HeaderValue(const std::string& head, const std::string& name) {
+  const std::size_t at = head.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + 4 + name.size();
+  return head.substr(start, head.find("\r\n", start) - start);
+}
+
+int ConnectToLoopback(int port) {
+  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (socket >= 0 && ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return socket;
+  if (socket >= 0) ::close(socket);
+  return -1;
+}
+
+}  // namespace
+
+ConnectProxy::ConnectProxy(Options options) : options_(std::move(options)) {
+  listener_ = ListenOnLoopback(8, port_);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+ConnectProxy::~ConnectProxy() {
+  stop_ = true;
+  thread_.join();
+  ::close(listener_);
+}
+
+std::vector<std::string> ConnectProxy::Requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+void ConnectProxy::Serve() {
+  while (!stop_) {
+    pollfd entry{listener_, POLLIN, 0};
+    if (::poll(&entry, 1, kPollMs) <= 0) continue;
+    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    ServeOne(client);
+    ::close(client);
+  }
+}
+
+void ConnectProxy::ServeOne(int client) {
+  std::string head;
+  while (head.find("\r\n\r\n") == std::string::npos) {
+    pollfd entry{client, POLLIN, 0};
+    if (stop_) return;
+    if (::poll(&entry, 1, kPollMs) <= 0) continue;
+    char byte = 0;
+    if (::recv(client, &byte, 1, 0) <= 0) return;
+    head.push_back(byte);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(head);
+  }
+  if (!options_.requiredAuthorization.empty() &&
+      HeaderValue(head, "Proxy-Authorization") != options_.requiredAuthorization) {
+    SendAll(client, "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"test\"\r\n"
+                    "Content-Length: 0\r\n\r\n");
+    return;
+  }
+  // "CONNECT <host>:<port> HTTP/1.1": the port after the authority's last colon.
+  const std::size_t space = head.find(' ', 8);
+  const std::string authority = head.substr(8, space - 8);
+  int port = std::atoi(authority.substr(authority.rfind(':') + 1).c_str());
+  if (!options_.upstreamPorts.empty()) {
+    port = options_.upstreamPorts[std::min(tunnels_, options_.upstreamPorts.size() - 1)];
+  }
+  ++tunnels_;
+  const int upstream = ConnectToLoopback(port);
+  if (upstream < 0) {
+    SendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
+    return;
+  }
+  SendAll(client, "HTTP/1.1 200 Connection established\r\n\r\n");
+  pollfd entries[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
+  char buffer[16384];
+  while (!stop_) {
+    if (::poll(entries, 2, kPollMs) <= 0) continue;
+    bool ended = false;
+    for (int i = 0; i < 2; ++i) {
+      if (entries[i].revents == 0) continue;
+      const ssize_t got = ::recv(entries[i].fd, buffer, sizeof buffer, 0);
+      if (got <= 0 || !SendAll(entries[1 - i].fd, std::string(buffer, static_cast<std::size_t>(got)))) ended = true;
+    }
+    if (ended) break;
+  }
+  ::close(upstream);
+}
+
+}  // namespace korvane::testing
