@@ -9,6 +9,7 @@
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
+#include "support/ConnectProxy.h"
 #include "support/TlsTestServer.h"
 
 namespace korvane {
@@ -61,11 +62,14 @@ class EndToEndTest : public ::testing::Test {
 
   // Runs the program against `registry` with the usual switches and any extra ones.
   testing::ProgramResult Run(TlsTestServer& registry, std::vector<std::string> extra = {},
-                             const std::string& utente = "5", const std::string& ditta = "01") {
+                             const std::string& utente = "5", const std::string& ditta = "01",
+                             const std::map<std::string, std::string>& moreEnvironment = {}) {
     std::vector<std::string> arguments = {"-UTENTE", utente, "-DITTA", ditta, "-PIVA", "01234567890",
                                           "-APITOKEN", "segreto"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return RunProgram(program_, arguments, Environment(registry));
+    std::map<std::string, std::string> environment = Environment(registry);
+    environment.insert(moreEnvironment.begin(), moreEnvironment.end());
+    return RunProgram(program_, arguments, environment);
   }
 
   std::map<std::string, std::string> Environment(TlsTestServer& registry) const {
@@ -223,7 +227,7 @@ TEST_F(EndToEndTest, StepsBeforeTheRegistryReportTheirErrors) {
     EXPECT_NE(result.out.find("\r\n"), std::string::npos);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_FALSE(registry.HandshakeCompleted()) << "the registry was asked for " << c.utente << "/" << c.ditta;
+    EXPECT_EQ(registry.Request(), "") << "the registry was asked for " << c.utente << "/" << c.ditta;
   }
   EXPECT_EQ(Customers(), Rows{"0123"});
 }
@@ -251,6 +255,30 @@ TEST_F(EndToEndTest, AnUntrustedRegistryNeverSeesTheToken) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(registry.Request().find("segreto"), std::string::npos);
   EXPECT_EQ(Customers(), Rows{"0123"});
+}
+
+TEST_F(EndToEndTest, AFailedChannelWaitsForTheRegistryStep) {
+  // The channel is prepared while the databases are read and fails; the users database fails too.
+  TlsTestServer registry({TlsTestServer::ExpectRequest()}, {.certificate = TlsTestServer::Certificate::UntrustedCa, .lifetimeMs = 1000});
+  EXPECT_EQ(Run(registry, {}, "17").out, "Utente 17 non trovato\r\n");
+  EXPECT_EQ(registry.Request(), "");
+}
+
+TEST_F(EndToEndTest, TheRegistryIsReachedThroughTheWebProxy) {
+  TlsTestServer registry = Registry(Success(kCompleteData));
+  testing::ConnectProxy proxy;
+  const auto result = Run(registry, {}, "5", "01", {{"https_proxy", "http://127.0.0.1:" + std::to_string(proxy.Port())}});
+  EXPECT_EQ(result.out, "0124\r\n");
+  EXPECT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests().at(0).find("segreto"), std::string::npos);
+
+  // A value that cannot be used stops the run before any database or network work.
+  TlsTestServer unused({TlsTestServer::ExpectRequest()}, {.lifetimeMs = 1000});
+  const auto refused = Run(unused, {}, "17", "01", {{"HTTPS_PROXY", "socks5://127.0.0.1:1080"}});
+  EXPECT_EQ(refused.out, "Indirizzo del proxy non valido (HTTPS_PROXY)\r\n");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_FALSE(unused.HandshakeCompleted());
+  EXPECT_EQ(Customers(), (Rows{"0123", "0124"}));
 }
 
 }  // namespace

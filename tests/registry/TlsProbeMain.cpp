@@ -4,6 +4,9 @@
 //   tls_probe channel <url>    GET through the registry's TLS channel: the body, or "error: " and the message
 //   tls_probe library <port>   a handshake with the library's defaults, no verification, to
 //                              127.0.0.1:<port>: "handshake <version> <suite>" or "no handshake"
+//   tls_probe lookup <name> <deadline ms>
+//                              the registry's name lookup within that deadline: "found" or
+//                              "error: " and the message
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -16,6 +19,7 @@
 #include <string>
 
 #include "ChannelGet.h"
+#include "registry/TcpSocket.h"
 
 namespace {
 
@@ -40,6 +44,14 @@ std::string WithLibraryDefaults(int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "lookup") {
+    const std::string outcome = korvane::testing::OutcomeOf([&] {
+      korvane::registry::ResolveHost(argv[2], 443, false, korvane::registry::TDeadline(std::atoi(argv[3])));
+      return std::string("found");
+    });
+    std::fputs(outcome.c_str(), stdout);
+    return 0;
+  }
   if (argc != 3) return 2;
   const std::string mode = argv[1];
   const std::string outcome = mode == "channel" ? korvane::testing::GetThroughChannel(argv[2]) : WithLibraryDefaults(std::atoi(argv[2]));
