@@ -7,6 +7,9 @@
 # both), and (a1) the simulator's CA alone. The three are interleaved, run by run. Prints
 # median wall time and peak memory of each, and how they compare with the targets: time
 # (a) <= 1.20 x (b), trust store share (a) - (a1) under 2 ms, memory (a) <= (b) + 8 MB.
+# Then the round trip: the same import (real trust store) and curl fetching the same answer with
+# the same trust store, both through tools/delay-proxy, a relay that holds every chunk half the
+# round trip in each direction, at 20 ms and 50 ms; their medians and ratio (target <= 1.10).
 # Prints figures only; it asserts nothing.
 #
 #   bench/import.sh [runs]      (default 21)
@@ -16,6 +19,7 @@ runs=${1:-21}
 
 source scripts/lib/setup.sh
 install_and_build build-release -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF
+cmake --build build-release -j "$(nproc)" --target delay-proxy >/dev/null
 make_work_folder korvane-bench
 
 users=$work/bin/user/user.fdb
@@ -106,3 +110,36 @@ awk -v ta="$time_a" -v ta1="$time_a1" -v tb="$time_b" -v ma="$mem_a" -v ma1="$me
   printf "memory (a)-(b):  %+d KB   (target <= +8192 KB)\n", ma - mb
   printf "memory (a1)-(b): %+d KB\n", ma1 - mb
 }'
+
+# The round trip: korvane and curl through the same delaying relay, interleaved run by run.
+: >"$work/delay-pids"
+stop_relays() {
+  local pid
+  while read -r pid; do kill "$pid" 2>/dev/null || true; done <"$work/delay-pids"
+}
+trap 'stop_relays; remove_work_folder' EXIT
+curl_get=(curl -sS -f -o /dev/null --cacert "$work/real-bundle.pem" --capath "$work/real-certs"
+  -H "Accept: application/json" -H "Authorization: Bearer bench")
+for rtt in 20 50; do
+  build-release/tools/delay-proxy/delay-proxy 0 "$port" "$rtt" >"$work/delay-$rtt" &
+  echo $! >>"$work/delay-pids"
+  for _ in $(seq 100); do
+    [ -s "$work/delay-$rtt" ] && break
+    sleep 0.1
+  done
+  relay_port=$(awk '{ print $2 }' "$work/delay-$rtt")
+  url=https://localhost:$relay_port/base/
+  : >"$work/rk-$rtt"
+  : >"$work/rc-$rtt"
+  for i in $(seq "$runs"); do
+    KORVANE_REGISTRY_URL=$url SSL_CERT_FILE=$work/real-bundle.pem SSL_CERT_DIR=$work/real-certs \
+      measure "${korvane_import[@]}" >>"$work/rk-$rtt"
+    measure "${curl_get[@]}" "${url}01234567890" >>"$work/rc-$rtt"
+  done
+  time_k=$(column "rk-$rtt" 1 | median)
+  time_c=$(column "rc-$rtt" 1 | median)
+  awk -v rtt="$rtt" -v tk="$time_k" -v tc="$time_c" 'BEGIN {
+    printf "round trip %2d ms: korvane import median %6.1f ms, curl GET median %6.1f ms, ratio %.2f   (target <= 1.10)\n",
+      rtt, tk * 1000, tc * 1000, (tc > 0) ? tk / tc : 0
+  }'
+done
