@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/SubjectInsert.h"
-#include "config/LunghezzeColonne.h"
+#include "config/ColumnLengths.h"
 #include "config/QelDBUtility.h"
 #include "platform/Exception.h"
 #include "platform/StopSignals.h"
@@ -66,7 +66,7 @@ void ImportRun::RunSteps() {
 
   // What cannot be written fails now, before the registry is paid for an answer.
   const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, Parametri->TipoSoggetto());
-  config::VerificaLunghezzaTesto(Parametri->PIVA(), lengths.vatNumber);
+  config::CheckTextLength(Parametri->PIVA(), lengths.vatNumber);
   code_ = SettleSubjectCode(*Parametri, *DBArchivio, lengths.code);
 
   if (tlsWarmUp_.joinable()) tlsWarmUp_.join();

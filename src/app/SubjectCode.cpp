@@ -5,7 +5,7 @@
 
 #include "app/QelUtility.h"
 #include "app/SubjectKind.h"
-#include "config/LunghezzeColonne.h"
+#include "config/ColumnLengths.h"
 #include "config/TabX.h"
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
@@ -37,7 +37,7 @@ std::string Successor(const std::string& highest, std::int32_t width) {
 }  // namespace
 
 SubjectColumnLengths ReadSubjectColumnLengths(TIBDatabase& archive, TTipoSoggetto tipo) {
-  const auto lengths = config::LunghezzeColonneTesto(archive, SubjectKindOf(tipo).table, {"CODICE", "PI"});
+  const auto lengths = config::TextColumnLengths(archive, SubjectKindOf(tipo).table, {"CODICE", "PI"});
   auto length = [&](const char* column) -> std::optional<std::int32_t> {
     const auto found = lengths.find(column);
     if (found == lengths.end()) return std::nullopt;
@@ -48,7 +48,7 @@ SubjectColumnLengths ReadSubjectColumnLengths(TIBDatabase& archive, TTipoSoggett
 
 SubjectCode SettleSubjectCode(const TParametri& parametri, TIBDatabase& archive, std::optional<std::int32_t> codeLength) {
   if (std::string given = parametri.CodiceSoggetto(); !given.empty()) {
-    config::VerificaLunghezzaTesto(given, codeLength);
+    config::CheckTextLength(given, codeLength);
     return {std::move(given), {}, false, 0};
   }
 
@@ -72,7 +72,7 @@ SubjectCode SettleSubjectCode(const TParametri& parametri, TIBDatabase& archive,
   }
   // The code has exactly `width` characters: a width beyond the column fails here rather than
   // after the registry was paid, and before so many characters are ever built.
-  config::VerificaLunghezza(code.width, codeLength);
+  config::CheckLength(code.width, codeLength);
   code.Codice = Successor(query.FieldByName("CODICEMAX").AsString(), code.width);
   return code;
 }
