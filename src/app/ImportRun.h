@@ -45,6 +45,7 @@ class ImportRun {
   // Writes the row; a computed code that another run wrote first is replaced by the next free
   // one and the write tried again, without asking the registry again.
   void WriteWithRetries(const SubjectRow& row);
+  void TraceOptions() const;
   void Release() noexcept;
 
   std::vector<std::string> arguments_;
