@@ -47,6 +47,12 @@ TEST(RegistryUrl, ThePathEndsInASlashBeforeTheVatNumber) {
   EXPECT_EQ(EndpointFor({}).url, "https://imprese.openapi.it/base/");
 }
 
+TEST(RegistryUrl, AnAddressThatCouldNotGoOnARequestLineIsRefused) {
+  for (const char* url : {"https://host/base/\r\n", "https://host/ba se/"}) {
+    EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}}), "error: Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+  }
+}
+
 TEST(RegistryUrl, TheAddressIsCheckedBeforeTheProxy) {
   EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", "https://host/ba se/"}, {"https_proxy", "ftp://proxy"}}),
             "error: Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
