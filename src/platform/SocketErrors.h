@@ -14,6 +14,7 @@ inline constexpr int kWsaConnectionReset = 10054;
 inline constexpr int kWsaHostNotFound = 11001;
 inline constexpr int kWsaTryAgain = 11002;
 inline constexpr int kWsaInterrupted = 10004;
+inline constexpr int kWsaWouldBlock = 10035;
 inline constexpr int kWsaInProgress = 10036;
 
 // A failed socket operation; callers that tell a time-out apart from other failures read

@@ -32,7 +32,7 @@ void SendAll(int socket, std::string_view bytes, const TDeadline& deadline, int 
       continue;
     }
     const int error = LastSocketError();
-    if (error != 10035 && error != platform::kWsaInterrupted) throw platform::ESocketError(error);
+    if (error != platform::kWsaWouldBlock && error != platform::kWsaInterrupted) throw platform::ESocketError(error);
     if (!WaitForSocket(socket, POLLOUT, deadline.BudgetFor(stepLimitMs), wakeFd)) {
       throw platform::ESocketError(platform::kWsaTimedOut);
     }
@@ -51,7 +51,7 @@ std::vector<std::string> ReadHead(int socket, const TDeadline& deadline, int ste
     if (got == 0) throw Exception("Connection Closed Gracefully.");
     if (got < 0) {
       const int error = LastSocketError();
-      if (error != 10035 && error != platform::kWsaInterrupted) throw platform::ESocketError(error);
+      if (error != platform::kWsaWouldBlock && error != platform::kWsaInterrupted) throw platform::ESocketError(error);
       if (!WaitForSocket(socket, POLLIN, deadline.BudgetFor(stepLimitMs), wakeFd)) {
         throw Exception(kReadTimedOutMessage);
       }
