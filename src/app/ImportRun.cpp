@@ -62,6 +62,7 @@ void ImportRun::RunSteps() {
   DBArchivio = std::make_unique<TIBDatabase>();
   const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
   OpenIBDatabaseFile(*DBArchivio, archivio);
+  if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
   // What cannot be written fails now, before the registry is paid for an answer.
   const LunghezzeSoggetto lunghezze = LeggiLunghezzeSoggetto(*DBArchivio, Parametri->TipoSoggetto());

@@ -42,6 +42,9 @@ class TIBDatabase {
   void Open();
   void Close();
 
+  // The database's own read-only flag, read when the connection opened (false while closed).
+  bool ReadOnly() const { return readOnly_; }
+
   int SQLDialect() const { return sqlDialect_; }
   int DBSQLDialect() const { return dbSqlDialect_; }
 
@@ -53,6 +56,7 @@ class TIBDatabase {
   friend class TIBSQL;
 
   void CheckNotConnected() const;
+  void ReadDatabaseInfo();
   void DoClose(bool force);
   void ForceClose() noexcept { DoClose(true); }
   void AddTransaction(TIBTransaction* transaction);
@@ -69,6 +73,7 @@ class TIBDatabase {
   bool loginPrompt_ = true;
   int sqlDialect_ = 3;
   int dbSqlDialect_ = 3;
+  bool readOnly_ = false;
   std::vector<TIBTransaction*> transactions_;
   std::vector<TIBSQL*> statements_;
   std::vector<std::unique_ptr<TIBTransaction>> ownedTransactions_;
