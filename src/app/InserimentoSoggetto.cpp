@@ -37,20 +37,6 @@ std::tm Today() {
 
 std::string Cut(const std::string& text, std::int64_t units) { return platform::Utf16Left(text, units); }
 
-// The engine's refusals of a row whose key is taken: by a committed row, or by a concurrent
-// transaction (which it may report as a lock or update conflict or a deadlock).
-bool ChiaveOccupata(const Exception& error) {
-  constexpr int kCodes[] = {
-      335544665,  // unique or primary key violation
-      335544349,  // duplicate value in a unique index
-      335544345,  // lock conflict on a no-wait transaction
-      335544336,  // deadlock
-      335544451,  // update conflict with a concurrent update
-  };
-  const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
-  return database != nullptr && std::ranges::find(kCodes, database->IBErrorCode()) != std::end(kCodes);
-}
-
 }  // namespace
 
 void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, const TJSONValue* risposta,
@@ -95,7 +81,7 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
     writeLine(codice);
   } catch (const Exception& error) {
     transaction.Rollback();
-    throw EScritturaFallita("Fallita scrittura su database\r" + error.Message(), ChiaveOccupata(error));
+    throw EScritturaFallita("Fallita scrittura su database\r" + error.Message(), db::KeyTaken(error));
   }
 }
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "db/AttachName.h"
 #include "db/ClientLibrary.h"
 #include "db/DatabaseText.h"
 #include "db/IBSQL.h"
-#include "db/LocalAttach.h"
 #include "db/ParameterBlocks.h"
 #include "platform/Text.h"
 
@@ -124,6 +124,11 @@ void TIBDatabase::ReadDatabaseInfo() {
 }
 
 void TIBDatabase::Close() { DoClose(false); }
+
+void TIBDatabase::Reconnect() {
+  ForceClose();
+  Open();
+}
 
 void TIBDatabase::DoClose(bool force) {
   if (!Connected()) return;

@@ -41,6 +41,10 @@ class TIBDatabase {
 
   void Open();
   void Close();
+  // Opens the connection again after it was lost (db::ConnectionLost): closes it by force, which
+  // ends its transactions and unprepares its statements on this side whatever the server says,
+  // then opens it as Open does.
+  void Reconnect();
 
   // The database's own read-only flag, read when the connection opened (false while closed).
   bool ReadOnly() const { return readOnly_; }

@@ -1,4 +1,4 @@
-#include "db/LocalAttach.h"
+#include "db/AttachName.h"
 
 #include <cstdlib>
 
@@ -14,6 +14,16 @@ constexpr int kIoErrorSqlCode = -902;
 constexpr int kIoErrorCode = 335544344;  // isc_io_error
 
 }  // namespace
+
+std::string AttachName(const std::string& databaseName) {
+  if (databaseName.size() > 2 && databaseName[0] == '\\' && databaseName[1] == '\\') {
+    const std::size_t slash = databaseName.find('\\', 2);
+    if (slash != std::string::npos) {
+      return databaseName.substr(2, slash - 2) + ":" + databaseName.substr(slash + 1);
+    }
+  }
+  return databaseName;
+}
 
 bool IsLocalFilePath(std::string_view attachName) {
   return attachName.find('/') != std::string_view::npos && attachName.find(':') == std::string_view::npos;

@@ -1,6 +1,6 @@
 // A database path that could never hold a database, and an engine lock folder without room, are
 // refused before the client library is asked to attach.
-#include "db/LocalAttach.h"
+#include "db/AttachName.h"
 
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -32,6 +32,14 @@ std::string ReadThrough(const std::string& name) {
   query.AddLine("SELECT COUNT(*) FROM T");
   query.Open();
   return query.Fields(0).AsString();
+}
+
+TEST(AttachName, DoubleBackslashBecomesHostColon) {
+  EXPECT_EQ(db::AttachName("\\\\server\\C:\\Dati\\ditta.fdb"), "server:C:\\Dati\\ditta.fdb");
+  EXPECT_EQ(db::AttachName("\\\\localhost\\/tmp/a.fdb"), "localhost:/tmp/a.fdb");
+  EXPECT_EQ(db::AttachName("localhost:/tmp/a.fdb"), "localhost:/tmp/a.fdb");
+  EXPECT_EQ(db::AttachName("\\single\\a.fdb"), "\\single\\a.fdb");
+  EXPECT_EQ(db::AttachName("/tmp/a.fdb"), "/tmp/a.fdb");
 }
 
 TEST(LocalFilePath, OnlyAPathWithoutHostPart) {
