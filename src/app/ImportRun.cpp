@@ -4,52 +4,53 @@
 #include <new>
 #include <thread>
 
-#include "app/CodiceSoggetto.h"
-#include "app/PercorsiRisposta.h"
-#include "config/LunghezzeColonne.h"
+#include "app/SubjectInsert.h"
+#include "config/ColumnLengths.h"
 #include "config/QelDBUtility.h"
-#include "registry/Registro.h"
 #include "platform/Exception.h"
+#include "platform/StopSignals.h"
+#include "registry/Registro.h"
 
 namespace korvane {
 
 namespace {
 
-// Inserts of a computed code that another run took first, at the most.
-constexpr int kTentativiInserimento = 100;
+// Writes of a computed code that another run took first, at the most.
+constexpr int kMaxWriteAttempts = 100;
 // The pause before a code held by another run's write not yet committed is tried again.
-constexpr std::chrono::milliseconds kAttesaScritturaConcorrente{20};
+constexpr std::chrono::milliseconds kConcurrentWritePause{20};
 
 }  // namespace
 
-ImportRun::ImportRun(std::vector<std::string> arguments, LineWriter writeLine)
-    : arguments_(std::move(arguments)), writeLine_(std::move(writeLine)) {}
+ImportRun::ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment)
+    : arguments_(std::move(arguments)), environment_(std::move(environment)) {}
 
 ImportRun::~ImportRun() { Release(); }
 
-int ImportRun::Execute() {
-  exitCode_ = 0;
-  Parametri = std::make_unique<TParametri>(arguments_, ApiTokenFromEnvironment());
+RunOutcome ImportRun::Execute() {
+  RunOutcome outcome;
   try {
     RunSteps();
+    outcome = {code_.Codice, 0};
   } catch (const Exception& error) {
-    exitCode_ = 1;
-    writeLine_(error.Message());
+    outcome = {error.Message(), 1};
   } catch (const std::bad_alloc&) {
-    exitCode_ = 1;
-    writeLine_("Out of memory");
+    outcome = {"Out of memory", 1};
   } catch (const std::exception& error) {
-    exitCode_ = 1;
-    writeLine_(error.what());
+    outcome = {error.what(), 1};
   }
+  if (committed_) outcome = {code_.Codice, 0};
+  // The outcome is settled: a stop signal from here on no longer replaces it.
+  platform::ProcessRunGate().EnterFinish();
   Release();
-  return exitCode_;
+  return outcome;
 }
 
 void ImportRun::RunSteps() {
+  Parametri = std::make_unique<TParametri>(arguments_, ApiTokenFrom(environment_));
   Parametri->ReadFromCmdLine();
   Parametri->Check();
-  registry::CheckRegistryUrl();
+  options_ = ReadRunOptions(environment_);
   tlsWarmUp_ = registry::WarmUpTlsLibrary();
 
   UtenteCorrente = std::make_unique<TQelUser>();
@@ -65,44 +66,43 @@ void ImportRun::RunSteps() {
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
   // What cannot be written fails now, before the registry is paid for an answer.
-  const LunghezzeSoggetto lunghezze = LeggiLunghezzeSoggetto(*DBArchivio, Parametri->TipoSoggetto());
-  config::VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
-  AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
+  const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, Parametri->TipoSoggetto());
+  config::CheckTextLength(Parametri->PIVA(), lengths.vatNumber);
+  code_ = SettleSubjectCode(*Parametri, *DBArchivio, lengths.code);
 
   if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
-  const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
+  const std::string body =
+      InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), options_.registryUrl, ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
 
-  ScriviSoggetto(lunghezze.Codice);
+  const SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
+  Indirizzo = row.address;
+  WriteWithRetries(row);
 }
 
 // A computed code is not reserved: another run may write it between its computation and this
-// insert. Then the next code is computed and the insert tried again with the answer already
-// read, never asking the registry twice. A code given on the command line is not replaced.
-void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
-  const bool calcolato = Parametri->CodiceSoggetto().empty();
-  // The registry's address tells which answer format it speaks.
-  const PercorsiRisposta& percorsi = PercorsiRispostaPer(registry::RegistryUrl());
-  for (int tentativo = 1;; ++tentativo) {
+// insert. The next one has the same width, which the column was checked to hold. A code given on
+// the command line is not replaced.
+void ImportRun::WriteWithRetries(const SubjectRow& row) {
+  SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento);
+  for (int attempt = 1;; ++attempt) {
     try {
-      InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), percorsi, Codice, SQLInserimento, Indirizzo,
-                        writeLine_);
+      insert.Write(Parametri->PIVA(), row, code_.Codice);
+      committed_ = true;
       return;
-    } catch (const EScritturaFallita& error) {
-      if (!calcolato || !error.ChiaveOccupata() || tentativo == kTentativiInserimento) throw;
-      const std::string perso = Codice;
-      // Looked at before the code is computed again, so that the computation sees it if stored.
-      const bool registrato = CodiceRegistrato(*DBArchivio, Parametri->TipoSoggetto(), perso);
-      AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezzaCodice);
-      if (Codice == perso) {
+    } catch (const WriteFailed& error) {
+      if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
+      const NextCode next = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice);
+      if (next.Codice == code_.Codice) {
         // A stored code that comes again (a width that cuts the number) can never be written.
-        if (registrato) throw;
+        if (next.takenIsStored) throw;
         // Not stored yet: another run's insert of it has not committed. It soon will (and the
         // next computation passes it) or roll back (and the code is free).
-        std::this_thread::sleep_for(kAttesaScritturaConcorrente);
+        std::this_thread::sleep_for(kConcurrentWritePause);
       }
+      code_.Codice = next.Codice;
     }
   }
 }

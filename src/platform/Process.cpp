@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -56,6 +58,23 @@ std::optional<std::uint64_t> FreeSpace(const std::string& path) {
     if (parent == at) return std::nullopt;
     at = std::move(parent);
   }
+}
+
+void OpenStandardDescriptors() noexcept {
+  for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+    if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is the one that is closed.
+    const int opened = ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != descriptor) {
+      ::dup2(opened, descriptor);
+      ::close(opened);
+    }
+  }
+}
+
+void IgnoreWriteSignals() noexcept {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void WriteStdoutLine(std::string_view utf8) {
