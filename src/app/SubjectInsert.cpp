@@ -67,8 +67,11 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
     platform::ProcessRunGate().EnterCommit();
     transaction_.Commit();
   } catch (const Exception& error) {
-    transaction_.Rollback();
-    throw WriteFailed("Fallita scrittura su database\r" + error.Message(), db::KeyTaken(error));
+    // Over a connection that is gone a rollback can only fail; the connection's forced close
+    // ends the transaction on this side.
+    const bool lost = db::ConnectionLost(error);
+    if (!lost) transaction_.Rollback();
+    throw WriteFailed("Fallita scrittura su database\r" + error.Message(), db::KeyTaken(error), lost);
   }
 }
 

@@ -43,6 +43,10 @@ void CheckLocalAttach(const std::string& path, const std::string& fileName) {
   const std::string lockFolder = EngineLockFolder();
   const auto free = platform::FreeSpace(lockFolder);
   if (free && *free < kLockFolderMinimumFree) throw EIBError("Spazio esaurito in " + lockFolder, 0, 0);
+  const auto fileSizeLimit = platform::FileSizeLimit();
+  if (fileSizeLimit && *fileSizeLimit < kLockFolderMinimumFree) {
+    throw EIBError("Limite di dimensione dei file insufficiente (ulimit -f)", 0, 0);
+  }
 }
 
 }  // namespace korvane::db

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -75,6 +76,12 @@ void OpenStandardDescriptors() noexcept {
 void IgnoreWriteSignals() noexcept {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::optional<std::uint64_t> FileSizeLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+  return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 void WriteStdoutLine(std::string_view utf8) {

@@ -26,6 +26,10 @@ std::string NotOpenableFileReason(const std::string& path);
 // it (the nearest existing folder above it is asked); nothing when none can be asked.
 std::optional<std::uint64_t> FreeSpace(const std::string& path);
 
+// The largest file this process may write (the soft RLIMIT_FSIZE, "ulimit -f"), in bytes;
+// nothing when there is no limit.
+std::optional<std::uint64_t> FileSizeLimit();
+
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file the process
 // opens later (a database, the engine's lock file) can take the place of standard output. Call it
 // first in main.
