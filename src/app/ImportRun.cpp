@@ -5,16 +5,20 @@
 #include <thread>
 
 #include "app/SubjectInsert.h"
+#include "app/SubjectKind.h"
 #include "config/ColumnLengths.h"
 #include "config/QelDBUtility.h"
 #include "db/IBError.h"
 #include "platform/Exception.h"
 #include "platform/StopSignals.h"
+#include "platform/Trace.h"
 #include "registry/Registro.h"
 
 namespace korvane {
 
 namespace {
+
+namespace trace = platform::trace;
 
 // Writes of a computed code that another run took first, at the most.
 constexpr int kMaxWriteAttempts = 100;
@@ -52,35 +56,57 @@ void ImportRun::RunSteps() {
   Parametri->ReadFromCmdLine();
   Parametri->Check();
   options_ = ReadRunOptions(environment_);
+  if (trace::On()) TraceOptions();
   tlsWarmUp_ = registry::WarmUpTlsLibrary();
 
   UtenteCorrente = std::make_unique<TQelUser>();
   const std::string userDatabase = GetUserDatabasePath();
   UtenteCorrente->ConnettiDB(userDatabase);
+  trace::Step("users database opened: " + UtenteCorrente->DBUser().DatabaseName());
   UtenteCorrente->SetCodiceUtente(Parametri->Utente());
   // The company of the run is the one asked for, not the one on the user's row.
   UtenteCorrente->SetDittaUtente(Parametri->Ditta());
+  trace::Step("user " + std::to_string(UtenteCorrente->CodiceUtente()) + " (" + UtenteCorrente->NomeUtente() +
+              "), company " + UtenteCorrente->DittaUtente());
 
   DBArchivio = std::make_unique<TIBDatabase>();
   const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
   OpenIBDatabaseFile(*DBArchivio, archivio);
+  trace::Step("archive opened: " + DBArchivio->DatabaseName());
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
   // What cannot be written fails now, before the registry is paid for an answer.
   const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, Parametri->TipoSoggetto());
   config::CheckTextLength(Parametri->PIVA(), lengths.vatNumber);
   code_ = SettleSubjectCode(*Parametri, *DBArchivio, lengths.code);
+  if (code_.computed) {
+    trace::Step(std::string("setting ") + SubjectKindOf(Parametri->TipoSoggetto()).codeWidthSetting + " = '" +
+                code_.CaratteriRiempimento + "'");
+    trace::Step("code computed: " + code_.Codice);
+  } else {
+    trace::Step("code given: " + code_.Codice);
+  }
 
   if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
   const std::string body =
       InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), options_.registryUrl, ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
+  trace::Step("answer body: " + std::to_string(body.size()) + " bytes");
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
 
   const SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
   Indirizzo = row.address;
   WriteWithRetries(row);
+}
+
+// What the run was told, without the token itself.
+void ImportRun::TraceOptions() const {
+  trace::Step("command line: user " + std::to_string(Parametri->Utente()) + ", company " + Parametri->Ditta() +
+              ", kind " + (Parametri->TipoSoggetto() == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " +
+              Parametri->PIVA());
+  trace::Step("registry: " + options_.registryUrl + " (answer format " +
+              (options_.answerPaths == &kPercorsiSuccessore ? "IT-start/IT-advanced" : "base") + ")");
 }
 
 // A computed code is not reserved: another run may write it between its computation and this
@@ -94,15 +120,21 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
   bool reopened = false;
   for (int attempt = 1;; ++attempt) {
     try {
+      trace::Step(std::string("insert into ") + SubjectKindOf(Parametri->TipoSoggetto()).table + ", code " +
+                  code_.Codice);
       insert.Write(Parametri->PIVA(), row, code_.Codice);
       committed_ = true;
+      trace::Step("committed");
       return;
     } catch (const WriteFailed& error) {
       if (error.ConnectionLost()) {
+        trace::Step("connection lost under the write: the row is looked up");
         ConfirmLostWrite(error);
         committed_ = true;
+        trace::Step("committed: the row is stored");
         return;
       }
+      trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "write failed");
       if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
       const NextCode next = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice);
       if (next.Codice == code_.Codice) {
@@ -116,6 +148,7 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
     } catch (const Exception& error) {
       if (reopened || !db::ConnectionLost(error)) throw;
       reopened = true;
+      trace::Step("archive connection lost before the write: opening it again");
       DBArchivio->Reconnect();
       if (code_.computed) {
         code_.Codice = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice).Codice;

@@ -50,6 +50,7 @@ class ImportRun {
   // committed, raises `lost` when it finds no row, and "Esito della scrittura non verificabile"
   // when it cannot look.
   void ConfirmLostWrite(const WriteFailed& lost);
+  void TraceOptions() const;
   void Release() noexcept;
 
   std::vector<std::string> arguments_;

@@ -10,6 +10,7 @@
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   // No core file and no tracing by other users: the process holds the registry token.
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   korvane::platform::IgnoreWriteSignals();
+  korvane::platform::trace::Start(std::getenv("KORVANE_TRACE"));
   // Before any thread exists, so that every later thread inherits the blocked stop signals.
   korvane::platform::WatchStopSignals(ReportStop);
 
@@ -43,9 +45,12 @@ int main(int argc, char** argv) {
   const korvane::RunOutcome outcome = run.Execute();
   try {
     korvane::platform::WriteStdoutLine(outcome.line);
-  } catch (const korvane::Exception&) {
+    korvane::platform::trace::Step("line printed: " + outcome.line);
+  } catch (const korvane::Exception& error) {
     // A line that cannot be written changes nothing: the exit code is the truth about the
     // database.
+    korvane::platform::trace::Step("line not written (" + error.Message() + "): " + outcome.line);
   }
+  korvane::platform::trace::Step("exit code " + std::to_string(outcome.exitCode));
   return outcome.exitCode;
 }
