@@ -8,6 +8,7 @@
 #include "app/SubjectKind.h"
 #include "config/ColumnLengths.h"
 #include "config/QelDBUtility.h"
+#include "db/IBError.h"
 #include "platform/Exception.h"
 #include "platform/StopSignals.h"
 #include "platform/Trace.h"
@@ -73,6 +74,7 @@ void ImportRun::RunSteps() {
   const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
   OpenIBDatabaseFile(*DBArchivio, archivio);
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
+  if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
   // What cannot be written fails now, before the registry is paid for an answer.
   const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, Parametri->TipoSoggetto());
@@ -113,8 +115,12 @@ void ImportRun::TraceOptions() const {
 // A computed code is not reserved: another run may write it between its computation and this
 // insert. The next one has the same width, which the column was checked to hold. A code given on
 // the command line is not replaced.
+// A connection lost before the write (the server restarted while the registry was asked) is
+// opened once more and the write made with the answer in hand, its code computed again as after
+// a lost race; one lost under the write is settled by looking the row up.
 void ImportRun::WriteWithRetries(const SubjectRow& row) {
   SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento);
+  bool reopened = false;
   for (int attempt = 1;; ++attempt) {
     try {
       trace::Step(std::string("insert into ") + SubjectKindOf(Parametri->TipoSoggetto()).table + ", code " +
@@ -124,6 +130,13 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
       trace::Step("committed");
       return;
     } catch (const WriteFailed& error) {
+      if (error.ConnectionLost()) {
+        trace::Step("connection lost under the write: the row is looked up");
+        ConfirmLostWrite(error);
+        committed_ = true;
+        trace::Step("committed: the row is stored");
+        return;
+      }
       trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "write failed");
       if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
       const NextCode next = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice);
@@ -135,8 +148,29 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
         std::this_thread::sleep_for(kConcurrentWritePause);
       }
       code_.Codice = next.Codice;
+    } catch (const Exception& error) {
+      if (reopened || !db::ConnectionLost(error)) throw;
+      reopened = true;
+      trace::Step("archive connection lost before the write: opening it again");
+      DBArchivio->Reconnect();
+      if (code_.computed) {
+        code_.Codice = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice).Codice;
+      }
     }
   }
+}
+
+// The server may have committed the row and lost only its answer: a caller that took the run
+// for failed would store the subject twice.
+void ImportRun::ConfirmLostWrite(const WriteFailed& lost) {
+  bool stored = false;
+  try {
+    DBArchivio->Reconnect();
+    stored = SubjectStored(*DBArchivio, Parametri->TipoSoggetto(), code_.Codice, Parametri->PIVA());
+  } catch (const Exception&) {
+    throw Exception("Esito della scrittura non verificabile (codice " + code_.Codice + ")");
+  }
+  if (!stored) throw lost;
 }
 
 // Closing the archive connection ends the reads' transactions still open on it.

@@ -7,6 +7,7 @@
 #include "app/JsonValue.h"
 #include "app/Parametri.h"
 #include "app/RunOptions.h"
+#include "app/SubjectInsert.h"
 #include "app/SubjectCode.h"
 #include "app/SubjectRow.h"
 #include "config/QelUser.h"
@@ -45,6 +46,10 @@ class ImportRun {
   // Writes the row; a computed code that another run wrote first is replaced by the next free
   // one and the write tried again, without asking the registry again.
   void WriteWithRetries(const SubjectRow& row);
+  // After the connection went away under the write: returns when a new attachment finds the row
+  // committed, raises `lost` when it finds no row, and "Esito della scrittura non verificabile"
+  // when it cannot look.
+  void ConfirmLostWrite(const WriteFailed& lost);
   void TraceOptions() const;
   void Release() noexcept;
 
