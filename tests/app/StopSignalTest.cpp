@@ -93,6 +93,21 @@ TEST(StopSignal, EndsARunThroughTheServer) {
   StopWhileTheRegistryIsSilent(folder);
 }
 
+// A registry that takes the connection and never answers the handshake: the run waits for its
+// prepared channel at the registry step, and a signal ends it there as anywhere else.
+TEST(StopSignal, EndsARunWhoseChannelIsStillBeingPrepared) {
+  const ProgramFolder folder(KORVANE_BINARY, false);
+  TlsTestServer registry({TlsTestServer::StaySilent()}, {.handshake = false});
+  StartedProgram run(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry));
+  EXPECT_FALSE(run.Wait(1500));
+  EXPECT_EQ(ThreadsNotBlocking(run.Pid()), "");
+  ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+  ASSERT_TRUE(run.Wait(1000));
+  EXPECT_EQ(run.Result().out, "Operazione interrotta (SIGTERM)\r\n");
+  EXPECT_EQ(run.Result().exitCode, 1);
+  EXPECT_EQ(folder.Customers(), Rows{"0123"});
+}
+
 // Started under nohup, the run keeps ignoring SIGHUP; the other signals still stop it.
 TEST(StopSignal, ASignalIgnoredAtStartStaysIgnored) {
   const ProgramFolder folder(KORVANE_BINARY, false);
