@@ -5,7 +5,9 @@
 #include <thread>
 
 #include "app/CodiceSoggetto.h"
+#include "app/ExistingSubject.h"
 #include "app/PercorsiRisposta.h"
+#include "app/VatNumber.h"
 #include "config/LunghezzeColonne.h"
 #include "config/QelDBUtility.h"
 #include "registry/Registro.h"
@@ -68,13 +70,47 @@ void ImportRun::RunSteps() {
   config::VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
   AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
 
+  // The company's own rules, each off unless its setting turns it on.
+  const bool fornitore = Parametri->TipoSoggetto() == TTipoSoggetto::tsFornitore;
+  const config::SubjectSettingNames& nomi = fornitore ? config::kSupplierSettingNames : config::kCustomerSettingNames;
+  const config::CompanySettings impostazioni = config::ReadCompanySettings(*DBArchivio, nomi);
+  if (impostazioni.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
+    throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
+  }
+  if (impostazioni.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers(impostazioni, nomi)) {
+    return;
+  }
+
   if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
+  if (impostazioni.refuseCeasedCompany && CompanyCeased(Risposta.get(), PercorsiRispostaPer(registry::RegistryUrl()))) {
+    throw Exception("Impresa cessata (P.IVA " + Parametri->PIVA() + ")");
+  }
 
   ScriviSoggetto(lunghezze.Codice);
+}
+
+// Takes the check's lock and looks for a subject with the run's VAT number; the lock is held until
+// the insert's commit, so runs for one table check and insert one after the other. Without such a
+// subject the run goes on (false). With one, "Riusa" makes its code the run's line (true) and
+// "Rifiuta" ends the run; either way nothing is written.
+bool ImportRun::ExistingSubjectAnswers(const config::CompanySettings& impostazioni,
+                                       const config::SubjectSettingNames& nomi) {
+  checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
+  const std::optional<std::string> esistente =
+      LockAndFindSubject(*DBArchivio, *checkAndInsert_, nomi.existingVatNumber,
+                         TabellaSoggetti(Parametri->TipoSoggetto()), Parametri->PIVA());
+  if (!esistente) return false;
+  checkAndInsert_->Rollback();
+  if (impostazioni.existingVatNumber == config::ExistingVatNumber::Refuse) {
+    throw Exception("P.IVA " + Parametri->PIVA() + " presente in archivio (codice " + *esistente + ")");
+  }
+  Codice = *esistente;
+  writeLine_(Codice);
+  return true;
 }
 
 // A computed code is not reserved: another run may write it between its computation and this
@@ -87,7 +123,7 @@ void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
   for (int tentativo = 1;; ++tentativo) {
     try {
       InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), percorsi, Codice, SQLInserimento, Indirizzo,
-                        writeLine_);
+                        writeLine_, checkAndInsert_.get());
       return;
     } catch (const EScritturaFallita& error) {
       if (!calcolato || !error.ChiaveOccupata() || tentativo == kTentativiInserimento) throw;
@@ -114,6 +150,7 @@ void ImportRun::Release() noexcept {
   Parametri.reset();
   UtenteCorrente.reset();
   SQLInserimento.reset();
+  checkAndInsert_.reset();
   DBArchivio.reset();
 }
 

@@ -11,6 +11,7 @@
 #include "app/InserimentoSoggetto.h"
 #include "app/JsonValue.h"
 #include "app/Parametri.h"
+#include "config/CompanySettings.h"
 #include "config/QelUser.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
@@ -36,6 +37,7 @@ class ImportRun {
 
  private:
   void RunSteps();
+  bool ExistingSubjectAnswers(const config::CompanySettings& impostazioni, const config::SubjectSettingNames& nomi);
   void ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice);
   void Release() noexcept;
 
@@ -52,6 +54,9 @@ class ImportRun {
   std::unique_ptr<TParametri> Parametri;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBSQL> SQLInserimento;
+  // The transaction of the existing-subject check and the insert, for runs whose company asks for
+  // that check.
+  std::unique_ptr<TIBTransaction> checkAndInsert_;
   std::unique_ptr<TIBDatabase> DBArchivio;
 
   std::string Codice;

@@ -56,11 +56,15 @@ bool ChiaveOccupata(const Exception& error) {
 void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, const TJSONValue* risposta,
                        const PercorsiRisposta& percorsi,
                        const std::string& codice, std::unique_ptr<TIBSQL>& sqlInserimento,
-                       IndirizzoSoggetto& indirizzo, const std::function<void(std::string_view)>& writeLine) {
+                       IndirizzoSoggetto& indirizzo, const std::function<void(std::string_view)>& writeLine,
+                       TIBTransaction* checkAndInsert) {
   sqlInserimento = std::make_unique<TIBSQL>(&dbArchivio);
   TIBSQL& sql = *sqlInserimento;
+  if (checkAndInsert != nullptr) sql.SetTransaction(checkAndInsert);
   TIBTransaction& transaction =
-      sql.OwnTransaction(std::make_unique<TIBTransaction>(&dbArchivio, TIBTransactionLevel::ibtrSnapshot));
+      checkAndInsert != nullptr
+          ? *checkAndInsert
+          : sql.OwnTransaction(std::make_unique<TIBTransaction>(&dbArchivio, TIBTransactionLevel::ibtrSnapshot));
   sql.SetParamCheck(true);
 
   const bool cliente = parametri.TipoSoggetto() == TTipoSoggetto::tsCliente;
@@ -75,7 +79,7 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
   // The order of reads and assignments decides which error is reported when several things
   // are wrong; setting the first parameter prepares the statement.
   const std::string civico = GetValueAsString(risposta, percorsi.Civico);
-  transaction.StartTransaction();
+  if (checkAndInsert == nullptr) transaction.StartTransaction();
   sql.ParamByName("PI").SetAsString(parametri.PIVA());
   sql.ParamByName("CODICE").SetAsString(codice);
   sql.ParamByName("RAGSOC").SetAsString(Cut(GetValueAsString(risposta, percorsi.Denominazione), 64));
@@ -94,8 +98,10 @@ void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, con
     transaction.Commit();
     writeLine(codice);
   } catch (const Exception& error) {
-    transaction.Rollback();
-    throw EScritturaFallita("Fallita scrittura su database\r" + error.Message(), ChiaveOccupata(error));
+    const bool chiaveOccupata = ChiaveOccupata(error);
+    // The failed statement undid itself; the check's lock is kept for the next try.
+    if (checkAndInsert == nullptr || !chiaveOccupata) transaction.Rollback();
+    throw EScritturaFallita("Fallita scrittura su database\r" + error.Message(), chiaveOccupata);
   }
 }
 

@@ -15,6 +15,7 @@ namespace korvane {
 
 class TIBDatabase;
 class TIBSQL;
+class TIBTransaction;
 
 // The address as the registry gave it and with the house number taken out, kept by the run.
 struct IndirizzoSoggetto {
@@ -48,9 +49,13 @@ std::string DateLiteralText(const std::tm& date);
 // written with `writeLine`. A failure of the write itself is rolled back and raised as
 // EScritturaFallita, with the prefix "Fallita scrittura su database" and a carriage return.
 // The answer's values are read at the paths of `percorsi`, in the same order for every format.
+// With `checkAndInsert` (started, holding the lock of the existing-subject check) the row is
+// written and committed in that transaction instead; a write refused for a taken key then leaves
+// it active, lock and all, for the next try.
 void InserisciSoggetto(const TParametri& parametri, TIBDatabase& dbArchivio, const TJSONValue* risposta,
                        const PercorsiRisposta& percorsi,
                        const std::string& codice, std::unique_ptr<TIBSQL>& sqlInserimento,
-                       IndirizzoSoggetto& indirizzo, const std::function<void(std::string_view)>& writeLine);
+                       IndirizzoSoggetto& indirizzo, const std::function<void(std::string_view)>& writeLine,
+                       TIBTransaction* checkAndInsert = nullptr);
 
 }  // namespace korvane

@@ -223,5 +223,39 @@ TEST_F(ConcurrentImportTest, RunsAtTheSameTimeAllWriteTheirRow) {
   }
 }
 
+// Runs at the same time for one VAT number, whose company reuses or refuses a number already
+// stored: one row between them, and every run names it.
+TEST_F(ConcurrentImportTest, RunsForOneVatNumberWriteOneRowBetweenThem) {
+  struct Case {
+    std::string setting;
+    int exitCodeOthers;
+  };
+  for (const Case& c : {Case{"Riusa", 0}, Case{"Rifiuta", 1}}) {
+    Sql("DELETE FROM CLIENTI WHERE CODICE <> '0123';\nDELETE FROM TABX;\n"
+        "INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', '" + c.setting + "');\n");
+    // Each request is answered after a short delay; the gate is never reached.
+    TlsGatedServer registry(Answer(), 1000, 300);
+    std::vector<ProgramResult> results(5);
+    std::vector<std::thread> runs;
+    for (ProgramResult& result : results) runs.emplace_back([&] { result = Run(registry.Url("/base/")); });
+    for (std::thread& run : runs) run.join();
+    EXPECT_EQ(registry.Requests(), 1) << c.setting;
+    const Rows written = QueryColumn(served_, "SELECT CODICE FROM CLIENTI WHERE RAGSOC > ''");
+    ASSERT_EQ(written.size(), 1u) << c.setting;
+    const std::string code = written[0];
+    const std::string refusal = "P.IVA 01234567890 presente in archivio (codice " + code + ")\r\n";
+    int imported = 0;
+    for (const ProgramResult& result : results) {
+      if (result.out == code + "\r\n" && result.exitCode == 0) {
+        ++imported;
+      } else {
+        EXPECT_EQ(result.out, c.setting == "Riusa" ? code + "\r\n" : refusal) << c.setting;
+        EXPECT_EQ(result.exitCode, c.exitCodeOthers) << c.setting;
+      }
+    }
+    EXPECT_EQ(imported, c.setting == "Riusa" ? 5 : 1) << c.setting;
+  }
+}
+
 }  // namespace
 }  // namespace korvane
