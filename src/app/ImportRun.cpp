@@ -4,140 +4,167 @@
 #include <new>
 #include <thread>
 
-#include "app/CodiceSoggetto.h"
 #include "app/ExistingSubject.h"
-#include "app/PercorsiRisposta.h"
+#include "app/SubjectInsert.h"
+#include "app/SubjectKind.h"
 #include "app/VatNumber.h"
-#include "config/LunghezzeColonne.h"
+#include "config/ColumnLengths.h"
 #include "config/QelDBUtility.h"
-#include "registry/Registro.h"
 #include "platform/Exception.h"
+#include "platform/StopSignals.h"
+#include "platform/Trace.h"
+#include "registry/Registro.h"
 
 namespace korvane {
 
 namespace {
 
-// Inserts of a computed code that another run took first, at the most.
-constexpr int kTentativiInserimento = 100;
+namespace trace = platform::trace;
+
+// Writes of a computed code that another run took first, at the most.
+constexpr int kMaxWriteAttempts = 100;
 // The pause before a code held by another run's write not yet committed is tried again.
-constexpr std::chrono::milliseconds kAttesaScritturaConcorrente{20};
+constexpr std::chrono::milliseconds kConcurrentWritePause{20};
 
 }  // namespace
 
-ImportRun::ImportRun(std::vector<std::string> arguments, LineWriter writeLine)
-    : arguments_(std::move(arguments)), writeLine_(std::move(writeLine)) {}
+ImportRun::ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment)
+    : arguments_(std::move(arguments)), environment_(std::move(environment)) {}
 
 ImportRun::~ImportRun() { Release(); }
 
-int ImportRun::Execute() {
-  exitCode_ = 0;
-  Parametri = std::make_unique<TParametri>(arguments_, ApiTokenFromEnvironment());
+RunOutcome ImportRun::Execute() {
+  RunOutcome outcome;
   try {
     RunSteps();
+    outcome = {code_.Codice, 0};
   } catch (const Exception& error) {
-    exitCode_ = 1;
-    writeLine_(error.Message());
+    outcome = {error.Message(), 1};
   } catch (const std::bad_alloc&) {
-    exitCode_ = 1;
-    writeLine_("Out of memory");
+    outcome = {"Out of memory", 1};
   } catch (const std::exception& error) {
-    exitCode_ = 1;
-    writeLine_(error.what());
+    outcome = {error.what(), 1};
   }
+  if (committed_) outcome = {code_.Codice, 0};
+  // The outcome is settled: a stop signal from here on no longer replaces it.
+  platform::ProcessRunGate().EnterFinish();
   Release();
-  return exitCode_;
+  return outcome;
 }
 
 void ImportRun::RunSteps() {
+  Parametri = std::make_unique<TParametri>(arguments_, ApiTokenFrom(environment_));
   Parametri->ReadFromCmdLine();
   Parametri->Check();
-  registry::CheckRegistryUrl();
+  options_ = ReadRunOptions(environment_);
+  if (trace::On()) TraceOptions();
   tlsWarmUp_ = registry::WarmUpTlsLibrary();
 
   UtenteCorrente = std::make_unique<TQelUser>();
   const std::string userDatabase = GetUserDatabasePath();
   UtenteCorrente->ConnettiDB(userDatabase);
+  trace::Step("users database opened: " + UtenteCorrente->DBUser().DatabaseName());
   UtenteCorrente->SetCodiceUtente(Parametri->Utente());
   // The company of the run is the one asked for, not the one on the user's row.
   UtenteCorrente->SetDittaUtente(Parametri->Ditta());
+  trace::Step("user " + std::to_string(UtenteCorrente->CodiceUtente()) + " (" + UtenteCorrente->NomeUtente() +
+              "), company " + UtenteCorrente->DittaUtente());
 
   DBArchivio = std::make_unique<TIBDatabase>();
   const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
   OpenIBDatabaseFile(*DBArchivio, archivio);
+  trace::Step("archive opened: " + DBArchivio->DatabaseName());
 
   // What cannot be written fails now, before the registry is paid for an answer.
-  const LunghezzeSoggetto lunghezze = LeggiLunghezzeSoggetto(*DBArchivio, Parametri->TipoSoggetto());
-  config::VerificaLunghezzaTesto(Parametri->PIVA(), lunghezze.PI);
-  AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezze.Codice);
+  const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, Parametri->TipoSoggetto());
+  config::CheckTextLength(Parametri->PIVA(), lengths.vatNumber);
+  code_ = SettleSubjectCode(*Parametri, *DBArchivio, lengths.code);
+  if (code_.computed) {
+    trace::Step(std::string("setting ") + SubjectKindOf(Parametri->TipoSoggetto()).codeWidthSetting + " = '" +
+                code_.CaratteriRiempimento + "'");
+    trace::Step("code computed: " + code_.Codice);
+  } else {
+    trace::Step("code given: " + code_.Codice);
+  }
 
   // The company's own rules, each off unless its setting turns it on.
-  const bool fornitore = Parametri->TipoSoggetto() == TTipoSoggetto::tsFornitore;
-  const config::SubjectSettingNames& nomi = fornitore ? config::kSupplierSettingNames : config::kCustomerSettingNames;
-  const config::CompanySettings impostazioni = config::ReadCompanySettings(*DBArchivio, nomi);
-  if (impostazioni.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
+  const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
+  const config::CompanySettings settings =
+      config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
+  if (settings.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
     throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
   }
-  if (impostazioni.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers(impostazioni, nomi)) {
-    return;
-  }
+  if (settings.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers(settings)) return;
 
   if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
-  const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), ClientHTTP, GestoreSSL);
+  const std::string body =
+      InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), options_.registryUrl, ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
+  trace::Step("answer body: " + std::to_string(body.size()) + " bytes");
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
-  if (impostazioni.refuseCeasedCompany && CompanyCeased(Risposta.get(), PercorsiRispostaPer(registry::RegistryUrl()))) {
+  if (settings.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {
     throw Exception("Impresa cessata (P.IVA " + Parametri->PIVA() + ")");
   }
 
-  ScriviSoggetto(lunghezze.Codice);
+  const SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
+  Indirizzo = row.address;
+  WriteWithRetries(row);
 }
 
 // Takes the check's lock and looks for a subject with the run's VAT number; the lock is held until
 // the insert's commit, so runs for one table check and insert one after the other. Without such a
-// subject the run goes on (false). With one, "Riusa" makes its code the run's line (true) and
+// subject the run goes on (false). With one, "Riusa" makes its code the run's answer (true) and
 // "Rifiuta" ends the run; either way nothing is written.
-bool ImportRun::ExistingSubjectAnswers(const config::CompanySettings& impostazioni,
-                                       const config::SubjectSettingNames& nomi) {
+bool ImportRun::ExistingSubjectAnswers(const config::CompanySettings& settings) {
+  const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
   checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
-  const std::optional<std::string> esistente =
-      LockAndFindSubject(*DBArchivio, *checkAndInsert_, nomi.existingVatNumber,
-                         TabellaSoggetti(Parametri->TipoSoggetto()), Parametri->PIVA());
-  if (!esistente) return false;
+  const std::optional<std::string> existing =
+      LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, Parametri->PIVA());
+  trace::Step(std::string("existing subject with this VAT number: ") + (existing ? *existing : "none"));
+  if (!existing) return false;
   checkAndInsert_->Rollback();
-  if (impostazioni.existingVatNumber == config::ExistingVatNumber::Refuse) {
-    throw Exception("P.IVA " + Parametri->PIVA() + " presente in archivio (codice " + *esistente + ")");
+  if (settings.existingVatNumber == config::ExistingVatNumber::Refuse) {
+    throw Exception("P.IVA " + Parametri->PIVA() + " presente in archivio (codice " + *existing + ")");
   }
-  Codice = *esistente;
-  writeLine_(Codice);
+  code_.Codice = *existing;
   return true;
 }
 
+// What the run was told, without the token itself.
+void ImportRun::TraceOptions() const {
+  trace::Step("command line: user " + std::to_string(Parametri->Utente()) + ", company " + Parametri->Ditta() +
+              ", kind " + (Parametri->TipoSoggetto() == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " +
+              Parametri->PIVA());
+  trace::Step("registry: " + options_.registryUrl + " (answer format " +
+              (options_.answerPaths == &kPercorsiSuccessore ? "IT-start/IT-advanced" : "base") + ")");
+}
+
 // A computed code is not reserved: another run may write it between its computation and this
-// insert. Then the next code is computed and the insert tried again with the answer already
-// read, never asking the registry twice. A code given on the command line is not replaced.
-void ImportRun::ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice) {
-  const bool calcolato = Parametri->CodiceSoggetto().empty();
-  // The registry's address tells which answer format it speaks.
-  const PercorsiRisposta& percorsi = PercorsiRispostaPer(registry::RegistryUrl());
-  for (int tentativo = 1;; ++tentativo) {
+// insert. The next one has the same width, which the column was checked to hold. A code given on
+// the command line is not replaced.
+void ImportRun::WriteWithRetries(const SubjectRow& row) {
+  SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento, checkAndInsert_.get());
+  for (int attempt = 1;; ++attempt) {
     try {
-      InserisciSoggetto(*Parametri, *DBArchivio, Risposta.get(), percorsi, Codice, SQLInserimento, Indirizzo,
-                        writeLine_, checkAndInsert_.get());
+      trace::Step(std::string("insert into ") + SubjectKindOf(Parametri->TipoSoggetto()).table + ", code " +
+                  code_.Codice);
+      insert.Write(Parametri->PIVA(), row, code_.Codice);
+      committed_ = true;
+      trace::Step("committed");
       return;
-    } catch (const EScritturaFallita& error) {
-      if (!calcolato || !error.ChiaveOccupata() || tentativo == kTentativiInserimento) throw;
-      const std::string perso = Codice;
-      // Looked at before the code is computed again, so that the computation sees it if stored.
-      const bool registrato = CodiceRegistrato(*DBArchivio, Parametri->TipoSoggetto(), perso);
-      AssegnaCodiceSoggetto(*Parametri, *DBArchivio, Codice, CaratteriRiempimento, lunghezzaCodice);
-      if (Codice == perso) {
+    } catch (const WriteFailed& error) {
+      trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "write failed");
+      if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
+      const NextCode next = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice);
+      if (next.Codice == code_.Codice) {
         // A stored code that comes again (a width that cuts the number) can never be written.
-        if (registrato) throw;
+        if (next.takenIsStored) throw;
         // Not stored yet: another run's insert of it has not committed. It soon will (and the
         // next computation passes it) or roll back (and the code is free).
-        std::this_thread::sleep_for(kAttesaScritturaConcorrente);
+        std::this_thread::sleep_for(kConcurrentWritePause);
       }
+      code_.Codice = next.Codice;
     }
   }
 }

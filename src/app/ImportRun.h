@@ -1,16 +1,15 @@
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "app/InserimentoSoggetto.h"
 #include "app/JsonValue.h"
 #include "app/Parametri.h"
+#include "app/RunOptions.h"
+#include "app/SubjectCode.h"
+#include "app/SubjectRow.h"
 #include "config/CompanySettings.h"
 #include "config/QelUser.h"
 #include "db/IBDatabase.h"
@@ -20,30 +19,44 @@
 
 namespace korvane {
 
-// One run of the tool: reads the switches, creates one subject record from the registry's
-// answer and writes exactly one line (the new code, or the message of the error that ended
-// the run). Owns everything it creates and releases it in a fixed order.
+// How a run ended: the one line to print (the new code, or the message of the error that ended
+// the run) and the exit code, 0 when the record was committed, else 1.
+struct RunOutcome {
+  std::string line;
+  int exitCode = 1;
+};
+
+// One run of the tool: reads the switches, creates one subject record from the registry's answer
+// and tells how it went. Owns everything it creates and releases it in a fixed order before it
+// returns; main prints the line.
 class ImportRun {
  public:
-  using LineWriter = std::function<void(std::string_view)>;
-
-  ImportRun(std::vector<std::string> arguments, LineWriter writeLine);
+  ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment);
   ~ImportRun();
   ImportRun(const ImportRun&) = delete;
   ImportRun& operator=(const ImportRun&) = delete;
 
-  // Runs every step and returns the exit code: 0 when the record was written, else 1.
-  int Execute();
+  // Runs every step. Once the insert's commit has succeeded the outcome is success, whatever
+  // happens after it: a caller that retries on failure would store the subject twice.
+  RunOutcome Execute();
 
  private:
+  // The steps in their fixed order; the code written is in code_.
   void RunSteps();
-  bool ExistingSubjectAnswers(const config::CompanySettings& impostazioni, const config::SubjectSettingNames& nomi);
-  void ScriviSoggetto(std::optional<std::int32_t> lunghezzaCodice);
+  // Writes the row; a computed code that another run wrote first is replaced by the next free
+  // one and the write tried again, without asking the registry again.
+  void WriteWithRetries(const SubjectRow& row);
+  // The existing-subject check of a company that asks for it: true when its answer ends the run
+  // with that subject's code.
+  bool ExistingSubjectAnswers(const config::CompanySettings& settings);
+  void TraceOptions() const;
   void Release() noexcept;
 
   std::vector<std::string> arguments_;
-  LineWriter writeLine_;
-  int exitCode_ = 0;
+  EnvironmentLookup environment_;
+  RunOptions options_;
+  SubjectCode code_;
+  bool committed_ = false;
   // Readies the TLS library while the databases are opened and read; joined before the
   // registry is asked and at release.
   std::jthread tlsWarmUp_;
@@ -59,8 +72,6 @@ class ImportRun {
   std::unique_ptr<TIBTransaction> checkAndInsert_;
   std::unique_ptr<TIBDatabase> DBArchivio;
 
-  std::string Codice;
-  std::string CaratteriRiempimento;
   IndirizzoSoggetto Indirizzo;
   // The parsed registry answer, kept until the run ends.
   std::unique_ptr<TJSONValue> Risposta;

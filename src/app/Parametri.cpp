@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 
 #include "platform/Convert.h"
 #include "platform/Exception.h"
@@ -23,11 +22,6 @@ constexpr std::array<std::string_view, 7> NomiParametri = {
 
 TParametri::TParametri(std::vector<std::string> arguments, std::string environmentApiToken)
     : FArguments(std::move(arguments)), FEnvironmentApiToken(std::move(environmentApiToken)) {}
-
-std::string ApiTokenFromEnvironment() {
-  const char* token = std::getenv("KORVANE_APITOKEN");
-  return token != nullptr ? platform::SanitizeUtf8(token) : std::string();
-}
 
 bool TParametri::IsParametro(std::string_view text) {
   if (text.empty() || text.front() != '-') return false;

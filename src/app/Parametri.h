@@ -40,8 +40,4 @@ class TParametri {
   std::map<std::string, std::string> FDictionary;
 };
 
-// The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not
-// shown to other local users the way a command line is.
-std::string ApiTokenFromEnvironment();
-
 }  // namespace korvane

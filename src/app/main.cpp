@@ -1,12 +1,15 @@
 #include <sys/prctl.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/ImportRun.h"
+#include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 
 namespace {
 
@@ -21,17 +24,14 @@ void ReportStop(std::string_view signalName) {
   }
 }
 
-// The run's own line, written only while no stop signal has won.
-void WriteRunLine(std::string_view line) {
-  korvane::platform::ProcessRunGate().EnterFinish();
-  korvane::platform::WriteStdoutLine(line);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  korvane::platform::OpenStandardDescriptors();
   // No core file and no tracing by other users: the process holds the registry token.
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  korvane::platform::IgnoreWriteSignals();
+  korvane::platform::trace::Start(std::getenv("KORVANE_TRACE"));
   // Before any thread exists, so that every later thread inherits the blocked stop signals.
   korvane::platform::WatchStopSignals(ReportStop);
 
@@ -42,12 +42,16 @@ int main(int argc, char** argv) {
     std::string argument = korvane::platform::SanitizeUtf8(argv[i]);
     if (!argument.empty()) arguments.push_back(std::move(argument));
   }
+  korvane::ImportRun run(std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); });
+  const korvane::RunOutcome outcome = run.Execute();
   try {
-    korvane::ImportRun run(std::move(arguments), WriteRunLine);
-    return run.Execute();
-  } catch (...) {
-    // The line itself could not be written; the exit code still tells the caller.
-    korvane::platform::ProcessRunGate().EnterFinish();
-    return 1;
+    korvane::platform::WriteStdoutLine(outcome.line);
+    korvane::platform::trace::Step("line printed: " + outcome.line);
+  } catch (const korvane::Exception& error) {
+    // A line that cannot be written changes nothing: the exit code is the truth about the
+    // database.
+    korvane::platform::trace::Step("line not written (" + error.Message() + "): " + outcome.line);
   }
+  korvane::platform::trace::Step("exit code " + std::to_string(outcome.exitCode));
+  return outcome.exitCode;
 }

@@ -30,13 +30,12 @@ struct CompanySettings {
   bool checkVatNumber = false;       // "Si": a VAT number whose check digits fail
 };
 
-// The names of the settings that belong to one kind of subject.
+// The names of the settings that belong to one kind of subject (the program maps each kind to
+// its names), e.g. "PartitaIvaPresenteClienti" and "ImpresaCessataClienti".
 struct SubjectSettingNames {
   std::string_view existingVatNumber;
   std::string_view ceasedCompany;
 };
-inline constexpr SubjectSettingNames kCustomerSettingNames{"PartitaIvaPresenteClienti", "ImpresaCessataClienti"};
-inline constexpr SubjectSettingNames kSupplierSettingNames{"PartitaIvaPresenteFornitori", "ImpresaCessataFornitori"};
 // The setting that holds for every kind.
 inline constexpr std::string_view kCheckVatNumberSetting = "ControlloPartitaIva";
 

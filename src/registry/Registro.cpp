@@ -1,7 +1,5 @@
 #include "registry/Registro.h"
 
-#include <cstdlib>
-
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
@@ -15,17 +13,19 @@ constexpr const char* kUserAgent =
 
 }  // namespace
 
-std::string registry::RegistryUrl() {
-  const char* configured = std::getenv("KORVANE_REGISTRY_URL");
+std::string registry::RegistryUrl(const char* configured) {
   std::string url = configured != nullptr && *configured != '\0' ? configured : kDefaultRegistryUrl;
   // The VAT number is the last path segment: "https://host/IT-start" asks for /IT-start/<VAT>.
   // An address with a query or a fragment is taken as written.
   const bool endsPath = url.back() == '/' || url.back() == '\\';
   if (!endsPath && url.find_first_of("?#") == std::string::npos) url += '/';
+  if (platform::HasAsciiControlCharacter(url) || url.find(' ') != std::string::npos) {
+    throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+  }
   return url;
 }
 
-std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
+std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken, const std::string& registryUrl,
                               std::unique_ptr<TIdHTTP>& ClientHTTP,
                               std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>& GestoreSSL) {
   ClientHTTP = std::make_unique<TIdHTTP>();
@@ -39,14 +39,7 @@ std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiTok
   ClientHTTP->Request.CustomHeaders.push_back("Authorization: Bearer " + ApiToken);
   ClientHTTP->Request.Accept = "application/json";
   ClientHTTP->Request.UserAgent = kUserAgent;
-  return ClientHTTP->Get(registry::RegistryUrl() + PIVA);
-}
-
-void registry::CheckRegistryUrl() {
-  const std::string url = RegistryUrl();
-  if (platform::HasAsciiControlCharacter(url) || url.find(' ') != std::string::npos) {
-    throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
-  }
+  return ClientHTTP->Get(registryUrl + PIVA);
 }
 
 }  // namespace korvane

@@ -7,7 +7,8 @@
 
 #include <utility>
 
-#include "app/InserimentoSoggetto.h"
+#include "app/SubjectInsert.h"
+#include "app/SubjectRow.h"
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
@@ -125,20 +126,15 @@ class SuccessorInsertTest : public ::testing::Test {
   // The stored row (RAGSOC to CODICEPAESE joined by "|"), or "error: " and the message.
   std::string Insert(const std::string& answer, const PercorsiRisposta& percorsi = kPercorsiSuccessore) {
     const std::string codice = "S" + std::to_string(++inserted_);
-    TParametri parametri({"-UTENTE", "1", "-DITTA", "01", "-PIVA", "12485671007", "-APITOKEN", "t"});
-    parametri.ReadFromCmdLine();
     const auto risposta = ParseJSONValue(answer);
-    std::string printed;
     const std::string error = testing::ErrorOf([&] {
+      const SubjectRow row = ReadSubjectRow(risposta.get(), percorsi);
       TIBDatabase archivio;
       OpenIBDatabaseFile(archivio, archive_);
       std::unique_ptr<TIBSQL> sqlInserimento;
-      IndirizzoSoggetto indirizzo;
-      InserisciSoggetto(parametri, archivio, risposta.get(), percorsi, codice, sqlInserimento, indirizzo,
-                        [&](std::string_view line) { printed = line; });
+      SubjectInsert(archivio, TTipoSoggetto::tsCliente, sqlInserimento).Write("12485671007", row, codice);
     });
     if (!error.empty()) return "error: " + error;
-    EXPECT_EQ(printed, codice);
     const Rows row = testing::StoredCustomer(archive_, codice);
     return row.size() == 1 ? row[0] : "rows: " + std::to_string(row.size());
   }

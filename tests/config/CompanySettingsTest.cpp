@@ -18,6 +18,9 @@ namespace {
 
 using testing::OutcomeOf;
 
+constexpr SubjectSettingNames kCustomerSettingNames{"PartitaIvaPresenteClienti", "ImpresaCessataClienti"};
+constexpr SubjectSettingNames kSupplierSettingNames{"PartitaIvaPresenteFornitori", "ImpresaCessataFornitori"};
+
 std::string Row(const std::string& name, const std::string& value, const std::string& user = "NULL") {
   return "INSERT INTO TABX VALUES ('" + name + "', '" + value + "', " + user + ");\n";
 }

@@ -46,13 +46,12 @@ const auto* const kTrustTestCa = ::testing::AddGlobalTestEnvironment(new TrustTe
 // Runs the registry request against the server and returns the body or "error: " + message.
 std::string Query(TlsTestServer& server, const std::string& piva, const std::string& token,
                   const std::string& host = "localhost") {
-  setenv("KORVANE_REGISTRY_URL", server.Url("/base/", host).c_str(), 1);
+  const std::string url = registry::RegistryUrl(server.Url("/base/", host).c_str());
   std::unique_ptr<TIdHTTP> client;
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
-  const std::string outcome = testing::OutcomeOf([&] { return InterrogaRegistro(piva, token, client, handler); });
+  const std::string outcome = testing::OutcomeOf([&] { return InterrogaRegistro(piva, token, url, client, handler); });
   client.reset();
   handler.reset();
-  unsetenv("KORVANE_REGISTRY_URL");
   return outcome;
 }
 
@@ -66,11 +65,13 @@ std::vector<Step> Answer(const std::string& bytes) {
 }
 
 TEST(RegistryUrl, DefaultAndOverride) {
-  unsetenv("KORVANE_REGISTRY_URL");
-  EXPECT_EQ(registry::RegistryUrl(), "https://imprese.openapi.it/base/");
-  setenv("KORVANE_REGISTRY_URL", "https://127.0.0.1:9/sandbox/", 1);
-  EXPECT_EQ(registry::RegistryUrl(), "https://127.0.0.1:9/sandbox/");
-  unsetenv("KORVANE_REGISTRY_URL");
+  EXPECT_EQ(registry::RegistryUrl(nullptr), "https://imprese.openapi.it/base/");
+  EXPECT_EQ(registry::RegistryUrl(""), "https://imprese.openapi.it/base/");
+  EXPECT_EQ(registry::RegistryUrl("https://127.0.0.1:9/sandbox/"), "https://127.0.0.1:9/sandbox/");
+  EXPECT_EQ(testing::ErrorOf([] { registry::RegistryUrl("https://host/base/\r\n"); }),
+            "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+  EXPECT_EQ(testing::ErrorOf([] { registry::RegistryUrl("https://host/ba se/"); }),
+            "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
 }
 
 TEST(SSLOptions, VersionSetDecidesTheMethod) {

@@ -16,15 +16,15 @@ namespace korvane::testing {
 
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment,
-                         const std::string& workingDirectory) {
-  StartedProgram program(path, arguments, environment, workingDirectory);
+                         const std::string& workingDirectory, StdoutTo stdoutTo) {
+  StartedProgram program(path, arguments, environment, workingDirectory, stdoutTo);
   program.Wait(-1);
   return program.Result();
 }
 
 StartedProgram::StartedProgram(const std::string& path, const std::vector<std::string>& arguments,
                                const std::map<std::string, std::string>& environment,
-                               const std::string& workingDirectory) {
+                               const std::string& workingDirectory, StdoutTo stdoutTo) {
   int outPipe[2];
   int errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -53,24 +53,46 @@ StartedProgram::StartedProgram(const std::string& path, const std::vector<std::s
   for (auto& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
+  // The child's standard output when the test does not read it: -1 leaves descriptor 1 closed.
+  int elsewhere = -1;
+  if (stdoutTo == StdoutTo::FullDevice) elsewhere = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  if (stdoutTo == StdoutTo::GoneReader) {
+    int gone[2];
+    if (pipe2(gone, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    close(gone[0]);
+    elsewhere = gone[1];
+  }
+
   pid_ = fork();
   if (pid_ < 0) {
+    if (elsewhere >= 0) close(elsewhere);
     for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
     throw std::runtime_error("fork failed");
   }
   if (pid_ == 0) {
     for (const int number : {SIGTERM, SIGINT, SIGHUP}) signal(number, SIG_DFL);
+    // As a shell leaves them, whatever the test process (a TLS server ignores SIGPIPE) has.
+    if (stdoutTo != StdoutTo::Captured) {
+      for (const int number : {SIGPIPE, SIGXFSZ}) signal(number, SIG_DFL);
+    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, STDIN_FILENO);
-    dup2(outPipe[1], STDOUT_FILENO);
+    if (stdoutTo == StdoutTo::Captured) {
+      dup2(outPipe[1], STDOUT_FILENO);
+    } else if (elsewhere >= 0) {
+      dup2(elsewhere, STDOUT_FILENO);
+    } else {
+      close(STDOUT_FILENO);
+    }
     dup2(errPipe[1], STDERR_FILENO);
     if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(127);
     execve(path.c_str(), argv.data(), envp.data());
     _exit(127);
   }
+  if (elsewhere >= 0) close(elsewhere);
   close(outPipe[1]);
   close(errPipe[1]);
   pipes_[0] = outPipe[0];

@@ -15,11 +15,15 @@ struct ProgramResult {
   std::string err;
 };
 
+// Where the child's standard output goes: a pipe the test reads, or one of the places a caller
+// may leave it: a full device, no descriptor at all, a pipe whose reader has already gone.
+enum class StdoutTo { Captured, FullDevice, Closed, GoneReader };
+
 // Runs a program as a child process with the given arguments and extra environment
-// variables, with standard input closed, and captures both output streams.
+// variables, with standard input on /dev/null, and captures both output streams.
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment = {},
-                         const std::string& workingDirectory = {});
+                         const std::string& workingDirectory = {}, StdoutTo stdoutTo = StdoutTo::Captured);
 
 // A program started as a child process like RunProgram's, left running: the test may signal it
 // by its process id, then waits for its end with a time limit. The child starts with no signal
@@ -29,7 +33,7 @@ class StartedProgram {
  public:
   StartedProgram(const std::string& path, const std::vector<std::string>& arguments,
                  const std::map<std::string, std::string>& environment = {},
-                 const std::string& workingDirectory = {});
+                 const std::string& workingDirectory = {}, StdoutTo stdoutTo = StdoutTo::Captured);
   ~StartedProgram();
   StartedProgram(const StartedProgram&) = delete;
   StartedProgram& operator=(const StartedProgram&) = delete;

@@ -1,4 +1,4 @@
-#include "app/CodiceSoggetto.h"
+#include "app/SubjectCode.h"
 
 #include <gtest/gtest.h>
 
@@ -54,12 +54,11 @@ Allocation Allocate(const std::string& sql, const TParametri& parametri, const s
   if (!sql.empty()) RunIsql(path, sql);
   TIBDatabase database;
   OpenIBDatabaseFile(database, path);
-  Allocation result{"unset", "unset"};
-  AssegnaCodiceSoggetto(parametri, database, result.codice, result.caratteri, lunghezzaCodice);
-  return result;
+  const SubjectCode code = SettleSubjectCode(parametri, database, lunghezzaCodice);
+  return {code.Codice, code.CaratteriRiempimento};
 }
 
-TEST(AssegnaCodiceSoggetto, ComputesTheNextNumericCode) {
+TEST(SettleSubjectCode, ComputesTheNextNumericCode) {
   const std::string clienti = "CaratteriRiempimentoClienti";
   struct Case {
     std::string name, sql, codice;
@@ -89,7 +88,7 @@ TEST(AssegnaCodiceSoggetto, ComputesTheNextNumericCode) {
   for (const auto& c : cases) EXPECT_EQ(Allocate(c.sql, Parametri("C")).codice, c.codice) << c.name;
 }
 
-TEST(AssegnaCodiceSoggetto, ADialect1ArchiveCountsLongCodesToo) {
+TEST(SettleSubjectCode, ADialect1ArchiveCountsLongCodesToo) {
   testing::TempDir dir;
   const std::string path = dir.File("archivio.fdb");
   CreateDatabase(path, FixtureScript("archive.sql"), 1);
@@ -97,14 +96,14 @@ TEST(AssegnaCodiceSoggetto, ADialect1ArchiveCountsLongCodesToo) {
                     Setting("CaratteriRiempimentoClienti", "18"));
   TIBDatabase database;
   OpenIBDatabaseFile(database, path);
-  std::string codice, caratteri;
-  AssegnaCodiceSoggetto(Parametri("C"), database, codice, caratteri);
-  EXPECT_EQ(codice, "999999999999999999");
-  EXPECT_TRUE(CodiceRegistrato(database, TTipoSoggetto::tsCliente, "3000000000"));
-  EXPECT_FALSE(CodiceRegistrato(database, TTipoSoggetto::tsCliente, "999999999999999999"));
+  EXPECT_EQ(SettleSubjectCode(Parametri("C"), database).Codice, "999999999999999999");
+  const NextCode afterStored = NextFreeCode(database, TTipoSoggetto::tsCliente, 18, "3000000000");
+  EXPECT_EQ(afterStored.Codice, "999999999999999999");
+  EXPECT_TRUE(afterStored.takenIsStored);
+  EXPECT_FALSE(NextFreeCode(database, TTipoSoggetto::tsCliente, 18, "999999999999999999").takenIsStored);
 }
 
-TEST(AssegnaCodiceSoggetto, ANegativeWidthIsRefused) {
+TEST(SettleSubjectCode, ANegativeWidthIsRefused) {
   const std::string sql = Insert("CLIENTI", {"123"}) + Setting("CaratteriRiempimentoClienti", "-1") +
                           Setting("CaratteriRiempimentoFornitori", " -7");
   EXPECT_EQ(ErrorOf([&] { Allocate(sql, Parametri("C")); }),
@@ -113,7 +112,7 @@ TEST(AssegnaCodiceSoggetto, ANegativeWidthIsRefused) {
             "Larghezza codice soggetto non valida (CaratteriRiempimentoFornitori = -7)");
 }
 
-TEST(AssegnaCodiceSoggetto, ACodeOrWidthBeyondTheColumnFails) {
+TEST(SettleSubjectCode, ACodeOrWidthBeyondTheColumnFails) {
   const std::string clienti = "CaratteriRiempimentoClienti";
   EXPECT_EQ(Allocate(Setting(clienti, "20"), Parametri("C"), "archive.sql", 20).codice, std::string(19, '0') + "1");
   EXPECT_EQ(ErrorOf([&] { Allocate(Setting(clienti, "21"), Parametri("C"), "archive.sql", 20); }),
@@ -126,12 +125,12 @@ TEST(AssegnaCodiceSoggetto, ACodeOrWidthBeyondTheColumnFails) {
             "Trying to store a string of length 21 into a field that can only contain 20");
 }
 
-TEST(AssegnaCodiceSoggetto, KeepsTheSettingAsRead) {
+TEST(SettleSubjectCode, KeepsTheSettingAsRead) {
   EXPECT_EQ(Allocate(Setting("CaratteriRiempimentoClienti", " 6"), Parametri("C")).caratteri, " 6");
   EXPECT_EQ(Allocate("", Parametri("C")).caratteri, "");
 }
 
-TEST(AssegnaCodiceSoggetto, SupplierReadsItsOwnTableAndSetting) {
+TEST(SettleSubjectCode, SupplierReadsItsOwnTableAndSetting) {
   const std::string sql = Insert("CLIENTI", {"0500"}) + Insert("FORNITO", {"0007"}) +
                           Setting("CaratteriRiempimentoClienti", "6") +
                           Setting("CaratteriRiempimentoFornitori", "3");
@@ -141,14 +140,14 @@ TEST(AssegnaCodiceSoggetto, SupplierReadsItsOwnTableAndSetting) {
   EXPECT_EQ(Allocate(sql, Parametri("C")).codice, "000501");
 }
 
-TEST(AssegnaCodiceSoggetto, AGivenCodeReadsNothing) {
+TEST(SettleSubjectCode, AGivenCodeReadsNothing) {
   // A database without the archive's tables would fail any read.
   const Allocation given = Allocate("", Parametri("C", "C77"), "users.sql");
   EXPECT_EQ(given.codice, "C77");
-  EXPECT_EQ(given.caratteri, "unset");
+  EXPECT_EQ(given.caratteri, "");
 }
 
-TEST(AssegnaCodiceSoggetto, WithoutSettingsTableTheRunStops) {
+TEST(SettleSubjectCode, WithoutSettingsTableTheRunStops) {
   EXPECT_THROW(Allocate("", Parametri("C"), "users.sql"), Exception);
 }
 

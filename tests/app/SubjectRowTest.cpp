@@ -1,4 +1,5 @@
-#include "app/InserimentoSoggetto.h"
+#include "app/SubjectInsert.h"
+#include "app/SubjectRow.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,8 @@ namespace {
 
 TEST(RemoveHouseNumber, DropsOnlyALastWordThatIsTheHouseNumber) {
   struct Case {
-    const char* indirizzo;
-    const char* civico;
+    const char* address;
+    const char* houseNumber;
     const char* result;
   };
   const Case cases[] = {
@@ -27,7 +28,7 @@ TEST(RemoveHouseNumber, DropsOnlyALastWordThatIsTheHouseNumber) {
       {"  Via Roma 12  ", "", "Via Roma 12"},
       {"", "12", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(RemoveHouseNumber(c.indirizzo, c.civico), c.result) << c.indirizzo;
+  for (const auto& c : cases) EXPECT_EQ(RemoveHouseNumber(c.address, c.houseNumber), c.result) << c.address;
 }
 
 TEST(DateLiteralText, IsMonthDayYear) {

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Parametri.h"
+#include "app/PercorsiRisposta.h"
+
+namespace korvane {
+
+// A variable of the process environment, nullptr when it is not set: std::getenv for a real run;
+// tests hand their own values in.
+using EnvironmentLookup = std::function<const char*(const char* name)>;
+
+// What the environment adds to the command line, read and checked once at the start of a run
+// and handed downwards from there.
+struct RunOptions {
+  // The registry's address in force; the VAT number is appended to it.
+  std::string registryUrl;
+  // Where the answer format spoken at that address holds the new subject's values.
+  const PercorsiRisposta* answerPaths = nullptr;
+};
+
+// The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not
+// shown to other local users the way a command line is.
+std::string ApiTokenFrom(const EnvironmentLookup& environment);
+
+// Reads and checks the registry's address ("Indirizzo del registro non valido
+// (KORVANE_REGISTRY_URL)" for one that could not go on a request line), before any network or
+// database work.
+RunOptions ReadRunOptions(const EnvironmentLookup& environment);
+
+}  // namespace korvane

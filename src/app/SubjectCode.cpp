@@ -1,0 +1,97 @@
+#include "app/SubjectCode.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "app/QelUtility.h"
+#include "app/SubjectKind.h"
+#include "config/ColumnLengths.h"
+#include "config/TabX.h"
+#include "db/IBDatabase.h"
+#include "db/IBQuery.h"
+#include "db/IBSQL.h"
+#include "platform/Convert.h"
+#include "platform/Exception.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr std::int32_t kDefaultWidth = 4;
+
+// Only codes of 1 to 18 digits count, so that no stored code (empty, too long for 64 bits) can
+// stop the numbering. Left-filled with zeros to 18 digits, texts order as their numbers do, with
+// no conversion that could fail and in either SQL dialect.
+constexpr const char* kHighestCode = "MAX(LPAD(CODICE, 18, '0'))";
+constexpr const char* kNumericCodes = "WHERE CODICE SIMILAR TO '[0-9]{1,18}' ";
+
+// The highest code read (digits only; NULL, no code at all, is empty text and counts as 0) plus
+// one, zero-filled to the width. At most 18 digits: the successor still fits in 64 bits.
+std::string Successor(const std::string& highest, std::int32_t width) {
+  const auto value = static_cast<std::int64_t>(platform::DigitsValue(highest, 10).value_or(0));
+  std::string code = PadLeft(std::to_string(value + 1), width);
+  std::replace(code.begin(), code.end(), ' ', '0');
+  return code;
+}
+
+}  // namespace
+
+SubjectColumnLengths ReadSubjectColumnLengths(TIBDatabase& archive, TTipoSoggetto tipo) {
+  const auto lengths = config::TextColumnLengths(archive, SubjectKindOf(tipo).table, {"CODICE", "PI"});
+  auto length = [&](const char* column) -> std::optional<std::int32_t> {
+    const auto found = lengths.find(column);
+    if (found == lengths.end()) return std::nullopt;
+    return found->second;
+  };
+  return {length("CODICE"), length("PI")};
+}
+
+SubjectCode SettleSubjectCode(const TParametri& parametri, TIBDatabase& archive, std::optional<std::int32_t> codeLength) {
+  if (std::string given = parametri.CodiceSoggetto(); !given.empty()) {
+    config::CheckTextLength(given, codeLength);
+    return {std::move(given), {}, false, 0};
+  }
+
+  const SubjectKind& kind = SubjectKindOf(parametri.TipoSoggetto());
+  TIBQuery query;
+  query.SetDatabase(&archive);
+  query.SetTransaction(&archive.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot));
+  query.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX ");
+  query.AddLine(std::string("FROM ") + kind.table);
+  SubjectCode code;
+  code.computed = true;
+  code.CaratteriRiempimento = GetTabXValue(archive, kind.codeWidthSetting, -1);
+  query.AddLine(kNumericCodes);
+  query.Open();
+
+  code.width = platform::StrToInt32(code.CaratteriRiempimento).value_or(kDefaultWidth);
+  if (code.width == 0) code.width = kDefaultWidth;
+  if (code.width < 0) {
+    throw Exception("Larghezza codice soggetto non valida (" + std::string(kind.codeWidthSetting) + " = " +
+                    std::to_string(code.width) + ")");
+  }
+  // The code has exactly `width` characters: a width beyond the column fails here rather than
+  // after the registry was paid, and before so many characters are ever built.
+  config::CheckLength(code.width, codeLength);
+  code.Codice = Successor(query.FieldByName("CODICEMAX").AsString(), code.width);
+  return code;
+}
+
+NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t width, const std::string& taken) {
+  const char* table = SubjectKindOf(tipo).table;
+  TIBSQL sql(&archive);
+  TIBTransaction& transaction =
+      sql.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot));
+  sql.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX,");
+  sql.AddLine(std::string("(SELECT COUNT(*) FROM ") + table + " WHERE CODICE = :CODICE) AS PRESENTI");
+  sql.AddLine(std::string("FROM ") + table);
+  sql.AddLine(kNumericCodes);
+  transaction.StartTransaction();
+  sql.ParamByName("CODICE").SetAsString(taken);
+  sql.ExecQuery();
+  NextCode next{Successor(sql.FieldByName("CODICEMAX").AsString(), width), sql.FieldByName("PRESENTI").AsInteger() > 0};
+  transaction.Commit();
+  return next;
+}
+
+}  // namespace korvane

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/Parametri.h"
+
+namespace korvane {
+
+class TIBDatabase;
+
+// The declared lengths of the subject table's columns whose values are written whole; a length
+// that the database does not declare (no such column) is not known.
+struct SubjectColumnLengths {
+  std::optional<std::int32_t> code;
+  std::optional<std::int32_t> vatNumber;
+};
+SubjectColumnLengths ReadSubjectColumnLengths(TIBDatabase& archive, TTipoSoggetto tipo);
+
+// The code of the new subject and how it came about.
+struct SubjectCode {
+  std::string Codice;
+  std::string CaratteriRiempimento;  // the width setting as read; empty for a given code
+  bool computed = false;             // false: given with -CODICESOGGETTO
+  std::int32_t width = 0;            // of a computed code
+};
+
+// Settles the code of the new subject: the -CODICESOGGETTO value as given, or the highest code
+// of the table made of 1 to 18 digits plus one, zero-filled to the width configured in TABX for
+// that kind of subject (4 when it is missing or not a number). The reads' snapshot transactions
+// stay open on the connection until it closes.
+// A code longer than `codeLength` fails with the database layer's length error, a width beyond
+// it without the code being built; a negative width, which would give an empty code, is refused.
+SubjectCode SettleSubjectCode(const TParametri& parametri, TIBDatabase& archive,
+                              std::optional<std::int32_t> codeLength = std::nullopt);
+
+// The code to try after `taken` was refused as already used: the highest stored code plus one
+// at the same width, and whether `taken` itself is among the committed codes. One read in a
+// transaction committed before returning.
+struct NextCode {
+  std::string Codice;
+  bool takenIsStored = false;
+};
+NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t width, const std::string& taken);
+
+}  // namespace korvane

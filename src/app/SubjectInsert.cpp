@@ -1,0 +1,104 @@
+#include "app/SubjectInsert.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/SubjectKind.h"
+#include "db/IBError.h"
+#include "db/IBSQL.h"
+#include "db/IBTransaction.h"
+#include "platform/StopSignals.h"
+#include "platform/Text.h"
+
+namespace korvane {
+
+std::string DateLiteralText(const std::tm& date) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d", date.tm_mon + 1, date.tm_mday, date.tm_year + 1900);
+  return text;
+}
+
+namespace {
+
+std::tm Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+std::string Cut(const std::string& text, std::int64_t units) { return platform::Utf16Left(text, units); }
+
+// The engine's refusals of a row whose key is taken: by a committed row, or by a concurrent
+// transaction (which it may report as a lock or update conflict or a deadlock).
+bool IsKeyTaken(const Exception& error) {
+  constexpr int kCodes[] = {
+      335544665,  // unique or primary key violation
+      335544349,  // duplicate value in a unique index
+      335544345,  // lock conflict on a no-wait transaction
+      335544336,  // deadlock
+      335544451,  // update conflict with a concurrent update
+  };
+  const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
+  return database != nullptr && std::ranges::find(kCodes, database->IBErrorCode()) != std::end(kCodes);
+}
+
+// The statement owns its transaction; both live as long as the run's statement slot.
+TIBSQL& CreateStatement(TIBDatabase& archive, std::unique_ptr<TIBSQL>& sqlInserimento) {
+  sqlInserimento = std::make_unique<TIBSQL>(&archive);
+  return *sqlInserimento;
+}
+
+// The check's transaction when there is one (the run owns it), else a snapshot transaction
+// that the statement owns.
+TIBTransaction& InsertTransaction(TIBSQL& sql, TIBDatabase& archive, TIBTransaction* checkAndInsert) {
+  if (checkAndInsert == nullptr) {
+    return sql.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot));
+  }
+  sql.SetTransaction(checkAndInsert);
+  return *checkAndInsert;
+}
+
+}  // namespace
+
+SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
+                             TIBTransaction* checkAndInsert)
+    : sql_(CreateStatement(archive, sqlInserimento)),
+      transaction_(InsertTransaction(sql_, archive, checkAndInsert)),
+      checkAndInsert_(checkAndInsert != nullptr) {
+  sql_.SetParamCheck(true);
+  const std::string today = DateLiteralText(Today());
+  sql_.AddLine(std::string("INSERT INTO ") + SubjectKindOf(tipo).table);
+  sql_.AddLine("(CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,DATACREAZIONE,"
+               "DATAULTIMOAGGIORNAMENTO)");
+  sql_.AddLine("VALUES(");
+  sql_.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today + "','" +
+               today + "')");
+}
+
+void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const std::string& codice) {
+  // The order of the assignments decides which error is reported when several things are wrong.
+  if (!checkAndInsert_) transaction_.StartTransaction();
+  sql_.ParamByName("PI").SetAsString(piva);
+  sql_.ParamByName("CODICE").SetAsString(codice);
+  sql_.ParamByName("RAGSOC").SetAsString(Cut(row.companyName, 64));
+  sql_.ParamByName("CF").SetAsString(Cut(row.taxCode, 16));
+  sql_.ParamByName("INDIRIZZO").SetAsString(Cut(row.address.IndirizzoSenzaCivico, 64));
+  sql_.ParamByName("NUMEROCIVICO").SetAsString(Cut(row.streetNumber, 8));
+  sql_.ParamByName("CITTA").SetAsString(Cut(row.town, 64));
+  sql_.ParamByName("PROVINCIA").SetAsString(Cut(row.province, 2));
+  sql_.ParamByName("CAP").SetAsString(Cut(row.postCode, 10));
+
+  try {
+    sql_.ExecQuery();
+    platform::ProcessRunGate().EnterCommit();
+    transaction_.Commit();
+  } catch (const Exception& error) {
+    const bool keyTaken = IsKeyTaken(error);
+    // The failed statement undid itself; the check's lock is kept for the next try.
+    if (!checkAndInsert_ || !keyTaken) transaction_.Rollback();
+    throw WriteFailed("Fallita scrittura su database\r" + error.Message(), keyTaken);
+  }
+}
+
+}  // namespace korvane

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "app/Parametri.h"
+#include "app/SubjectRow.h"
+#include "platform/Exception.h"
+
+namespace korvane {
+
+class TIBDatabase;
+class TIBSQL;
+class TIBTransaction;
+
+// The write of the record itself failed and was rolled back. `KeyTaken` tells that the database
+// refused it for a key already taken, possibly by a concurrent insert not yet committed.
+class WriteFailed : public Exception {
+ public:
+  WriteFailed(std::string message, bool keyTaken) : Exception(std::move(message)), keyTaken_(keyTaken) {}
+  bool KeyTaken() const noexcept { return keyTaken_; }
+
+ private:
+  bool keyTaken_;
+};
+
+// A date as the insert writes it into the statement: "mm/dd/yyyy".
+std::string DateLiteralText(const std::tm& date);
+
+// The insert of one subject row into the table of its kind, dated today. The statement is built
+// on `sqlInserimento` (created here, with a snapshot transaction of its own) and prepared by the
+// first write; a write that loses its code to another run can be tried again with another code
+// on the same prepared statement.
+//
+// With `checkAndInsert` the statement writes in that transaction instead: the one in which the run
+// checked for a subject with its VAT number, started and holding that check's lock. A write
+// refused for a taken key then leaves it active, lock and all, for the next try; any other
+// failure rolls it back.
+class SubjectInsert {
+ public:
+  SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
+                TIBTransaction* checkAndInsert = nullptr);
+
+  // Starts the transaction (the check's is started already), sets the parameters in their fixed
+  // order (the first one prepares the statement; an error there or in a parameter is raised as it
+  // is, the transaction left to the statement's release), executes and commits. A failure of the execution or the commit is
+  // rolled back and raised as WriteFailed, with the prefix "Fallita scrittura su database" and a
+  // carriage return. Returns once the row is committed.
+  void Write(const std::string& piva, const SubjectRow& row, const std::string& codice);
+
+ private:
+  TIBSQL& sql_;
+  TIBTransaction& transaction_;
+  bool checkAndInsert_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,16 @@
+#include "app/SubjectKind.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr SubjectKind kCustomer{"CLIENTI", "CaratteriRiempimentoClienti", "PartitaIvaPresenteClienti",
+                                "ImpresaCessataClienti"};
+constexpr SubjectKind kSupplier{"FORNITO", "CaratteriRiempimentoFornitori", "PartitaIvaPresenteFornitori",
+                                "ImpresaCessataFornitori"};
+
+}  // namespace
+
+const SubjectKind& SubjectKindOf(TTipoSoggetto tipo) { return tipo == TTipoSoggetto::tsFornitore ? kSupplier : kCustomer; }
+
+}  // namespace korvane

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "app/Parametri.h"
+
+namespace korvane {
+
+// What a kind of subject selects in the archive: its table and the company settings that apply
+// to it. The one place that maps a kind to these names.
+struct SubjectKind {
+  const char* table;               // CLIENTI, FORNITO
+  const char* codeWidthSetting;    // the fill width of computed codes
+  const char* existingVatSetting;  // what to do with a VAT number the table already holds
+  const char* ceasedSetting;       // whether a ceased company is refused
+};
+
+// The customer's entry for tsCliente (and tsNonDefinito, which a checked command line never
+// gives), the supplier's for tsFornitore.
+const SubjectKind& SubjectKindOf(TTipoSoggetto tipo);
+
+}  // namespace korvane

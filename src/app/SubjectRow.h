@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/JsonValue.h"
+#include "app/PercorsiRisposta.h"
+
+namespace korvane {
+
+// The address as the registry gave it and with the house number taken out, kept by the run.
+struct IndirizzoSoggetto {
+  std::string Indirizzo;
+  std::string IndirizzoSenzaCivico;
+};
+
+// The new subject's values as the registry's answer gives them, read once; the insert cuts them
+// to their columns.
+struct SubjectRow {
+  std::string streetNumber;  // NUMEROCIVICO
+  std::string companyName;   // RAGSOC
+  std::string taxCode;       // CF
+  IndirizzoSoggetto address;  // INDIRIZZO, without the house number
+  std::string town;          // CITTA
+  std::string province;      // PROVINCIA
+  std::string postCode;      // CAP
+};
+
+// Reads the row at the paths of the answer's format, each once, in one fixed order for every
+// format, so that a missing or unreadable value names the first path that fails. Raises the
+// answer reader's errors.
+SubjectRow ReadSubjectRow(const TJSONValue* answer, const PercorsiRisposta& paths);
+
+// The address trimmed (characters of code 32 and below at both ends), without its last word
+// when that word is exactly the house number (letter case as written) after a blank, trimmed
+// again; otherwise the address is kept whole. Registries put the number after the street,
+// and street names hold numbers of their own ("Via 4 Novembre 4").
+std::string RemoveHouseNumber(std::string_view address, std::string_view houseNumber);
+
+}  // namespace korvane
