@@ -50,6 +50,8 @@ TEST_F(ExistingSubjectTest, TheFormsOfOneNumberMatch) {
       {"'01234567890'", "012345678901", "none"},
       {"'012345678901'", "01234567890", "none"},
       {"'IT01234567890'", "ITIT01234567890", "none"},
+      {"'itIT01234567890'", "ITIT01234567890", "C1"},  // one prefix comes off each side
+      {"'0123456 IT0123456'", "0123456", "none"},
       {"'FR01234567890'", "01234567890", "none"},
       {"'X01234567890'", "01234567890", "none"},
       {"'DE123456789'", "DE123456789", "C1"},  // what remains is compared as it is
