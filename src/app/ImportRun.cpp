@@ -91,6 +91,13 @@ void ImportRun::RunSteps() {
   const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
   const config::CompanySettings settings =
       config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
+  if (trace::On()) {
+    const char* existing[] = {"off", "Riusa", "Rifiuta"};
+    trace::Step(std::string("company settings: ") + kind.existingVatSetting + " " +
+                existing[static_cast<int>(settings.existingVatNumber)] + ", " + kind.ceasedSetting + " " +
+                (settings.refuseCeasedCompany ? "Rifiuta" : "off") + ", ControlloPartitaIva " +
+                (settings.checkVatNumber ? "Si" : "off"));
+  }
   if (settings.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
     throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
   }
