@@ -13,6 +13,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
 #include "support/FirebirdFixture.h"
+#include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
@@ -33,8 +34,7 @@ std::string Answer() {
   const std::string body =
       R"({"success":true,"data":{"denominazione":"Rossi S.p.A.","cf":"01234567890","indirizzo":"Via 4 Novembre 4",)"
       R"("civico":"4","comune":"Torino","provincia":"TO","cap":"10121"}})";
-  return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
+  return testing::JsonAnswer(body);
 }
 
 // A program folder with its users database beside it; a dati.ini there and the user's

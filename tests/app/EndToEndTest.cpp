@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/FirebirdFixture.h"
+#include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
@@ -16,16 +17,12 @@ namespace {
 
 using testing::CreateDatabase;
 using testing::FixtureScript;
+using testing::JsonAnswer;
 using testing::QueryColumn;
 using testing::RunIsql;
 using testing::RunProgram;
 using testing::TlsTestServer;
 using Rows = std::vector<std::string>;
-
-std::string JsonAnswer(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
 
 // A registry answer with "success" true and these members under "data".
 std::string Success(const std::string& data) { return JsonAnswer(R"({"success":true,"data":{)" + data + "}}"); }
