@@ -10,6 +10,7 @@
 #include "app/VatNumber.h"
 #include "config/ColumnLengths.h"
 #include "config/QelDBUtility.h"
+#include "db/IBError.h"
 #include "platform/Exception.h"
 #include "platform/StopSignals.h"
 #include "platform/Trace.h"
@@ -74,6 +75,7 @@ void ImportRun::RunSteps() {
   const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
   OpenIBDatabaseFile(*DBArchivio, archivio);
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
+  if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
   // What cannot be written fails now, before the registry is paid for an answer.
   const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, Parametri->TipoSoggetto());
@@ -89,19 +91,18 @@ void ImportRun::RunSteps() {
 
   // The company's own rules, each off unless its setting turns it on.
   const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
-  const config::CompanySettings settings =
-      config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
+  settings_ = config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
   if (trace::On()) {
     const char* existing[] = {"off", "Riusa", "Rifiuta"};
     trace::Step(std::string("company settings: ") + kind.existingVatSetting + " " +
-                existing[static_cast<int>(settings.existingVatNumber)] + ", " + kind.ceasedSetting + " " +
-                (settings.refuseCeasedCompany ? "Rifiuta" : "off") + ", ControlloPartitaIva " +
-                (settings.checkVatNumber ? "Si" : "off"));
+                existing[static_cast<int>(settings_.existingVatNumber)] + ", " + kind.ceasedSetting + " " +
+                (settings_.refuseCeasedCompany ? "Rifiuta" : "off") + ", ControlloPartitaIva " +
+                (settings_.checkVatNumber ? "Si" : "off"));
   }
-  if (settings.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
+  if (settings_.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
     throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
   }
-  if (settings.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers(settings)) return;
+  if (settings_.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers()) return;
 
   if (tlsWarmUp_.joinable()) tlsWarmUp_.join();
   const std::string body =
@@ -110,7 +111,7 @@ void ImportRun::RunSteps() {
   trace::Step("answer body: " + std::to_string(body.size()) + " bytes");
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
-  if (settings.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {
+  if (settings_.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {
     throw Exception("Impresa cessata (P.IVA " + Parametri->PIVA() + ")");
   }
 
@@ -123,15 +124,15 @@ void ImportRun::RunSteps() {
 // the insert's commit, so runs for one table check and insert one after the other. Without such a
 // subject the run goes on (false). With one, "Riusa" makes its code the run's answer (true) and
 // "Rifiuta" ends the run; either way nothing is written.
-bool ImportRun::ExistingSubjectAnswers(const config::CompanySettings& settings) {
+bool ImportRun::ExistingSubjectAnswers() {
   const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
-  checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
+  if (!checkAndInsert_) checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
   const std::optional<std::string> existing =
       LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, Parametri->PIVA());
   trace::Step(std::string("existing subject with this VAT number: ") + (existing ? *existing : "none"));
   if (!existing) return false;
   checkAndInsert_->Rollback();
-  if (settings.existingVatNumber == config::ExistingVatNumber::Refuse) {
+  if (settings_.existingVatNumber == config::ExistingVatNumber::Refuse) {
     throw Exception("P.IVA " + Parametri->PIVA() + " presente in archivio (codice " + *existing + ")");
   }
   code_.Codice = *existing;
@@ -150,8 +151,12 @@ void ImportRun::TraceOptions() const {
 // A computed code is not reserved: another run may write it between its computation and this
 // insert. The next one has the same width, which the column was checked to hold. A code given on
 // the command line is not replaced.
+// A connection lost before the write (the server restarted while the registry was asked) is
+// opened once more and the write made with the answer in hand, its code computed again as after
+// a lost race; one lost under the write is settled by looking the row up.
 void ImportRun::WriteWithRetries(const SubjectRow& row) {
   SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento, checkAndInsert_.get());
+  bool reopened = false;
   for (int attempt = 1;; ++attempt) {
     try {
       trace::Step(std::string("insert into ") + SubjectKindOf(Parametri->TipoSoggetto()).table + ", code " +
@@ -161,6 +166,13 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
       trace::Step("committed");
       return;
     } catch (const WriteFailed& error) {
+      if (error.ConnectionLost()) {
+        trace::Step("connection lost under the write: the row is looked up");
+        ConfirmLostWrite(error);
+        committed_ = true;
+        trace::Step("committed: the row is stored");
+        return;
+      }
       trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "write failed");
       if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
       const NextCode next = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice);
@@ -172,8 +184,31 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
         std::this_thread::sleep_for(kConcurrentWritePause);
       }
       code_.Codice = next.Codice;
+    } catch (const Exception& error) {
+      if (reopened || !db::ConnectionLost(error)) throw;
+      reopened = true;
+      trace::Step("archive connection lost before the write: opening it again");
+      DBArchivio->Reconnect();
+      // The check's lock went with the connection: the check is made again, under a new one.
+      if (checkAndInsert_ && ExistingSubjectAnswers()) return;
+      if (code_.computed) {
+        code_.Codice = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice).Codice;
+      }
     }
   }
+}
+
+// The server may have committed the row and lost only its answer: a caller that took the run
+// for failed would store the subject twice.
+void ImportRun::ConfirmLostWrite(const WriteFailed& lost) {
+  bool stored = false;
+  try {
+    DBArchivio->Reconnect();
+    stored = SubjectStored(*DBArchivio, Parametri->TipoSoggetto(), code_.Codice, Parametri->PIVA());
+  } catch (const Exception&) {
+    throw Exception("Esito della scrittura non verificabile (codice " + code_.Codice + ")");
+  }
+  if (!stored) throw lost;
 }
 
 // Closing the archive connection ends the reads' transactions still open on it.

@@ -8,6 +8,7 @@
 #include "app/JsonValue.h"
 #include "app/Parametri.h"
 #include "app/RunOptions.h"
+#include "app/SubjectInsert.h"
 #include "app/SubjectCode.h"
 #include "app/SubjectRow.h"
 #include "config/CompanySettings.h"
@@ -46,9 +47,14 @@ class ImportRun {
   // Writes the row; a computed code that another run wrote first is replaced by the next free
   // one and the write tried again, without asking the registry again.
   void WriteWithRetries(const SubjectRow& row);
-  // The existing-subject check of a company that asks for it: true when its answer ends the run
-  // with that subject's code.
-  bool ExistingSubjectAnswers(const config::CompanySettings& settings);
+  // After the connection went away under the write: returns when a new attachment finds the row
+  // committed, raises `lost` when it finds no row, and "Esito della scrittura non verificabile"
+  // when it cannot look.
+  void ConfirmLostWrite(const WriteFailed& lost);
+  // The existing-subject check of a company that asks for it, in checkAndInsert_ (created at the
+  // first call, started again at the next): true when its answer ends the run with that
+  // subject's code.
+  bool ExistingSubjectAnswers();
   void TraceOptions() const;
   void Release() noexcept;
 
@@ -56,6 +62,8 @@ class ImportRun {
   EnvironmentLookup environment_;
   RunOptions options_;
   SubjectCode code_;
+  // The company's settings for the run's kind of subject, read once.
+  config::CompanySettings settings_;
   bool committed_ = false;
   // Readies the TLS library while the databases are opened and read; joined before the
   // registry is asked and at release.

@@ -94,4 +94,19 @@ NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t wid
   return next;
 }
 
+bool SubjectStored(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& codice, const std::string& piva) {
+  TIBSQL sql(&archive);
+  TIBTransaction& transaction =
+      sql.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot));
+  sql.AddLine(std::string("SELECT COUNT(*) AS PRESENTI FROM ") + SubjectKindOf(tipo).table);
+  sql.AddLine("WHERE CODICE = :CODICE AND PI = :PI");
+  transaction.StartTransaction();
+  sql.ParamByName("CODICE").SetAsString(codice);
+  sql.ParamByName("PI").SetAsString(piva);
+  sql.ExecQuery();
+  const bool stored = sql.FieldByName("PRESENTI").AsInteger() > 0;
+  transaction.Commit();
+  return stored;
+}
+
 }  // namespace korvane

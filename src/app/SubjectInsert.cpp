@@ -1,6 +1,5 @@
 #include "app/SubjectInsert.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "app/SubjectKind.h"
@@ -28,20 +27,6 @@ std::tm Today() {
 }
 
 std::string Cut(const std::string& text, std::int64_t units) { return platform::Utf16Left(text, units); }
-
-// The engine's refusals of a row whose key is taken: by a committed row, or by a concurrent
-// transaction (which it may report as a lock or update conflict or a deadlock).
-bool IsKeyTaken(const Exception& error) {
-  constexpr int kCodes[] = {
-      335544665,  // unique or primary key violation
-      335544349,  // duplicate value in a unique index
-      335544345,  // lock conflict on a no-wait transaction
-      335544336,  // deadlock
-      335544451,  // update conflict with a concurrent update
-  };
-  const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
-  return database != nullptr && std::ranges::find(kCodes, database->IBErrorCode()) != std::end(kCodes);
-}
 
 // The statement owns its transaction; both live as long as the run's statement slot.
 TIBSQL& CreateStatement(TIBDatabase& archive, std::unique_ptr<TIBSQL>& sqlInserimento) {
@@ -94,10 +79,13 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
     platform::ProcessRunGate().EnterCommit();
     transaction_.Commit();
   } catch (const Exception& error) {
-    const bool keyTaken = IsKeyTaken(error);
-    // The failed statement undid itself; the check's lock is kept for the next try.
-    if (!checkAndInsert_ || !keyTaken) transaction_.Rollback();
-    throw WriteFailed("Fallita scrittura su database\r" + error.Message(), keyTaken);
+    // Over a connection that is gone a rollback can only fail; the connection's forced close
+    // ends the transaction on this side. A key taken in the check's transaction leaves it
+    // active, lock and all, for the next try: the failed statement undid itself.
+    const bool lost = db::ConnectionLost(error);
+    const bool keyTaken = db::KeyTaken(error);
+    if (!lost && !(checkAndInsert_ && keyTaken)) transaction_.Rollback();
+    throw WriteFailed("Fallita scrittura su database\r" + error.Message(), keyTaken, lost);
   }
 }
 

@@ -16,13 +16,18 @@ class TIBTransaction;
 
 // The write of the record itself failed and was rolled back. `KeyTaken` tells that the database
 // refused it for a key already taken, possibly by a concurrent insert not yet committed.
+// `ConnectionLost` tells that the connection went away under the execution or the commit: then
+// nothing was rolled back, and whether the commit was done is not known.
 class WriteFailed : public Exception {
  public:
-  WriteFailed(std::string message, bool keyTaken) : Exception(std::move(message)), keyTaken_(keyTaken) {}
+  WriteFailed(std::string message, bool keyTaken, bool connectionLost = false)
+      : Exception(std::move(message)), keyTaken_(keyTaken), connectionLost_(connectionLost) {}
   bool KeyTaken() const noexcept { return keyTaken_; }
+  bool ConnectionLost() const noexcept { return connectionLost_; }
 
  private:
   bool keyTaken_;
+  bool connectionLost_;
 };
 
 // A date as the insert writes it into the statement: "mm/dd/yyyy".

@@ -1,5 +1,6 @@
 #include <sys/prctl.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,13 +16,11 @@ namespace {
 
 // main is the only place that prints and ends the process in the normal flow; this is the
 // documented exception. A stop signal arrived before the insert's commit was sent: the watcher
-// thread writes this one line and ends the process with exit code 1 right after.
+// thread writes this one line and ends the process with exit code 1 right after. A reader that
+// does not read (a full pipe) holds the end back by half a second at the most.
 void ReportStop(std::string_view signalName) {
-  try {
-    korvane::platform::WriteStdoutLine("Operazione interrotta (" + std::string(signalName) + ")");
-  } catch (...) {
-    // The exit code still tells the caller.
-  }
+  korvane::platform::WriteStdoutLineWithin("Operazione interrotta (" + std::string(signalName) + ")",
+                                           std::chrono::milliseconds(500));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "db/AttachName.h"
 #include "db/ClientLibrary.h"
 #include "db/DatabaseText.h"
 #include "db/IBSQL.h"
@@ -85,7 +86,9 @@ void TIBDatabase::Open() {
     dpb_ = BuildDPB(params_);
     paramsChanged_ = false;
   }
-  const std::string name = ToDatabase(AttachName(databaseName_));
+  const std::string attachName = AttachName(databaseName_);
+  const std::string name = ToDatabase(attachName);
+  if (IsLocalFilePath(attachName)) CheckLocalAttach(attachName, name);
   ISC_STATUS_ARRAY status{};
   if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
                           static_cast<short>(dpb_.size()),
@@ -93,22 +96,39 @@ void TIBDatabase::Open() {
     handle_ = 0;
     RaiseDatabaseError(status);
   }
+  ReadDatabaseInfo();
+}
 
-  const ISC_SCHAR item = isc_info_db_sql_dialect;
+void TIBDatabase::ReadDatabaseInfo() {
+  const ClientApi& api = Api();
+  const ISC_SCHAR items[] = {isc_info_db_sql_dialect, isc_info_db_read_only};
   ISC_SCHAR answer[512] = {};
-  if (api.database_info(status, &handle_, 1, &item, sizeof answer, answer) != 0) {
+  ISC_STATUS_ARRAY status{};
+  if (api.database_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
     RaiseDatabaseError(status);
   }
-  if (answer[0] == isc_info_db_sql_dialect) {
-    const short length = static_cast<short>(api.vax_integer(answer + 1, 2));
-    dbSqlDialect_ = static_cast<int>(api.vax_integer(answer + 3, length));
-  } else {
-    dbSqlDialect_ = 1;
+  // Each item answered: its code, a two-byte length and that many bytes of value.
+  dbSqlDialect_ = 1;
+  readOnly_ = false;
+  for (std::size_t at = 0; at + 3 <= sizeof answer;) {
+    const ISC_SCHAR item = answer[at];
+    if (item == isc_info_end || item == isc_info_truncated || item == isc_info_error) break;
+    const short length = static_cast<short>(api.vax_integer(answer + at + 1, 2));
+    if (length < 0 || at + 3 + static_cast<std::size_t>(length) > sizeof answer) break;
+    const long value = api.vax_integer(answer + at + 3, length);
+    if (item == isc_info_db_sql_dialect) dbSqlDialect_ = static_cast<int>(value);
+    if (item == isc_info_db_read_only) readOnly_ = value != 0;
+    at += 3 + static_cast<std::size_t>(length);
   }
   if (dbSqlDialect_ < sqlDialect_) sqlDialect_ = dbSqlDialect_;
 }
 
 void TIBDatabase::Close() { DoClose(false); }
+
+void TIBDatabase::Reconnect() {
+  ForceClose();
+  Open();
+}
 
 void TIBDatabase::DoClose(bool force) {
   if (!Connected()) return;
@@ -123,6 +143,7 @@ void TIBDatabase::DoClose(bool force) {
   }
   handle_ = 0;
   dbSqlDialect_ = 1;
+  readOnly_ = false;
 }
 
 TIBTransaction& TIBDatabase::CreateOwnedTransaction(TIBTransactionLevel level) {

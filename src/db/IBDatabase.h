@@ -41,6 +41,13 @@ class TIBDatabase {
 
   void Open();
   void Close();
+  // Opens the connection again after it was lost (db::ConnectionLost): closes it by force, which
+  // ends its transactions and unprepares its statements on this side whatever the server says,
+  // then opens it as Open does.
+  void Reconnect();
+
+  // The database's own read-only flag, read when the connection opened (false while closed).
+  bool ReadOnly() const { return readOnly_; }
 
   int SQLDialect() const { return sqlDialect_; }
   int DBSQLDialect() const { return dbSqlDialect_; }
@@ -53,6 +60,7 @@ class TIBDatabase {
   friend class TIBSQL;
 
   void CheckNotConnected() const;
+  void ReadDatabaseInfo();
   void DoClose(bool force);
   void ForceClose() noexcept { DoClose(true); }
   void AddTransaction(TIBTransaction* transaction);
@@ -69,6 +77,7 @@ class TIBDatabase {
   bool loginPrompt_ = true;
   int sqlDialect_ = 3;
   int dbSqlDialect_ = 3;
+  bool readOnly_ = false;
   std::vector<TIBTransaction*> transactions_;
   std::vector<TIBSQL*> statements_;
   std::vector<std::unique_ptr<TIBTransaction>> ownedTransactions_;

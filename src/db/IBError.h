@@ -40,3 +40,16 @@ class EIBClientError : public EIBError {
 };
 
 }  // namespace korvane
+
+namespace korvane::db {
+
+// The engine refused a row because its key is taken: by a committed row, or by a concurrent
+// transaction (which it may report as a lock or update conflict or a deadlock).
+bool KeyTaken(const Exception& error);
+
+// The connection to the database went away under the call (the network dropped, the server
+// stopped or restarted): what the call did on the server is not known from here, and the
+// connection must be opened again before anything else.
+bool ConnectionLost(const Exception& error);
+
+}  // namespace korvane::db

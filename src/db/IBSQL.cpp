@@ -4,7 +4,7 @@
 
 #include "db/ClientLibrary.h"
 #include "db/DatabaseText.h"
-#include "db/ParameterBlocks.h"
+#include "db/StatementText.h"
 #include "platform/Text.h"
 
 namespace korvane {

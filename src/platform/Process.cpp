@@ -1,13 +1,21 @@
 #include "platform/Process.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <thread>
 
 #include "platform/Exception.h"
 
@@ -29,6 +37,30 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+std::string NotOpenableFileReason(const std::string& path) {
+  struct stat info {};
+  if (path.empty()) return {};
+  if (::stat(path.c_str(), &info) != 0) return errno == ELOOP ? std::strerror(ELOOP) : std::string();
+  return S_ISREG(info.st_mode) ? std::string() : "not a regular file";
+}
+
+std::optional<std::uint64_t> FreeSpace(const std::string& path) {
+  std::filesystem::path at = path.empty() ? std::filesystem::path(".") : std::filesystem::path(path);
+  while (true) {
+    struct statvfs info {};
+    if (::statvfs(at.c_str(), &info) == 0) {
+      // Root may also use the blocks kept back for it.
+      const std::uint64_t blocks = ::geteuid() == 0 ? info.f_bfree : info.f_bavail;
+      return blocks * info.f_frsize;
+    }
+    if (errno != ENOENT && errno != ENOTDIR) return std::nullopt;
+    std::filesystem::path parent = at.parent_path();
+    if (parent.empty()) parent = ".";
+    if (parent == at) return std::nullopt;
+    at = std::move(parent);
+  }
+}
+
 void OpenStandardDescriptors() noexcept {
   for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
     if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
@@ -46,6 +78,12 @@ void IgnoreWriteSignals() noexcept {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+std::optional<std::uint64_t> FileSizeLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+  return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
 void WriteStdoutLine(std::string_view utf8) {
   std::string line(utf8);
   line += "\r\n";
@@ -55,6 +93,44 @@ void WriteStdoutLine(std::string_view utf8) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw Exception(std::string("Cannot write to standard output: ") + std::strerror(errno));
     written += static_cast<std::size_t>(n);
+  }
+}
+
+bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limit) noexcept {
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    bool written = false;
+  };
+  try {
+    auto outcome = std::make_shared<Outcome>();
+    // A write blocks for as long as the reader does not read, whatever the descriptor is; the
+    // thread that makes it can be left behind, the caller cannot.
+    std::thread([outcome, line = std::string(utf8)] {
+      bool written = false;
+      try {
+        WriteStdoutLine(line);
+        written = true;
+      } catch (...) {
+      }
+      const std::lock_guard lock(outcome->mutex);
+      outcome->done = true;
+      outcome->written = written;
+      outcome->ended.notify_all();
+    }).detach();
+    std::unique_lock lock(outcome->mutex);
+    outcome->ended.wait_for(lock, limit, [&] { return outcome->done; });
+    return outcome->written;
+  } catch (...) {
+    // No thread to spare: write only when standard output takes bytes without waiting (a pipe
+    // that does takes a short line whole).
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    const int timeout = static_cast<int>(limit.count());
+    if (::poll(&out, 1, timeout) != 1 || (out.revents & POLLOUT) == 0) return false;
+    std::string line(utf8);
+    line += "\r\n";
+    return ::write(STDOUT_FILENO, line.data(), line.size()) == static_cast<ssize_t>(line.size());
   }
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +16,20 @@ bool FileExists(const std::string& path);
 // True for an existing folder.
 bool DirectoryExists(const std::string& path);
 
+// Why a database file at this path could never be opened, told without opening it (stat,
+// following symbolic links): "Too many levels of symbolic links" for a loop of links, "not a
+// regular file" for a folder, FIFO, socket or device. Empty for a regular file, a missing one,
+// and whatever else stat cannot tell (an unreadable folder): the opener's own error says more.
+std::string NotOpenableFileReason(const std::string& path);
+
+// The bytes this process may still write on the file system that holds `path`, or would hold
+// it (the nearest existing folder above it is asked); nothing when none can be asked.
+std::optional<std::uint64_t> FreeSpace(const std::string& path);
+
+// The largest file this process may write (the soft RLIMIT_FSIZE, "ulimit -f"), in bytes;
+// nothing when there is no limit.
+std::optional<std::uint64_t> FileSizeLimit();
+
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file the process
 // opens later (a database, the engine's lock file) can take the place of standard output. Call it
 // first in main.
@@ -25,5 +42,11 @@ void IgnoreWriteSignals() noexcept;
 // Writes the text and CR LF to standard output in one write, as UTF-8. Raises Exception
 // when the bytes cannot be written.
 void WriteStdoutLine(std::string_view utf8);
+
+// The same, for a process about to end: waits at most `limit` for standard output to take the
+// line (a full pipe, a suspended terminal) and never raises. True when the whole line was
+// written in time; otherwise the write may still be pending in a thread of its own, which ends
+// with the process.
+bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limit) noexcept;
 
 }  // namespace korvane::platform

@@ -273,6 +273,17 @@ bool HasAsciiControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
+namespace {
+
+// Control characters, the separators that end a line by Unicode's rules, and the controls that
+// reorder the text around them on screen.
+bool BreaksAMessageLine(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
 std::string OutsideTextForMessage(std::string_view utf8) {
   std::string cleaned;
   cleaned.reserve(std::min<std::size_t>(utf8.size(), 4 * kOutsideTextLimit + 4));
@@ -282,8 +293,7 @@ std::string OutsideTextForMessage(std::string_view utf8) {
     const int width = c >= 0x10000 ? 2 : 1;
     if (units + width > kOutsideTextLimit) return cleaned + "...";
     units += width;
-    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
-    AppendUtf8(cleaned, control ? U'?' : c);
+    AppendUtf8(cleaned, BreaksAMessageLine(c) ? U'?' : c);
   }
   return cleaned;
 }

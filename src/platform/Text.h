@@ -68,7 +68,8 @@ std::string_view TrimIniBlanks(std::string_view text);
 bool HasAsciiControlCharacter(std::string_view text);
 
 // Text from outside (a server's answer) made fit to stand inside a one-line message: every
-// control character (C0, DEL, U+0080 to U+009F) becomes "?", and a text longer than
+// control character (C0, DEL, U+0080 to U+009F), line or paragraph separator (U+2028, U+2029)
+// and bidirectional control (U+202A to U+202E, U+2066 to U+2069) becomes "?", and a text longer than
 // kOutsideTextLimit UTF-16 units is cut to that many and followed by "...".
 inline constexpr std::int64_t kOutsideTextLimit = 200;
 std::string OutsideTextForMessage(std::string_view utf8);

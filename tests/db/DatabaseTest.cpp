@@ -6,6 +6,7 @@
 
 #include "LayerTest.h"
 #include "db/IBSQL.h"
+#include "support/RunProgram.h"
 
 namespace korvane::testing {
 namespace {
@@ -99,6 +100,23 @@ TEST_F(DatabaseTest, FailedOpensLeaveItClosedAndReopenable) {
   database.SetParam("lc_ctype", "");
   database.Open();
   EXPECT_TRUE(database.Connected());
+}
+
+// The database's own flag, set by the administrator's tool, read with the dialect at the open.
+TEST_F(DatabaseTest, ReadOnlyIsTheDatabasesOwnFlag) {
+  TIBDatabase database;
+  Prepare(database, Path());
+  database.Open();
+  EXPECT_FALSE(database.ReadOnly());
+  database.Close();
+  const ProgramResult gfix =
+      RunProgram("/usr/bin/gfix", {"-user", kUserName, "-password", kPassword, "-mode", "read_only", Path()});
+  ASSERT_EQ(gfix.exitCode, 0) << gfix.out << gfix.err;
+  database.Open();
+  EXPECT_TRUE(database.ReadOnly());
+  EXPECT_EQ(database.DBSQLDialect(), 3);
+  database.Close();
+  EXPECT_FALSE(database.ReadOnly());
 }
 
 TEST_F(DatabaseTest, DialectOneDatabaseLowersTheConnectionForGood) {

@@ -6,6 +6,7 @@
 #include "LayerTest.h"
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
+#include "support/TcpProxy.h"
 
 namespace korvane::testing {
 namespace {
@@ -51,6 +52,42 @@ TEST_F(ServerTest, AliasThroughTheServer) {
   const ServerAlias configured(alias, Path());
   EXPECT_EQ(ReadThrough("localhost:" + alias), "served");
   EXPECT_EQ(ReadThrough("127.0.0.1:" + alias), "served");
+}
+
+// A connection the network (or a restarting server) took away is told apart from other errors,
+// and opened again on the same object.
+TEST_F(ServerTest, ALostConnectionIsToldAndOpenedAgain) {
+  TcpProxy proxy;
+  TIBDatabase database;
+  Prepare(database, "127.0.0.1/" + std::to_string(proxy.Port()) + ":" + Path());
+  database.Open();
+  TIBTransaction transaction(&database, TIBTransactionLevel::ibtrSnapshot);
+  TIBQuery query;
+  query.SetDatabase(&database);
+  query.SetTransaction(&transaction);
+  query.AddLine("SELECT V FROM T");
+  query.Open();
+  query.Close();
+  transaction.Commit();
+
+  proxy.DropConnections();
+  bool lost = false;
+  try {
+    transaction.StartTransaction();
+    query.Open();
+  } catch (const EIBError& error) {
+    lost = db::ConnectionLost(error);
+    EXPECT_TRUE(lost) << error.Message() << " (" << error.IBErrorCode() << ")";
+  }
+  ASSERT_TRUE(lost);
+
+  database.Reconnect();
+  EXPECT_TRUE(database.Connected());
+  EXPECT_FALSE(transaction.InTransaction());
+  transaction.StartTransaction();
+  query.Open();
+  EXPECT_EQ(query.Fields(0).AsString(), "served");
+  EXPECT_EQ(proxy.Connections(), 2);
 }
 
 }  // namespace

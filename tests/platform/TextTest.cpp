@@ -61,6 +61,11 @@ TEST(OutsideText, ControlCharactersBecomeQuestionMarksAndLongTextIsCut) {
       {"\r\n0042\r\n", "??0042??"},
       {"a\x1b[31mb\x7f", "a?[31mb?"},
       {"\xC2\x85\xC2\x9F\xC2\xA0\xC3\xA8", "??\xC2\xA0\xC3\xA8"},  // C1 controls; NBSP and è stay
+      // Line and paragraph separators and the bidirectional controls, on both edges of each
+      // range; the neighbours outside the ranges (U+2027, U+2065, U+206A) stay.
+      {"a\u2028b\u2029c", "a?b?c"},
+      {"\u2027\u202A\u202E\u202F", "\u2027??\u202F"},
+      {"\u2065\u2066\u2069\u206A", "\u2065??\u206A"},
       {std::string(200, 'x'), std::string(200, 'x')},
       {std::string(201, 'x'), std::string(200, 'x') + "..."},
       // A pair that does not fit whole is dropped whole.

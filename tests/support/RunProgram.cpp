@@ -62,6 +62,16 @@ StartedProgram::StartedProgram(const std::string& path, const std::vector<std::s
     close(gone[0]);
     elsewhere = gone[1];
   }
+  if (stdoutTo == StdoutTo::FullPipe) {
+    int full[2];
+    if (pipe2(full, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
+    const std::string filler(4096, 'x');
+    while (write(full[1], filler.data(), filler.size()) > 0) {
+    }
+    fcntl(full[1], F_SETFL, 0);  // blocking, as a caller's pipe is
+    fullPipeReader_ = full[0];
+    elsewhere = full[1];
+  }
 
   pid_ = fork();
   if (pid_ < 0) {
@@ -107,6 +117,7 @@ StartedProgram::~StartedProgram() {
   for (const int fd : pipes_) {
     if (fd >= 0) close(fd);
   }
+  if (fullPipeReader_ >= 0) close(fullPipeReader_);
 }
 
 bool StartedProgram::Wait(int milliseconds) {

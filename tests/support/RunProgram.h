@@ -16,8 +16,9 @@ struct ProgramResult {
 };
 
 // Where the child's standard output goes: a pipe the test reads, or one of the places a caller
-// may leave it: a full device, no descriptor at all, a pipe whose reader has already gone.
-enum class StdoutTo { Captured, FullDevice, Closed, GoneReader };
+// may leave it: a full device, no descriptor at all, a pipe whose reader has already gone, a
+// pipe already full whose reader never reads (a write to it blocks).
+enum class StdoutTo { Captured, FullDevice, Closed, GoneReader, FullPipe };
 
 // Runs a program as a child process with the given arguments and extra environment
 // variables, with standard input on /dev/null, and captures both output streams.
@@ -48,6 +49,7 @@ class StartedProgram {
   pid_t pid_ = -1;
   bool ended_ = false;
   int pipes_[2] = {-1, -1};  // the read ends of standard output and standard error
+  int fullPipeReader_ = -1;  // kept open, never read: StdoutTo::FullPipe
   ProgramResult result_;
 };
 

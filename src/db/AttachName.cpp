@@ -1,0 +1,52 @@
+#include "db/AttachName.h"
+
+#include <cstdlib>
+
+#include "db/IBError.h"
+#include "platform/Process.h"
+
+namespace korvane::db {
+
+namespace {
+
+constexpr const char* kDefaultLockFolder = "/tmp/firebird";
+constexpr int kIoErrorSqlCode = -902;
+constexpr int kIoErrorCode = 335544344;  // isc_io_error
+
+}  // namespace
+
+std::string AttachName(const std::string& databaseName) {
+  if (databaseName.size() > 2 && databaseName[0] == '\\' && databaseName[1] == '\\') {
+    const std::size_t slash = databaseName.find('\\', 2);
+    if (slash != std::string::npos) {
+      return databaseName.substr(2, slash - 2) + ":" + databaseName.substr(slash + 1);
+    }
+  }
+  return databaseName;
+}
+
+bool IsLocalFilePath(std::string_view attachName) {
+  return attachName.find('/') != std::string_view::npos && attachName.find(':') == std::string_view::npos;
+}
+
+std::string EngineLockFolder() {
+  const char* configured = std::getenv("FIREBIRD_LOCK");
+  return configured != nullptr && *configured != '\0' ? configured : kDefaultLockFolder;
+}
+
+void CheckLocalAttach(const std::string& path, const std::string& fileName) {
+  const std::string reason = platform::NotOpenableFileReason(fileName);
+  if (!reason.empty()) {
+    throw EIBInterBaseError("I/O error during \"open\" operation for file \"" + path + "\"\r\n" + reason,
+                            kIoErrorSqlCode, kIoErrorCode);
+  }
+  const std::string lockFolder = EngineLockFolder();
+  const auto free = platform::FreeSpace(lockFolder);
+  if (free && *free < kLockFolderMinimumFree) throw EIBError("Spazio esaurito in " + lockFolder, 0, 0);
+  const auto fileSizeLimit = platform::FileSizeLimit();
+  if (fileSizeLimit && *fileSizeLimit < kLockFolderMinimumFree) {
+    throw EIBError("Limite di dimensione dei file insufficiente (ulimit -f)", 0, 0);
+  }
+}
+
+}  // namespace korvane::db

@@ -1,0 +1,29 @@
+#include "db/IBError.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+#include "db/ClientLibrary.h"
+
+namespace korvane::db {
+
+namespace {
+
+bool RaisedByTheLibraryWithOneOf(const Exception& error, std::initializer_list<ISC_STATUS> codes) {
+  const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
+  return database != nullptr && std::ranges::find(codes, database->IBErrorCode()) != codes.end();
+}
+
+}  // namespace
+
+bool KeyTaken(const Exception& error) {
+  return RaisedByTheLibraryWithOneOf(
+      error, {kUniqueKeyViolation, kDuplicateInIndex, kLockConflict, kDeadlock, kUpdateConflict});
+}
+
+bool ConnectionLost(const Exception& error) {
+  return RaisedByTheLibraryWithOneOf(
+      error, {kNetworkError, kNetworkReadError, kNetworkWriteError, kConnectionLost, kConnectionShutdown});
+}
+
+}  // namespace korvane::db
