@@ -4,8 +4,10 @@
 #include <new>
 #include <thread>
 
+#include "app/ExistingSubject.h"
 #include "app/SubjectInsert.h"
 #include "app/SubjectKind.h"
+#include "app/VatNumber.h"
 #include "config/ColumnLengths.h"
 #include "config/QelDBUtility.h"
 #include "db/IBError.h"
@@ -88,16 +90,53 @@ void ImportRun::RunSteps() {
     trace::Step("code given: " + code_.Codice);
   }
 
+  // The company's own rules, each off unless its setting turns it on.
+  const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
+  settings_ = config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
+  if (trace::On()) {
+    const char* existing[] = {"off", "Riusa", "Rifiuta"};
+    trace::Step(std::string("company settings: ") + kind.existingVatSetting + " " +
+                existing[static_cast<int>(settings_.existingVatNumber)] + ", " + kind.ceasedSetting + " " +
+                (settings_.refuseCeasedCompany ? "Rifiuta" : "off") + ", ControlloPartitaIva " +
+                (settings_.checkVatNumber ? "Si" : "off"));
+  }
+  if (settings_.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
+    throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
+  }
+  if (settings_.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers()) return;
+
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), options_.registryEndpoint,
                                              registryChannel_.get(), ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   trace::Step("answer body: " + std::to_string(body.size()) + " bytes");
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
+  if (settings_.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {
+    throw Exception("Impresa cessata (P.IVA " + Parametri->PIVA() + ")");
+  }
 
   const SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
   Indirizzo = row.address;
   WriteWithRetries(row);
+}
+
+// Takes the check's lock and looks for a subject with the run's VAT number; the lock is held until
+// the insert's commit, so runs for one table check and insert one after the other. Without such a
+// subject the run goes on (false). With one, "Riusa" makes its code the run's answer (true) and
+// "Rifiuta" ends the run; either way nothing is written.
+bool ImportRun::ExistingSubjectAnswers() {
+  const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
+  if (!checkAndInsert_) checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
+  const std::optional<std::string> existing =
+      LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, Parametri->PIVA());
+  trace::Step(std::string("existing subject with this VAT number: ") + (existing ? *existing : "none"));
+  if (!existing) return false;
+  checkAndInsert_->Rollback();
+  if (settings_.existingVatNumber == config::ExistingVatNumber::Refuse) {
+    throw Exception("P.IVA " + Parametri->PIVA() + " presente in archivio (codice " + *existing + ")");
+  }
+  code_.Codice = *existing;
+  return true;
 }
 
 // What the run was told, without the token itself.
@@ -119,7 +158,7 @@ void ImportRun::TraceOptions() const {
 // opened once more and the write made with the answer in hand, its code computed again as after
 // a lost race; one lost under the write is settled by looking the row up.
 void ImportRun::WriteWithRetries(const SubjectRow& row) {
-  SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento);
+  SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento, checkAndInsert_.get());
   bool reopened = false;
   for (int attempt = 1;; ++attempt) {
     try {
@@ -153,6 +192,8 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
       reopened = true;
       trace::Step("archive connection lost before the write: opening it again");
       DBArchivio->Reconnect();
+      // The check's lock went with the connection: the check is made again, under a new one.
+      if (checkAndInsert_ && ExistingSubjectAnswers()) return;
       if (code_.computed) {
         code_.Codice = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice).Codice;
       }
@@ -182,6 +223,7 @@ void ImportRun::Release() noexcept {
   Parametri.reset();
   UtenteCorrente.reset();
   SQLInserimento.reset();
+  checkAndInsert_.reset();
   DBArchivio.reset();
 }
 

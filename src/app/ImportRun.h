@@ -10,6 +10,7 @@
 #include "app/SubjectInsert.h"
 #include "app/SubjectCode.h"
 #include "app/SubjectRow.h"
+#include "config/CompanySettings.h"
 #include "config/QelUser.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
@@ -50,6 +51,10 @@ class ImportRun {
   // committed, raises `lost` when it finds no row, and "Esito della scrittura non verificabile"
   // when it cannot look.
   void ConfirmLostWrite(const WriteFailed& lost);
+  // The existing-subject check of a company that asks for it, in checkAndInsert_ (created at the
+  // first call, started again at the next): true when its answer ends the run with that
+  // subject's code.
+  bool ExistingSubjectAnswers();
   void TraceOptions() const;
   void Release() noexcept;
 
@@ -57,6 +62,8 @@ class ImportRun {
   EnvironmentLookup environment_;
   RunOptions options_;
   SubjectCode code_;
+  // The company's settings for the run's kind of subject, read once.
+  config::CompanySettings settings_;
   bool committed_ = false;
   // The registry's connection, prepared while the databases are opened and read.
   std::unique_ptr<registry::PreparedChannel> registryChannel_;
@@ -67,6 +74,9 @@ class ImportRun {
   std::unique_ptr<TParametri> Parametri;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBSQL> SQLInserimento;
+  // The transaction of the existing-subject check and the insert, for runs whose company asks for
+  // that check.
+  std::unique_ptr<TIBTransaction> checkAndInsert_;
   std::unique_ptr<TIBDatabase> DBArchivio;
 
   IndirizzoSoggetto Indirizzo;

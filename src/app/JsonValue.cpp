@@ -249,15 +249,21 @@ std::string_view TJSONValue::KindName() const {
 namespace {
 
 // Follows the "[index]" suffixes of one path step ("[0]", "[2][1]"). Nothing when the text is not
-// a list of decimal indexes, a step is not an array, or an index is past its end.
+// a list of decimal indexes, a step is not an array, or an index is past its end; index 0 of an
+// object is the object itself.
 const TJSONValue* FollowIndexes(const TJSONValue* current, std::string_view indexes) {
   while (!indexes.empty()) {
     const std::size_t close = indexes.find(']');
     if (indexes.front() != '[' || close == std::string_view::npos || close == 1) return nullptr;
-    if (current->GetKind() != TJSONValue::Kind::Array) return nullptr;
     const std::optional<std::uint64_t> index = platform::DigitsValue(indexes.substr(1, close - 1), 10);
-    if (!index || *index >= current->Items().size()) return nullptr;
-    current = current->Items()[static_cast<std::size_t>(*index)].get();
+    if (!index) return nullptr;
+    if (current->GetKind() == TJSONValue::Kind::Object) {
+      // One object where a list of them may stand is the list's only item.
+      if (*index != 0) return nullptr;
+    } else {
+      if (current->GetKind() != TJSONValue::Kind::Array || *index >= current->Items().size()) return nullptr;
+      current = current->Items()[static_cast<std::size_t>(*index)].get();
+    }
     indexes.remove_prefix(close + 1);
   }
   return current;

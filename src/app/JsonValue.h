@@ -28,6 +28,7 @@ class TJSONValue {
 
   // Follows a dotted path of member names (blanks around a name ignored, first member of a name
   // wins, case-sensitive). A name may be followed by array indexes: "data[0].companyName".
+  // Index 0 of an object is the object itself: one object stands for a list of one.
   // Nothing when a step is not an object or lacks the member, or an index finds no item.
   const TJSONValue* FindValue(std::string_view path) const;
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/Text.h"
 #include "registry/Uri.h"
 
 namespace korvane {
@@ -23,6 +24,12 @@ const PercorsiRisposta& PercorsiRispostaPer(std::string_view registryUrl) {
   const std::string path = uri.path + uri.document;
   const std::string_view segment = LastSegment(path);
   return segment == "IT-start" || segment == "IT-advanced" ? kPercorsiSuccessore : kPercorsiBase;
+}
+
+bool CompanyCeased(const TJSONValue* risposta, const PercorsiRisposta& percorsi) {
+  const TJSONValue* status = risposta ? risposta->FindValue(percorsi.ActivityStatus) : nullptr;
+  return status != nullptr && status->GetKind() == TJSONValue::Kind::String &&
+         platform::SameTextAscii(platform::TrimControl(status->Text()), "CESSATA");
 }
 
 }  // namespace korvane

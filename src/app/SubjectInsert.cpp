@@ -34,11 +34,23 @@ TIBSQL& CreateStatement(TIBDatabase& archive, std::unique_ptr<TIBSQL>& sqlInseri
   return *sqlInserimento;
 }
 
+// The check's transaction when there is one (the run owns it), else a snapshot transaction
+// that the statement owns.
+TIBTransaction& InsertTransaction(TIBSQL& sql, TIBDatabase& archive, TIBTransaction* checkAndInsert) {
+  if (checkAndInsert == nullptr) {
+    return sql.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot));
+  }
+  sql.SetTransaction(checkAndInsert);
+  return *checkAndInsert;
+}
+
 }  // namespace
 
-SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento)
+SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
+                             TIBTransaction* checkAndInsert)
     : sql_(CreateStatement(archive, sqlInserimento)),
-      transaction_(sql_.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot))) {
+      transaction_(InsertTransaction(sql_, archive, checkAndInsert)),
+      checkAndInsert_(checkAndInsert != nullptr) {
   sql_.SetParamCheck(true);
   const std::string today = DateLiteralText(Today());
   sql_.AddLine(std::string("INSERT INTO ") + SubjectKindOf(tipo).table);
@@ -51,7 +63,7 @@ SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::uniq
 
 void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const std::string& codice) {
   // The order of the assignments decides which error is reported when several things are wrong.
-  transaction_.StartTransaction();
+  if (!checkAndInsert_) transaction_.StartTransaction();
   sql_.ParamByName("PI").SetAsString(piva);
   sql_.ParamByName("CODICE").SetAsString(codice);
   sql_.ParamByName("RAGSOC").SetAsString(Cut(row.companyName, 64));
@@ -68,10 +80,12 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
     transaction_.Commit();
   } catch (const Exception& error) {
     // Over a connection that is gone a rollback can only fail; the connection's forced close
-    // ends the transaction on this side.
+    // ends the transaction on this side. A key taken in the check's transaction leaves it
+    // active, lock and all, for the next try: the failed statement undid itself.
     const bool lost = db::ConnectionLost(error);
-    if (!lost) transaction_.Rollback();
-    throw WriteFailed("Fallita scrittura su database\r" + error.Message(), db::KeyTaken(error), lost);
+    const bool keyTaken = db::KeyTaken(error);
+    if (!lost && !(checkAndInsert_ && keyTaken)) transaction_.Rollback();
+    throw WriteFailed("Fallita scrittura su database\r" + error.Message(), keyTaken, lost);
   }
 }
 

@@ -37,13 +37,19 @@ std::string DateLiteralText(const std::tm& date);
 // on `sqlInserimento` (created here, with a snapshot transaction of its own) and prepared by the
 // first write; a write that loses its code to another run can be tried again with another code
 // on the same prepared statement.
+//
+// With `checkAndInsert` the statement writes in that transaction instead: the one in which the run
+// checked for a subject with its VAT number, started and holding that check's lock. A write
+// refused for a taken key then leaves it active, lock and all, for the next try; any other
+// failure rolls it back.
 class SubjectInsert {
  public:
-  SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento);
+  SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
+                TIBTransaction* checkAndInsert = nullptr);
 
-  // Starts the transaction, sets the parameters in their fixed order (the first one prepares the
-  // statement; an error there or in a parameter is raised as it is, the transaction left to the
-  // statement's release), executes and commits. A failure of the execution or the commit is
+  // Starts the transaction (the check's is started already), sets the parameters in their fixed
+  // order (the first one prepares the statement; an error there or in a parameter is raised as it
+  // is, the transaction left to the statement's release), executes and commits. A failure of the execution or the commit is
   // rolled back and raised as WriteFailed, with the prefix "Fallita scrittura su database" and a
   // carriage return. Returns once the row is committed.
   void Write(const std::string& piva, const SubjectRow& row, const std::string& codice);
@@ -51,6 +57,7 @@ class SubjectInsert {
  private:
   TIBSQL& sql_;
   TIBTransaction& transaction_;
+  bool checkAndInsert_;
 };
 
 }  // namespace korvane

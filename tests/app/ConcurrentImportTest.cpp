@@ -223,5 +223,84 @@ TEST_F(ConcurrentImportTest, RunsAtTheSameTimeAllWriteTheirRow) {
   }
 }
 
+// Runs at the same time for one VAT number, whose company reuses or refuses a number already
+// stored: one row between them, and every run names it.
+TEST_F(ConcurrentImportTest, RunsForOneVatNumberWriteOneRowBetweenThem) {
+  struct Case {
+    std::string setting;
+    int exitCodeOthers;
+  };
+  for (const Case& c : {Case{"Riusa", 0}, Case{"Rifiuta", 1}}) {
+    Sql("DELETE FROM CLIENTI WHERE CODICE <> '0123';\nDELETE FROM TABX;\n"
+        "INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', '" + c.setting + "');\n");
+    // Each request is answered after a short delay; the gate is never reached.
+    TlsGatedServer registry(Answer(), 1000, 300);
+    std::vector<ProgramResult> results(5);
+    std::vector<std::thread> runs;
+    for (ProgramResult& result : results) runs.emplace_back([&] { result = Run(registry.Url("/base/")); });
+    for (std::thread& run : runs) run.join();
+    EXPECT_EQ(registry.Requests(), 1) << c.setting;
+    const Rows written = QueryColumn(served_, "SELECT CODICE FROM CLIENTI WHERE RAGSOC > ''");
+    ASSERT_EQ(written.size(), 1u) << c.setting;
+    const std::string code = written[0];
+    const std::string refusal = "P.IVA 01234567890 presente in archivio (codice " + code + ")\r\n";
+    int imported = 0;
+    for (const ProgramResult& result : results) {
+      if (result.out == code + "\r\n" && result.exitCode == 0) {
+        ++imported;
+      } else {
+        EXPECT_EQ(result.out, c.setting == "Riusa" ? code + "\r\n" : refusal) << c.setting;
+        EXPECT_EQ(result.exitCode, c.exitCodeOthers) << c.setting;
+      }
+    }
+    EXPECT_EQ(imported, c.setting == "Riusa" ? 5 : 1) << c.setting;
+  }
+}
+
+// A run that checked for its VAT number writes in the check's transaction: a code that another
+// writer took meanwhile, committed or not yet, still gives way to the next one.
+TEST_F(ConcurrentImportTest, AfterTheCheckATakenCodeStillGivesWayToTheNextOne) {
+  struct Case {
+    std::string name;
+    bool committedFirst, commit;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"committed before the insert", true, true, "0126\r\n"},
+      {"held, then committed", false, true, "0125\r\n"},
+      {"held, then rolled back", false, false, "0124\r\n"},
+  };
+  for (const Case& c : cases) {
+    Sql("DELETE FROM CLIENTI WHERE CODICE <> '0123';\nDELETE FROM TABX;\n"
+        "INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', 'Rifiuta');\n");
+    ProgramResult result;
+    std::jthread run;  // joined after the registry below has let every connection go
+    TlsGatedServer registry(Answer(), 2);
+    run = std::jthread([&, url = registry.Url("/base/")] { result = Run(url); });
+    ASSERT_TRUE(registry.WaitForRequests(1, 60000)) << c.name;
+    // The run computed 0124 and holds the check's lock while it waits for the registry.
+    TIBDatabase other;
+    OpenIBDatabaseFile(other, served_);
+    TIBSQL insert(&other);
+    TIBTransaction& transaction =
+        insert.OwnTransaction(std::make_unique<TIBTransaction>(&other, TIBTransactionLevel::ibtrSnapshot));
+    insert.AddLine(c.committedFirst ? "INSERT INTO CLIENTI (CODICE) SELECT '0124' FROM RDB$DATABASE UNION ALL "
+                                      "SELECT '0125' FROM RDB$DATABASE"
+                                    : "INSERT INTO CLIENTI (CODICE) VALUES ('0124')");
+    transaction.StartTransaction();
+    insert.ExecQuery();
+    if (c.committedFirst) transaction.Commit();
+    registry.Open();
+    if (!c.committedFirst) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+      c.commit ? transaction.Commit() : transaction.Rollback();
+    }
+    run.join();
+    EXPECT_EQ(result.out, c.out) << c.name;
+    EXPECT_EQ(result.exitCode, 0) << c.name;
+    EXPECT_EQ(registry.Requests(), 1) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -230,5 +230,28 @@ TEST(MachineFaults, AConnectionLostWhileTheRegistryIsAskedIsOpenedAgainOnce) {
   EXPECT_EQ(folder.Customers(), (Rows{"0123", "0124"}));
 }
 
+// A company that checks for a stored VAT number: the check's lock goes with the lost connection,
+// so the check is made again on the new one, and a subject stored meanwhile is the run's answer.
+TEST(MachineFaults, AfterALostConnectionTheExistingSubjectCheckIsMadeAgain) {
+  for (const bool storedMeanwhile : {false, true}) {
+    const ProgramFolder folder(KORVANE_BINARY, true);
+    testing::TcpProxy proxy;
+    SetArchivio(folder, ThroughProxy(proxy, folder));
+    const std::string served = "localhost:" + folder.Archive();
+    testing::RunIsql(served, "INSERT INTO TABX VALUES ('PartitaIvaPresenteClienti', 'Riusa', NULL);\n");
+    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Pause(1000),
+                            TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
+    StartedProgram run(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry));
+    ASSERT_TRUE(registry.WaitForRequest(20000));
+    proxy.DropConnections();
+    if (storedMeanwhile) testing::RunIsql(served, "INSERT INTO CLIENTI (CODICE, PI) VALUES ('A9', 'IT01234567890');\n");
+    ASSERT_TRUE(run.Wait(30000));
+    EXPECT_EQ(run.Result().out, storedMeanwhile ? "A9\r\n" : "0124\r\n");
+    EXPECT_EQ(run.Result().exitCode, 0);
+    EXPECT_EQ(proxy.Connections(), 2);
+    EXPECT_EQ(folder.Customers(), (storedMeanwhile ? Rows{"0123", "A9"} : Rows{"0123", "0124"}));
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -60,7 +60,9 @@ TEST(FindValue, ANameMayIndexAnArray) {
       {"a[0", "not found"},
       {"a[0]x", "not found"},
       {"a[1].b", "not found"},
-      {"o[0]", "not found"},
+      {"o[0].b", "4"},  // one object stands for a list of one
+      {"o[1]", "not found"},
+      {"o[0][0].b", "4"},
       {"s[0]", "not found"},
       {"o.b", "4"},
   };
@@ -162,6 +164,8 @@ TEST_F(SuccessorInsertTest, AnswersGiveTheirRow) {
       // the first company counts
       {Answer("[" + Company(other) + "," + Company(kExample) + "]"),
        "ALTRA S.R.L.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|MILANO|RM|00143|IT"},
+      // one object in place of the list (as IT-advanced is documented) is the company
+      {Answer(Company(other)), "ALTRA S.R.L.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|MILANO|RM|00143|IT"},
   };
   for (const auto& [answer, outcome] : cases) EXPECT_EQ(Insert(answer), outcome) << answer;
 }
@@ -180,8 +184,8 @@ TEST_F(SuccessorInsertTest, AMissingOrUnreadableValueNamesItsSuccessorPath) {
       {Answer(Without(kExample, "office.zipCode")), "error: Value 'data[0].address.registeredOffice.zipCode' not found"},
       {Answer(With(kExample, "taxCode", R"({"a":1})")), "error: Conversion from TJSONObject to string is not supported"},
       {Answer("[]"), firstPath},
+      {Answer("{}"), firstPath},
       {Answer("null"), firstPath},
-      {Answer(Company(kExample)), firstPath},  // an object instead of a list
       {Answer(R"(["x"])"), firstPath},
       {Answer("[null," + Company(kExample) + "]"), firstPath},
       {R"({"success":true})", firstPath},

@@ -1,0 +1,63 @@
+#include "app/ExistingSubject.h"
+
+#include "app/VatNumber.h"
+#include "config/CompanySettings.h"
+#include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "db/IBTransaction.h"
+
+namespace korvane {
+
+namespace {
+
+// The stored PI without blanks, "." and "-", in SQL: the server compares every row without
+// sending any of them.
+constexpr const char* kCompactPI =
+    "REPLACE(REPLACE(REPLACE(REPLACE(PI, ' ', ''), ASCII_CHAR(9), ''), '.', ''), '-', '')";
+
+// The compact forms of a stored PI that normalise to `normalized`: with any of the four writings
+// of the "IT" prefix before it, and itself unless it starts with such a prefix (which a stored PI
+// would lose). Each between dots, which no compact form holds: ".IT0123.It0123.iT0123.it0123.".
+std::string CompactFormsBetweenDots(const std::string& normalized) {
+  std::string forms = ".";
+  for (const char* prefix : {"IT", "It", "iT", "it"}) forms += prefix + normalized + ".";
+  if (NormalizeVatNumber(normalized) == normalized) forms += normalized + ".";
+  return forms;
+}
+
+}  // namespace
+
+std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTransaction& transaction,
+                                                  std::string_view table, std::string_view piva) {
+  const std::string normalized = NormalizeVatNumber(piva);
+  if (normalized.empty()) return std::nullopt;
+  TIBSQL sql(&archive);
+  sql.SetTransaction(&transaction);
+  // The compact PI is worked out once per row and looked for among the forms.
+  sql.AddLine("SELECT FIRST 1 CODICE FROM " + std::string(table));
+  sql.AddLine(std::string("WHERE POSITION('.' || ") + kCompactPI + " || '.' IN CAST(:FORMS AS VARCHAR(8000))) > 0");
+  sql.AddLine("ORDER BY CODICE");
+  sql.ParamByName("FORMS").SetAsString(CompactFormsBetweenDots(normalized));
+  sql.ExecQuery();
+  std::optional<std::string> codice;
+  if (!sql.Eof()) codice = sql.FieldByName("CODICE").AsString();
+  sql.Close();
+  return codice;
+}
+
+std::unique_ptr<TIBTransaction> NewCheckAndInsertTransaction(TIBDatabase& archive) {
+  auto transaction = std::make_unique<TIBTransaction>(&archive);
+  transaction->Params() = config::LockingTransactionParams();
+  transaction->SetDefaultAction(TIBTransactionAction::TARollback);
+  return transaction;
+}
+
+std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, TIBTransaction& transaction,
+                                              std::string_view settingName, std::string_view table,
+                                              std::string_view piva, std::chrono::milliseconds lockWait) {
+  transaction.StartTransaction();
+  config::LockSettingRows(archive, transaction, settingName, lockWait);
+  return FindSubjectByVatNumber(archive, transaction, table, piva);
+}
+
+}  // namespace korvane

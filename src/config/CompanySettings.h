@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvane {
+class TIBDatabase;
+class TIBTransaction;
+}  // namespace korvane
+
+namespace korvane::config {
+
+// What a run does when the subject table already holds its VAT number.
+enum class ExistingVatNumber {
+  Import,  // as if it did not (no setting)
+  Reuse,   // "Riusa": the existing subject's code is the run's answer
+  Refuse,  // "Rifiuta": the run ends with an error naming that subject
+};
+
+// The company's choices for imports of one kind of subject, as its administrator set them in
+// TABX. Every choice is off when its setting is missing or empty.
+struct CompanySettings {
+  ExistingVatNumber existingVatNumber = ExistingVatNumber::Import;
+  bool refuseCeasedCompany = false;  // "Rifiuta": a company the registry gives as ceased
+  bool checkVatNumber = false;       // "Si": a VAT number whose check digits fail
+};
+
+// The names of the settings that belong to one kind of subject (the program maps each kind to
+// its names), e.g. "PartitaIvaPresenteClienti" and "ImpresaCessataClienti".
+struct SubjectSettingNames {
+  std::string_view existingVatNumber;
+  std::string_view ceasedCompany;
+};
+// The setting that holds for every kind.
+inline constexpr std::string_view kCheckVatNumberSetting = "ControlloPartitaIva";
+
+// The position in `choices` of the setting's value, read with GetTabXValue and no user filter,
+// compared without regard to letter case, with characters of code 32 and below around it
+// ignored. Nothing when the setting is missing or empty. Any other value fails with
+// "Impostazione non valida (<name> = <value without the characters around it>)".
+std::optional<std::size_t> ReadSettingChoice(TIBDatabase& archive, std::string_view name,
+                                             std::initializer_list<std::string_view> choices);
+
+// Every setting of imports of one kind, read and checked in the order of the fields.
+CompanySettings ReadCompanySettings(TIBDatabase& archive, const SubjectSettingNames& names);
+
+// The transaction parameters of a transaction that takes row locks and waits for them by trying
+// again: read committed, so that what a run that held them committed is seen, and no wait, so
+// that the waiting stays in the caller's hands.
+std::vector<std::string> LockingTransactionParams();
+
+// Locks the TABX rows of the named setting in `transaction` (started, from
+// LockingTransactionParams()) until it ends, so that runs that take the same lock follow one
+// another. The rows keep their values. A lock held by another transaction is tried again until
+// `limit` has passed; then the database's conflict error is raised.
+void LockSettingRows(TIBDatabase& archive, TIBTransaction& transaction, std::string_view name,
+                     std::chrono::milliseconds limit);
+
+}  // namespace korvane::config
