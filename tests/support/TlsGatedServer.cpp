@@ -85,6 +85,12 @@ void TlsGatedServer::Serve(int socket) {
       if (got <= 0) break;
       head.append(buffer, static_cast<std::size_t>(got));
     }
+    // A client that connected ahead of its request and then closed without one asked nothing.
+    if (head.find("\r\n\r\n") == std::string::npos) {
+      SSL_free(ssl);
+      ::close(socket);
+      return;
+    }
     {
       std::unique_lock<std::mutex> lock(mutex_);
       ++requests_;

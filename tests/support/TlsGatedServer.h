@@ -23,7 +23,7 @@ class TlsGatedServer {
 
   // "https://localhost:<port>" followed by `path`.
   std::string Url(const std::string& path) const;
-  // Requests received so far.
+  // Requests received so far (whole request heads).
   int Requests();
   // Waits until `count` requests have arrived; false when the time ran out first.
   bool WaitForRequests(int count, int milliseconds);
