@@ -145,7 +145,7 @@ void ImportRun::TraceOptions() const {
               ", kind " + (Parametri->TipoSoggetto() == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " +
               Parametri->PIVA());
   trace::Step("registry: " + options_.registryEndpoint.url + " (answer format " +
-              (options_.answerPaths == &kPercorsiSuccessore ? "IT-start/IT-advanced" : "base") + ")");
+              (options_.answerPaths == &kSuccessorAnswerPaths ? "IT-start/IT-advanced" : "base") + ")");
   if (const auto& proxy = options_.registryEndpoint.proxy) {
     trace::Step("proxy: " + proxy->Authority() + " (" + proxy->variable + ")");
   }

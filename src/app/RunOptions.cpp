@@ -13,7 +13,7 @@ std::string ApiTokenFrom(const EnvironmentLookup& environment) {
 RunOptions ReadRunOptions(const EnvironmentLookup& environment) {
   RunOptions options;
   options.registryEndpoint = registry::ReadRegistryEndpoint(environment);
-  options.answerPaths = &PercorsiRispostaPer(options.registryEndpoint.url);
+  options.answerPaths = &AnswerPathsFor(options.registryEndpoint.url);
   return options;
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/AnswerPaths.h"
 #include "app/Parametri.h"
-#include "app/PercorsiRisposta.h"
 #include "registry/RegistryEndpoint.h"
 
 namespace korvane {
@@ -22,7 +22,7 @@ struct RunOptions {
   // reach it through.
   registry::RegistryEndpoint registryEndpoint;
   // Where the answer format spoken at that address holds the new subject's values.
-  const PercorsiRisposta* answerPaths = nullptr;
+  const AnswerPaths* answerPaths = nullptr;
 };
 
 // The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not

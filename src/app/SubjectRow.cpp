@@ -4,16 +4,16 @@
 
 namespace korvane {
 
-SubjectRow ReadSubjectRow(const TJSONValue* answer, const PercorsiRisposta& paths) {
+SubjectRow ReadSubjectRow(const TJSONValue* answer, const AnswerPaths& paths) {
   SubjectRow row;
-  row.streetNumber = GetValueAsString(answer, paths.Civico);
-  row.companyName = GetValueAsString(answer, paths.Denominazione);
-  row.taxCode = GetValueAsString(answer, paths.CF);
-  row.address.Indirizzo = GetValueAsString(answer, paths.Indirizzo);
+  row.streetNumber = GetValueAsString(answer, paths.streetNumber);
+  row.companyName = GetValueAsString(answer, paths.companyName);
+  row.taxCode = GetValueAsString(answer, paths.taxCode);
+  row.address.Indirizzo = GetValueAsString(answer, paths.streetName);
   row.address.IndirizzoSenzaCivico = RemoveHouseNumber(row.address.Indirizzo, row.streetNumber);
-  row.town = GetValueAsString(answer, paths.Comune);
-  row.province = GetValueAsString(answer, paths.Provincia);
-  row.postCode = GetValueAsString(answer, paths.Cap);
+  row.town = GetValueAsString(answer, paths.town);
+  row.province = GetValueAsString(answer, paths.province);
+  row.postCode = GetValueAsString(answer, paths.postCode);
   return row;
 }
 

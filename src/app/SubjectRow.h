@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/AnswerPaths.h"
 #include "app/JsonValue.h"
-#include "app/PercorsiRisposta.h"
 
 namespace korvane {
 
@@ -29,7 +29,7 @@ struct SubjectRow {
 // Reads the row at the paths of the answer's format, each once, in one fixed order for every
 // format, so that a missing or unreadable value names the first path that fails. Raises the
 // answer reader's errors.
-SubjectRow ReadSubjectRow(const TJSONValue* answer, const PercorsiRisposta& paths);
+SubjectRow ReadSubjectRow(const TJSONValue* answer, const AnswerPaths& paths);
 
 // The address trimmed (characters of code 32 and below at both ends), without its last word
 // when that word is exactly the house number (letter case as written) after a blank, trimmed

@@ -38,7 +38,7 @@ std::string NetworkPathOnServerDrive(const std::string& path) {
 }  // namespace
 
 void TDBConnectionInfo::LoadFromIniFile(const std::string& fileName, const std::string& section) {
-  const platform::TIniFile ini(fileName);
+  const platform::IniFile ini(fileName);
   NomeServer = ini.ReadString(section, "Nome Server", "");
   PercorsoDatabase = ini.ReadString(section, "PercorsoDatabase", "");
   LetteraDiscoServer = ini.ReadString(section, "Lettera Disco Server", "");

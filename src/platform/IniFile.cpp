@@ -35,7 +35,7 @@ std::string DecodeIniText(std::string_view bytes) {
   return Cp1252ToUtf8(bytes);
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const {
   const std::string content = DecodeIniText(ReadFileBytes(fileName_));
   const std::string wantedSection(TrimIniBlanks(section));

@@ -16,11 +16,11 @@ namespace korvane::platform {
 // The file is read at each call and never written. It is decoded as UTF-16 when it starts with
 // a UTF-16 byte-order mark, as UTF-8 when it starts with the UTF-8 mark or is valid UTF-8, else
 // as Windows-1252. Values come back as UTF-8.
-class TIniFile {
+class IniFile {
  public:
   static constexpr std::int64_t kMaxValueLength = 2047;
 
-  explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+  explicit IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
   const std::string& FileName() const { return fileName_; }
 

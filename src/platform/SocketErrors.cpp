@@ -57,7 +57,7 @@ const char* SocketErrorText(int number) {
 
 }  // namespace
 
-ESocketError::ESocketError(int number) : Exception(SocketErrorMessage(number)), number_(number) {}
+SocketError::SocketError(int number) : Exception(SocketErrorMessage(number)), number_(number) {}
 
 std::string SocketErrorMessage(int number) {
   char head[48];

@@ -19,9 +19,9 @@ inline constexpr int kWsaInProgress = 10036;
 
 // A failed socket operation; callers that tell a time-out apart from other failures read
 // the number.
-class ESocketError : public Exception {
+class SocketError : public Exception {
  public:
-  explicit ESocketError(int number);
+  explicit SocketError(int number);
   int Number() const noexcept { return number_; }
 
  private:

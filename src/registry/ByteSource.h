@@ -14,13 +14,13 @@ inline constexpr std::size_t kReadBufferSize = 32768;
 
 // Where the answer of an HTTP request comes from: the TLS channel in the program, a block of
 // memory in tests and in the fuzz target.
-class TByteSource {
+class ByteSource {
  public:
-  virtual ~TByteSource() = default;
+  virtual ~ByteSource() = default;
 
   // Blocks until at least one byte is there and copies up to `size` bytes; returns 0 once the
   // peer has closed the connection. Failures raise korvane::Exception (socket failures
-  // platform::ESocketError, a receive past its limit with the number 10060, an exchange past its
+  // platform::SocketError, a receive past its limit with the number 10060, an exchange past its
   // deadline kReadTimedOutMessage).
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
 

@@ -10,21 +10,21 @@ namespace korvane::registry {
 
 // How long one wait on the socket may last, and whether it is the exchange's deadline (not the
 // step's own limit) that ends it.
-struct TWaitBudget {
+struct WaitBudget {
   int milliseconds = 0;
   bool endsAtDeadline = false;
 };
 
 // The end of one exchange with the server: connect, handshake, request and answer together.
-class TDeadline {
+class Deadline {
  public:
   using Clock = std::chrono::steady_clock;
 
-  explicit TDeadline(int milliseconds) : end_(Clock::now() + std::chrono::milliseconds(milliseconds)) {}
+  explicit Deadline(int milliseconds) : end_(Clock::now() + std::chrono::milliseconds(milliseconds)) {}
 
   // The budget of the next wait of a step limited to `stepLimitMs`: the step's limit, or what is
   // left of the exchange when that is less. Raises "Read timed out." once the deadline has passed.
-  TWaitBudget BudgetFor(int stepLimitMs) const {
+  WaitBudget BudgetFor(int stepLimitMs) const {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()).count();
     if (left <= 0) RaiseExchangeTimedOut();
     if (left <= stepLimitMs) return {static_cast<int>(left), true};

@@ -29,7 +29,7 @@ std::uint64_t ChunkSizeOf(std::string_view line) {
 }  // namespace
 
 // One line without its LF (and the CR just before it); nothing when the peer closed first.
-std::optional<std::string> THttpAnswerReader::ReadLine() {
+std::optional<std::string> HttpAnswerReader::ReadLine() {
   std::size_t scanned = 0;
   for (;;) {
     const std::size_t lf = buffer_.find('\n', pos_ + scanned);
@@ -49,7 +49,7 @@ std::optional<std::string> THttpAnswerReader::ReadLine() {
 
 // Up to `count` bytes, fewer when the peer closes; appended to `out` unless discarding.
 // Returns the number of bytes taken.
-std::uint64_t THttpAnswerReader::ReadBytes(std::uint64_t count, std::string* out) {
+std::uint64_t HttpAnswerReader::ReadBytes(std::uint64_t count, std::string* out) {
   std::uint64_t taken = 0;
   while (taken < count) {
     if (pos_ == buffer_.size() && !Fill()) break;
@@ -61,13 +61,13 @@ std::uint64_t THttpAnswerReader::ReadBytes(std::uint64_t count, std::string* out
   return taken;
 }
 
-bool THttpAnswerReader::DataWithin(int milliseconds) {
+bool HttpAnswerReader::DataWithin(int milliseconds) {
   if (pos_ < buffer_.size() || closed_) return true;
   return source_.WaitForData(milliseconds);
 }
 
 // Reads more from the source; false when the peer has closed.
-bool THttpAnswerReader::Fill() {
+bool HttpAnswerReader::Fill() {
   if (closed_) return false;
   if (pos_ > 0) {
     buffer_.erase(0, pos_);
@@ -77,7 +77,7 @@ bool THttpAnswerReader::Fill() {
   std::size_t got = 0;
   try {
     got = source_.Read(chunk, sizeof chunk);
-  } catch (const platform::ESocketError& error) {
+  } catch (const platform::SocketError& error) {
     if (error.Number() == platform::kWsaTimedOut) throw Exception(kReadTimedOutMessage);
     throw;
   }
@@ -90,7 +90,7 @@ bool THttpAnswerReader::Fill() {
   return true;
 }
 
-void THttpAnswerReader::AddHeaderLine(std::string line) {
+void HttpAnswerReader::AddHeaderLine(std::string line) {
   if (++headerLines_ > limits_.maxHeaderLines) throw Exception(kTooManyHeaders);
   if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !answer_.headers.empty()) {
     answer_.headers.back() += line;
@@ -100,7 +100,7 @@ void THttpAnswerReader::AddHeaderLine(std::string line) {
 }
 
 // Reads header lines up to the empty line; a close by the peer ends the head too.
-void THttpAnswerReader::ReadHeaderLines() {
+void HttpAnswerReader::ReadHeaderLines() {
   for (;;) {
     std::optional<std::string> line = ReadLine();
     if (!line || line->empty()) return;
@@ -109,7 +109,7 @@ void THttpAnswerReader::ReadHeaderLines() {
 }
 
 // Up to `count` body bytes within the body limit; a body that goes on past the limit fails.
-std::uint64_t THttpAnswerReader::TakeBody(std::uint64_t count, std::string* body) {
+std::uint64_t HttpAnswerReader::TakeBody(std::uint64_t count, std::string* body) {
   const std::uint64_t room = limits_.maxBodyBytes - bodyBytes_;
   const std::uint64_t got = ReadBytes(std::min(count, room), body);
   bodyBytes_ += got;
@@ -121,7 +121,7 @@ std::uint64_t THttpAnswerReader::TakeBody(std::uint64_t count, std::string* body
 }
 
 // Reads the body by its framing into `body`, or discards it when `body` is null.
-void THttpAnswerReader::ReadBody(std::string* body) {
+void HttpAnswerReader::ReadBody(std::string* body) {
   const std::string transferEncoding = platform::LowerCaseAscii(answer_.Header("Transfer-Encoding"));
   if (transferEncoding.find("chunked") != std::string::npos) {
     for (;;) {
@@ -150,7 +150,7 @@ void THttpAnswerReader::ReadBody(std::string* body) {
   TakeBody(UINT64_MAX, body);
 }
 
-void THttpAnswerReader::FailWithStatus(bool readBody) {
+void HttpAnswerReader::FailWithStatus(bool readBody) {
   if (readBody) {
     try {
       ReadBody(nullptr);
@@ -162,7 +162,7 @@ void THttpAnswerReader::FailWithStatus(bool readBody) {
   throw Exception(platform::OutsideTextForMessage(answer_.statusLine));
 }
 
-std::string THttpAnswerReader::ReadAnswer() {
+std::string HttpAnswerReader::ReadAnswer() {
   for (;;) {
     std::optional<std::string> statusLine = ReadLine();
     if (!statusLine) throw Exception(kClosedGracefully);
@@ -186,7 +186,7 @@ std::string THttpAnswerReader::ReadAnswer() {
   return DecodeCharset(body, CharsetOfContentType(answer_.Header("Content-Type")));
 }
 
-std::string THttpAnswer::Header(std::string_view name) const {
+std::string HttpAnswer::Header(std::string_view name) const {
   for (const std::string& line : headers) {
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
@@ -197,7 +197,7 @@ std::string THttpAnswer::Header(std::string_view name) const {
   return {};
 }
 
-bool THttpAnswer::HasHeader(std::string_view name) const {
+bool HttpAnswer::HasHeader(std::string_view name) const {
   return std::any_of(headers.begin(), headers.end(), [&](const std::string& line) {
     const std::size_t colon = line.find(':');
     return colon != std::string::npos &&
@@ -205,7 +205,7 @@ bool THttpAnswer::HasHeader(std::string_view name) const {
   });
 }
 
-bool THttpAnswer::MustClose() const { return peerClosed || platform::SameTextAscii(Header("Connection"), "close"); }
+bool HttpAnswer::MustClose() const { return peerClosed || platform::SameTextAscii(Header("Connection"), "close"); }
 
 int StatusCodeOf(std::string_view statusLine) {
   const std::size_t space = statusLine.find(' ');

@@ -11,7 +11,7 @@
 
 namespace korvane::registry {
 
-struct TResponseLimits {
+struct ResponseLimits {
   std::size_t maxLineLength = 16384;           // bytes of one line before its LF
   std::size_t maxHeaderLines = 1000;           // header and trailer lines of one answer
   std::uint64_t maxBodyBytes = 64ull << 20;    // bytes of body kept or discarded
@@ -19,7 +19,7 @@ struct TResponseLimits {
 };
 
 // What the client keeps of an answer.
-struct THttpAnswer {
+struct HttpAnswer {
   std::string statusLine;            // as received, bytes above 127 as U+FFFD
   int responseCode = -1;
   std::vector<std::string> headers;  // continuation lines joined to their line
@@ -39,17 +39,17 @@ int StatusCodeOf(std::string_view statusLine);
 // Reads one answer to a GET from a source: the head (skipping interim 1xx heads), then the body
 // by its framing, decided by its status. One reader per answer; it keeps what it has read of the
 // answer, also after a failure.
-class THttpAnswerReader {
+class HttpAnswerReader {
  public:
-  explicit THttpAnswerReader(TByteSource& source, const TResponseLimits& limits = {})
+  explicit HttpAnswerReader(ByteSource& source, const ResponseLimits& limits = {})
       : source_(source), limits_(limits) {}
-  THttpAnswerReader(const THttpAnswerReader&) = delete;
-  THttpAnswerReader& operator=(const THttpAnswerReader&) = delete;
+  HttpAnswerReader(const HttpAnswerReader&) = delete;
+  HttpAnswerReader& operator=(const HttpAnswerReader&) = delete;
 
   // Returns the body decoded by its character set as UTF-8 text; an unsuccessful status raises
   // korvane::Exception with the status line.
   std::string ReadAnswer();
-  const THttpAnswer& Answer() const { return answer_; }
+  const HttpAnswer& Answer() const { return answer_; }
 
  private:
   std::optional<std::string> ReadLine();
@@ -62,9 +62,9 @@ class THttpAnswerReader {
   void ReadBody(std::string* body);
   [[noreturn]] void FailWithStatus(bool readBody);
 
-  TByteSource& source_;
-  const TResponseLimits limits_;
-  THttpAnswer answer_;
+  ByteSource& source_;
+  const ResponseLimits limits_;
+  HttpAnswer answer_;
   std::string buffer_;             // bytes received and not yet taken, from pos_
   std::size_t pos_ = 0;
   bool closed_ = false;            // the source has reported the peer's close

@@ -49,7 +49,7 @@ void SetHeader(std::vector<std::string>& lines, std::string_view name, const std
 }
 
 struct Target {
-  TIdURI uri;
+  Uri uri;
   int port = 443;
   std::string hostHeader;
 };
@@ -71,7 +71,7 @@ Target ResolveTarget(const std::string& url) {
   return target;
 }
 
-std::string BuildHead(const TIdHTTPRequest& request, const Target& target) {
+std::string BuildHead(const HttpRequest& request, const Target& target) {
   std::vector<std::string> lines;
   SetHeader(lines, "Content-Encoding", request.ContentEncoding);
   SetHeader(lines, "Content-Language", request.ContentLanguage);
@@ -101,7 +101,7 @@ std::string BuildHead(const TIdHTTPRequest& request, const Target& target) {
 
 }  // namespace
 
-TIdHTTPRequest::TIdHTTPRequest() { Clear(); }
+HttpRequest::HttpRequest() { Clear(); }
 
 std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const std::string& url) {
   try {
@@ -112,7 +112,7 @@ std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const std::stri
   }
 }
 
-void TIdHTTPRequest::Clear() {
+void HttpRequest::Clear() {
   Accept = kDefaultAccept;
   UserAgent = kDefaultUserAgent;
   AcceptCharSet.clear();
@@ -128,7 +128,7 @@ void TIdHTTPRequest::Clear() {
   ContentLanguage.clear();
 }
 
-std::string registry::BuildRequestHead(const TIdHTTPRequest& request, const std::string& url) {
+std::string registry::BuildRequestHead(const HttpRequest& request, const std::string& url) {
   return BuildHead(request, ResolveTarget(url));
 }
 
@@ -144,7 +144,7 @@ std::string TIdHTTP::Get(const std::string& url) {
   // One request per connection: a connection left open by an earlier answer is not reused.
   IOHandler->Close();
   IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
-  registry::THttpAnswerReader reader(*IOHandler);
+  registry::HttpAnswerReader reader(*IOHandler);
   std::string body;
   try {
     IOHandler->Write(head);

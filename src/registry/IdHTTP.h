@@ -9,9 +9,9 @@
 namespace korvane {
 
 // What the next request sends besides its target.
-class TIdHTTPRequest {
+class HttpRequest {
  public:
-  TIdHTTPRequest();
+  HttpRequest();
 
   std::string Accept;
   std::string AcceptCharSet;
@@ -44,7 +44,7 @@ class TIdHTTP {
   TIdHTTP(const TIdHTTP&) = delete;
   TIdHTTP& operator=(const TIdHTTP&) = delete;
 
-  TIdHTTPRequest Request;
+  HttpRequest Request;
   TIdSSLIOHandlerSocketOpenSSL* IOHandler = nullptr;
 
   // Sends GET for the URL and returns the body of a 2xx answer as UTF-8 text; any other
@@ -58,7 +58,7 @@ namespace korvane::registry {
 
 // The head of a GET as it goes on the wire: the request line, the header lines, CR LF after
 // each and an empty line; every character above 127 becomes "?".
-std::string BuildRequestHead(const TIdHTTPRequest& request, const std::string& url);
+std::string BuildRequestHead(const HttpRequest& request, const std::string& url);
 
 // Where a GET of the URL connects to; nothing when the client would refuse the URL (not https,
 // a port that is no port).

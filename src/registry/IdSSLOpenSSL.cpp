@@ -24,7 +24,7 @@
 
 namespace korvane {
 
-using platform::ESocketError;
+using platform::SocketError;
 
 namespace {
 
@@ -82,7 +82,7 @@ std::string LibraryErrorText(unsigned long error) {
   if (errorClass == SSL_ERROR_SYSCALL) {
     if (const unsigned long queued = TakeQueuedError(); queued != 0) throw withPrefix(LibraryErrorText(queued));
     if (result == 0) throw withPrefix("EOF was observed that violates the protocol");
-    if (result == -1) throw ESocketError(socketError);
+    if (result == -1) throw SocketError(socketError);
   }
   throw withPrefix(LibraryErrorText(static_cast<unsigned long>(errorClass)));
 }
@@ -119,7 +119,7 @@ int ProtocolVersionOf(TIdSSLVersion version) {
   }
 }
 
-registry::TSslContext CreateClientContext(const TIdSSLOptions& options) {
+registry::SslContext CreateClientContext(const SslOptions& options) {
   const TIdSSLVersion method = options.Method();
   int singleVersion = 0;
   if (method != sslvSSLv23) {
@@ -127,7 +127,7 @@ registry::TSslContext CreateClientContext(const TIdSSLOptions& options) {
     if (singleVersion == 0) throw Exception("Error getting SSL method.");
   }
   ERR_clear_error();
-  registry::TSslContext context(SSL_CTX_new(TLS_client_method()));
+  registry::SslContext context(SSL_CTX_new(TLS_client_method()));
   if (!context) throw Exception("Error creating SSL context.\r\n" + LibraryErrorText(TakeQueuedError()));
   SSL_CTX* raw = context.get();
   // SSL_CTX_new has applied the system configuration; everything below overrides it. A single
@@ -159,7 +159,7 @@ registry::TSslContext CreateClientContext(const TIdSSLOptions& options) {
 
 }  // namespace
 
-void TIdSSLOptions::SetSSLVersions(TIdSSLVersions versions) {
+void SslOptions::SetSSLVersions(TIdSSLVersions versions) {
   constexpr TIdSSLVersion kSingles[] = {sslvSSLv2, sslvSSLv3, sslvTLSv1, sslvTLSv1_1, sslvTLSv1_2};
   for (TIdSSLVersion single : kSingles) {
     if (versions == SslVersionBit(single)) {
@@ -203,7 +203,7 @@ void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool 
     if (connection_->StillOpen()) return;
     connection_.reset();
   }
-  connection_ = registry::OpenTlsConnection(target, Settings(), registry::TDeadline(ExchangeTimeout));
+  connection_ = registry::OpenTlsConnection(target, Settings(), registry::Deadline(ExchangeTimeout));
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Write(std::string_view bytes) {
@@ -241,7 +241,7 @@ TlsConnection::~TlsConnection() {
 
 int TlsConnection::Run(std::string_view failurePrefix, bool closeEndsData, const std::function<int(SSL*)>& call) {
   for (;;) {
-    const TWaitBudget budget = deadline.BudgetFor(stepLimitMs);
+    const WaitBudget budget = deadline.BudgetFor(stepLimitMs);
     ERR_clear_error();
     errno = 0;  // a failed system call inside the library sets it again
     const int result = call(ssl.get());
@@ -251,7 +251,7 @@ int TlsConnection::Run(std::string_view failurePrefix, bool closeEndsData, const
     if (errorClass == SSL_ERROR_ZERO_RETURN && closeEndsData) return 0;
     if (errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE) {
       const short events = errorClass == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-      if (!WaitForSocket(socket.Handle(), events, budget, wakeFd)) throw ESocketError(platform::kWsaTimedOut);
+      if (!WaitForSocket(socket.Handle(), events, budget, wakeFd)) throw SocketError(platform::kWsaTimedOut);
       continue;
     }
     RaiseTlsFailure(failurePrefix, errorClass, result, socketError);
@@ -269,7 +269,7 @@ bool TlsConnection::StillOpen() {
 }
 
 std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, const ChannelSettings& settings,
-                                                 const TDeadline& deadline, int wakeFd, const LibraryGate& gate) {
+                                                 const Deadline& deadline, int wakeFd, const LibraryGate& gate) {
   auto enter = [&] { if (gate.enter) gate.enter(); };
   auto leave = [&] { if (gate.leave) gate.leave(); };
   enter();
@@ -281,14 +281,14 @@ std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, co
   const std::string host8bit = HostNameBytes(target.host);
   if (settings.proxy) {
     const Proxy& proxy = *settings.proxy;
-    const TSocketAddress address = ResolveHost(proxy.host, proxy.port, proxy.ipv6, deadline);
+    const SocketAddress address = ResolveHost(proxy.host, proxy.port, proxy.ipv6, deadline);
     enter();
     connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
     const std::string authority =
         (target.ipv6 ? "[" + host8bit + "]" : host8bit) + ":" + std::to_string(target.port);
     OpenProxyTunnel(connection->socket.Handle(), proxy, authority, deadline, settings.stepLimitMs, wakeFd);
   } else {
-    const TSocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
+    const SocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
     enter();
     connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
   }

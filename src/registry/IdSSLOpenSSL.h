@@ -33,7 +33,7 @@ constexpr TIdSSLVersions SslVersionBit(TIdSSLVersion version) {
 }
 inline constexpr TIdSSLVersions kAllSslVersions = 63;
 
-class TIdSSLOptions {
+class SslOptions {
  public:
   // Stores the set and derives Method: a single protocol selects it, anything else selects
   // the version-flexible method (and drops sslvSSLv23 from the stored set).
@@ -59,7 +59,7 @@ struct ChannelTarget {
 
 // What a connection is opened with: the handler's settings, in force for one connection.
 struct ChannelSettings {
-  TIdSSLOptions sslOptions;
+  SslOptions sslOptions;
   int stepLimitMs = 30000;
   int connectLimitMs = 30000;
   int exchangeLimitMs = 60000;
@@ -71,7 +71,7 @@ struct ChannelSettings {
 // The TLS channel under the HTTP client: one verified TLS connection at a time, at least
 // TLS 1.2 with forward-secret AEAD suites, with a limit on each send and receive, on the connect,
 // and on the whole exchange from the start of Open.
-class TIdSSLIOHandlerSocketOpenSSL final : public registry::TByteSource {
+class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
  public:
   static constexpr int kDefaultSocketTimeoutMs = 30000;
   static constexpr int kDefaultConnectTimeoutMs = 30000;
@@ -82,7 +82,7 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::TByteSource {
   TIdSSLIOHandlerSocketOpenSSL(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
   TIdSSLIOHandlerSocketOpenSSL& operator=(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
 
-  TIdSSLOptions SSLOptions;
+  SslOptions SSLOptions;
   // Milliseconds; when above 0 it replaces the 30000 ms limit on each send and receive.
   int ReadTimeout = -1;
   // Milliseconds the TCP connect may take: past it, socket error 10060.

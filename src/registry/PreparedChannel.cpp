@@ -29,7 +29,7 @@ struct PreparedChannel::Shared {
   bool done = false;
   std::unique_ptr<TlsConnection> connection;
   std::exception_ptr failure;
-  TDeadline::Clock::time_point readyAt;
+  Deadline::Clock::time_point readyAt;
   int wakeFd = -1;
 };
 
@@ -42,7 +42,7 @@ std::unique_ptr<PreparedChannel> PreparedChannel::Start(const ChannelTarget& tar
     auto shared = std::make_shared<Shared>();
     shared->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (shared->wakeFd < 0) return nullptr;
-    const TDeadline deadline(settings.exchangeLimitMs);
+    const Deadline deadline(settings.exchangeLimitMs);
     std::thread([shared, target, settings, deadline] {
       LibraryGate gate;
       gate.enter = [&] {
@@ -68,7 +68,7 @@ std::unique_ptr<PreparedChannel> PreparedChannel::Start(const ChannelTarget& tar
       if (shared->cancelled) connection.reset();  // the close alert, before the run may end
       shared->connection = std::move(connection);
       shared->failure = failure;
-      shared->readyAt = TDeadline::Clock::now();
+      shared->readyAt = Deadline::Clock::now();
       shared->inLibrary = false;
       shared->done = true;
       shared->changed.notify_all();
@@ -98,7 +98,7 @@ std::unique_ptr<TlsConnection> PreparedChannel::Take() {
   std::unique_ptr<TlsConnection> connection = std::move(shared_->connection);
   if (!connection) throw Exception("Not Connected");
   connection->wakeFd = -1;
-  connection->deadline.Postpone(TDeadline::Clock::now() - shared_->readyAt);
+  connection->deadline.Postpone(Deadline::Clock::now() - shared_->readyAt);
   return connection;
 }
 

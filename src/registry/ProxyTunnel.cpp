@@ -24,7 +24,7 @@ std::string Base64(std::string_view bytes) {
   return std::string(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(length));
 }
 
-void SendAll(int socket, std::string_view bytes, const TDeadline& deadline, int stepLimitMs, int wakeFd) {
+void SendAll(int socket, std::string_view bytes, const Deadline& deadline, int stepLimitMs, int wakeFd) {
   while (!bytes.empty()) {
     const ssize_t sent = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent > 0) {
@@ -32,17 +32,17 @@ void SendAll(int socket, std::string_view bytes, const TDeadline& deadline, int 
       continue;
     }
     const int error = LastSocketError();
-    if (error != platform::kWsaWouldBlock && error != platform::kWsaInterrupted) throw platform::ESocketError(error);
+    if (error != platform::kWsaWouldBlock && error != platform::kWsaInterrupted) throw platform::SocketError(error);
     if (!WaitForSocket(socket, POLLOUT, deadline.BudgetFor(stepLimitMs), wakeFd)) {
-      throw platform::ESocketError(platform::kWsaTimedOut);
+      throw platform::SocketError(platform::kWsaTimedOut);
     }
   }
 }
 
 // Reads the answer head one byte at a time, so that not a byte of the tunnel is taken from the
 // socket. Returns the lines without their line ends, up to (not including) the empty line.
-std::vector<std::string> ReadHead(int socket, const TDeadline& deadline, int stepLimitMs, int wakeFd) {
-  const TResponseLimits limits;
+std::vector<std::string> ReadHead(int socket, const Deadline& deadline, int stepLimitMs, int wakeFd) {
+  const ResponseLimits limits;
   std::vector<std::string> lines;
   std::string line;
   for (;;) {
@@ -51,7 +51,7 @@ std::vector<std::string> ReadHead(int socket, const TDeadline& deadline, int ste
     if (got == 0) throw Exception("Connection Closed Gracefully.");
     if (got < 0) {
       const int error = LastSocketError();
-      if (error != platform::kWsaWouldBlock && error != platform::kWsaInterrupted) throw platform::ESocketError(error);
+      if (error != platform::kWsaWouldBlock && error != platform::kWsaInterrupted) throw platform::SocketError(error);
       if (!WaitForSocket(socket, POLLIN, deadline.BudgetFor(stepLimitMs), wakeFd)) {
         throw Exception(kReadTimedOutMessage);
       }
@@ -80,7 +80,7 @@ std::string BuildConnectRequest(const std::string& authority, const Proxy& proxy
   return request;
 }
 
-void OpenProxyTunnel(int socket, const Proxy& proxy, const std::string& authority, const TDeadline& deadline,
+void OpenProxyTunnel(int socket, const Proxy& proxy, const std::string& authority, const Deadline& deadline,
                      int stepLimitMs, int wakeFd) {
   SendAll(socket, BuildConnectRequest(authority, proxy), deadline, stepLimitMs, wakeFd);
   for (;;) {

@@ -18,7 +18,7 @@ std::string BuildConnectRequest(const std::string& authority, const Proxy& proxy
 // (made fit for a message like any server text). Waits within `stepLimitMs` and the deadline;
 // raises like the registry's reader ("Read timed out.", "Connection Closed Gracefully.", socket
 // errors), and WaitCancelled when `wakeFd` becomes readable.
-void OpenProxyTunnel(int socket, const Proxy& proxy, const std::string& authority, const TDeadline& deadline,
+void OpenProxyTunnel(int socket, const Proxy& proxy, const std::string& authority, const Deadline& deadline,
                      int stepLimitMs, int wakeFd = -1);
 
 }  // namespace korvane::registry

@@ -23,7 +23,7 @@
 
 namespace korvane::registry {
 
-using platform::ESocketError;
+using platform::SocketError;
 
 namespace {
 
@@ -67,7 +67,7 @@ struct PendingLookup {
 
 // The lookup cannot be interrupted, so it runs in a detached thread that owns what it touches;
 // the caller stops waiting at the deadline and leaves the thread to end by itself.
-LookupOutcome LookUpWithin(const std::string& host, const TDeadline& deadline) {
+LookupOutcome LookUpWithin(const std::string& host, const Deadline& deadline) {
   auto pending = std::make_shared<PendingLookup>();
   try {
     std::thread([pending, host] {
@@ -89,11 +89,11 @@ LookupOutcome LookUpWithin(const std::string& host, const TDeadline& deadline) {
 
 }  // namespace
 
-TSocket::~TSocket() {
+Socket::~Socket() {
   if (handle_ >= 0) ::close(handle_);
 }
 
-TSocket& TSocket::operator=(TSocket&& other) noexcept {
+Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     if (handle_ >= 0) ::close(handle_);
     handle_ = other.handle_;
@@ -109,11 +109,11 @@ bool IsAddressLiteral(const std::string& host, bool ipv6) {
   return inet_pton(ipv6 ? AF_INET6 : AF_INET, host.c_str(), &scratch) == 1;
 }
 
-TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6, const TDeadline& deadline) {
-  TSocketAddress address;
+SocketAddress ResolveHost(const std::string& host, int port, bool ipv6, const Deadline& deadline) {
+  SocketAddress address;
   if (ipv6) {
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
-    if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) != 1) throw ESocketError(platform::kWsaHostNotFound);
+    if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) != 1) throw SocketError(platform::kWsaHostNotFound);
     v6->sin6_family = AF_INET6;
     v6->sin6_port = htons(static_cast<std::uint16_t>(port));
     address.length = sizeof(sockaddr_in6);
@@ -132,38 +132,38 @@ TSocketAddress ResolveHost(const std::string& host, int port, bool ipv6, const T
     address.isIpLiteral = true;
     return address;
   }
-  if (IsReservedInvalidName(host)) throw ESocketError(platform::kWsaHostNotFound);
+  if (IsReservedInvalidName(host)) throw SocketError(platform::kWsaHostNotFound);
   const LookupOutcome outcome = LookUpWithin(host, deadline);
-  if (outcome.error != 0) throw ESocketError(outcome.error);
+  if (outcome.error != 0) throw SocketError(outcome.error);
   v4->sin_addr = outcome.address;
   return address;
 }
 
-TSocket ConnectTcp(const TSocketAddress& address, const TDeadline& deadline, int connectLimitMs, int wakeFd) {
-  TSocket socket(::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (socket.Handle() < 0) throw ESocketError(LastSocketError());
+Socket ConnectTcp(const SocketAddress& address, const Deadline& deadline, int connectLimitMs, int wakeFd) {
+  Socket socket(::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (socket.Handle() < 0) throw SocketError(LastSocketError());
   const int noDelay = 1;
   if (setsockopt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) != 0) {
-    throw ESocketError(LastSocketError());
+    throw SocketError(LastSocketError());
   }
   if (::connect(socket.Handle(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
     return socket;
   }
   if (const int error = LastSocketError(); error != platform::kWsaInProgress && error != platform::kWsaInterrupted) {
-    throw ESocketError(error);
+    throw SocketError(error);
   }
   if (!WaitForSocket(socket.Handle(), POLLOUT, deadline.BudgetFor(connectLimitMs), wakeFd)) {
-    throw ESocketError(platform::kWsaTimedOut);
+    throw SocketError(platform::kWsaTimedOut);
   }
   int outcome = 0;
   socklen_t length = sizeof outcome;
-  if (getsockopt(socket.Handle(), SOL_SOCKET, SO_ERROR, &outcome, &length) != 0) throw ESocketError(LastSocketError());
-  if (outcome != 0) throw ESocketError(platform::WsaErrorFromErrno(outcome, false));
+  if (getsockopt(socket.Handle(), SOL_SOCKET, SO_ERROR, &outcome, &length) != 0) throw SocketError(LastSocketError());
+  if (outcome != 0) throw SocketError(platform::WsaErrorFromErrno(outcome, false));
   return socket;
 }
 
-bool WaitForSocket(int socket, short events, TWaitBudget budget, int wakeFd) {
-  using Clock = TDeadline::Clock;
+bool WaitForSocket(int socket, short events, WaitBudget budget, int wakeFd) {
+  using Clock = Deadline::Clock;
   const Clock::time_point until = Clock::now() + std::chrono::milliseconds(budget.milliseconds);
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
@@ -174,9 +174,9 @@ bool WaitForSocket(int socket, short events, TWaitBudget budget, int wakeFd) {
       return true;
     }
     if (ready == 0) break;
-    if (const int error = LastSocketError(); error != platform::kWsaInterrupted) throw ESocketError(error);
+    if (const int error = LastSocketError(); error != platform::kWsaInterrupted) throw SocketError(error);
   }
-  if (budget.endsAtDeadline) TDeadline::RaiseExchangeTimedOut();
+  if (budget.endsAtDeadline) Deadline::RaiseExchangeTimedOut();
   return false;
 }
 

@@ -16,7 +16,7 @@ namespace korvane::registry {
 // One open TLS connection. Its owners are released in reverse order of declaration: the TLS
 // object, then its context, then the socket.
 struct TlsConnection {
-  TlsConnection(TDeadline exchangeDeadline, int socketLimitMs, int wake)
+  TlsConnection(Deadline exchangeDeadline, int socketLimitMs, int wake)
       : deadline(exchangeDeadline), stepLimitMs(socketLimitMs), wakeFd(wake) {}
   ~TlsConnection();
   TlsConnection(const TlsConnection&) = delete;
@@ -31,12 +31,12 @@ struct TlsConnection {
   // of the answer (messages of the TLS layer itself, such as session tickets, are taken in).
   bool StillOpen();
 
-  TDeadline deadline;
+  Deadline deadline;
   int stepLimitMs;
   int wakeFd;  // -1, or readable once the connection's preparation has been given up
-  TSocket socket;
-  TSslContext context;
-  TSslSession ssl;
+  Socket socket;
+  SslContext context;
+  SslSession ssl;
   bool handshakeDone = false;
   bool peerClosed = false;
 };
@@ -53,7 +53,7 @@ struct LibraryGate {
 // handshake with the target's host as server name and as the name the certificate must carry.
 // Waits are woken by `wakeFd` (when not -1) with WaitCancelled. Raises the channel's failures.
 std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, const ChannelSettings& settings,
-                                                 const TDeadline& deadline, int wakeFd = -1,
+                                                 const Deadline& deadline, int wakeFd = -1,
                                                  const LibraryGate& gate = {});
 
 }  // namespace korvane::registry

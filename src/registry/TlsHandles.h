@@ -8,11 +8,11 @@ namespace korvane::registry {
 
 // The library's handles, each freed by its owner.
 template <typename T, void (*Free)(T*)>
-struct TFreeWith {
+struct FreeWith {
   void operator()(T* handle) const noexcept { Free(handle); }
 };
 
-using TSslContext = std::unique_ptr<SSL_CTX, TFreeWith<SSL_CTX, SSL_CTX_free>>;
-using TSslSession = std::unique_ptr<SSL, TFreeWith<SSL, SSL_free>>;
+using SslContext = std::unique_ptr<SSL_CTX, FreeWith<SSL_CTX, SSL_CTX_free>>;
+using SslSession = std::unique_ptr<SSL, FreeWith<SSL, SSL_free>>;
 
 }  // namespace korvane::registry

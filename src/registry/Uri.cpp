@@ -4,14 +4,14 @@
 
 namespace korvane {
 
-std::string TIdURI::RequestTarget() const {
+std::string Uri::RequestTarget() const {
   std::string target = path + document;
   if (hasQuery) target += "?" + params;
   return target;
 }
 
-TIdURI registry::ParseUri(const std::string& url) {
-  TIdURI uri;
+Uri registry::ParseUri(const std::string& url) {
+  Uri uri;
   std::string rest = url;
   const std::size_t schemeEnd = rest.find("://");
   if (schemeEnd != std::string::npos) {

@@ -5,7 +5,7 @@
 namespace korvane {
 
 // A URL taken apart without any percent coding.
-struct TIdURI {
+struct Uri {
   std::string protocol;  // text before "://"
   std::string userInfo;
   std::string host;      // without the brackets of an IPv6 address
@@ -24,6 +24,6 @@ struct TIdURI {
 
 namespace korvane::registry {
 
-TIdURI ParseUri(const std::string& url);
+Uri ParseUri(const std::string& url);
 
 }  // namespace korvane::registry

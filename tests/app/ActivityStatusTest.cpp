@@ -1,7 +1,7 @@
 // The company's activity status in either answer format: only "CESSATA" reads as ceased.
 #include <gtest/gtest.h>
 
-#include "app/PercorsiRisposta.h"
+#include "app/AnswerPaths.h"
 
 namespace korvane {
 namespace {
@@ -20,16 +20,16 @@ TEST(CompanyCeased, TheStatusOfEitherFormat) {
     const auto base = ParseJSONValue(R"({"success":true,"data":{"cf":"1")" + member + "}}");
     const auto list = ParseJSONValue(R"({"success":true,"data":[{"taxCode":"1")" + successorMember + "}]}");
     const auto object = ParseJSONValue(R"({"success":true,"data":{"taxCode":"1")" + successorMember + "}}");
-    EXPECT_EQ(CompanyCeased(base.get(), kPercorsiBase), ceased) << status;
-    EXPECT_EQ(CompanyCeased(list.get(), kPercorsiSuccessore), ceased) << status;
-    EXPECT_EQ(CompanyCeased(object.get(), kPercorsiSuccessore), ceased) << status << " (data as an object)";
+    EXPECT_EQ(CompanyCeased(base.get(), kBaseAnswerPaths), ceased) << status;
+    EXPECT_EQ(CompanyCeased(list.get(), kSuccessorAnswerPaths), ceased) << status;
+    EXPECT_EQ(CompanyCeased(object.get(), kSuccessorAnswerPaths), ceased) << status << " (data as an object)";
     // Each format reads only its own path.
-    EXPECT_FALSE(CompanyCeased(base.get(), kPercorsiSuccessore)) << status;
-    EXPECT_FALSE(CompanyCeased(list.get(), kPercorsiBase)) << status;
+    EXPECT_FALSE(CompanyCeased(base.get(), kSuccessorAnswerPaths)) << status;
+    EXPECT_FALSE(CompanyCeased(list.get(), kBaseAnswerPaths)) << status;
   }
-  EXPECT_FALSE(CompanyCeased(nullptr, kPercorsiBase));
+  EXPECT_FALSE(CompanyCeased(nullptr, kBaseAnswerPaths));
   const auto second = ParseJSONValue(R"({"data":[{"activityStatus":"ATTIVA"},{"activityStatus":"CESSATA"}]})");
-  EXPECT_FALSE(CompanyCeased(second.get(), kPercorsiSuccessore));  // the first company counts
+  EXPECT_FALSE(CompanyCeased(second.get(), kSuccessorAnswerPaths));  // the first company counts
 }
 
 }  // namespace

@@ -12,14 +12,14 @@
 
 namespace {
 
-class FuzzSource : public korvane::registry::TByteSource {
+class FuzzSource : public korvane::registry::ByteSource {
  public:
   FuzzSource(const std::uint8_t* data, std::size_t size, std::size_t piece, bool stallAtEnd)
       : data_(data), size_(size), piece_(piece), stallAtEnd_(stallAtEnd) {}
 
   std::size_t Read(char* buffer, std::size_t size) override {
     if (pos_ == size_) {
-      if (stallAtEnd_) throw korvane::platform::ESocketError(korvane::platform::kWsaTimedOut);
+      if (stallAtEnd_) throw korvane::platform::SocketError(korvane::platform::kWsaTimedOut);
       return 0;
     }
     const std::size_t count = std::min({size, piece_, size_ - pos_});
@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first byte shapes the delivery: piece size and whether the source ends in a time-out.
   const std::size_t piece = (data[0] & 0x7F) + 1;
   FuzzSource source(data + 1, size - 1, piece, (data[0] & 0x80) != 0);
-  korvane::registry::TResponseLimits limits;
+  korvane::registry::ResponseLimits limits;
   limits.maxBodyBytes = 1 << 20;
-  korvane::registry::THttpAnswerReader reader(source, limits);
+  korvane::registry::HttpAnswerReader reader(source, limits);
   try {
     reader.ReadAnswer();
   } catch (const korvane::Exception&) {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "app/AnswerPaths.h"
 #include "app/JsonValue.h"
-#include "app/PercorsiRisposta.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     korvane::GetValueAsBoolean(answer.get(), "success");
   } catch (const korvane::Exception&) {
   }
-  for (const auto& p : {korvane::kPercorsiBase, korvane::kPercorsiSuccessore}) {
-    for (const std::string_view path : {p.Civico, p.Denominazione, p.CF, p.Indirizzo, p.Comune, p.Provincia, p.Cap}) {
+  for (const auto& p : {korvane::kBaseAnswerPaths, korvane::kSuccessorAnswerPaths}) {
+    for (const std::string_view path :
+         {p.streetNumber, p.companyName, p.taxCode, p.streetName, p.town, p.province, p.postCode, p.activityStatus}) {
       try {
         korvane::GetValueAsString(answer.get(), path);
       } catch (const korvane::Exception&) {

@@ -9,7 +9,7 @@
 namespace korvane {
 namespace {
 
-using platform::TIniFile;
+using platform::IniFile;
 
 std::string WriteIni(const testing::TempDir& dir, const std::string& bytes) {
   const std::string path = dir.File("dati.ini");
@@ -30,7 +30,7 @@ std::string Utf16(const std::u16string& text, bool bigEndian = false) {
 
 TEST(IniFile, ReadsByTheProfileRules) {
   testing::TempDir dir;
-  const TIniFile ini(WriteIni(dir,
+  const IniFile ini(WriteIni(dir,
                               "; written by hand\r\n"
                               "[OTHER]\r\n"
                               "Alias=wrong\r\n"
@@ -70,8 +70,8 @@ TEST(IniFile, ReadsByTheProfileRules) {
 
 TEST(IniFile, MissingFileReadsAsDefault) {
   testing::TempDir dir;
-  EXPECT_EQ(TIniFile(dir.File("none.ini")).ReadString("CONFIG", "Alias", ""), "");
-  EXPECT_EQ(TIniFile(dir.Path().string()).ReadString("CONFIG", "Alias", "x"), "x");  // a folder
+  EXPECT_EQ(IniFile(dir.File("none.ini")).ReadString("CONFIG", "Alias", ""), "");
+  EXPECT_EQ(IniFile(dir.Path().string()).ReadString("CONFIG", "Alias", "x"), "x");  // a folder
 }
 
 TEST(IniFile, CutsLongValuesTo2047Characters) {
@@ -79,7 +79,7 @@ TEST(IniFile, CutsLongValuesTo2047Characters) {
   const std::string euro = "\xE2\x82\xAC";  // one UTF-16 unit, three UTF-8 bytes
   std::string value;
   for (int i = 0; i < 3000; ++i) value += euro;
-  const TIniFile ini(WriteIni(dir, "[CONFIG]\nPercorsoDatabase=" + value + "\nAlias=x\n"));
+  const IniFile ini(WriteIni(dir, "[CONFIG]\nPercorsoDatabase=" + value + "\nAlias=x\n"));
   std::string expected;
   for (int i = 0; i < 2047; ++i) expected += euro;
   EXPECT_EQ(ini.ReadString("CONFIG", "PercorsoDatabase", ""), expected);
@@ -101,14 +101,14 @@ TEST(IniFile, DecodesEachEncoding) {
       {"windows-1252", "[CONFIG]\nPercorsoDatabase=D:\\Societ\xE0 \x80\n"},
   };
   for (const auto& c : cases) {
-    const TIniFile ini(WriteIni(dir, c.bytes));
+    const IniFile ini(WriteIni(dir, c.bytes));
     EXPECT_EQ(ini.ReadString("CONFIG", "PercorsoDatabase", ""), expected) << c.name;
   }
 }
 
 TEST(IniFile, Utf16KeepsCharactersOutsideTheBasicPlane) {
   testing::TempDir dir;
-  const TIniFile ini(WriteIni(dir, Utf16(u"[CONFIG]\nAlias=a\U0001F600\xD800z\n")));
+  const IniFile ini(WriteIni(dir, Utf16(u"[CONFIG]\nAlias=a\U0001F600\xD800z\n")));
   EXPECT_EQ(ini.ReadString("CONFIG", "Alias", ""), "a\xF0\x9F\x98\x80\xEF\xBF\xBDz");
 }
 

@@ -27,8 +27,8 @@ TEST(SocketErrors, PlatformErrorsBecomeWindowsSocketsMessages) {
       {10066, "Socket Error # 10066\r\nDirectory not empty"},
   };
   for (const Case& c : cases) EXPECT_EQ(SocketErrorMessage(c.number), c.message);
-  EXPECT_EQ(ESocketError(10054).Number(), 10054);
-  EXPECT_EQ(ESocketError(10054).Message(), "Socket Error # 10054\r\nConnection reset by peer.");
+  EXPECT_EQ(SocketError(10054).Number(), 10054);
+  EXPECT_EQ(SocketError(10054).Message(), "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
 }  // namespace

@@ -13,14 +13,14 @@ namespace {
 
 // An answer held in memory, handed out in small pieces so that lines and chunks straddle
 // reads. At its end it either closes or stalls (a receive that times out).
-class MemorySource : public registry::TByteSource {
+class MemorySource : public registry::ByteSource {
  public:
   explicit MemorySource(std::string data, bool stallAtEnd = false, std::size_t piece = 7)
       : data_(std::move(data)), stallAtEnd_(stallAtEnd), piece_(piece) {}
 
   std::size_t Read(char* buffer, std::size_t size) override {
     if (pos_ == data_.size()) {
-      if (stallAtEnd_) throw platform::ESocketError(platform::kWsaTimedOut);
+      if (stallAtEnd_) throw platform::SocketError(platform::kWsaTimedOut);
       return 0;
     }
     const std::size_t count = std::min({size, piece_, data_.size() - pos_});
@@ -38,9 +38,9 @@ class MemorySource : public registry::TByteSource {
 };
 
 // The body text, or "error: " and the message.
-std::string Outcome(const std::string& answer, bool stallAtEnd = false, const registry::TResponseLimits& limits = {}) {
+std::string Outcome(const std::string& answer, bool stallAtEnd = false, const registry::ResponseLimits& limits = {}) {
   MemorySource source(answer, stallAtEnd);
-  registry::THttpAnswerReader reader(source, limits);
+  registry::HttpAnswerReader reader(source, limits);
   return testing::OutcomeOf([&] { return reader.ReadAnswer(); });
 }
 
@@ -112,10 +112,10 @@ TEST(HttpAnswerReader, HeaderLookupContinuationsAndClose) {
   MemorySource source(
       "HTTP/1.1 200 OK\r\ncontent-type: application/json;\r\n\tcharset=windows-1252\r\n"
       "Connection:  Close \r\nContent-Type: text/plain\r\nContent-Length: 1\r\n\r\n\x80");
-  registry::THttpAnswerReader reader(source);
+  registry::HttpAnswerReader reader(source);
   // The first Content-Type counts, with its continuation line.
   EXPECT_EQ(reader.ReadAnswer(), "\xE2\x82\xAC");
-  const registry::THttpAnswer& answer = reader.Answer();
+  const registry::HttpAnswer& answer = reader.Answer();
   EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
   EXPECT_TRUE(answer.MustClose());
   EXPECT_FALSE(answer.peerClosed);
@@ -139,7 +139,7 @@ TEST(HttpAnswerReader, LimitsOnLinesHeadersAndBody) {
   for (int i = 0; i < 1001; ++i) interim += "HTTP/1.1 100 Continue\r\nX: y\r\n\r\n";
   EXPECT_EQ(Outcome(interim), "error: Max header line count exceeded.");
 
-  registry::TResponseLimits small;
+  registry::ResponseLimits small;
   small.maxBodyBytes = 10;
   EXPECT_EQ(Outcome("HTTP/1.1 200 OK\r\n\r\n0123456789", false, small), "0123456789");
   EXPECT_EQ(Outcome("HTTP/1.1 200 OK\r\n\r\n0123456789A", false, small), "error: Max body size exceeded.");

@@ -88,8 +88,8 @@ TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
 
 TEST(TcpSocket, TheRequestIsNotHeldForAnAcknowledgement) {
   TlsTestServer listener({TlsTestServer::StaySilent()}, {.handshake = false, .lifetimeMs = 2000});
-  const registry::TDeadline deadline(5000);
-  const registry::TSocket socket =
+  const registry::Deadline deadline(5000);
+  const registry::Socket socket =
       registry::ConnectTcp(registry::ResolveHost("127.0.0.1", listener.Port(), false, deadline), deadline, 5000);
   int noDelay = 0;
   socklen_t length = sizeof noDelay;

@@ -84,7 +84,7 @@ TEST(SSLOptions, VersionSetDecidesTheMethod) {
       {SslVersionBit(sslvTLSv1_1) | SslVersionBit(sslvTLSv1_2), 48, sslvSSLv23},
   };
   for (const Case& c : cases) {
-    TIdSSLOptions options;
+    SslOptions options;
     options.SetSSLVersions(c.set);
     EXPECT_EQ(options.SSLVersions(), c.stored) << int(c.set);
     EXPECT_EQ(options.Method(), c.method) << int(c.set);

@@ -46,7 +46,7 @@ std::string WithLibraryDefaults(int port) {
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "lookup") {
     const std::string outcome = korvane::testing::OutcomeOf([&] {
-      korvane::registry::ResolveHost(argv[2], 443, false, korvane::registry::TDeadline(std::atoi(argv[3])));
+      korvane::registry::ResolveHost(argv[2], 443, false, korvane::registry::Deadline(std::atoi(argv[3])));
       return std::string("found");
     });
     std::fputs(outcome.c_str(), stdout);

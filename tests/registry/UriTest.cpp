@@ -26,7 +26,7 @@ TEST(ParseUri, SplitsWithoutPercentCoding) {
       {"https://h/a?q=1#f", "h", "", "/a?q=1"},
   };
   for (const Case& c : cases) {
-    const TIdURI uri = registry::ParseUri(c.url);
+    const Uri uri = registry::ParseUri(c.url);
     EXPECT_EQ(uri.host, c.host) << c.url;
     EXPECT_EQ(uri.port, c.port) << c.url;
     EXPECT_EQ(uri.RequestTarget(), c.target) << c.url;
@@ -34,7 +34,7 @@ TEST(ParseUri, SplitsWithoutPercentCoding) {
 }
 
 TEST(BuildRequestHead, OrderReplacementHostAndAscii) {
-  TIdHTTPRequest request;
+  HttpRequest request;
   request.CustomHeaders = {"accept: text/plain", "X-Token: caf\xC3\xA9 \xF0\x9F\x98\x80", "", "user-agent: old"};
   request.Accept = "application/json";
   request.UserAgent = "agent";

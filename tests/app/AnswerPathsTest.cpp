@@ -1,7 +1,7 @@
 // The successor registry endpoints (IT-start, IT-advanced): the address chooses the answer
 // format, and the insert reads the successor's answer with the same order, rules and messages
 // as the /base answer.
-#include "app/PercorsiRisposta.h"
+#include "app/AnswerPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ namespace {
 using testing::TlsTestServer;
 using Rows = std::vector<std::string>;
 
-TEST(PercorsiRispostaPer, TheLastPathSegmentChoosesTheFormat) {
+TEST(AnswerPathsFor, TheLastPathSegmentChoosesTheFormat) {
   const std::pair<const char*, bool> cases[] = {
       {"https://company.openapi.com/IT-start/", true},
       {"https://test.company.openapi.com/IT-start", true},
@@ -43,7 +43,7 @@ TEST(PercorsiRispostaPer, TheLastPathSegmentChoosesTheFormat) {
       {"https://host", false},
   };
   for (const auto& [url, successor] : cases) {
-    EXPECT_EQ(&PercorsiRispostaPer(url), successor ? &kPercorsiSuccessore : &kPercorsiBase) << url;
+    EXPECT_EQ(&AnswerPathsFor(url), successor ? &kSuccessorAnswerPaths : &kBaseAnswerPaths) << url;
   }
 }
 
@@ -124,11 +124,11 @@ class SuccessorInsertTest : public ::testing::Test {
   void SetUp() override { testing::CreateDatabase(archive_, testing::FixtureScript("archive.sql")); }
 
   // The stored row (RAGSOC to CODICEPAESE joined by "|"), or "error: " and the message.
-  std::string Insert(const std::string& answer, const PercorsiRisposta& percorsi = kPercorsiSuccessore) {
+  std::string Insert(const std::string& answer, const AnswerPaths& paths = kSuccessorAnswerPaths) {
     const std::string codice = "S" + std::to_string(++inserted_);
     const auto risposta = ParseJSONValue(answer);
     const std::string error = testing::ErrorOf([&] {
-      const SubjectRow row = ReadSubjectRow(risposta.get(), percorsi);
+      const SubjectRow row = ReadSubjectRow(risposta.get(), paths);
       TIBDatabase archivio;
       OpenIBDatabaseFile(archivio, archive_);
       std::unique_ptr<TIBSQL> sqlInserimento;
@@ -197,9 +197,9 @@ TEST_F(SuccessorInsertTest, AMissingOrUnreadableValueNamesItsSuccessorPath) {
 TEST_F(SuccessorInsertTest, EachFormatReadsOnlyItsOwnPaths) {
   const std::string base = R"({"success":true,"data":{"civico":"1","denominazione":"X","cf":"X","indirizzo":"X",)"
                            R"("comune":"X","provincia":"X","cap":"X"}})";
-  EXPECT_EQ(Insert(Answer(kExample), kPercorsiBase), "error: Value 'data.civico' not found");
+  EXPECT_EQ(Insert(Answer(kExample), kBaseAnswerPaths), "error: Value 'data.civico' not found");
   EXPECT_EQ(Insert(base), "error: Value 'data[0].address.registeredOffice.streetNumber' not found");
-  EXPECT_EQ(Insert(base, kPercorsiBase), "X|X|12485671007|X|1|X|X|X|IT");
+  EXPECT_EQ(Insert(base, kBaseAnswerPaths), "X|X|12485671007|X|1|X|X|X|IT");
 }
 
 // The built program against a scripted registry: the address chooses the format and the request.

@@ -8,27 +8,27 @@ namespace korvane {
 
 // Where the registry's answer holds the values of the new subject. The insert reads them in one
 // fixed order with the same rules for every format; only the paths differ.
-struct PercorsiRisposta {
-  std::string_view Civico;
-  std::string_view Denominazione;
-  std::string_view CF;
-  std::string_view Indirizzo;  // the house number is removed from it
-  std::string_view Comune;
-  std::string_view Provincia;
-  std::string_view Cap;
+struct AnswerPaths {
+  std::string_view streetNumber;
+  std::string_view companyName;
+  std::string_view taxCode;
+  std::string_view streetName;  // the house number is removed from it
+  std::string_view town;
+  std::string_view province;
+  std::string_view postCode;
   // The company's activity status ("ATTIVA", "CESSATA", ...); read only by the ceased-company check.
-  std::string_view ActivityStatus;
+  std::string_view activityStatus;
 };
 
 // The answer of GET /base/<VAT>: one company under "data".
-inline constexpr PercorsiRisposta kPercorsiBase{
+inline constexpr AnswerPaths kBaseAnswerPaths{
     "data.civico", "data.denominazione", "data.cf", "data.indirizzo", "data.comune", "data.provincia", "data.cap",
     "data.stato_attivita"};
 
 // The answer of the successor endpoints IT-start and IT-advanced: "data" is a list of companies,
 // the first one counts, and the address is nested. A "data" that is one object (as IT-advanced is
 // documented) is that company: index 0 of an object is the object itself (TJSONValue::FindValue).
-inline constexpr PercorsiRisposta kPercorsiSuccessore{"data[0].address.registeredOffice.streetNumber",
+inline constexpr AnswerPaths kSuccessorAnswerPaths{"data[0].address.registeredOffice.streetNumber",
                                                       "data[0].companyName",
                                                       "data[0].taxCode",
                                                       "data[0].address.registeredOffice.streetName",
@@ -39,11 +39,11 @@ inline constexpr PercorsiRisposta kPercorsiSuccessore{"data[0].address.registere
 
 // The answer format of the registry at this address: the successor's when the last non-empty
 // segment of its path is exactly "IT-start" or "IT-advanced" (letter case as written), else /base.
-const PercorsiRisposta& PercorsiRispostaPer(std::string_view registryUrl);
+const AnswerPaths& AnswerPathsFor(std::string_view registryUrl);
 
 // Whether the answer gives the company as ceased: its activity status is a text that reads
 // "CESSATA" without regard to letter case and with blanks around it ignored. No status, or a
 // value of another kind, is not.
-bool CompanyCeased(const TJSONValue* risposta, const PercorsiRisposta& percorsi);
+bool CompanyCeased(const TJSONValue* answer, const AnswerPaths& paths);
 
 }  // namespace korvane

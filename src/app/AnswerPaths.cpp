@@ -1,4 +1,4 @@
-#include "app/PercorsiRisposta.h"
+#include "app/AnswerPaths.h"
 
 #include <string>
 
@@ -18,16 +18,16 @@ std::string_view LastSegment(std::string_view path) {
 
 }  // namespace
 
-const PercorsiRisposta& PercorsiRispostaPer(std::string_view registryUrl) {
+const AnswerPaths& AnswerPathsFor(std::string_view registryUrl) {
   // Taken apart as the request takes it, so the query and the fragment are not path.
-  const TIdURI uri = registry::ParseUri(std::string(registryUrl));
+  const Uri uri = registry::ParseUri(std::string(registryUrl));
   const std::string path = uri.path + uri.document;
   const std::string_view segment = LastSegment(path);
-  return segment == "IT-start" || segment == "IT-advanced" ? kPercorsiSuccessore : kPercorsiBase;
+  return segment == "IT-start" || segment == "IT-advanced" ? kSuccessorAnswerPaths : kBaseAnswerPaths;
 }
 
-bool CompanyCeased(const TJSONValue* risposta, const PercorsiRisposta& percorsi) {
-  const TJSONValue* status = risposta ? risposta->FindValue(percorsi.ActivityStatus) : nullptr;
+bool CompanyCeased(const TJSONValue* answer, const AnswerPaths& paths) {
+  const TJSONValue* status = answer ? answer->FindValue(paths.activityStatus) : nullptr;
   return status != nullptr && status->GetKind() == TJSONValue::Kind::String &&
          platform::SameTextAscii(platform::TrimControl(status->Text()), "CESSATA");
 }
