@@ -108,7 +108,6 @@ void ImportRun::RunSteps() {
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), options_.registryEndpoint,
                                              registryChannel_.get(), ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
-  trace::Step("answer body: " + std::to_string(body.size()) + " bytes");
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
   if (settings_.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {
