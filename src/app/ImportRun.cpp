@@ -73,8 +73,8 @@ void ImportRun::RunSteps() {
               "), company " + UtenteCorrente->DittaUtente());
 
   DBArchivio = std::make_unique<TIBDatabase>();
-  const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
-  OpenIBDatabaseFile(*DBArchivio, archivio);
+  const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
+  OpenIBDatabaseFile(*DBArchivio, archiveFile);
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
