@@ -3,6 +3,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -14,6 +15,13 @@
 #include "registry/TlsConnection.h"
 
 namespace korvane::registry {
+
+namespace {
+
+// How long a channel given up waits for its thread to finish letting go.
+constexpr std::chrono::milliseconds kTeardownWait{200};
+
+}  // namespace
 
 // Shared by the run and the preparing thread; whichever lets go last frees it. The thread may
 // outlive the run's interest (a name lookup cannot be interrupted), so it owns what it touches.
@@ -33,8 +41,8 @@ struct PreparedChannel::Shared {
   int wakeFd = -1;
 };
 
-PreparedChannel::PreparedChannel(ChannelTarget target, std::shared_ptr<Shared> shared)
-    : target_(std::move(target)), shared_(std::move(shared)) {}
+PreparedChannel::PreparedChannel(ChannelTarget target, std::shared_ptr<Shared> shared, std::thread thread)
+    : target_(std::move(target)), shared_(std::move(shared)), thread_(std::move(thread)) {}
 
 std::unique_ptr<PreparedChannel> PreparedChannel::Start(const ChannelTarget& target,
                                                         const ChannelSettings& settings) noexcept {
@@ -43,7 +51,7 @@ std::unique_ptr<PreparedChannel> PreparedChannel::Start(const ChannelTarget& tar
     shared->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (shared->wakeFd < 0) return nullptr;
     const Deadline deadline(settings.exchangeLimitMs);
-    std::thread([shared, target, settings, deadline] {
+    std::thread thread([shared, target, settings, deadline] {
       LibraryGate gate;
       gate.enter = [&] {
         const std::lock_guard<std::mutex> guard(shared->lock);
@@ -72,8 +80,8 @@ std::unique_ptr<PreparedChannel> PreparedChannel::Start(const ChannelTarget& tar
       shared->inLibrary = false;
       shared->done = true;
       shared->changed.notify_all();
-    }).detach();
-    return std::unique_ptr<PreparedChannel>(new PreparedChannel(target, std::move(shared)));
+    });
+    return std::unique_ptr<PreparedChannel>(new PreparedChannel(target, std::move(shared), std::move(thread)));
   } catch (...) {
     return nullptr;  // no thread: the client opens its connection when it needs it
   }
@@ -87,7 +95,18 @@ PreparedChannel::~PreparedChannel() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(shared_->wakeFd, &one, sizeof one);
     shared_->changed.wait(guard, [&] { return !shared_->inLibrary; });
+    // Woken, the thread lets go of what it holds within milliseconds; a run that ends meanwhile
+    // would leave the process with its objects half released. Only a name lookup can hold it
+    // longer, and that is not waited for.
+    const bool done = shared_->changed.wait_for(guard, kTeardownWait, [&] { return shared_->done; });
     unused = std::move(shared_->connection);
+    guard.unlock();
+    // Joined, the thread has also released what the TLS library keeps for each thread.
+    if (done) {
+      thread_.join();
+    } else {
+      thread_.detach();
+    }
   }
 }
 

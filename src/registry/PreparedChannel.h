@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <thread>
 
 #include "registry/IdSSLOpenSSL.h"
 
@@ -34,10 +35,13 @@ class PreparedChannel {
 
  private:
   struct Shared;
-  PreparedChannel(ChannelTarget target, std::shared_ptr<Shared> shared);
+  PreparedChannel(ChannelTarget target, std::shared_ptr<Shared> shared, std::thread thread);
 
   ChannelTarget target_;
   std::shared_ptr<Shared> shared_;
+  // Joined when it has let go within the teardown wait, so that nothing of it outlives the run;
+  // else left to end by itself.
+  std::thread thread_;
 };
 
 }  // namespace korvane::registry

@@ -79,8 +79,9 @@ TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
   const auto prepared = registry::PrepareRegistryChannel(endpoint);
   ASSERT_TRUE(closing.WaitFinished(5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::unique_ptr<TIdHTTP> client;
+  // Released in reverse order: the client, which closes its handler, before the handler.
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
+  std::unique_ptr<TIdHTTP> client;
   EXPECT_EQ(testing::OutcomeOf([&] { return InterrogaRegistro("1", "t", endpoint, prepared.get(), client, handler); }),
             "{}");
   EXPECT_EQ(proxy.Requests().size(), 2u);

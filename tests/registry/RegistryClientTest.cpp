@@ -57,8 +57,9 @@ std::string Query(TlsTestServer& server, const std::string& piva, const std::str
 std::string QueryOnNewConnection(TlsTestServer& server) {
   registry::RegistryEndpoint endpoint;
   endpoint.url = server.Url("/base/");
-  std::unique_ptr<TIdHTTP> client;
+  // Released in reverse order: the client, which closes its handler, before the handler.
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
+  std::unique_ptr<TIdHTTP> client;
   return testing::OutcomeOf([&] { return InterrogaRegistro("01234567890", "t", endpoint, nullptr, client, handler); });
 }
 

@@ -92,6 +92,8 @@ void TcpProxy::Relay() {
       watched.push_back({pair.server, POLLIN, 0});
     }
     if (::poll(watched.data(), watched.size(), 20) <= 0) continue;
+    // A pair accepted below was not watched in this round: it is looked at in the next.
+    const std::size_t watchedPairs = pairs.size();
     if (watched[0].revents & POLLIN) {
       const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (client >= 0) {
@@ -104,8 +106,8 @@ void TcpProxy::Relay() {
         }
       }
     }
-    std::vector<Pair> kept;
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
+    std::vector<Pair> kept(pairs.begin() + static_cast<std::ptrdiff_t>(watchedPairs), pairs.end());
+    for (std::size_t i = 0; i < watchedPairs; ++i) {
       Pair& pair = pairs[i];
       const pollfd& fromClient = watched[1 + 2 * i];
       const pollfd& fromServer = watched[2 + 2 * i];
