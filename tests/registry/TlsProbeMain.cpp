@@ -19,17 +19,14 @@
 #include <string>
 
 #include "ChannelGet.h"
+#include "loopback/Loopback.h"
 #include "registry/TcpSocket.h"
 
 namespace {
 
 std::string WithLibraryDefaults(int port) {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "no connection";
+  const int socket = korvane::loopback::Connect(port);
+  if (socket < 0) return "no connection";
   SSL_CTX* context = SSL_CTX_new(TLS_client_method());
   SSL* ssl = SSL_new(context);
   SSL_set_fd(ssl, socket);

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "support/LoopbackListener.h"
 #include "support/TestCertificates.h"
 
 namespace korvane::testing {
@@ -20,7 +19,6 @@ TlsGatedServer::TlsGatedServer(std::string response, int gate, int gateMs)
   if (context == nullptr || !certificates::UseIdentity(context, TestCertificates::Get().server)) {
     throw std::runtime_error("gated server: certificate");
   }
-  listener_ = ListenOnLoopback(128, port_);
   acceptor_ = std::thread([this] { Accept(); });
 }
 
@@ -32,11 +30,10 @@ TlsGatedServer::~TlsGatedServer() {
   changed_.notify_all();
   acceptor_.join();  // no connection thread is added after this
   for (std::thread& connection : connections_) connection.join();
-  ::close(listener_);
 }
 
 std::string TlsGatedServer::Url(const std::string& path) const {
-  return "https://localhost:" + std::to_string(port_) + path;
+  return "https://localhost:" + std::to_string(listener_.Port()) + path;
 }
 
 int TlsGatedServer::Requests() {
@@ -63,9 +60,9 @@ void TlsGatedServer::Accept() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
     }
-    pollfd entry{listener_, POLLIN, 0};
+    pollfd entry{listener_.Handle(), POLLIN, 0};
     if (::poll(&entry, 1, 20) <= 0) continue;
-    const int socket = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int socket = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
     if (socket >= 0) connections_.emplace_back([this, socket] { Serve(socket); });
   }
 }

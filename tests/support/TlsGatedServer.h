@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback/Loopback.h"
+
 namespace korvane::testing {
 
 // A TLS server on 127.0.0.1 (ephemeral port) that gives every connection the same response,
@@ -38,8 +40,7 @@ class TlsGatedServer {
   int gate_;
   int gateMs_;
   std::unique_ptr<void, void (*)(void*)> context_{nullptr, nullptr};  // SSL_CTX
-  int listener_ = -1;
-  int port_ = 0;
+  loopback::Listener listener_{0, 128};
   bool stop_ = false;
   bool open_ = false;
   int requests_ = 0;

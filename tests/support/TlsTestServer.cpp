@@ -12,7 +12,6 @@
 #include <csignal>
 #include <stdexcept>
 
-#include "support/LoopbackListener.h"
 #include "support/TestCertificates.h"
 
 namespace korvane::testing {
@@ -50,13 +49,16 @@ SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
   return context;
 }
 
-// Waits until the socket is readable, the deadline passes or the server is told to stop.
+// Waits until the socket is readable or the deadline passes. Once the server is told to stop it
+// waits no longer, but still says whether the socket is readable now: what a client sent before
+// it went away is read, never lost.
 bool WaitReadable(int socket, Clock::time_point deadline, const std::atomic<bool>& stop) {
-  while (!stop && Clock::now() < deadline) {
+  while (true) {
+    const bool lastLook = stop || Clock::now() >= deadline;
     pollfd entry{socket, POLLIN, 0};
-    if (::poll(&entry, 1, 20) > 0) return true;
+    if (::poll(&entry, 1, lastLook ? 0 : 20) > 0) return true;
+    if (lastLook) return false;
   }
-  return false;
 }
 
 }  // namespace
@@ -66,18 +68,30 @@ TlsTestServer::TlsTestServer(std::vector<Step> script, Options options)
   if (options_.handshake) TestCertificates::Get();  // made before the clock of the thread runs
   // A write to a client that has gone must fail, not end the test process.
   std::signal(SIGPIPE, SIG_IGN);
-  listener_ = ListenOnLoopback(4, port_);
   thread_ = std::thread([this] { Serve(); });
 }
 
 TlsTestServer::~TlsTestServer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (listener_ >= 0) ::close(listener_);
 }
 
 std::string TlsTestServer::Url(const std::string& path, const std::string& host) const {
-  return "https://" + host + ":" + std::to_string(port_) + path;
+  return "https://" + host + ":" + std::to_string(Port()) + path;
+}
+
+void TlsTestServer::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+bool TlsTestServer::Connected() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (accepted_) return true;
+  }
+  pollfd entry{listener_.Handle(), POLLIN, 0};
+  return ::poll(&entry, 1, 0) > 0;
 }
 
 bool TlsTestServer::WaitFinished(int milliseconds) {
@@ -113,8 +127,12 @@ bool TlsTestServer::PeerClosed() {
 void TlsTestServer::Serve() {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.lifetimeMs);
   int socket = -1;
-  if (WaitReadable(listener_, deadline, stop_)) socket = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (WaitReadable(listener_.Handle(), deadline, stop_)) socket = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
   if (socket >= 0) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      accepted_ = true;
+    }
     timeval limit{};
     limit.tv_sec = options_.lifetimeMs / 1000;
     limit.tv_usec = (options_.lifetimeMs % 1000) * 1000;
