@@ -14,9 +14,8 @@ namespace korvane::testing {
 
 TlsGatedServer::TlsGatedServer(std::string response, int gate, int gateMs)
     : response_(std::move(response)), gate_(gate), gateMs_(gateMs) {
-  context_ = {SSL_CTX_new(TLS_server_method()), [](void* context) { SSL_CTX_free(static_cast<SSL_CTX*>(context)); }};
-  SSL_CTX* context = static_cast<SSL_CTX*>(context_.get());
-  if (context == nullptr || !certificates::UseIdentity(context, TestCertificates::Get().server)) {
+  context_.reset(SSL_CTX_new(TLS_server_method()));
+  if (context_ == nullptr || !certificates::UseIdentity(context_.get(), TestCertificates::Get().server)) {
     throw std::runtime_error("gated server: certificate");
   }
   acceptor_ = std::thread([this] { Accept(); });
@@ -72,7 +71,8 @@ void TlsGatedServer::Serve(int socket) {
   limit.tv_sec = 30;
   setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context_.get()));
+  const certificates::SslPtr owner(SSL_new(context_.get()));
+  SSL* ssl = owner.get();
   SSL_set_fd(ssl, socket);
   if (SSL_accept(ssl) == 1) {
     std::string head;
@@ -84,7 +84,6 @@ void TlsGatedServer::Serve(int socket) {
     }
     // A client that connected ahead of its request and then closed without one asked nothing.
     if (head.find("\r\n\r\n") == std::string::npos) {
-      SSL_free(ssl);
       ::close(socket);
       return;
     }
@@ -102,7 +101,6 @@ void TlsGatedServer::Serve(int socket) {
     while (::recv(socket, buffer, sizeof buffer, 0) > 0) {
     }
   }
-  SSL_free(ssl);
   ::close(socket);
 }
 

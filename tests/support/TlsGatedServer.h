@@ -1,12 +1,12 @@
 #pragma once
 
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "certificates/OpenSslHandles.h"
 #include "loopback/Loopback.h"
 
 namespace korvane::testing {
@@ -39,7 +39,7 @@ class TlsGatedServer {
   std::string response_;
   int gate_;
   int gateMs_;
-  std::unique_ptr<void, void (*)(void*)> context_{nullptr, nullptr};  // SSL_CTX
+  certificates::SslContextPtr context_;
   loopback::Listener listener_{0, 128};
   bool stop_ = false;
   bool open_ = false;

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <stdexcept>
 
+#include "certificates/OpenSslHandles.h"
 #include "support/TestCertificates.h"
 
 namespace korvane::testing {
@@ -20,7 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
+certificates::SslContextPtr ServerContext(const TlsTestServer::Options& options) {
   const TestCertificates& certificates = TestCertificates::Get();
   const TestIdentity& identity =
       options.certificate == TlsTestServer::Certificate::UntrustedCa       ? certificates.untrusted
@@ -28,7 +29,8 @@ SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
       : options.certificate == TlsTestServer::Certificate::ViaIntermediate ? certificates.viaIntermediate
       : options.certificate == TlsTestServer::Certificate::WeakKey         ? certificates.weakKey
                                                                            : certificates.server;
-  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  certificates::SslContextPtr owner(SSL_CTX_new(TLS_server_method()));
+  SSL_CTX* context = owner.get();
   if (context == nullptr) throw std::runtime_error("test server: SSL_CTX_new");
   if (options.tls13Only) SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
   if (options.onlyVersion != 0) {
@@ -39,14 +41,10 @@ SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
     SSL_CTX_set_security_level(context, 0);
   }
   if (!options.cipherList.empty() && SSL_CTX_set_cipher_list(context, options.cipherList.c_str()) != 1) {
-    SSL_CTX_free(context);
     throw std::runtime_error("test server: cipher list");
   }
-  if (!korvane::certificates::UseIdentity(context, identity)) {
-    SSL_CTX_free(context);
-    throw std::runtime_error("test server: certificate");
-  }
-  return context;
+  if (!certificates::UseIdentity(context, identity)) throw std::runtime_error("test server: certificate");
+  return owner;
 }
 
 // Waits until the socket is readable or the deadline passes. Once the server is told to stop it
@@ -138,20 +136,20 @@ void TlsTestServer::Serve() {
     limit.tv_usec = (options_.lifetimeMs % 1000) * 1000;
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    SSL_CTX* context = nullptr;
-    SSL* ssl = nullptr;
+    certificates::SslContextPtr context;
+    certificates::SslPtr ssl;
     bool ready = true;
     if (options_.handshake) {
       context = ServerContext(options_);
-      ssl = SSL_new(context);
-      SSL_set_fd(ssl, socket);
-      ready = SSL_accept(ssl) == 1;
+      ssl.reset(SSL_new(context.get()));
+      SSL_set_fd(ssl.get(), socket);
+      ready = SSL_accept(ssl.get()) == 1;
       std::lock_guard<std::mutex> lock(mutex_);
       handshakeCompleted_ = ready;
     }
-    if (ready) RunScript(socket, ssl);
-    if (ssl != nullptr) SSL_free(ssl);
-    if (context != nullptr) SSL_CTX_free(context);
+    if (ready) RunScript(socket, ssl.get());
+    ssl.reset();
+    context.reset();
     ::close(socket);
     ERR_clear_error();
   }

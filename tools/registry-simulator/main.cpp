@@ -36,6 +36,7 @@
 #include <unistd.h>
 
 #include "certificates/CertificateAuthority.h"
+#include "certificates/OpenSslHandles.h"
 #include "loopback/Loopback.h"
 
 namespace {
@@ -43,12 +44,8 @@ namespace {
 namespace certificates = korvane::certificates;
 namespace loopback = korvane::loopback;
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-  void operator()(T* p) const { Free(p); }
-};
-using ContextPtr = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX, SSL_CTX_free>>;
-using SslPtr = std::unique_ptr<SSL, Deleter<SSL, SSL_free>>;
+using certificates::SslContextPtr;
+using certificates::SslPtr;
 
 [[noreturn]] void Fail(const std::string& what) {
   std::cerr << "registry-simulator: " << what << '\n';
@@ -166,7 +163,7 @@ int main(int argc, char** argv) {
   if (dataFolder.empty() || caOut.empty()) Fail("usage: --data DIR --ca-out FILE [--port N] [--port-file FILE]");
   std::signal(SIGPIPE, SIG_IGN);
 
-  ContextPtr context(SSL_CTX_new(TLS_server_method()));
+  SslContextPtr context(SSL_CTX_new(TLS_server_method()));
   if (!context) Fail("cannot make the TLS context");
   try {
     const certificates::CertificateAuthority authority("korvane registry simulator CA");
