@@ -73,8 +73,8 @@ void ImportRun::RunSteps() {
               "), company " + UtenteCorrente->DittaUtente());
 
   DBArchivio = std::make_unique<TIBDatabase>();
-  const std::string archivio = UtenteCorrente->GetParamSoftDes("Archivio");
-  OpenIBDatabaseFile(*DBArchivio, archivio);
+  const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
+  OpenIBDatabaseFile(*DBArchivio, archiveFile);
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
@@ -108,7 +108,6 @@ void ImportRun::RunSteps() {
   const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), options_.registryEndpoint,
                                              registryChannel_.get(), ClientHTTP, GestoreSSL);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
-  trace::Step("answer body: " + std::to_string(body.size()) + " bytes");
   Risposta = ParseJSONValue(body, false, false);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
   if (settings_.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {

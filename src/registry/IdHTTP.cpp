@@ -6,6 +6,7 @@
 #include "platform/Convert.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 #include "registry/HttpResponse.h"
 #include "registry/IdSSLOpenSSL.h"
 #include "registry/Uri.h"
@@ -99,6 +100,28 @@ std::string BuildHead(const HttpRequest& request, const Target& target) {
   return AsciiWireText(head);
 }
 
+// The request head as the trace shows it: its lines joined, the bearer token never.
+void TraceRequest(std::string_view head) {
+  std::string shown;
+  while (!head.empty()) {
+    const std::size_t end = head.find("\r\n");
+    std::string_view line = head.substr(0, end);
+    head.remove_prefix(end == std::string_view::npos ? head.size() : end + 2);
+    if (line.empty()) continue;
+    if (platform::SameTextAscii(HeaderName(line), "Authorization")) {
+      // The scheme ("Bearer") may be shown, the credentials after it never.
+      const std::string_view value = platform::TrimBlanksAndTabs(line.substr(line.find(':') + 1));
+      const std::size_t blank = value.find(' ');
+      line = blank == std::string_view::npos ? std::string_view() : value.substr(0, blank);
+      shown += (shown.empty() ? "" : " | ") + std::string("Authorization: ") + std::string(line) +
+               (line.empty() ? "***" : " ***");
+      continue;
+    }
+    shown += (shown.empty() ? "" : " | ") + std::string(line);
+  }
+  platform::trace::Step("request: " + shown);
+}
+
 }  // namespace
 
 HttpRequest::HttpRequest() { Clear(); }
@@ -146,13 +169,16 @@ std::string TIdHTTP::Get(const std::string& url) {
   IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
   registry::HttpAnswerReader reader(*IOHandler);
   std::string body;
+  if (platform::trace::On()) TraceRequest(head);
   try {
     IOHandler->Write(head);
     body = reader.ReadAnswer();
   } catch (...) {
+    platform::trace::Step("answer: " + (reader.Answer().statusLine.empty() ? "none" : reader.Answer().statusLine));
     IOHandler->Close();
     throw;
   }
+  platform::trace::Step("answer: " + reader.Answer().statusLine + ", " + std::to_string(body.size()) + " bytes of body");
   if (reader.Answer().MustClose()) IOHandler->Close();
   return body;
 }

@@ -14,6 +14,7 @@
 #include "platform/Exception.h"
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 #include "registry/Deadline.h"
 #include "registry/PreparedChannel.h"
 #include "registry/ProxyTunnel.h"
@@ -200,8 +201,12 @@ void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool 
     connection_ = prepared->Take();
     // A server may close a connection that waited long for its request: then a new one is opened,
     // with the exchange's whole time.
-    if (connection_->StillOpen()) return;
+    if (connection_->StillOpen()) {
+      platform::trace::Step("request on the prepared channel");
+      return;
+    }
     connection_.reset();
+    platform::trace::Step("the prepared channel was closed by the server: opening another");
   }
   connection_ = registry::OpenTlsConnection(target, Settings(), registry::Deadline(ExchangeTimeout));
 }
@@ -268,6 +273,36 @@ bool TlsConnection::StillOpen() {
   return errorClass == SSL_ERROR_NONE || errorClass == SSL_ERROR_WANT_READ || errorClass == SSL_ERROR_WANT_WRITE;
 }
 
+namespace {
+
+std::string NameText(const X509_NAME* name) {
+  if (name == nullptr) return "?";
+  char text[256];
+  X509_NAME_oneline(name, text, sizeof text);
+  return text;
+}
+
+// What the handshake settled, or where it stopped: for whoever supports an installation.
+void TraceHandshake(SSL* ssl, const Exception* failure) {
+  const long verification = SSL_get_verify_result(ssl);
+  const std::string verified =
+      std::string("certificate verification: ") + X509_verify_cert_error_string(verification);
+  if (failure != nullptr) {
+    platform::trace::Step("TLS handshake failed: " + failure->Message() + "; " + verified);
+    return;
+  }
+  platform::trace::Step(std::string("TLS ") + SSL_get_version(ssl) + ", " + SSL_get_cipher_name(ssl));
+  X509* peer = SSL_get1_peer_certificate(ssl);
+  if (peer != nullptr) {
+    platform::trace::Step("server certificate: " + NameText(X509_get_subject_name(peer)) + ", issued by " +
+                          NameText(X509_get_issuer_name(peer)));
+    X509_free(peer);
+  }
+  platform::trace::Step(verified);
+}
+
+}  // namespace
+
 std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, const ChannelSettings& settings,
                                                  const Deadline& deadline, int wakeFd, const LibraryGate& gate) {
   auto enter = [&] { if (gate.enter) gate.enter(); };
@@ -286,11 +321,14 @@ std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, co
     connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
     const std::string authority =
         (target.ipv6 ? "[" + host8bit + "]" : host8bit) + ":" + std::to_string(target.port);
+    platform::trace::Step("connected to the proxy " + proxy.Authority());
     OpenProxyTunnel(connection->socket.Handle(), proxy, authority, deadline, settings.stepLimitMs, wakeFd);
+    platform::trace::Step("tunnel open to " + authority);
   } else {
     const SocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
     enter();
     connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+    platform::trace::Step("connected to " + host8bit + ":" + std::to_string(target.port));
   }
 
   ERR_clear_error();
@@ -313,8 +351,14 @@ std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, co
     SSL_set1_host(ssl, host8bit.c_str());
   }
 
-  connection->Run("Error connecting with SSL.", false, SSL_connect);
+  try {
+    connection->Run("Error connecting with SSL.", false, SSL_connect);
+  } catch (const Exception& error) {
+    if (platform::trace::On()) TraceHandshake(ssl, &error);
+    throw;
+  }
   connection->handshakeDone = true;
+  if (platform::trace::On()) TraceHandshake(ssl, nullptr);
   // Once the session stands, a peer that drops the socket without a close alert has simply
   // closed the connection; the HTTP framing decides whether the answer was complete.
   SSL_set_options(ssl, SSL_OP_IGNORE_UNEXPECTED_EOF);

@@ -49,8 +49,13 @@ TEST(Trace, ASuccessfulRunTracesItsStepsAndNoSecret) {
   const std::string trace = FileText(tracePath);
   for (const char* step : {"korvane started", "command line: user 5, company 01, kind C, VAT 01234567890",
                            "registry: https://localhost:", "users database opened: ", "user 5 (Anna), company 01",
-                           "archive opened: " , "code computed: 0124", "answer body: ",
-                           "insert into CLIENTI, code 0124", "committed", "line printed: 0124", "exit code 0"}) {
+                           "archive opened: ", "code computed: 0124", "connected to localhost:",
+                           "TLS TLSv1.", "server certificate: ", "certificate verification: ok",
+                           "request on the prepared channel",
+                           "request: GET /base/01234567890 HTTP/1.1 | Accept: application/json | "
+                           "Authorization: Bearer *** | Host: localhost:",
+                           "answer: HTTP/1.1 200 OK, ", "insert into CLIENTI, code 0124", "committed",
+                           "line printed: 0124", "exit code 0"}) {
     EXPECT_NE(trace.find(step), std::string::npos) << step << "\n" << trace;
   }
   EXPECT_EQ(trace.find("segreto"), std::string::npos);
@@ -77,6 +82,23 @@ TEST(Trace, AFailingRunTracesWhereItStopped) {
   EXPECT_NE(trace.find("line printed: Chiamata Api fallita"), std::string::npos) << trace;
   EXPECT_NE(trace.find("exit code 1"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("insert into"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("segreto"), std::string::npos);
+}
+
+TEST(Trace, AnUntrustedRegistryIsTracedWithTheVerificationResult) {
+  ProgramFolder folder(KORVANE_BINARY);
+  testing::TempDir dir;
+  const std::string tracePath = dir.File("korvane.trace");
+  TlsTestServer registry({TlsTestServer::ExpectRequest()}, {.certificate = TlsTestServer::Certificate::UntrustedCa});
+  auto environment = folder.Environment(registry);
+  environment["KORVANE_TRACE"] = tracePath;
+  const auto result = RunProgram(folder.Program(), ProgramFolder::Arguments(), environment);
+  ASSERT_EQ(result.exitCode, 1);
+  const std::string trace = FileText(tracePath);
+  EXPECT_NE(trace.find("TLS handshake failed: Error connecting with SSL.??"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("certificate verification: unable to get local issuer certificate"), std::string::npos)
+      << trace;
+  EXPECT_EQ(trace.find("request: "), std::string::npos) << trace;
   EXPECT_EQ(trace.find("segreto"), std::string::npos);
 }
 
