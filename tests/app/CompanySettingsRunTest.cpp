@@ -96,9 +96,9 @@ TEST_F(CompanySettingsRunTest, RefusalsAndReusesBeforeTheCall) {
        "Larghezza codice soggetto non valida (CaratteriRiempimentoClienti = -1)\r\nexit 1"},
   };
   for (const Case& c : cases) {
-    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(AnswerWithStatus("\"ATTIVA\""))},
-                           {.lifetimeMs = 1000});
+    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(AnswerWithStatus("\"ATTIVA\""))});
     EXPECT_EQ(Run(c.sql, c.extra, registry), c.out) << c.name;
+    registry.Stop();
     EXPECT_EQ(registry.Request(), "") << c.name << ": the registry was asked";
     const Rows before = c.sql.find("B7") != std::string::npos ? Rows{"C 0123", "C A9", "C B7", "F 000007"}
                                                               : Rows{"C 0123"};

@@ -114,8 +114,9 @@ TEST_F(ConcurrentImportTest, WhatCannotBeWrittenFailsBeforeTheRegistryIsAsked) {
     Sql("DELETE FROM TABX;\n" + (c.setting.empty() ? std::string()
                                                      : "INSERT INTO TABX (NOME, TESTO) VALUES "
                                                        "('CaratteriRiempimentoClienti', '" + c.setting + "');\n"));
-    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(Answer())}, {.lifetimeMs = 1000});
+    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(Answer())});
     const ProgramResult result = Run(registry.Url("/base/"), c.extra, c.piva);
+    registry.Stop();
     EXPECT_EQ(result.out, c.out) << c.name;
     EXPECT_EQ(result.exitCode, 1) << c.name;
     EXPECT_EQ(registry.Request(), "") << c.name << ": the registry was asked";

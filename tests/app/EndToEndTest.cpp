@@ -216,10 +216,10 @@ TEST_F(EndToEndTest, StepsBeforeTheRegistryReportTheirErrors) {
       {"5", "02", ""},                              // the user's own company: its archive is missing
   };
   for (const auto& c : cases) {
-    // A registry that gives up soon: these runs end before they would ask it.
-    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(Success(kCompleteData))},
-                           {.lifetimeMs = 1000});
+    // These runs end before they would ask the registry.
+    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(Success(kCompleteData))});
     const auto result = Run(registry, {}, c.utente, c.ditta);
+    registry.Stop();
     if (!c.out.empty()) {
       EXPECT_EQ(result.out, c.out);
     }
@@ -258,8 +258,10 @@ TEST_F(EndToEndTest, AnUntrustedRegistryNeverSeesTheToken) {
 
 TEST_F(EndToEndTest, AFailedChannelWaitsForTheRegistryStep) {
   // The channel is prepared while the databases are read and fails; the users database fails too.
-  TlsTestServer registry({TlsTestServer::ExpectRequest()}, {.certificate = TlsTestServer::Certificate::UntrustedCa, .lifetimeMs = 1000});
+  TlsTestServer registry({TlsTestServer::ExpectRequest()}, {.certificate = TlsTestServer::Certificate::UntrustedCa});
   EXPECT_EQ(Run(registry, {}, "17").out, "Utente 17 non trovato\r\n");
+  registry.Stop();
+  EXPECT_TRUE(registry.Connected());
   EXPECT_EQ(registry.Request(), "");
 }
 
@@ -279,11 +281,13 @@ TEST_F(EndToEndTest, TheRegistryIsReachedThroughTheWebProxy) {
   EXPECT_EQ(trace.str().find("greta"), std::string::npos);
 
   // A value that cannot be used stops the run before any database or network work.
-  TlsTestServer unused({TlsTestServer::ExpectRequest()}, {.lifetimeMs = 1000});
+  TlsTestServer unused({TlsTestServer::ExpectRequest()});
   const auto refused = Run(unused, {}, "17", "01", {{"HTTPS_PROXY", "socks5://127.0.0.1:1080"}});
+  unused.Stop();
   EXPECT_EQ(refused.out, "Indirizzo del proxy non valido (HTTPS_PROXY)\r\n");
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_FALSE(unused.HandshakeCompleted());
+  EXPECT_FALSE(unused.Connected());
   EXPECT_EQ(Customers(), (Rows{"0123", "0124"}));
 }
 

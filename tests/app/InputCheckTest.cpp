@@ -57,15 +57,16 @@ TEST(InputCheck, NothingInjectedReachesTheRegistry) {
       {"0123", "t", "/ba se/", "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)\r\n"},
   };
   for (const auto& c : cases) {
-    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer())},
-                           {.lifetimeMs = 1000});
+    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer())});
     const auto result = testing::RunProgram(
         KORVANE_BINARY, {"-UTENTE", "5", "-DITTA", "01", "-PIVA", c.piva, "-APITOKEN", c.token},
         {{"KORVANE_REGISTRY_URL", registry.Url(c.path)}});
+    registry.Stop();
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_FALSE(registry.HandshakeCompleted()) << c.out;
+    EXPECT_FALSE(registry.Connected()) << c.out;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "loopback/Loopback.h"
 #include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
@@ -128,38 +129,26 @@ TEST(StopSignal, ASignalIgnoredAtStartStaysIgnored) {
 // A database server that takes the connection and never answers.
 class SilentDatabaseServer {
  public:
-  SilentDatabaseServer() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 4);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
+  SilentDatabaseServer() = default;
   ~SilentDatabaseServer() {
     if (connection_ >= 0) close(connection_);
-    close(listener_);
   }
   SilentDatabaseServer(const SilentDatabaseServer&) = delete;
   SilentDatabaseServer& operator=(const SilentDatabaseServer&) = delete;
 
-  int Port() const { return port_; }
+  int Port() const { return listener_.Port(); }
   // True once a client has connected and sent its first bytes: it now waits for the answer.
   bool WaitForClient(int milliseconds) {
-    pollfd entry{listener_, POLLIN, 0};
+    pollfd entry{listener_.Handle(), POLLIN, 0};
     if (poll(&entry, 1, milliseconds) != 1) return false;
-    connection_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    connection_ = accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
     pollfd data{connection_, POLLIN, 0};
     return connection_ >= 0 && poll(&data, 1, milliseconds) == 1;
   }
 
  private:
-  int listener_ = -1;
+  loopback::Listener listener_{0, 4};
   int connection_ = -1;
-  int port_ = 0;
 };
 
 TEST(StopSignal, EndsARunThatWaitsForTheDatabaseServer) {

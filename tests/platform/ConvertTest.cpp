@@ -58,5 +58,23 @@ TEST(DecimalToInt64, TakesASignAndDecimalDigitsOnly) {
   for (const auto& c : cases) EXPECT_EQ(platform::DecimalToInt64(c.text), c.value) << '"' << c.text << '"';
 }
 
+TEST(StrToInt32, FollowsTheRuntimeConversion) {
+  struct Case {
+    const char* text;
+    std::optional<std::int32_t> value;
+  };
+  const Case cases[] = {
+      {"17", 17},          {"  17", 17},         {"+5", 5},           {"-5", -5},
+      {"$1F", 31},         {"x1f", 31},          {"X10", 16},         {"0x10", 16},
+      {"0X10", 16},        {"-$10", -16},        {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},          {"2147483648", std::nullopt},
+      {"$80000000", std::nullopt},               {"", std::nullopt},  {" ", std::nullopt},
+      {"abc", std::nullopt}, {"12x", std::nullopt}, {"12 ", std::nullopt}, {"$", std::nullopt},
+      {"0x", std::nullopt},  {"-", std::nullopt},   {"1.5", std::nullopt}, {"\t1", std::nullopt},
+      {"00012", 12},         {"99999999999999999999", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::StrToInt32(c.text), c.value) << '"' << c.text << '"';
+}
+
 }  // namespace
 }  // namespace korvane

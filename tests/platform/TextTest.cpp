@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Convert.h"
+#include <string>
 
 namespace korvane {
 namespace {
@@ -75,22 +75,43 @@ TEST(OutsideText, ControlCharactersBecomeQuestionMarksAndLongTextIsCut) {
   EXPECT_EQ(platform::OutsideTextForMessage(std::string(50'000'000, '\n')).size(), 203u);
 }
 
-TEST(StrToInt32, FollowsTheRuntimeConversion) {
+TEST(Trim, EachTrimStripsItsOwnSet) {
   struct Case {
-    const char* text;
-    std::optional<std::int32_t> value;
+    std::string text;
+    std::string control;         // TrimControl
+    std::string blanksAndTabs;   // TrimBlanksAndTabs
+    std::string ini;             // TrimIniBlanks
   };
   const Case cases[] = {
-      {"17", 17},          {"  17", 17},         {"+5", 5},           {"-5", -5},
-      {"$1F", 31},         {"x1f", 31},          {"X10", 16},         {"0x10", 16},
-      {"0X10", 16},        {"-$10", -16},        {"2147483647", 2147483647},
-      {"-2147483648", -2147483647 - 1},          {"2147483648", std::nullopt},
-      {"$80000000", std::nullopt},               {"", std::nullopt},  {" ", std::nullopt},
-      {"abc", std::nullopt}, {"12x", std::nullopt}, {"12 ", std::nullopt}, {"$", std::nullopt},
-      {"0x", std::nullopt},  {"-", std::nullopt},   {"1.5", std::nullopt}, {"\t1", std::nullopt},
-      {"00012", 12},         {"99999999999999999999", std::nullopt},
+      {" \t a b \t ", "a b", "a b", "a b"},
+      {"\v\fx\r", "x", "\v\fx\r", "x"},
+      {"\x01x\x1F", "x", "\x01x\x1F", "\x01x\x1F"},
+      {"\nx \n", "x", "\nx \n", "\nx \n"},
+      {"\xC2\xA0x\xC2\xA0", "\xC2\xA0x\xC2\xA0", "\xC2\xA0x\xC2\xA0", "\xC2\xA0x\xC2\xA0"},  // NBSP stays
+      {" \t\r ", "", "\r", ""},
+      {"", "", "", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(platform::StrToInt32(c.text), c.value) << '"' << c.text << '"';
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::TrimControl(c.text), c.control) << testing::PrintToString(c.text);
+    EXPECT_EQ(platform::TrimBlanksAndTabs(c.text), c.blanksAndTabs) << testing::PrintToString(c.text);
+    EXPECT_EQ(platform::TrimIniBlanks(c.text), c.ini) << testing::PrintToString(c.text);
+  }
+}
+
+TEST(Format, ReplacesEachMarkerByTheNextArgument) {
+  EXPECT_EQ(platform::Format("Field \"%s\" not found", {"CODICE"}), "Field \"CODICE\" not found");
+  EXPECT_EQ(platform::Format("a string of length %d into %d", {"70", "64"}), "a string of length 70 into 64");
+  EXPECT_EQ(platform::Format("%s and %s", {"one"}), "one and %s");  // no argument left: kept
+  EXPECT_EQ(platform::Format("(%s)", {"%d%s"}), "(%d%s)");          // an argument is not read again
+  EXPECT_EQ(platform::Format("100% %x %", {"a"}), "100% %x %");
+}
+
+TEST(Utf8SequenceLength, ByLeadByte) {
+  const std::pair<unsigned char, std::size_t> cases[] = {
+      {0x00, 1}, {0x7F, 1}, {0x80, 0}, {0xBF, 0}, {0xC0, 0}, {0xC1, 0}, {0xC2, 2}, {0xDF, 2},
+      {0xE0, 3}, {0xEF, 3}, {0xF0, 4}, {0xF4, 4}, {0xF5, 0}, {0xFF, 0},
+  };
+  for (const auto& [lead, length] : cases) EXPECT_EQ(platform::Utf8SequenceLength(lead), length) << int(lead);
 }
 
 }  // namespace

@@ -49,10 +49,12 @@ TEST(ProxyTunnel, CredentialsGoOnlyToTheProxy) {
     EXPECT_EQ(registry.Request().find("Proxy-Authorization"), std::string::npos);
   }
   {
-    TlsTestServer registry(Answer(), {.lifetimeMs = 1000});
+    TlsTestServer registry(Answer());
     EXPECT_EQ(testing::AskRegistry(Through(proxy.Port(), registry.Url("/base/")), "1", "t"),
               "error: HTTP/1.1 407 Proxy Authentication Required");
+    registry.Stop();
     EXPECT_FALSE(registry.HandshakeCompleted());
+    EXPECT_FALSE(registry.Connected());
   }
 }
 
@@ -81,9 +83,10 @@ TEST(ProxyTunnel, AnswersOtherThanATunnelEndTheRequest) {
 }
 
 TEST(ProxyTunnel, TheRegistrysCertificateIsStillVerified) {
-  TlsTestServer registry(Answer(), {.certificate = TlsTestServer::Certificate::OtherName, .lifetimeMs = 2000});
+  TlsTestServer registry(Answer(), {.certificate = TlsTestServer::Certificate::OtherName});
   ConnectProxy proxy;
   const std::string outcome = testing::AskRegistry(Through(proxy.Port(), registry.Url("/base/")), "1", "secret-token");
+  registry.Stop();
   EXPECT_EQ(outcome.rfind("error: Error connecting with SSL.\r\n", 0), 0u) << outcome;
   EXPECT_EQ(registry.Request().find("secret-token"), std::string::npos);
 }

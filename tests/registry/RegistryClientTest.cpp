@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ChannelGet.h"
+#include "loopback/Loopback.h"
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
 #include "registry/Registro.h"
@@ -236,15 +237,8 @@ TEST(TlsChannel, TrustedServerByNameAddressAndTls13) {
 TEST(TlsChannel, SocketFailures) {
   EXPECT_EQ(GetWithLimit("https://registry.korvane.invalid/base/1", 0), "error: Socket Error # 11001\r\nHost not found.");
 
-  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  ::close(probe);  // bound, never listening, now free: nobody accepts on this port
-  EXPECT_EQ(GetWithLimit("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", 0),
+  const int port = loopback::Listener().Port();  // listened on, now closed: nobody accepts there
+  EXPECT_EQ(GetWithLimit("https://127.0.0.1:" + std::to_string(port) + "/", 0),
             "error: Socket Error # 10061\r\nConnection refused.");
 }
 

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "ChannelGet.h"
+#include "loopback/Loopback.h"
 #include "support/TlsTestServer.h"
 
 namespace korvane {
@@ -87,16 +90,11 @@ TEST(TimeLimits, TheExchangeEndsAtItsDeadline) {
 // connection attempts, and a connect waits until someone gives up.
 class FullListener {
  public:
-  FullListener() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  FullListener() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(listener_.Port()));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 0) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port_ = ntohs(address.sin_port);
     for (int i = 0; i < 3; ++i) {
       const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
       ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -105,16 +103,14 @@ class FullListener {
   }
   ~FullListener() {
     for (int filler : fillers_) ::close(filler);
-    ::close(listener_);
   }
   FullListener(const FullListener&) = delete;
   FullListener& operator=(const FullListener&) = delete;
 
-  int Port() const { return port_; }
+  int Port() const { return listener_.Port(); }
 
  private:
-  int listener_;
-  int port_ = 0;
+  loopback::Listener listener_{0, 0};
   std::vector<int> fillers_;
 };
 

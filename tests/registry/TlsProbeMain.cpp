@@ -19,24 +19,22 @@
 #include <string>
 
 #include "ChannelGet.h"
+#include "certificates/OpenSslHandles.h"
+#include "loopback/Loopback.h"
 #include "registry/TcpSocket.h"
 
 namespace {
 
 std::string WithLibraryDefaults(int port) {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "no connection";
-  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-  SSL* ssl = SSL_new(context);
-  SSL_set_fd(ssl, socket);
+  const int socket = korvane::loopback::Connect(port);
+  if (socket < 0) return "no connection";
+  const korvane::certificates::SslContextPtr context(SSL_CTX_new(TLS_client_method()));
+  const korvane::certificates::SslPtr ssl(SSL_new(context.get()));
+  SSL_set_fd(ssl.get(), socket);
   std::string outcome = "no handshake";
-  if (SSL_connect(ssl) == 1) outcome = std::string("handshake ") + SSL_get_version(ssl) + " " + SSL_get_cipher_name(ssl);
-  SSL_free(ssl);
-  SSL_CTX_free(context);
+  if (SSL_connect(ssl.get()) == 1) {
+    outcome = std::string("handshake ") + SSL_get_version(ssl.get()) + " " + SSL_get_cipher_name(ssl.get());
+  }
   ::close(socket);
   return outcome;
 }

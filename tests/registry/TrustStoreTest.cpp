@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ChannelGet.h"
+#include "certificates/OpenSslHandles.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
 #include "support/TlsTestServer.h"
@@ -49,13 +50,11 @@ class ScopedEnvironment {
 void WriteHashedFolder(const std::filesystem::path& folder, const std::vector<std::string>& pems) {
   std::filesystem::create_directories(folder);
   for (const std::string& pem : pems) {
-    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
+    const certificates::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    const certificates::CertificatePtr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     ASSERT_NE(cert, nullptr);
     char name[16];
-    std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(cert));
-    X509_free(cert);
+    std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(cert.get()));
     std::ofstream(folder / name, std::ios::binary) << pem;
   }
 }

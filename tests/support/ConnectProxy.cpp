@@ -1,16 +1,13 @@
 #include "support/ConnectProxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 
-#include "support/LoopbackListener.h"
+#include "loopback/Loopback.h"
 
 namespace korvane::testing {
 
@@ -35,28 +32,15 @@ std::string HeaderValue(const std::string& head, const std::string& name) {
   return head.substr(start, head.find("\r\n", start) - start);
 }
 
-int ConnectToLoopback(int port) {
-  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (socket >= 0 && ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return socket;
-  if (socket >= 0) ::close(socket);
-  return -1;
-}
-
 }  // namespace
 
 ConnectProxy::ConnectProxy(Options options) : options_(std::move(options)) {
-  listener_ = ListenOnLoopback(8, port_);
   thread_ = std::thread([this] { Serve(); });
 }
 
 ConnectProxy::~ConnectProxy() {
   stop_ = true;
   thread_.join();
-  ::close(listener_);
 }
 
 std::vector<std::string> ConnectProxy::Requests() {
@@ -66,9 +50,9 @@ std::vector<std::string> ConnectProxy::Requests() {
 
 void ConnectProxy::Serve() {
   while (!stop_) {
-    pollfd entry{listener_, POLLIN, 0};
+    pollfd entry{listener_.Handle(), POLLIN, 0};
     if (::poll(&entry, 1, kPollMs) <= 0) continue;
-    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int client = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
     ServeOne(client);
     ::close(client);
@@ -103,7 +87,7 @@ void ConnectProxy::ServeOne(int client) {
     port = options_.upstreamPorts[std::min(tunnels_, options_.upstreamPorts.size() - 1)];
   }
   ++tunnels_;
-  const int upstream = ConnectToLoopback(port);
+  const int upstream = loopback::Connect(port);
   if (upstream < 0) {
     SendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
     return;

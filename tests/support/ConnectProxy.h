@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback/Loopback.h"
+
 namespace korvane::testing {
 
 // A web proxy on 127.0.0.1 (ephemeral port) that serves HTTP CONNECT, one connection after the
@@ -29,7 +31,7 @@ class ConnectProxy {
   ConnectProxy(const ConnectProxy&) = delete;
   ConnectProxy& operator=(const ConnectProxy&) = delete;
 
-  int Port() const { return port_; }
+  int Port() const { return listener_.Port(); }
   // The request heads received so far, each up to and including its empty line.
   std::vector<std::string> Requests();
 
@@ -38,8 +40,7 @@ class ConnectProxy {
   void ServeOne(int client);
 
   Options options_;
-  int listener_ = -1;
-  int port_ = 0;
+  loopback::Listener listener_{0, 8};
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::vector<std::string> requests_;

@@ -1,7 +1,5 @@
 #include "support/TcpProxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,25 +8,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "support/LoopbackListener.h"
+#include "loopback/Loopback.h"
 
 namespace korvane::testing {
 
 namespace {
-
-int ConnectToLoopback(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
 
 bool SendAll(int s, const char* data, std::size_t size) {
   while (size > 0) {
@@ -57,14 +41,12 @@ void ClosePair(Pair& pair) {
 }  // namespace
 
 TcpProxy::TcpProxy(int targetPort) : targetPort_(targetPort) {
-  listener_ = ListenOnLoopback(16, port_);
   thread_ = std::thread([this] { Relay(); });
 }
 
 TcpProxy::~TcpProxy() {
   stop_ = true;
   thread_.join();
-  ::close(listener_);
 }
 
 void TcpProxy::DropConnections() {
@@ -86,7 +68,7 @@ void TcpProxy::Relay() {
       pairs.clear();
       dropRequested_ = false;
     }
-    std::vector<pollfd> watched{{listener_, POLLIN, 0}};
+    std::vector<pollfd> watched{{listener_.Handle(), POLLIN, 0}};
     for (const Pair& pair : pairs) {
       watched.push_back({pair.client, POLLIN, 0});
       watched.push_back({pair.server, POLLIN, 0});
@@ -95,9 +77,9 @@ void TcpProxy::Relay() {
     // A pair accepted below was not watched in this round: it is looked at in the next.
     const std::size_t watchedPairs = pairs.size();
     if (watched[0].revents & POLLIN) {
-      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      const int client = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
       if (client >= 0) {
-        const int server = refuse_ ? -1 : ConnectToLoopback(targetPort_);
+        const int server = refuse_ ? -1 : loopback::Connect(targetPort_);
         if (server < 0) {
           ::close(client);
         } else {

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "loopback/Loopback.h"
+
 namespace korvane::testing {
 
 // A TCP relay on 127.0.0.1 (ephemeral port) in front of a local server, by default the database
@@ -18,7 +20,7 @@ class TcpProxy {
   TcpProxy(const TcpProxy&) = delete;
   TcpProxy& operator=(const TcpProxy&) = delete;
 
-  int Port() const { return port_; }
+  int Port() const { return listener_.Port(); }
 
   // Closes every connection relayed so far, both sides, as a server that restarts does; later
   // connections are relayed as usual. Returns once they are closed.
@@ -42,8 +44,7 @@ class TcpProxy {
   void Relay();
 
   int targetPort_;
-  int listener_ = -1;
-  int port_ = 0;
+  loopback::Listener listener_{0, 16};
   std::atomic<bool> stop_{false};
   std::atomic<bool> dropRequested_{false};
   std::atomic<bool> answerLost_{false};

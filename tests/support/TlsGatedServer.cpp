@@ -8,19 +8,16 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "support/LoopbackListener.h"
 #include "support/TestCertificates.h"
 
 namespace korvane::testing {
 
 TlsGatedServer::TlsGatedServer(std::string response, int gate, int gateMs)
     : response_(std::move(response)), gate_(gate), gateMs_(gateMs) {
-  context_ = {SSL_CTX_new(TLS_server_method()), [](void* context) { SSL_CTX_free(static_cast<SSL_CTX*>(context)); }};
-  SSL_CTX* context = static_cast<SSL_CTX*>(context_.get());
-  if (context == nullptr || !certificates::UseIdentity(context, TestCertificates::Get().server)) {
+  context_.reset(SSL_CTX_new(TLS_server_method()));
+  if (context_ == nullptr || !certificates::UseIdentity(context_.get(), TestCertificates::Get().server)) {
     throw std::runtime_error("gated server: certificate");
   }
-  listener_ = ListenOnLoopback(128, port_);
   acceptor_ = std::thread([this] { Accept(); });
 }
 
@@ -32,11 +29,10 @@ TlsGatedServer::~TlsGatedServer() {
   changed_.notify_all();
   acceptor_.join();  // no connection thread is added after this
   for (std::thread& connection : connections_) connection.join();
-  ::close(listener_);
 }
 
 std::string TlsGatedServer::Url(const std::string& path) const {
-  return "https://localhost:" + std::to_string(port_) + path;
+  return "https://localhost:" + std::to_string(listener_.Port()) + path;
 }
 
 int TlsGatedServer::Requests() {
@@ -63,9 +59,9 @@ void TlsGatedServer::Accept() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
     }
-    pollfd entry{listener_, POLLIN, 0};
+    pollfd entry{listener_.Handle(), POLLIN, 0};
     if (::poll(&entry, 1, 20) <= 0) continue;
-    const int socket = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int socket = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
     if (socket >= 0) connections_.emplace_back([this, socket] { Serve(socket); });
   }
 }
@@ -75,7 +71,8 @@ void TlsGatedServer::Serve(int socket) {
   limit.tv_sec = 30;
   setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context_.get()));
+  const certificates::SslPtr owner(SSL_new(context_.get()));
+  SSL* ssl = owner.get();
   SSL_set_fd(ssl, socket);
   if (SSL_accept(ssl) == 1) {
     std::string head;
@@ -87,7 +84,6 @@ void TlsGatedServer::Serve(int socket) {
     }
     // A client that connected ahead of its request and then closed without one asked nothing.
     if (head.find("\r\n\r\n") == std::string::npos) {
-      SSL_free(ssl);
       ::close(socket);
       return;
     }
@@ -105,7 +101,6 @@ void TlsGatedServer::Serve(int socket) {
     while (::recv(socket, buffer, sizeof buffer, 0) > 0) {
     }
   }
-  SSL_free(ssl);
   ::close(socket);
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "certificates/OpenSslHandles.h"
+#include "loopback/Loopback.h"
 
 namespace korvane::testing {
 
@@ -37,9 +39,8 @@ class TlsGatedServer {
   std::string response_;
   int gate_;
   int gateMs_;
-  std::unique_ptr<void, void (*)(void*)> context_{nullptr, nullptr};  // SSL_CTX
-  int listener_ = -1;
-  int port_ = 0;
+  certificates::SslContextPtr context_;
+  loopback::Listener listener_{0, 128};
   bool stop_ = false;
   bool open_ = false;
   int requests_ = 0;

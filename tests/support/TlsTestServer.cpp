@@ -12,7 +12,7 @@
 #include <csignal>
 #include <stdexcept>
 
-#include "support/LoopbackListener.h"
+#include "certificates/OpenSslHandles.h"
 #include "support/TestCertificates.h"
 
 namespace korvane::testing {
@@ -21,7 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
+certificates::SslContextPtr ServerContext(const TlsTestServer::Options& options) {
   const TestCertificates& certificates = TestCertificates::Get();
   const TestIdentity& identity =
       options.certificate == TlsTestServer::Certificate::UntrustedCa       ? certificates.untrusted
@@ -29,7 +29,8 @@ SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
       : options.certificate == TlsTestServer::Certificate::ViaIntermediate ? certificates.viaIntermediate
       : options.certificate == TlsTestServer::Certificate::WeakKey         ? certificates.weakKey
                                                                            : certificates.server;
-  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  certificates::SslContextPtr owner(SSL_CTX_new(TLS_server_method()));
+  SSL_CTX* context = owner.get();
   if (context == nullptr) throw std::runtime_error("test server: SSL_CTX_new");
   if (options.tls13Only) SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
   if (options.onlyVersion != 0) {
@@ -40,23 +41,22 @@ SSL_CTX* ServerContext(const TlsTestServer::Options& options) {
     SSL_CTX_set_security_level(context, 0);
   }
   if (!options.cipherList.empty() && SSL_CTX_set_cipher_list(context, options.cipherList.c_str()) != 1) {
-    SSL_CTX_free(context);
     throw std::runtime_error("test server: cipher list");
   }
-  if (!korvane::certificates::UseIdentity(context, identity)) {
-    SSL_CTX_free(context);
-    throw std::runtime_error("test server: certificate");
-  }
-  return context;
+  if (!certificates::UseIdentity(context, identity)) throw std::runtime_error("test server: certificate");
+  return owner;
 }
 
-// Waits until the socket is readable, the deadline passes or the server is told to stop.
+// Waits until the socket is readable or the deadline passes. Once the server is told to stop it
+// waits no longer, but still says whether the socket is readable now: what a client sent before
+// it went away is read, never lost.
 bool WaitReadable(int socket, Clock::time_point deadline, const std::atomic<bool>& stop) {
-  while (!stop && Clock::now() < deadline) {
+  while (true) {
+    const bool lastLook = stop || Clock::now() >= deadline;
     pollfd entry{socket, POLLIN, 0};
-    if (::poll(&entry, 1, 20) > 0) return true;
+    if (::poll(&entry, 1, lastLook ? 0 : 20) > 0) return true;
+    if (lastLook) return false;
   }
-  return false;
 }
 
 }  // namespace
@@ -66,18 +66,30 @@ TlsTestServer::TlsTestServer(std::vector<Step> script, Options options)
   if (options_.handshake) TestCertificates::Get();  // made before the clock of the thread runs
   // A write to a client that has gone must fail, not end the test process.
   std::signal(SIGPIPE, SIG_IGN);
-  listener_ = ListenOnLoopback(4, port_);
   thread_ = std::thread([this] { Serve(); });
 }
 
 TlsTestServer::~TlsTestServer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (listener_ >= 0) ::close(listener_);
 }
 
 std::string TlsTestServer::Url(const std::string& path, const std::string& host) const {
-  return "https://" + host + ":" + std::to_string(port_) + path;
+  return "https://" + host + ":" + std::to_string(Port()) + path;
+}
+
+void TlsTestServer::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+bool TlsTestServer::Connected() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (accepted_) return true;
+  }
+  pollfd entry{listener_.Handle(), POLLIN, 0};
+  return ::poll(&entry, 1, 0) > 0;
 }
 
 bool TlsTestServer::WaitFinished(int milliseconds) {
@@ -113,27 +125,31 @@ bool TlsTestServer::PeerClosed() {
 void TlsTestServer::Serve() {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.lifetimeMs);
   int socket = -1;
-  if (WaitReadable(listener_, deadline, stop_)) socket = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (WaitReadable(listener_.Handle(), deadline, stop_)) socket = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
   if (socket >= 0) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      accepted_ = true;
+    }
     timeval limit{};
     limit.tv_sec = options_.lifetimeMs / 1000;
     limit.tv_usec = (options_.lifetimeMs % 1000) * 1000;
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    SSL_CTX* context = nullptr;
-    SSL* ssl = nullptr;
+    certificates::SslContextPtr context;
+    certificates::SslPtr ssl;
     bool ready = true;
     if (options_.handshake) {
       context = ServerContext(options_);
-      ssl = SSL_new(context);
-      SSL_set_fd(ssl, socket);
-      ready = SSL_accept(ssl) == 1;
+      ssl.reset(SSL_new(context.get()));
+      SSL_set_fd(ssl.get(), socket);
+      ready = SSL_accept(ssl.get()) == 1;
       std::lock_guard<std::mutex> lock(mutex_);
       handshakeCompleted_ = ready;
     }
-    if (ready) RunScript(socket, ssl);
-    if (ssl != nullptr) SSL_free(ssl);
-    if (context != nullptr) SSL_CTX_free(context);
+    if (ready) RunScript(socket, ssl.get());
+    ssl.reset();
+    context.reset();
     ::close(socket);
     ERR_clear_error();
   }

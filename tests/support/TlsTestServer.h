@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback/Loopback.h"
+
 namespace korvane::testing {
 
 // A TLS server on 127.0.0.1 (ephemeral port) that serves one connection by a script, in a
@@ -53,12 +55,19 @@ class TlsTestServer {
   TlsTestServer(const TlsTestServer&) = delete;
   TlsTestServer& operator=(const TlsTestServer&) = delete;
 
-  int Port() const { return port_; }
+  int Port() const { return listener_.Port(); }
   // "https://<host>:<port>" followed by `path`.
   std::string Url(const std::string& path = "/", const std::string& host = "localhost") const;
 
   // True when the script has run to its end (or failed) within the time.
   bool WaitFinished(int milliseconds);
+  // For a client that is done (its program has ended, its call has returned): the server takes
+  // what has already arrived, waits for nothing more and stops, so that the readers below answer
+  // at once instead of after the lifetime.
+  void Stop();
+  // True when a client connected, whether the server took the connection or it still waits on
+  // the listener. Meant after Stop(): then it proves that no connection was ever made.
+  bool Connected();
   // The bytes received by ExpectRequest steps (waits for the script to finish).
   std::string Request();
   // True when an ExpectRequest step has received a whole request head within the time.
@@ -72,8 +81,7 @@ class TlsTestServer {
 
   std::vector<Step> script_;
   Options options_;
-  int listener_ = -1;
-  int port_ = 0;
+  loopback::Listener listener_{0, 4};
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::condition_variable finishedSignal_;
@@ -82,6 +90,7 @@ class TlsTestServer {
   bool requestComplete_ = false;
   bool handshakeCompleted_ = false;
   bool peerClosed_ = false;
+  bool accepted_ = false;
   std::thread thread_;
 };
 

@@ -12,20 +12,7 @@
 
 namespace korvane::certificates {
 
-void KeyFree::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-void CertificateFree::operator()(X509* certificate) const { X509_free(certificate); }
-
 namespace {
-
-using KeyPtr = std::unique_ptr<EVP_PKEY, KeyFree>;
-using CertificatePtr = std::unique_ptr<X509, CertificateFree>;
-struct BioFree {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-struct NumberFree {
-  void operator()(BIGNUM* number) const { BN_free(number); }
-};
 
 constexpr long kValidBeforeNow = 3600;
 constexpr long kValidAfterNow = 30L * 24 * 3600;
@@ -42,7 +29,7 @@ KeyPtr NewKey(KeyType type) {
 
 // A random positive serial number, so that no two certificates of one issuer share one.
 void SetRandomSerial(X509* certificate) {
-  std::unique_ptr<BIGNUM, NumberFree> number(BN_new());
+  NumberPtr number(BN_new());
   Check(number != nullptr && BN_rand(number.get(), 63, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) == 1 &&
             BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(certificate)) != nullptr,
         "serial number");
@@ -52,11 +39,8 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& v
   X509V3_CTX context;
   X509V3_set_ctx_nodb(&context);
   X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
-  Check(extension != nullptr, "extension");
-  const bool added = X509_add_ext(certificate, extension, -1) == 1;
-  X509_EXTENSION_free(extension);
-  Check(added, "extension");
+  const ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str()));
+  Check(extension != nullptr && X509_add_ext(certificate, extension.get(), -1) == 1, "extension");
 }
 
 // A certificate for `key` and `commonName`, without its extensions yet, issued by `issuer`
@@ -146,10 +130,11 @@ bool UseIdentity(SSL_CTX* context, const Identity& identity) {
   bool ok = certificate != nullptr && key != nullptr && SSL_CTX_use_certificate(context, certificate.get()) == 1 &&
             SSL_CTX_use_PrivateKey(context, key.get()) == 1;
   while (ok) {
-    X509* chainCertificate = PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr);
+    CertificatePtr chainCertificate(PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr));
     if (chainCertificate == nullptr) break;
-    if (SSL_CTX_add0_chain_cert(context, chainCertificate) != 1) {  // takes it only on success
-      X509_free(chainCertificate);
+    if (SSL_CTX_add0_chain_cert(context, chainCertificate.get()) == 1) {
+      chainCertificate.release();  // the context owns it now
+    } else {
       ok = false;
     }
   }

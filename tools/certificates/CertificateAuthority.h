@@ -4,10 +4,9 @@
 // trust it through its authority's certificate (e.g. in SSL_CERT_FILE): the registry simulator
 // and the tests' servers.
 
-#include <openssl/types.h>
-
-#include <memory>
 #include <string>
+
+#include "certificates/OpenSslHandles.h"
 
 namespace korvane::certificates {
 
@@ -21,13 +20,6 @@ struct Identity {
 enum class KeyType {
   EcP256,
   Rsa1024,  // too weak for a careful client: for tests that it is refused
-};
-
-struct KeyFree {
-  void operator()(EVP_PKEY* key) const;
-};
-struct CertificateFree {
-  void operator()(X509* certificate) const;
 };
 
 // A certificate authority with a new P-256 key, valid from an hour ago for 30 days. Failures
@@ -47,8 +39,8 @@ class CertificateAuthority {
   std::string CertificatePem() const;
 
  private:
-  std::unique_ptr<EVP_PKEY, KeyFree> key_;
-  std::unique_ptr<X509, CertificateFree> certificate_;
+  KeyPtr key_;
+  CertificatePtr certificate_;
 };
 
 // Sets a server context's certificate, the chain after it and the key; false when one of them

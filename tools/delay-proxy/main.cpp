@@ -6,7 +6,6 @@
 //   delay-proxy <listen port> <target port> <round trip ms>
 //
 // Prints "listening <port>" once ready (port 0 picks a free one). Relays until killed.
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -18,8 +17,12 @@
 #include <cstdlib>
 #include <deque>
 #include <list>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "loopback/Loopback.h"
 
 namespace {
 
@@ -49,19 +52,6 @@ struct Link {
   bool Done() const { return flows[0].writeDone && flows[1].writeDone; }
 };
 
-int ConnectTo(int port) {
-  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(socket);
-    return -1;
-  }
-  return socket;
-}
-
 void NoDelay(int socket) {
   const int on = 1;
   setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -77,20 +67,15 @@ int main(int argc, char** argv) {
   const int targetPort = std::atoi(argv[2]);
   const auto oneWay = std::chrono::microseconds(std::atoi(argv[3]) * 500);
 
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int reuse = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(std::atoi(argv[1])));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 64) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    std::perror("delay-proxy");
+  std::optional<korvane::loopback::Listener> bound;
+  try {
+    bound.emplace(std::atoi(argv[1]), 64);
+  } catch (const std::runtime_error&) {
+    std::perror("delay-proxy");  // errno is still the failed call's
     return 1;
   }
-  std::printf("listening %d\n", ntohs(address.sin_port));
+  const int listener = bound->Handle();
+  std::printf("listening %d\n", bound->Port());
   std::fflush(stdout);
 
   std::list<Link> links;
@@ -138,7 +123,7 @@ int main(int argc, char** argv) {
     const Clock::time_point arrived = Clock::now();
     if (entries[0].revents != 0) {
       const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-      const int upstream = client >= 0 ? ConnectTo(targetPort) : -1;
+      const int upstream = client >= 0 ? korvane::loopback::Connect(targetPort) : -1;
       if (upstream < 0) {
         if (client >= 0) ::close(client);
       } else {

@@ -19,7 +19,6 @@
 //   VAT 00000000406, or one not made of 0-9 and A-Z    406, error 301 / 201
 //   any other path                                     404
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +26,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <netinet/in.h>
+#include <optional>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sstream>
@@ -37,17 +36,16 @@
 #include <unistd.h>
 
 #include "certificates/CertificateAuthority.h"
+#include "certificates/OpenSslHandles.h"
+#include "loopback/Loopback.h"
 
 namespace {
 
 namespace certificates = korvane::certificates;
+namespace loopback = korvane::loopback;
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-  void operator()(T* p) const { Free(p); }
-};
-using ContextPtr = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX, SSL_CTX_free>>;
-using SslPtr = std::unique_ptr<SSL, Deleter<SSL, SSL_free>>;
+using certificates::SslContextPtr;
+using certificates::SslPtr;
 
 [[noreturn]] void Fail(const std::string& what) {
   std::cerr << "registry-simulator: " << what << '\n';
@@ -165,7 +163,7 @@ int main(int argc, char** argv) {
   if (dataFolder.empty() || caOut.empty()) Fail("usage: --data DIR --ca-out FILE [--port N] [--port-file FILE]");
   std::signal(SIGPIPE, SIG_IGN);
 
-  ContextPtr context(SSL_CTX_new(TLS_server_method()));
+  SslContextPtr context(SSL_CTX_new(TLS_server_method()));
   if (!context) Fail("cannot make the TLS context");
   try {
     const certificates::CertificateAuthority authority("korvane registry simulator CA");
@@ -179,19 +177,13 @@ int main(int argc, char** argv) {
     Fail(error.what());
   }
 
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  const int yes = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0) {
-    Fail("cannot listen on 127.0.0.1:" + std::to_string(port));
+  std::optional<loopback::Listener> listener;
+  try {
+    listener.emplace(port, 16);
+  } catch (const std::runtime_error& error) {
+    Fail(error.what());
   }
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  const int boundPort = ntohs(address.sin_port);
+  const int boundPort = listener->Port();
   if (!portFile.empty()) {
     // Written whole under another name first, so a reader never sees half a number.
     const std::string temporary = portFile + ".tmp";
@@ -200,11 +192,10 @@ int main(int argc, char** argv) {
   }
 
   for (long served = 0; maxRequests < 0 || served < maxRequests; ++served) {
-    const int client = accept(listener, nullptr, nullptr);
+    const int client = accept(listener->Handle(), nullptr, nullptr);
     if (client < 0) continue;
     Serve(context.get(), client, dataFolder);
     close(client);
   }
-  close(listener);
   return 0;
 }
