@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/QelUtility.h"
 #include "support/ErrorOf.h"
 
 namespace korvane {
@@ -89,15 +88,6 @@ TEST(TParametri, EdgeCasesOfValuesAndPositions) {
   ASSERT_EQ(ReadAndCheck(With(kComplete, {"-UTENTE_X", "1"}), &p), "");
   ASSERT_EQ(ReadAndCheck({"-UTENTE", "$1F", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"}, &p), "");
   EXPECT_EQ(p.Utente(), 31);
-}
-
-TEST(PadLeft, PadsOrCuts) {
-  EXPECT_EQ(PadLeft("124", 6), "   124");
-  EXPECT_EQ(PadLeft("124", 3), "124");
-  EXPECT_EQ(PadLeft("124", 2), "12");
-  EXPECT_EQ(PadLeft("124", 0), "");
-  EXPECT_EQ(PadLeft("124", -1), "");
-  EXPECT_EQ(PadLeft("\xC3\xA0", 2), " \xC3\xA0");
 }
 
 }  // namespace

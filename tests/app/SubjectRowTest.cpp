@@ -1,4 +1,3 @@
-#include "app/SubjectInsert.h"
 #include "app/SubjectRow.h"
 
 #include <gtest/gtest.h>
@@ -29,14 +28,6 @@ TEST(RemoveHouseNumber, DropsOnlyALastWordThatIsTheHouseNumber) {
       {"", "12", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(RemoveHouseNumber(c.address, c.houseNumber), c.result) << c.address;
-}
-
-TEST(DateLiteralText, IsMonthDayYear) {
-  std::tm date{};
-  date.tm_year = 2024 - 1900;
-  date.tm_mon = 2;
-  date.tm_mday = 5;
-  EXPECT_EQ(DateLiteralText(date), "03/05/2024");
 }
 
 }  // namespace

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <string>
@@ -11,7 +8,6 @@
 #include "ChannelGet.h"
 #include "registry/PreparedChannel.h"
 #include "registry/Registro.h"
-#include "registry/TcpSocket.h"
 #include "support/ConnectProxy.h"
 #include "support/TlsTestServer.h"
 
@@ -85,17 +81,6 @@ TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
   EXPECT_EQ(testing::OutcomeOf([&] { return InterrogaRegistro("1", "t", endpoint, prepared.get(), client, handler); }),
             "{}");
   EXPECT_EQ(proxy.Requests().size(), 2u);
-}
-
-TEST(TcpSocket, TheRequestIsNotHeldForAnAcknowledgement) {
-  TlsTestServer listener({TlsTestServer::StaySilent()}, {.handshake = false, .lifetimeMs = 2000});
-  const registry::Deadline deadline(5000);
-  const registry::Socket socket =
-      registry::ConnectTcp(registry::ResolveHost("127.0.0.1", listener.Port(), false, deadline), deadline, 5000);
-  int noDelay = 0;
-  socklen_t length = sizeof noDelay;
-  ASSERT_EQ(getsockopt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
-  EXPECT_EQ(noDelay, 1);
 }
 
 }  // namespace
