@@ -1,12 +1,8 @@
 #pragma once
 
-#include <functional>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "app/AnswerPaths.h"
-#include "app/Parametri.h"
 #include "registry/RegistryEndpoint.h"
 
 namespace korvane {

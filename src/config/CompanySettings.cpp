@@ -1,6 +1,5 @@
 #include "config/CompanySettings.h"
 
-#include <algorithm>
 #include <thread>
 
 #include "config/SqlLiteral.h"
@@ -17,18 +16,6 @@ namespace {
 
 // The pause before a lock held by another transaction is asked for again.
 constexpr std::chrono::milliseconds kLockRetryPause{10};
-
-// The engine's answers to a row lock that another active transaction holds.
-bool LockHeldElsewhere(const EIBError& error) {
-  constexpr int kCodes[] = {
-      335544345,  // lock conflict on a no-wait transaction
-      335544336,  // deadlock
-      335544451,  // update conflict with a concurrent update
-      335544878,  // concurrent transaction number is ...
-  };
-  return dynamic_cast<const EIBInterBaseError*>(&error) != nullptr &&
-         std::ranges::find(kCodes, error.IBErrorCode()) != std::end(kCodes);
-}
 
 }  // namespace
 
@@ -77,7 +64,7 @@ void LockSettingRows(TIBDatabase& archive, TIBTransaction& transaction, std::str
       return;
     } catch (const EIBError& error) {
       sql.Close();
-      if (!LockHeldElsewhere(error) || std::chrono::steady_clock::now() >= deadline) throw;
+      if (!db::LockHeldElsewhere(error) || std::chrono::steady_clock::now() >= deadline) throw;
       std::this_thread::sleep_for(kLockRetryPause);
     }
   }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "db/ClientLibrary.h"
 #include "db/IBError.h"
 #include "platform/Process.h"
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr const char* kDefaultLockFolder = "/tmp/firebird";
 constexpr int kIoErrorSqlCode = -902;
-constexpr int kIoErrorCode = 335544344;  // isc_io_error
 
 }  // namespace
 
@@ -38,7 +38,7 @@ void CheckLocalAttach(const std::string& path, const std::string& fileName) {
   const std::string reason = platform::NotOpenableFileReason(fileName);
   if (!reason.empty()) {
     throw EIBInterBaseError("I/O error during \"open\" operation for file \"" + path + "\"\r\n" + reason,
-                            kIoErrorSqlCode, kIoErrorCode);
+                            kIoErrorSqlCode, static_cast<int>(kIoError));
   }
   const std::string lockFolder = EngineLockFolder();
   const auto free = platform::FreeSpace(lockFolder);

@@ -21,6 +21,10 @@ bool KeyTaken(const Exception& error) {
       error, {kUniqueKeyViolation, kDuplicateInIndex, kLockConflict, kDeadlock, kUpdateConflict});
 }
 
+bool LockHeldElsewhere(const Exception& error) {
+  return RaisedByTheLibraryWithOneOf(error, {kLockConflict, kDeadlock, kUpdateConflict, kConcurrentTransaction});
+}
+
 bool ConnectionLost(const Exception& error) {
   return RaisedByTheLibraryWithOneOf(
       error, {kNetworkError, kNetworkReadError, kNetworkWriteError, kConnectionLost, kConnectionShutdown});

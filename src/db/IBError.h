@@ -47,6 +47,10 @@ namespace korvane::db {
 // transaction (which it may report as a lock or update conflict or a deadlock).
 bool KeyTaken(const Exception& error);
 
+// Another active transaction holds the row a lock was asked for (the engine reports it as a
+// lock or update conflict, a deadlock or a concurrent transaction): asking again may succeed.
+bool LockHeldElsewhere(const Exception& error);
+
 // The connection to the database went away under the call (the network dropped, the server
 // stopped or restarted): what the call did on the server is not known from here, and the
 // connection must be opened again before anything else.

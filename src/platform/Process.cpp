@@ -8,15 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
+#include "platform/CallWithin.h"
 #include "platform/Exception.h"
 
 namespace korvane::platform {
@@ -97,31 +94,20 @@ void WriteStdoutLine(std::string_view utf8) {
 }
 
 bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limit) noexcept {
-  struct Outcome {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    bool written = false;
-  };
   try {
-    auto outcome = std::make_shared<Outcome>();
     // A write blocks for as long as the reader does not read, whatever the descriptor is; the
     // thread that makes it can be left behind, the caller cannot.
-    std::thread([outcome, line = std::string(utf8)] {
-      bool written = false;
-      try {
-        WriteStdoutLine(line);
-        written = true;
-      } catch (...) {
-      }
-      const std::lock_guard lock(outcome->mutex);
-      outcome->done = true;
-      outcome->written = written;
-      outcome->ended.notify_all();
-    }).detach();
-    std::unique_lock lock(outcome->mutex);
-    outcome->ended.wait_for(lock, limit, [&] { return outcome->done; });
-    return outcome->written;
+    return CallWithin<bool>(
+               [line = std::string(utf8)] {
+                 try {
+                   WriteStdoutLine(line);
+                   return true;
+                 } catch (...) {
+                   return false;
+                 }
+               },
+               std::chrono::steady_clock::now() + limit)
+        .value_or(false);
   } catch (...) {
     // No thread to spare: write only when standard output takes bytes without waiting (a pipe
     // that does takes a short line whole).

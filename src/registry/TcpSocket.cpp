@@ -10,14 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <system_error>
-#include <thread>
 
+#include "platform/CallWithin.h"
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
 
@@ -57,34 +55,15 @@ LookupOutcome LookUp(const std::string& host) {
   return {reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, 0};
 }
 
-// Shared by the lookup thread and the one waiting for it; whichever ends last frees it.
-struct PendingLookup {
-  std::mutex lock;
-  std::condition_variable doneSignal;
-  bool done = false;
-  LookupOutcome outcome;
-};
-
-// The lookup cannot be interrupted, so it runs in a detached thread that owns what it touches;
-// the caller stops waiting at the deadline and leaves the thread to end by itself.
+// The lookup cannot be interrupted: it runs in a thread of its own that the caller leaves to end
+// by itself at the deadline.
 LookupOutcome LookUpWithin(const std::string& host, const Deadline& deadline) {
-  auto pending = std::make_shared<PendingLookup>();
   try {
-    std::thread([pending, host] {
-      const LookupOutcome outcome = LookUp(host);
-      const std::lock_guard<std::mutex> guard(pending->lock);
-      pending->outcome = outcome;
-      pending->done = true;
-      pending->doneSignal.notify_all();
-    }).detach();
+    return platform::CallWithin<LookupOutcome>([host] { return LookUp(host); }, deadline.End())
+        .value_or(LookupOutcome{{}, platform::kWsaTryAgain});
   } catch (const std::system_error&) {
     return LookUp(host);  // no thread to be had: the lookup is made here
   }
-  std::unique_lock<std::mutex> guard(pending->lock);
-  if (!pending->doneSignal.wait_until(guard, deadline.End(), [&] { return pending->done; })) {
-    return {{}, platform::kWsaTryAgain};
-  }
-  return pending->outcome;
 }
 
 }  // namespace
