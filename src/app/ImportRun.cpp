@@ -105,17 +105,17 @@ void ImportRun::RunSteps() {
   }
   if (settings_.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers()) return;
 
-  const std::string body = InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(), options_.registryEndpoint,
-                                             registryChannel_.get(), ClientHTTP, GestoreSSL);
+  registryClient_ = std::make_unique<RegistryClient>();
+  const std::string body = registryClient_->InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(),
+                                                              options_.registryEndpoint, registryChannel_.get());
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
-  Risposta = ParseJSONValue(body, false, false);
+  Risposta = ParseJSONValue(body);
   if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
   if (settings_.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {
     throw Exception("Impresa cessata (P.IVA " + Parametri->PIVA() + ")");
   }
 
   const SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
-  Indirizzo = row.address;
   WriteWithRetries(row);
 }
 
@@ -215,8 +215,7 @@ void ImportRun::ConfirmLostWrite(const WriteFailed& lost) {
 
 // Closing the archive connection ends the reads' transactions still open on it.
 void ImportRun::Release() noexcept {
-  ClientHTTP.reset();
-  GestoreSSL.reset();
+  registryClient_.reset();
   // A channel whose request was never sent is closed without one, and without waiting for it.
   registryChannel_.reset();
   Parametri.reset();

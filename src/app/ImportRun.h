@@ -14,9 +14,8 @@
 #include "config/QelUser.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
-#include "registry/IdHTTP.h"
-#include "registry/IdSSLOpenSSL.h"
 #include "registry/PreparedChannel.h"
+#include "registry/Registro.h"
 
 namespace korvane {
 
@@ -69,8 +68,8 @@ class ImportRun {
   std::unique_ptr<registry::PreparedChannel> registryChannel_;
 
   // Released in this order by Release(): the connections close last.
-  std::unique_ptr<TIdHTTP> ClientHTTP;
-  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> GestoreSSL;
+  // The HTTP client and its TLS handler, released in that order.
+  std::unique_ptr<RegistryClient> registryClient_;
   std::unique_ptr<TParametri> Parametri;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBSQL> SQLInserimento;
@@ -79,7 +78,6 @@ class ImportRun {
   std::unique_ptr<TIBTransaction> checkAndInsert_;
   std::unique_ptr<TIBDatabase> DBArchivio;
 
-  IndirizzoSoggetto Indirizzo;
   // The parsed registry answer, kept until the run ends.
   std::unique_ptr<TJSONValue> Risposta;
 };

@@ -3,9 +3,11 @@
 #include <memory>
 #include <thread>
 
-#include "registry/IdSSLOpenSSL.h"
+#include "registry/ChannelSettings.h"
 
 namespace korvane::registry {
+
+struct TlsConnection;
 
 // The registry's connection made ready ahead of its request: resolving, connecting (through the
 // proxy's tunnel when there is one), the TLS handshake and the server's verification run in a
