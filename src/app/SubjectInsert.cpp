@@ -56,7 +56,10 @@ SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::uniq
   sql_.SetParamCheck(true);
   const std::string today = DateLiteralText(Today());
   std::string columns;
-  for (const std::string_view column : kInsertedColumns) (columns += columns.empty() ? "(" : ",") += column;
+  for (const std::string_view column : kInsertedColumns) {
+    columns += columns.empty() ? "(" : ",";
+    columns += column;
+  }
   // The company's own columns: names as the metadata spells them, quoted.
   std::string companyParameters;
   for (const CompanyColumnValue& company : companyColumns_) {

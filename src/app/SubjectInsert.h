@@ -34,8 +34,8 @@ class WriteFailed : public Exception {
 
 // The columns the insert writes, in the statement's order.
 inline constexpr std::array<std::string_view, 12> kInsertedColumns{
-    "CODICE", "RAGSOC",    "CF",          "PI",         "INDIRIZZO",     "NUMEROCIVICO",
-    "CITTA",  "PROVINCIA", "CAP",         "CODICEPAESE", "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
+    "CODICE", "RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP", "CODICEPAESE",
+    "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
 
 // A date as the insert writes it into the statement: "mm/dd/yyyy".
 std::string DateLiteralText(const std::tm& date);

@@ -19,9 +19,10 @@ using testing::OutcomeOf;
 
 constexpr EInvoiceSettingNames kCustomer{"ColonnaCodiceDestinatarioClienti", "ColonnaPecClienti"};
 constexpr EInvoiceSettingNames kSupplier{"ColonnaCodiceDestinatarioFornitori", "ColonnaPecFornitori"};
+// The insert's own columns (the program passes its list).
 constexpr std::array<std::string_view, 12> kWritten{
-    "CODICE", "RAGSOC", "CF",          "PI",           "INDIRIZZO",     "NUMEROCIVICO",
-    "CITTA",  "PROVINCIA", "CAP",      "CODICEPAESE", "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
+    "CODICE", "RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP", "CODICEPAESE",
+    "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
 
 std::string Row(const std::string& name, const std::string& value) {
   return "INSERT INTO TABX VALUES ('" + name + "', '" + value + "', NULL);\n";
