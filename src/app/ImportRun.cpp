@@ -4,6 +4,7 @@
 #include <new>
 #include <thread>
 
+#include "app/EInvoiceValues.h"
 #include "app/ExistingSubject.h"
 #include "app/SubjectInsert.h"
 #include "app/SubjectKind.h"
@@ -100,6 +101,10 @@ void ImportRun::RunSteps() {
                 (settings_.refuseCeasedCompany ? "Rifiuta" : "off") + ", ControlloPartitaIva " +
                 (settings_.checkVatNumber ? "Si" : "off"));
   }
+  // E-invoicing: the columns that receive the recipient code and the PEC, checked before the call.
+  const config::EInvoiceSettingNames eInvoiceSettings{kind.recipientCodeSetting, kind.pecSetting};
+  eInvoiceColumns_ = config::ReadEInvoiceColumns(*DBArchivio, kind.table, eInvoiceSettings, kInsertedColumns);
+  TraceEInvoiceSettings(eInvoiceSettings, eInvoiceColumns_);
   if (settings_.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
     throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
   }
@@ -115,7 +120,8 @@ void ImportRun::RunSteps() {
     throw Exception("Impresa cessata (P.IVA " + Parametri->PIVA() + ")");
   }
 
-  const SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
+  SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
+  row.companyColumns = EInvoiceColumnValues(Risposta.get(), *options_.answerPaths, eInvoiceColumns_);
   WriteWithRetries(row);
 }
 
@@ -157,7 +163,8 @@ void ImportRun::TraceOptions() const {
 // opened once more and the write made with the answer in hand, its code computed again as after
 // a lost race; one lost under the write is settled by looking the row up.
 void ImportRun::WriteWithRetries(const SubjectRow& row) {
-  SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento, checkAndInsert_.get());
+  SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento, checkAndInsert_.get(),
+                       row.companyColumns);
   bool reopened = false;
   for (int attempt = 1;; ++attempt) {
     try {

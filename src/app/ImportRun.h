@@ -11,6 +11,7 @@
 #include "app/SubjectInsert.h"
 #include "app/SubjectRow.h"
 #include "config/CompanySettings.h"
+#include "config/EInvoiceColumns.h"
 #include "config/QelUser.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
@@ -63,6 +64,8 @@ class ImportRun {
   SubjectCode code_;
   // The company's settings for the run's kind of subject, read once.
   config::CompanySettings settings_;
+  // The company's own columns for the e-invoicing data, checked once before the registry call.
+  config::EInvoiceColumns eInvoiceColumns_;
   bool committed_ = false;
   // The registry's connection, prepared while the databases are opened and read.
   std::unique_ptr<registry::PreparedChannel> registryChannel_;

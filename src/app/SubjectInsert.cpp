@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/SubjectKind.h"
+#include "config/EInvoiceColumns.h"
 #include "db/IBError.h"
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
@@ -47,18 +48,29 @@ TIBTransaction& InsertTransaction(TIBSQL& sql, TIBDatabase& archive, TIBTransact
 }  // namespace
 
 SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
-                             TIBTransaction* checkAndInsert)
+                             TIBTransaction* checkAndInsert, std::vector<CompanyColumnValue> companyColumns)
     : sql_(CreateStatement(archive, sqlInserimento)),
       transaction_(InsertTransaction(sql_, archive, checkAndInsert)),
-      checkAndInsert_(checkAndInsert != nullptr) {
+      checkAndInsert_(checkAndInsert != nullptr),
+      companyColumns_(std::move(companyColumns)) {
   sql_.SetParamCheck(true);
   const std::string today = DateLiteralText(Today());
+  std::string columns;
+  for (const std::string_view column : kInsertedColumns) {
+    columns += columns.empty() ? "(" : ",";
+    columns += column;
+  }
+  // The company's own columns: names as the metadata spells them, quoted.
+  std::string companyParameters;
+  for (const CompanyColumnValue& company : companyColumns_) {
+    columns += "," + config::QuotedIdentifier(company.column);
+    companyParameters += ",:" + company.parameter;
+  }
   sql_.AddLine(std::string("INSERT INTO ") + SubjectKindOf(tipo).table);
-  sql_.AddLine("(CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,DATACREAZIONE,"
-               "DATAULTIMOAGGIORNAMENTO)");
+  sql_.AddLine(columns + ")");
   sql_.AddLine("VALUES(");
   sql_.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today + "','" +
-               today + "')");
+               today + "'" + companyParameters + ")");
 }
 
 void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const std::string& codice) {
@@ -73,6 +85,7 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
   sql_.ParamByName("CITTA").SetAsString(Cut(row.town, 64));
   sql_.ParamByName("PROVINCIA").SetAsString(Cut(row.province, 2));
   sql_.ParamByName("CAP").SetAsString(Cut(row.postCode, 10));
+  for (const CompanyColumnValue& company : companyColumns_) sql_.ParamByName(company.parameter).SetAsString(company.value);
 
   try {
     sql_.ExecQuery();

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/Parametri.h"
 #include "app/SubjectRow.h"
@@ -30,6 +32,11 @@ class WriteFailed : public Exception {
   bool connectionLost_;
 };
 
+// The columns the insert writes, in the statement's order.
+inline constexpr std::array<std::string_view, 12> kInsertedColumns{
+    "CODICE", "RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP", "CODICEPAESE",
+    "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
+
 // A date as the insert writes it into the statement: "mm/dd/yyyy".
 std::string DateLiteralText(const std::tm& date);
 
@@ -42,10 +49,13 @@ std::string DateLiteralText(const std::tm& date);
 // checked for a subject with its VAT number, started and holding that check's lock. A write
 // refused for a taken key then leaves it active, lock and all, for the next try; any other
 // failure rolls it back.
+//
+// `companyColumns` (the company's own e-invoicing columns) are written after the twelve, each
+// with its parameter; without them the statement is the twelve columns' alone.
 class SubjectInsert {
  public:
   SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
-                TIBTransaction* checkAndInsert = nullptr);
+                TIBTransaction* checkAndInsert = nullptr, std::vector<CompanyColumnValue> companyColumns = {});
 
   // Starts the transaction (the check's is started already), sets the parameters in their fixed
   // order (the first one prepares the statement; an error there or in a parameter is raised as it
@@ -58,6 +68,7 @@ class SubjectInsert {
   TIBSQL& sql_;
   TIBTransaction& transaction_;
   bool checkAndInsert_;
+  std::vector<CompanyColumnValue> companyColumns_;
 };
 
 }  // namespace korvane

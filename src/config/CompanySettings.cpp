@@ -19,6 +19,12 @@ constexpr std::chrono::milliseconds kLockRetryPause{10};
 
 }  // namespace
 
+Exception InvalidSetting(std::string_view name, std::string_view value) {
+  // The value stands inside a one-line message: a control character in it becomes "?".
+  return Exception("Impostazione non valida (" + std::string(name) + " = " +
+                   platform::OutsideTextForMessage(platform::TrimControl(value)) + ")");
+}
+
 std::optional<std::size_t> ReadSettingChoice(TIBDatabase& archive, std::string_view name,
                                              std::initializer_list<std::string_view> choices) {
   const std::string stored = GetTabXValue(archive, std::string(name), -1);
@@ -29,9 +35,7 @@ std::optional<std::size_t> ReadSettingChoice(TIBDatabase& archive, std::string_v
     if (platform::SameTextAscii(value, choice)) return index;
     ++index;
   }
-  // The value stands inside a one-line message: a control character in it becomes "?".
-  throw Exception("Impostazione non valida (" + std::string(name) + " = " + platform::OutsideTextForMessage(value) +
-                  ")");
+  throw InvalidSetting(name, value);
 }
 
 CompanySettings ReadCompanySettings(TIBDatabase& archive, const SubjectSettingNames& names) {

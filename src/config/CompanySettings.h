@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Exception.h"
+
 namespace korvane {
 class TIBDatabase;
 class TIBTransaction;
@@ -38,6 +40,11 @@ struct SubjectSettingNames {
 };
 // The setting that holds for every kind.
 inline constexpr std::string_view kCheckVatNumberSetting = "ControlloPartitaIva";
+
+// The error of a setting whose value cannot be used: "Impostazione non valida (<name> = <value>)",
+// the value without the characters of code 32 and below around it, each control character in it
+// shown as "?".
+Exception InvalidSetting(std::string_view name, std::string_view value);
 
 // The position in `choices` of the setting's value, read with GetTabXValue and no user filter,
 // compared without regard to letter case, with characters of code 32 and below around it
