@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/ImportRun.h"
+#include "app/ProgramInformation.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
@@ -40,6 +42,17 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string argument = korvane::platform::SanitizeUtf8(argv[i]);
     if (!argument.empty()) arguments.push_back(std::move(argument));
+  }
+  // "--help", "-h", "-?" or "--version" alone asks about the program: no import is run.
+  if (const std::optional<std::string> information = korvane::ProgramInformation(arguments)) {
+    int exitCode = 0;
+    try {
+      korvane::platform::WriteStdout(*information);
+    } catch (const korvane::Exception&) {
+      exitCode = 1;
+    }
+    korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
+    return exitCode;
   }
   korvane::ImportRun run(std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); });
   const korvane::RunOutcome outcome = run.Execute();

@@ -81,16 +81,20 @@ std::optional<std::uint64_t> FileSizeLimit() {
   return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
-void WriteStdoutLine(std::string_view utf8) {
-  std::string line(utf8);
-  line += "\r\n";
+void WriteStdout(std::string_view bytes) {
   std::size_t written = 0;
-  while (written < line.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, line.data() + written, line.size() - written);
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw Exception(std::string("Cannot write to standard output: ") + std::strerror(errno));
     written += static_cast<std::size_t>(n);
   }
+}
+
+void WriteStdoutLine(std::string_view utf8) {
+  std::string line(utf8);
+  line += "\r\n";
+  WriteStdout(line);
 }
 
 bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limit) noexcept {

@@ -39,6 +39,10 @@ void OpenStandardDescriptors() noexcept;
 // any other instead of ending the process (SIGPIPE and SIGXFSZ ignored).
 void IgnoreWriteSignals() noexcept;
 
+// Writes the bytes to standard output, all of them, as they are. Raises Exception when they
+// cannot be written.
+void WriteStdout(std::string_view bytes);
+
 // Writes the text and CR LF to standard output in one write, as UTF-8. Raises Exception
 // when the bytes cannot be written.
 void WriteStdoutLine(std::string_view utf8);
