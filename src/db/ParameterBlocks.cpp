@@ -66,8 +66,8 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
     if (written.empty()) continue;
     const std::string name = StripPrefix(platform::LowerCaseAscii(written), "isc_tpb_");
     bool known = false;
-    for (const auto& [known_name, code] : kTpbCodes) {
-      if (known_name == name) {
+    for (const auto& [knownName, code] : kTpbCodes) {
+      if (knownName == name) {
         tpb.push_back(code);
         known = true;
         break;
