@@ -182,4 +182,25 @@ ServerAlias::~ServerAlias() {
   }
 }
 
+ServerUser::ServerUser(std::string database, std::string password)
+    : database_(std::move(database)), password_(std::move(password)) {
+  static int made = 0;
+  name_ = "KORVANE_T" + std::to_string(::getpid()) + "_" + std::to_string(++made);
+  RunIsql(database_, "CREATE USER " + name_ + " PASSWORD '" + password_ + "';");
+}
+
+ServerUser::~ServerUser() {
+  try {
+    RunIsql(database_, "DROP USER " + name_ + ";");
+  } catch (const std::exception&) {
+    // A destructor cannot report; the name is never used again.
+  }
+}
+
+void ServerUser::GrantTables(const std::string& databaseFile, const std::vector<std::string>& tables) const {
+  std::string sql;
+  for (const std::string& table : tables) sql += "GRANT ALL ON " + table + " TO USER " + name_ + ";\n";
+  RunIsql(databaseFile, sql);
+}
+
 }  // namespace korvane::testing

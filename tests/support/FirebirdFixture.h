@@ -42,6 +42,27 @@ class ServerAlias {
   std::string line_;
 };
 
+// A user of the local server, made for one test through the server by its administrator, who
+// drops it again when the object goes. The name is unique to the process and the object.
+class ServerUser {
+ public:
+  // `database`: a "localhost:<path>" connection string the server's administrator can open.
+  ServerUser(std::string database, std::string password);
+  ~ServerUser();
+  ServerUser(const ServerUser&) = delete;
+  ServerUser& operator=(const ServerUser&) = delete;
+
+  const std::string& Name() const { return name_; }
+  const std::string& Password() const { return password_; }
+  // Gives the user every right on these tables of a database (run through the embedded engine).
+  void GrantTables(const std::string& databaseFile, const std::vector<std::string>& tables) const;
+
+ private:
+  std::string database_;
+  std::string name_;
+  std::string password_;
+};
+
 // The login every connection of the tool uses.
 inline constexpr const char* kUserName = "SYSDBA";
 inline constexpr const char* kPassword = "brackenly";
