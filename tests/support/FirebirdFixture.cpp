@@ -41,7 +41,9 @@ std::string RunIsqlScript(const std::string& scriptFile, const std::string& data
   std::vector<std::string> arguments{"-q", "-b", "-user", kUserName, "-password", kPassword,
                                      "-i", scriptFile};
   if (!database.empty()) arguments.push_back(database);
-  const ProgramResult result = RunProgram(kIsql, arguments);
+  // isql hands file names to the client library in its locale's character set: UTF-8, whatever
+  // the test's own environment says, so that folders with accented names open.
+  const ProgramResult result = RunProgram(kIsql, arguments, {{"LC_ALL", "C.UTF-8"}});
   if (result.exitCode != 0) {
     throw std::runtime_error("isql-fb failed (" + std::to_string(result.exitCode) +
                              "): " + result.err + result.out);
@@ -182,10 +184,13 @@ ServerAlias::~ServerAlias() {
   }
 }
 
-ServerUser::ServerUser(std::string database, std::string password)
-    : database_(std::move(database)), password_(std::move(password)) {
+ServerUser::ServerUser(std::string password) : password_(std::move(password)) {
   static int made = 0;
   name_ = "KORVANE_T" + std::to_string(::getpid()) + "_" + std::to_string(++made);
+  const std::string file = folder_.File("admin.fdb");
+  CreateDatabase(file, FixtureScript("users.sql"));
+  GrantServerAccess(file);
+  database_ = "localhost:" + file;
   RunIsql(database_, "CREATE USER " + name_ + " PASSWORD '" + password_ + "';");
 }
 

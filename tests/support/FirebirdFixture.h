@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace korvane::testing {
 
 // Full path of a script under tests/fixtures (e.g. "users.sql", "archive.sql").
@@ -42,12 +44,12 @@ class ServerAlias {
   std::string line_;
 };
 
-// A user of the local server, made for one test through the server by its administrator, who
-// drops it again when the object goes. The name is unique to the process and the object.
+// A user of the local server, made for one test through the server by its administrator (on a
+// database of its own), who drops it again when the object goes. The name is unique to the
+// process and the object.
 class ServerUser {
  public:
-  // `database`: a "localhost:<path>" connection string the server's administrator can open.
-  ServerUser(std::string database, std::string password);
+  explicit ServerUser(std::string password);
   ~ServerUser();
   ServerUser(const ServerUser&) = delete;
   ServerUser& operator=(const ServerUser&) = delete;
@@ -58,6 +60,7 @@ class ServerUser {
   void GrantTables(const std::string& databaseFile, const std::vector<std::string>& tables) const;
 
  private:
+  TempDir folder_;
   std::string database_;
   std::string name_;
   std::string password_;
