@@ -14,6 +14,7 @@
 #include "db/IBError.h"
 #include "platform/Exception.h"
 #include "platform/StopSignals.h"
+#include "platform/Text.h"
 #include "platform/Trace.h"
 #include "registry/Registro.h"
 
@@ -63,8 +64,9 @@ void ImportRun::RunSteps() {
   // Connects and verifies the registry while the databases are read; the request waits.
   registryChannel_ = registry::PrepareRegistryChannel(options_.registryEndpoint);
 
-  UtenteCorrente = std::make_unique<TQelUser>();
+  UtenteCorrente = std::make_unique<TQelUser>(options_.databaseLogin);
   const std::string userDatabase = GetUserDatabasePath();
+  trace::Step("opening the users database: " + userDatabase);
   UtenteCorrente->ConnettiDB(userDatabase);
   trace::Step("users database opened: " + UtenteCorrente->DBUser().DatabaseName());
   UtenteCorrente->SetCodiceUtente(Parametri->Utente());
@@ -75,7 +77,8 @@ void ImportRun::RunSteps() {
 
   DBArchivio = std::make_unique<TIBDatabase>();
   const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
-  OpenIBDatabaseFile(*DBArchivio, archiveFile);
+  trace::Step("opening the archive: " + archiveFile);
+  OpenIBDatabaseFile(*DBArchivio, archiveFile, options_.databaseLogin);
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
@@ -149,11 +152,15 @@ void ImportRun::TraceOptions() const {
   trace::Step("command line: user " + std::to_string(Parametri->Utente()) + ", company " + Parametri->Ditta() +
               ", kind " + (Parametri->TipoSoggetto() == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " +
               Parametri->PIVA());
-  trace::Step("registry: " + options_.registryEndpoint.url + " (answer format " +
+  trace::Step("registry: " + registry::WithoutCredentials(options_.registryEndpoint.url) + " (answer format " +
               (options_.answerPaths == &kSuccessorAnswerPaths ? "IT-start/IT-advanced" : "base") + ")");
   if (const auto& proxy = options_.registryEndpoint.proxy) {
     trace::Step("proxy: " + proxy->Authority() + " (" + proxy->variable + ")");
   }
+  // The user name and where each part came from; the password itself never.
+  const auto source = [](const std::string& variable) { return variable.empty() ? "built-in" : variable; };
+  trace::Step("database login: user " + platform::SanitizeUtf8(options_.databaseLogin.user) + " (" +
+              source(options_.databaseUserSource) + "), password (" + source(options_.databasePasswordSource) + ")");
 }
 
 // A computed code is not reserved: another run may write it between its computation and this

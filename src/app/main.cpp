@@ -29,10 +29,14 @@ void ReportStop(std::string_view signalName) {
 
 int main(int argc, char** argv) {
   korvane::platform::OpenStandardDescriptors();
+  korvane::platform::UseUtf8CharacterType();
   // No core file and no tracing by other users: the process holds the registry token.
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   korvane::platform::IgnoreWriteSignals();
-  korvane::platform::trace::Start(std::getenv("KORVANE_TRACE"));
+  // A trace asked for and refused is the one thing ever written to standard error.
+  if (const std::string notice = korvane::platform::trace::Start(std::getenv("KORVANE_TRACE")); !notice.empty()) {
+    korvane::platform::WriteStderrLine(notice, std::chrono::milliseconds(500));
+  }
   // Before any thread exists, so that every later thread inherits the blocked stop signals.
   korvane::platform::WatchStopSignals(ReportStop);
 

@@ -94,7 +94,7 @@ const ClientApi& LoadClientLibrary() {
 const ClientApi& Api() { return gApi; }
 bool ClientLibraryLoaded() { return gLoaded; }
 
-std::string StatusText(const ISC_STATUS* status) {
+std::string StatusText(const ISC_STATUS* status, StatusLines lines) {
   constexpr std::size_t kBufferSize = 20480;
   std::vector<char> buffer(kBufferSize);
   std::string text;
@@ -103,7 +103,10 @@ std::string StatusText(const ISC_STATUS* status) {
     buffer[0] = '\0';
     if (gApi.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
     buffer[kBufferSize - 1] = '\0';
-    const std::string line = FromDatabase(buffer.data());
+    const std::string_view bytes(buffer.data());
+    const std::string line = lines == StatusLines::AttachNames && platform::IsValidUtf8(bytes)
+                                 ? std::string(bytes)
+                                 : FromDatabase(bytes);
     if (!text.empty() && text.back() != '\n') text += "\r\n";
     text += line;
   }
@@ -111,9 +114,9 @@ std::string StatusText(const ISC_STATUS* status) {
   return text;
 }
 
-DatabaseError DatabaseErrorOf(const ISC_STATUS* status) {
+DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines) {
   DatabaseError error;
-  error.message_ = StatusText(status);
+  error.message_ = StatusText(status, lines);
   error.sqlCode_ = static_cast<int>(gApi.sqlcode(status));
   error.firstCode_ = status[1];
   // Each cluster of the vector is a tag and one argument (two for isc_arg_cstring), ended by

@@ -62,6 +62,11 @@ inline constexpr ISC_STATUS kNoCursor = 335544572;        // isc_dsql_cursor_err
 inline constexpr ISC_STATUS kBadStatementHandle = 335544485;
 inline constexpr ISC_STATUS kCursorAlreadyClosed = 335544577;
 
+// How the library's lines are read. Text from inside the databases is in their code page; an
+// attach's failure names what the attach was given, the file name and the login, which go out as
+// UTF-8: its lines are read as UTF-8 where they are valid UTF-8, else in the databases' code page.
+enum class StatusLines { DatabaseCodePage, AttachNames };
+
 // Every call returns the first error code of its status vector: non-zero means it failed.
 // What a failed call's status vector says, read once: the text, the two numbers and every error
 // code it holds. DatabaseErrorOf is the one place that reads a status vector's elements; the
@@ -76,7 +81,7 @@ class DatabaseError {
   [[noreturn]] void Raise() const;
 
  private:
-  friend DatabaseError DatabaseErrorOf(const ISC_STATUS* status);
+  friend DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines);
 
   std::string message_;
   int sqlCode_ = 0;
@@ -84,14 +89,15 @@ class DatabaseError {
   std::vector<ISC_STATUS> codes_;
 };
 
-DatabaseError DatabaseErrorOf(const ISC_STATUS* status);
-[[noreturn]] inline void RaiseDatabaseError(const ISC_STATUS* status) {
-  DatabaseErrorOf(status).Raise();
+DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines = StatusLines::DatabaseCodePage);
+[[noreturn]] inline void RaiseDatabaseError(const ISC_STATUS* status,
+                                            StatusLines lines = StatusLines::DatabaseCodePage) {
+  DatabaseErrorOf(status, lines).Raise();
 }
 
 // The text of every line the library interprets from the status vector, joined by CR LF,
 // one final full stop removed.
-std::string StatusText(const ISC_STATUS* status);
+std::string StatusText(const ISC_STATUS* status, StatusLines lines = StatusLines::DatabaseCodePage);
 
 // The layer's own messages, by entry number.
 enum ClientEntry {

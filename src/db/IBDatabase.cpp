@@ -4,10 +4,10 @@
 
 #include "db/AttachName.h"
 #include "db/ClientLibrary.h"
-#include "db/DatabaseText.h"
 #include "db/IBSQL.h"
 #include "db/ParameterBlocks.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 
 namespace korvane {
 
@@ -86,15 +86,21 @@ void TIBDatabase::Open() {
     dpb_ = BuildDPB(params_);
     paramsChanged_ = false;
   }
-  const std::string attachName = AttachName(databaseName_);
-  const std::string name = ToDatabase(attachName);
-  if (IsLocalFilePath(attachName)) CheckLocalAttach(attachName, name);
-  ISC_STATUS_ARRAY status{};
-  if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
-                          static_cast<short>(dpb_.size()),
-                          reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
-    handle_ = 0;
-    RaiseDatabaseError(status);
+  // The name goes out as UTF-8, as the parameter block says: file names on this system are UTF-8.
+  const std::string name = AttachName(databaseName_);
+  platform::trace::Step("attaching " + name);
+  try {
+    if (IsLocalFilePath(name)) CheckLocalAttach(name);
+    ISC_STATUS_ARRAY status{};
+    if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
+                            static_cast<short>(dpb_.size()),
+                            reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
+      handle_ = 0;
+      RaiseDatabaseError(status, StatusLines::AttachNames);
+    }
+  } catch (const Exception& error) {
+    platform::trace::Step("attach failed: " + error.Message());
+    throw;
   }
   ReadDatabaseInfo();
 }

@@ -4,12 +4,13 @@
 #include <utility>
 
 #include "db/ClientLibrary.h"
-#include "db/DatabaseText.h"
 #include "platform/Text.h"
 
 namespace korvane::db {
 
 namespace {
+
+constexpr std::uint8_t kDpbUtf8FileName = isc_dpb_utf8_filename;
 
 std::string StripPrefix(std::string name, std::string_view prefix) {
   if (name.compare(0, prefix.size(), prefix) == 0) name.erase(0, prefix.size());
@@ -44,7 +45,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     } else {
       RaiseClientError(kDPBConstantUnknown, std::string(written));
     }
-    const std::string bytes = ToDatabase(value);
+    const std::string& bytes = value;
     // The length travels in one byte; a longer value would corrupt the block.
     if (bytes.size() > 255) {
       throw EIBClientError(kDPBConstantUnknown,
@@ -54,6 +55,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     dpb.push_back(static_cast<std::uint8_t>(bytes.size()));
     dpb.insert(dpb.end(), bytes.begin(), bytes.end());
   }
+  dpb.insert(dpb.end(), {kDpbUtf8FileName, 0});
   return dpb;
 }
 

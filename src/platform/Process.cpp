@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -70,6 +71,8 @@ void OpenStandardDescriptors() noexcept {
   }
 }
 
+void UseUtf8CharacterType() noexcept { std::setlocale(LC_CTYPE, "C.UTF-8"); }
+
 void IgnoreWriteSignals() noexcept {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
@@ -121,6 +124,19 @@ bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limi
     std::string line(utf8);
     line += "\r\n";
     return ::write(STDOUT_FILENO, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  }
+}
+
+void WriteStderrLine(std::string_view text, std::chrono::milliseconds limit) noexcept {
+  try {
+    std::string line(text);
+    line += '\n';
+    // A pipe that reports room takes a line this short whole, without waiting.
+    pollfd err{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&err, 1, static_cast<int>(limit.count())) != 1 || (err.revents & POLLOUT) == 0) return;
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+  } catch (...) {
+    // No memory for the line: the notice is dropped.
   }
 }
 

@@ -1,5 +1,6 @@
 #include "registry/RegistryEndpoint.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/Convert.h"
@@ -97,6 +98,15 @@ std::optional<Proxy> ParseProxyUrl(std::string_view value) {
     proxy.port = static_cast<int>(*port);
   }
   return proxy;
+}
+
+std::string WithoutCredentials(std::string_view url) {
+  const std::size_t schemeEnd = url.find("://");
+  const std::size_t authorityStart = schemeEnd == std::string_view::npos ? 0 : schemeEnd + 3;
+  const std::size_t authorityEnd = std::min(url.find_first_of("/?#", authorityStart), url.size());
+  const std::size_t at = url.substr(0, authorityEnd).rfind('@');
+  if (at == std::string_view::npos || at < authorityStart) return std::string(url);
+  return std::string(url.substr(0, authorityStart)) + "***" + std::string(url.substr(at));
 }
 
 bool NoProxyNames(std::string_view noProxy, std::string_view host) {

@@ -220,6 +220,18 @@ void TraceHandshake(SSL* ssl, const Exception* failure) {
   platform::trace::Step(verified);
 }
 
+// Runs one step of opening the channel; a failure is traced with the step's name before it goes
+// on up (a channel given up is no failure).
+template <typename Name, typename Step>
+void TracedStep(Name name, Step step) {
+  try {
+    step();
+  } catch (const Exception& error) {
+    if (platform::trace::On()) platform::trace::Step(name() + " failed: " + error.Message());
+    throw;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, const ChannelSettings& settings,
@@ -233,20 +245,25 @@ std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, co
   leave();
 
   const std::string host8bit = HostNameBytes(target.host);
+  const std::string authority = (target.ipv6 ? "[" + host8bit + "]" : host8bit) + ":" + std::to_string(target.port);
   if (settings.proxy) {
     const Proxy& proxy = *settings.proxy;
-    const SocketAddress address = ResolveHost(proxy.host, proxy.port, proxy.ipv6, deadline);
-    enter();
-    connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
-    const std::string authority =
-        (target.ipv6 ? "[" + host8bit + "]" : host8bit) + ":" + std::to_string(target.port);
+    TracedStep([&] { return "connect to the proxy " + proxy.Authority(); }, [&] {
+      const SocketAddress address = ResolveHost(proxy.host, proxy.port, proxy.ipv6, deadline);
+      enter();
+      connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+    });
     platform::trace::Step("connected to the proxy " + proxy.Authority());
-    OpenProxyTunnel(connection->socket.Handle(), proxy, authority, deadline, settings.stepLimitMs, wakeFd);
+    TracedStep([&] { return "tunnel to " + authority; }, [&] {
+      OpenProxyTunnel(connection->socket.Handle(), proxy, authority, deadline, settings.stepLimitMs, wakeFd);
+    });
     platform::trace::Step("tunnel open to " + authority);
   } else {
-    const SocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
-    enter();
-    connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+    TracedStep([&] { return "connect to " + authority; }, [&] {
+      const SocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
+      enter();
+      connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+    });
     platform::trace::Step("connected to " + host8bit + ":" + std::to_string(target.port));
   }
 
