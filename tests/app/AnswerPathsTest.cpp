@@ -16,13 +16,10 @@
 #include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/TempDir.h"
-#include "support/TestCertificates.h"
-#include "support/TlsTestServer.h"
 
 namespace korvane {
 namespace {
 
-using testing::TlsTestServer;
 using Rows = std::vector<std::string>;
 
 TEST(AnswerPathsFor, TheLastPathSegmentChoosesTheFormat) {
@@ -200,48 +197,6 @@ TEST_F(SuccessorInsertTest, EachFormatReadsOnlyItsOwnPaths) {
   EXPECT_EQ(Insert(Answer(kExample), kBaseAnswerPaths), "error: Value 'data.civico' not found");
   EXPECT_EQ(Insert(base), "error: Value 'data[0].address.registeredOffice.streetNumber' not found");
   EXPECT_EQ(Insert(base, kBaseAnswerPaths), "X|X|12485671007|X|1|X|X|X|IT");
-}
-
-// The built program against a scripted registry: the address chooses the format and the request.
-TEST(SuccessorEndToEnd, TheAddressChoosesRequestAndFormat) {
-  testing::ProgramFolder folder(KORVANE_BINARY);
-  testing::TempDir certificates;
-  const std::string caFile = certificates.File("ca.pem");
-  testing::TestCertificates::Get().WriteCaPem(caFile);
-  const auto json = [](const std::string& status, const std::string& body) {
-    return "HTTP/1.1 " + status + "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
-  };
-  const std::string successor = json("200 OK", Answer(kExample));
-  const std::string base = json("200 OK", R"({"success":true,"data":{"denominazione":"Bàse S.r.l.","cf":"12485671007",)"
-                                          R"("indirizzo":"Via Roma 1","civico":"1","comune":"Roma","provincia":"RM",)"
-                                          R"("cap":"00100"}})");
-  struct Case {
-    std::string path, answer, requestLine, out;
-  };
-  const Case cases[] = {
-      {"/IT-start", successor, "GET /IT-start/12485671007 HTTP/1.1", "0124"},
-      {"/v1/IT-advanced/", successor, "GET /v1/IT-advanced/12485671007 HTTP/1.1", "0125"},
-      {"/base/", base, "GET /base/12485671007 HTTP/1.1", "0126"},
-      {"/base/", successor, "GET /base/12485671007 HTTP/1.1", "Value 'data.civico' not found"},
-      {"/it-start/", successor, "GET /it-start/12485671007 HTTP/1.1", "Value 'data.civico' not found"},
-      {"/IT-start/",
-       json("402 Payment Required", R"({"success":false,"message":"Billing error message: Insufficient Credit )"
-                                    R"(in Wallet: ...","error":610,"data":null})"),
-       "GET /IT-start/12485671007 HTTP/1.1", "HTTP/1.1 402 Payment Required"},
-  };
-  for (const auto& c : cases) {
-    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(c.answer), TlsTestServer::Close()});
-    const auto result = folder.Import(registry.Url(c.path), caFile, "12485671007");
-    EXPECT_EQ(result.out, c.out + "\r\n") << c.path;
-    EXPECT_EQ(result.exitCode, c.out.starts_with("01") ? 0 : 1) << c.path;
-    EXPECT_EQ(registry.Request().substr(0, registry.Request().find("\r\n")), c.requestLine);
-  }
-  const std::string example = "OPENAPI S.P.A.|12485671007|12485671007|VIALE F TOMMASO MARINETTI|221|ROMA|RM|00143|IT";
-  EXPECT_EQ(folder.Customer("0124"), Rows{example});
-  EXPECT_EQ(folder.Customer("0125"), Rows{example});
-  EXPECT_EQ(folder.Customer("0126"), Rows{"Bàse S.r.l.|12485671007|12485671007|Via Roma|1|Roma|RM|00100|IT"});
-  EXPECT_EQ(folder.Customers(), (Rows{"0123", "0124", "0125", "0126"}));
 }
 
 // The company's activity status in either answer format: only "CESSATA" reads as ceased.
