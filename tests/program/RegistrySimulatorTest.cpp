@@ -40,11 +40,21 @@ class RegistrySimulatorTest : public ::testing::Test {
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     ASSERT_EQ(posix_spawn(&pid_, KORVANE_SIMULATOR, nullptr, nullptr, argv.data(), environ), 0);
-    for (int i = 0; i < 100 && port_.empty(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The simulator writes the port file (whole, by a rename) once it listens.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (port_.empty() && std::chrono::steady_clock::now() < deadline) {
       std::ifstream(portFile) >> port_;
+      if (!port_.empty() || Ended()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_FALSE(port_.empty()) << "the simulator did not start";
+  }
+
+  // True when the simulator has ended (it is then waited for).
+  bool Ended() {
+    if (waitpid(pid_, nullptr, WNOHANG) != pid_) return false;
+    pid_ = 0;
+    return true;
   }
 
   void TearDown() override {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <thread>
@@ -45,12 +46,12 @@ TEST(TokenHygiene, TheRegistryGetsTheTokenFromTheEnvironmentOrTheCommandLine) {
 // Ends a program started with an unlimited core size by SIGQUIT, once `ready` says it is where it
 // should be, and tells whether it left a core file in its folder.
 bool LeavesACoreFile(const std::string& program, const std::vector<std::string>& arguments,
-                     const std::map<std::string, std::string>& environment, const std::function<bool()>& ready) {
+                     const std::map<std::string, std::string>& environment, const std::function<bool(pid_t)>& ready) {
   const testing::TempDir folder;
   std::vector<std::string> shellArguments = {"-c", "ulimit -c unlimited && exec \"$0\" \"$@\"", program};
   shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
   StartedProgram run("/bin/sh", shellArguments, environment, folder.Path().string());
-  EXPECT_TRUE(ready());
+  EXPECT_TRUE(ready(run.Pid()));
   kill(run.Pid(), SIGQUIT);
   EXPECT_TRUE(run.Wait(20000));
   EXPECT_EQ(run.Result().signal, SIGQUIT);
@@ -60,17 +61,33 @@ bool LeavesACoreFile(const std::string& program, const std::vector<std::string>&
   return false;
 }
 
+// True once the process `pid` runs `program` (the shell in front of it has replaced itself by
+// it); false when it ends first or 20 s pass.
+bool WaitUntilItRuns(pid_t pid, const std::string& program) {
+  const std::filesystem::path wanted = std::filesystem::canonical(program);
+  const std::string proc = "/proc/" + std::to_string(pid);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(proc + "/exe", error) == wanted) return true;
+    // "<pid> (<name>) <state> ...": a process that has ended is a zombie until it is waited for.
+    std::ifstream stat(proc + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z") return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
 TEST(TokenHygiene, ARunLeavesNoCoreFile) {
-  const bool dumps = LeavesACoreFile("/bin/sleep", {"30"}, {}, [] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    return true;
-  });
+  const bool dumps =
+      LeavesACoreFile("/bin/sleep", {"30"}, {}, [](pid_t pid) { return WaitUntilItRuns(pid, "/bin/sleep"); });
   if (!dumps) GTEST_SKIP() << "this machine writes no core files";
 
   const ProgramFolder folder(KORVANE_BINARY, false);
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::StaySilent()});
   EXPECT_FALSE(LeavesACoreFile(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry),
-                               [&] { return registry.WaitForRequest(20000); }));
+                               [&](pid_t) { return registry.WaitForRequest(20000); }));
 }
 
 }  // namespace

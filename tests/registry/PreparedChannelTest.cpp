@@ -74,7 +74,7 @@ TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
   endpoint.proxy = registry::ParseProxyUrl("127.0.0.1:" + std::to_string(proxy.Port()));
   const auto prepared = registry::PrepareRegistryChannel(endpoint);
   ASSERT_TRUE(closing.WaitFinished(5000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(proxy.WaitForClosedConnections(1, 5000));  // the close has reached the prepared channel
   RegistryClient client;
   EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("1", "t", endpoint, prepared.get()); }),
             "{}");

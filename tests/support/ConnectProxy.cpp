@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "loopback/Loopback.h"
@@ -48,6 +49,11 @@ std::vector<std::string> ConnectProxy::Requests() {
   return requests_;
 }
 
+bool ConnectProxy::WaitForClosedConnections(std::size_t count, int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return closedSignal_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return closed_ >= count; });
+}
+
 void ConnectProxy::Serve() {
   while (!stop_) {
     pollfd entry{listener_.Handle(), POLLIN, 0};
@@ -56,6 +62,9 @@ void ConnectProxy::Serve() {
     if (client < 0) continue;
     ServeOne(client);
     ::close(client);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++closed_;
+    closedSignal_.notify_all();
   }
 }
 

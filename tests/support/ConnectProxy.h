@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +35,9 @@ class ConnectProxy {
   int Port() const { return listener_.Port(); }
   // The request heads received so far, each up to and including its empty line.
   std::vector<std::string> Requests();
+  // True once `count` connections have been served to their end and closed on both sides
+  // within the time.
+  bool WaitForClosedConnections(std::size_t count, int milliseconds);
 
  private:
   void Serve();
@@ -43,7 +47,9 @@ class ConnectProxy {
   loopback::Listener listener_{0, 8};
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
+  std::condition_variable closedSignal_;
   std::vector<std::string> requests_;
+  std::size_t closed_ = 0;
   std::size_t tunnels_ = 0;
   std::thread thread_;
 };
