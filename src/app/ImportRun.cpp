@@ -48,8 +48,7 @@ RunOutcome ImportRun::Execute() {
   }
   if (committed_) outcome = {code_.Codice, 0};
   // The outcome is settled: a stop signal from here on no longer replaces it.
-  platform::ProcessRunGate().EnterFinish();
-  Release();
+  platform::ProcessRunGate().EnterFinish(outcome.exitCode);
   return outcome;
 }
 

@@ -28,8 +28,8 @@ struct RunOutcome {
 };
 
 // One run of the tool: reads the switches, creates one subject record from the registry's answer
-// and tells how it went. Owns everything it creates and releases it in a fixed order before it
-// returns; main prints the line.
+// and tells how it went. Owns everything it creates and releases it in a fixed order; main prints
+// the line between the two, so that nothing the release meets can cost the line.
 class ImportRun {
  public:
   ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment);
@@ -37,9 +37,14 @@ class ImportRun {
   ImportRun(const ImportRun&) = delete;
   ImportRun& operator=(const ImportRun&) = delete;
 
-  // Runs every step. Once the insert's commit has succeeded the outcome is success, whatever
-  // happens after it: a caller that retries on failure would store the subject twice.
+  // Runs every step and settles the outcome; releases nothing. Once the insert's commit has
+  // succeeded the outcome is success, whatever happens after it: a caller that retries on failure
+  // would store the subject twice. From its return a stop signal ends the process with the
+  // outcome's exit code.
   RunOutcome Execute();
+  // Releases what the run created, in the run's fixed order (the connections close last); also
+  // done by the destructor. Never throws.
+  void Release() noexcept;
 
  private:
   // The steps in their fixed order; the code written is in code_.
@@ -56,7 +61,6 @@ class ImportRun {
   // subject's code.
   bool ExistingSubjectAnswers();
   void TraceOptions() const;
-  void Release() noexcept;
 
   std::vector<std::string> arguments_;
   EnvironmentLookup environment_;
