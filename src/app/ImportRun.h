@@ -56,10 +56,10 @@ class ImportRun {
   // committed, raises `lost` when it finds no row, and "Esito della scrittura non verificabile"
   // when it cannot look.
   void ConfirmLostWrite(const WriteFailed& lost);
-  // The existing-subject check of a company that asks for it, in checkAndInsert_ (created at the
-  // first call, started again at the next): true when its answer ends the run with that
-  // subject's code.
-  bool ExistingSubjectAnswers();
+  // The existing-subject check of a company that asks for it, before the registry call without a
+  // lock, or under the lock in checkAndInsert_ (started by the call): true when its answer ends
+  // the run with that subject's code.
+  bool ExistingSubjectAnswers(bool underLock);
   void TraceOptions() const;
 
   std::vector<std::string> arguments_;
@@ -78,8 +78,8 @@ class ImportRun {
   std::unique_ptr<TParametri> Parametri;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBSQL> SQLInserimento;
-  // The transaction of the existing-subject check and the insert, for runs whose company asks for
-  // that check.
+  // The transaction of the existing-subject check under the lock and of the insert, for runs whose
+  // company asks for that check.
   std::unique_ptr<TIBTransaction> checkAndInsert_;
   std::unique_ptr<TIBDatabase> DBArchivio;
 
