@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/ImportRun.h"
-#include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
 #include "platform/Text.h"

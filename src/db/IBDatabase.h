@@ -46,10 +46,10 @@ class TIBDatabase {
   // then opens it as Open does.
   void Reconnect();
 
-  // True once a call found the connection gone (db::ConnectionLost), until it is closed: nothing
-  // more is asked of the server over it. Closing it then sends nothing for its statements and
-  // transactions (their handles are dropped on this side, the uncommitted work is lost with the
-  // connection) and the detach only lets the client library release what it keeps for it.
+  // True once a call found the connection gone (db::ConnectionLost), until it is closed. Closing
+  // it then sends nothing for its statements and transactions, nor does releasing them meanwhile
+  // (their handles are dropped on this side, the uncommitted work is lost with the connection),
+  // and the detach only lets the client library release what it keeps for it.
   bool Lost() const { return lost_; }
 
   // The database's own read-only flag, read when the connection opened (false while closed).

@@ -1,8 +1,8 @@
 #include "db/IBError.h"
 
 #include <algorithm>
-#include <iterator>
 #include <initializer_list>
+#include <iterator>
 
 #include "db/ClientLibrary.h"
 
