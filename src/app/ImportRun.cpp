@@ -50,8 +50,7 @@ RunOutcome ImportRun::Execute() {
   }
   if (committed_) outcome = {code_.Codice, 0};
   // The outcome is settled: a stop signal from here on no longer replaces it.
-  platform::ProcessRunGate().EnterFinish();
-  Release();
+  platform::ProcessRunGate().EnterFinish(outcome.exitCode);
   return outcome;
 }
 
@@ -111,7 +110,7 @@ void ImportRun::RunSteps() {
   if (settings_.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
     throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
   }
-  if (settings_.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers()) return;
+  if (settings_.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers(false)) return;
 
   registryClient_ = std::make_unique<RegistryClient>();
   const std::string body = registryClient_->InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(),
@@ -128,18 +127,21 @@ void ImportRun::RunSteps() {
   WriteWithRetries(row);
 }
 
-// Takes the check's lock and looks for a subject with the run's VAT number; the lock is held until
-// the insert's commit, so runs for one table check and insert one after the other. Without such a
-// subject the run goes on (false). With one, "Riusa" makes its code the run's answer (true) and
-// "Rifiuta" ends the run; either way nothing is written.
-bool ImportRun::ExistingSubjectAnswers() {
+// Looks for a subject with the run's VAT number: before the registry call without a lock; with
+// `underLock`, after the answer, in checkAndInsert_ (started here) under the lock of the setting's
+// TABX row, held until the insert's commit, so runs for one table look and insert one after the
+// other. Without such a subject the run goes on (false). With one, "Riusa" makes its code the
+// run's answer (true) and "Rifiuta" ends the run; either way nothing is written.
+bool ImportRun::ExistingSubjectAnswers(bool underLock) {
   const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
-  if (!checkAndInsert_) checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
   const std::optional<std::string> existing =
-      LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, Parametri->PIVA());
-  trace::Step(std::string("existing subject with this VAT number: ") + (existing ? *existing : "none"));
+      underLock
+          ? LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, Parametri->PIVA())
+          : LookForSubject(*DBArchivio, kind.table, Parametri->PIVA());
+  trace::Step(std::string("existing subject with this VAT number") + (underLock ? ", under the lock: " : ": ") +
+              (existing ? *existing : "none"));
   if (!existing) return false;
-  checkAndInsert_->Rollback();
+  if (underLock) checkAndInsert_->Rollback();
   if (settings_.existingVatNumber == config::ExistingVatNumber::Refuse) {
     throw Exception("P.IVA " + Parametri->PIVA() + " presente in archivio (codice " + *existing + ")");
   }
@@ -169,12 +171,20 @@ void ImportRun::TraceOptions() const {
 // A connection lost before the write (the server restarted while the registry was asked) is
 // opened once more and the write made with the answer in hand, its code computed again as after
 // a lost race; one lost under the write is settled by looking the row up.
+// A company that checks for a stored VAT number has its lock taken now, with the answer in hand:
+// the number is looked up again and the row written and committed in that same transaction.
 void ImportRun::WriteWithRetries(const SubjectRow& row) {
+  if (settings_.existingVatNumber != config::ExistingVatNumber::Import) {
+    checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
+  }
   SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento, checkAndInsert_.get(),
                        row.companyColumns);
   bool reopened = false;
   for (int attempt = 1;; ++attempt) {
     try {
+      // Taken at the first try, and again on a connection opened anew (the lock went with the
+      // old one); a code that was taken meanwhile leaves it held for the next try.
+      if (checkAndInsert_ && !checkAndInsert_->InTransaction() && ExistingSubjectAnswers(true)) return;
       trace::Step(std::string("insert into ") + SubjectKindOf(Parametri->TipoSoggetto()).table + ", code " +
                   code_.Codice);
       insert.Write(Parametri->PIVA(), row, code_.Codice);
@@ -195,6 +205,9 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
       if (next.Codice == code_.Codice) {
         // A stored code that comes again (a width that cuts the number) can never be written.
         if (next.takenIsStored) throw;
+        // Under the lock the insert has already waited for that other insert as long as the
+        // lock timeout allows.
+        if (checkAndInsert_) throw Exception(config::kArchiveBusyMessage);
         // Not stored yet: another run's insert of it has not committed. It soon will (and the
         // next computation passes it) or roll back (and the code is free).
         std::this_thread::sleep_for(kConcurrentWritePause);
@@ -205,8 +218,6 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
       reopened = true;
       trace::Step("archive connection lost before the write: opening it again");
       DBArchivio->Reconnect();
-      // The check's lock went with the connection: the check is made again, under a new one.
-      if (checkAndInsert_ && ExistingSubjectAnswers()) return;
       if (code_.computed) {
         code_.Codice = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice).Codice;
       }

@@ -28,8 +28,8 @@ struct RunOutcome {
 };
 
 // One run of the tool: reads the switches, creates one subject record from the registry's answer
-// and tells how it went. Owns everything it creates and releases it in a fixed order before it
-// returns; main prints the line.
+// and tells how it went. Owns everything it creates and releases it in a fixed order; main prints
+// the line between the two, so that nothing the release meets can cost the line.
 class ImportRun {
  public:
   ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment);
@@ -37,9 +37,14 @@ class ImportRun {
   ImportRun(const ImportRun&) = delete;
   ImportRun& operator=(const ImportRun&) = delete;
 
-  // Runs every step. Once the insert's commit has succeeded the outcome is success, whatever
-  // happens after it: a caller that retries on failure would store the subject twice.
+  // Runs every step and settles the outcome; releases nothing. Once the insert's commit has
+  // succeeded the outcome is success, whatever happens after it: a caller that retries on failure
+  // would store the subject twice. From its return a stop signal ends the process with the
+  // outcome's exit code.
   RunOutcome Execute();
+  // Releases what the run created, in the run's fixed order (the connections close last); also
+  // done by the destructor. Never throws.
+  void Release() noexcept;
 
  private:
   // The steps in their fixed order; the code written is in code_.
@@ -51,12 +56,11 @@ class ImportRun {
   // committed, raises `lost` when it finds no row, and "Esito della scrittura non verificabile"
   // when it cannot look.
   void ConfirmLostWrite(const WriteFailed& lost);
-  // The existing-subject check of a company that asks for it, in checkAndInsert_ (created at the
-  // first call, started again at the next): true when its answer ends the run with that
-  // subject's code.
-  bool ExistingSubjectAnswers();
+  // The existing-subject check of a company that asks for it, before the registry call without a
+  // lock, or under the lock in checkAndInsert_ (started by the call): true when its answer ends
+  // the run with that subject's code.
+  bool ExistingSubjectAnswers(bool underLock);
   void TraceOptions() const;
-  void Release() noexcept;
 
   std::vector<std::string> arguments_;
   EnvironmentLookup environment_;
@@ -76,8 +80,8 @@ class ImportRun {
   std::unique_ptr<TParametri> Parametri;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBSQL> SQLInserimento;
-  // The transaction of the existing-subject check and the insert, for runs whose company asks for
-  // that check.
+  // The transaction of the existing-subject check under the lock and of the insert, for runs whose
+  // company asks for that check.
   std::unique_ptr<TIBTransaction> checkAndInsert_;
   std::unique_ptr<TIBDatabase> DBArchivio;
 

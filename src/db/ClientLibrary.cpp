@@ -73,7 +73,7 @@ const ClientApi& LoadClientLibrary() {
   Resolve(library, "isc_start_multiple", resolved.start_multiple);
   Resolve(library, "isc_commit_transaction", resolved.commit_transaction);
   Resolve(library, "isc_rollback_transaction", resolved.rollback_transaction);
-  Resolve(library, "isc_dsql_alloc_statement2", resolved.dsql_alloc_statement2);
+  Resolve(library, "isc_dsql_allocate_statement", resolved.dsql_allocate_statement);
   Resolve(library, "isc_dsql_prepare", resolved.dsql_prepare);
   Resolve(library, "isc_dsql_sql_info", resolved.dsql_sql_info);
   Resolve(library, "isc_dsql_describe_bind", resolved.dsql_describe_bind);
@@ -131,6 +131,10 @@ DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines) {
 
 bool DatabaseError::Holds(ISC_STATUS code) const {
   return std::find(codes_.begin(), codes_.end(), code) != codes_.end();
+}
+
+bool DatabaseError::LostConnection() const {
+  return std::ranges::any_of(kLostConnectionCodes, [&](ISC_STATUS code) { return Holds(code); });
 }
 
 void DatabaseError::Raise() const {

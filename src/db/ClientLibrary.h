@@ -19,7 +19,11 @@ struct ClientApi {
   decltype(&::isc_start_multiple) start_multiple;
   decltype(&::isc_commit_transaction) commit_transaction;
   decltype(&::isc_rollback_transaction) rollback_transaction;
-  decltype(&::isc_dsql_alloc_statement2) dsql_alloc_statement2;
+  // Not isc_dsql_alloc_statement2: that one keeps the address of the caller's handle and writes
+  // zero there when the connection is detached, and a statement whose drop failed on a broken
+  // connection may be gone by then (a local of a finished function): the write lands in freed
+  // memory. The layer drops every statement handle itself when its connection closes.
+  decltype(&::isc_dsql_allocate_statement) dsql_allocate_statement;
   decltype(&::isc_dsql_prepare) dsql_prepare;
   decltype(&::isc_dsql_sql_info) dsql_sql_info;
   decltype(&::isc_dsql_describe_bind) dsql_describe_bind;
@@ -50,6 +54,9 @@ inline constexpr ISC_STATUS kNetworkError = 335544721;    // isc_network_error
 inline constexpr ISC_STATUS kNetworkReadError = 335544726;   // isc_net_read_err
 inline constexpr ISC_STATUS kNetworkWriteError = 335544727;  // isc_net_write_err
 inline constexpr ISC_STATUS kConnectionShutdown = 335545106;  // isc_att_shutdown
+// The codes that tell a connection that went away.
+inline constexpr ISC_STATUS kLostConnectionCodes[] = {kNetworkError, kNetworkReadError, kNetworkWriteError,
+                                                      kConnectionLost, kConnectionShutdown};
 // The engine's refusals of a row whose key is taken.
 inline constexpr ISC_STATUS kUniqueKeyViolation = 335544665;  // isc_unique_key_violation
 inline constexpr ISC_STATUS kDuplicateInIndex = 335544349;    // isc_no_dup
@@ -77,6 +84,9 @@ class DatabaseError {
   // The first error code of the vector (its second element).
   ISC_STATUS FirstCode() const { return firstCode_; }
   bool Holds(ISC_STATUS code) const;
+  // The connection went away under the call (the codes of db::ConnectionLost, anywhere in the
+  // vector).
+  bool LostConnection() const;
   // EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
   [[noreturn]] void Raise() const;
 

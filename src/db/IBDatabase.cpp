@@ -111,7 +111,9 @@ void TIBDatabase::ReadDatabaseInfo() {
   ISC_SCHAR answer[512] = {};
   ISC_STATUS_ARRAY status{};
   if (api.database_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
-    RaiseDatabaseError(status);
+    const DatabaseError error = DatabaseErrorOf(status);
+    if (error.LostConnection()) MarkLost();
+    error.Raise();
   }
   // Each item answered: its code, a two-byte length and that many bytes of value.
   dbSqlDialect_ = 1;
@@ -138,6 +140,10 @@ void TIBDatabase::Reconnect() {
 
 void TIBDatabase::DoClose(bool force) {
   if (!Connected()) return;
+  if (lost_) {
+    CloseLost();
+    return;
+  }
   for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->DatabaseClosing();
   for (TIBTransaction* transaction : std::vector<TIBTransaction*>(transactions_)) {
     transaction->ForcedEnd();
@@ -148,6 +154,22 @@ void TIBDatabase::DoClose(bool force) {
     if (!error.Holds(kConnectionLost)) error.Raise();
   }
   handle_ = 0;
+  dbSqlDialect_ = 1;
+  readOnly_ = false;
+}
+
+// Statements and transactions see the connection lost and let go of their handles without a call;
+// the detach of a broken connection is answered by the client library itself, which releases
+// the statements and transactions it still keeps for it.
+void TIBDatabase::CloseLost() noexcept {
+  for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->DatabaseClosing();
+  for (TIBTransaction* transaction : std::vector<TIBTransaction*>(transactions_)) {
+    transaction->ForcedEnd();
+  }
+  ISC_STATUS_ARRAY status{};
+  Api().detach_database(status, &handle_);
+  handle_ = 0;
+  lost_ = false;
   dbSqlDialect_ = 1;
   readOnly_ = false;
 }

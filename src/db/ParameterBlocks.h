@@ -16,7 +16,9 @@ namespace korvane::db {
 std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params);
 
 // Empty for an empty list (the server's defaults); otherwise version byte 3 and one code per
-// non-blank line. Unknown names fail with the layer's entry 115.
+// non-blank line; "lock_timeout=<seconds>" gives its code, the length 4 and the seconds as four
+// bytes, least significant first. Unknown names (or a lock_timeout that is no whole number of
+// seconds from 1 up) fail with the layer's entry 115.
 std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params);
 
 }  // namespace korvane::db

@@ -116,6 +116,7 @@ int ProtocolVersionOf(TIdSSLVersion version) {
 }
 
 registry::SslContext CreateClientContext(const SslOptions& options) {
+  registry::CheckTrustStorePaths();
   const TIdSSLVersion method = options.Method();
   int singleVersion = 0;
   if (method != sslvSSLv23) {

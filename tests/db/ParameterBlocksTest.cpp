@@ -61,5 +61,13 @@ TEST(BuildTPB, DefaultIsEmptySnapshotIsThreeBytes) {
                       "TPB Constant (sometimes) is unknown");
 }
 
+TEST(BuildTPB, ALockTimeoutCarriesItsSeconds) {
+  EXPECT_EQ(BuildTPB({"read_committed", "wait", "lock_timeout=10"}), (Bytes{3, 15, 6, 21, 4, 10, 0, 0, 0}));
+  EXPECT_EQ(BuildTPB({"ISC_TPB_LOCK_TIMEOUT = 300"}), (Bytes{3, 21, 4, 0x2C, 1, 0, 0}));
+  for (const char* wrong : {"lock_timeout=0", "lock_timeout=-1", "lock_timeout=x", "lock_timeout=", "wait=1"}) {
+    EXPECT_CLIENT_ERROR(BuildTPB({wrong}), 115, std::string("TPB Constant (") + wrong + ") is unknown");
+  }
+}
+
 }  // namespace
 }  // namespace korvane::testing
