@@ -6,6 +6,7 @@
 
 #include "app/EInvoiceValues.h"
 #include "app/ExistingSubject.h"
+#include "app/RunTrace.h"
 #include "app/SubjectInsert.h"
 #include "app/SubjectKind.h"
 #include "app/VatNumber.h"
@@ -31,8 +32,12 @@ constexpr std::chrono::milliseconds kConcurrentWritePause{20};
 
 }  // namespace
 
-ImportRun::ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment)
-    : arguments_(std::move(arguments)), environment_(std::move(environment)) {}
+ImportRun::ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment, platform::RunGate& gate,
+                     std::string programFile)
+    : arguments_(std::move(arguments)),
+      environment_(std::move(environment)),
+      gate_(gate),
+      programFile_(std::move(programFile)) {}
 
 ImportRun::~ImportRun() { Release(); }
 
@@ -50,7 +55,7 @@ RunOutcome ImportRun::Execute() {
   }
   if (committed_) outcome = {code_.Codice, 0};
   // The outcome is settled: a stop signal from here on no longer replaces it.
-  platform::ProcessRunGate().EnterFinish(outcome.exitCode);
+  gate_.EnterFinish(outcome.exitCode);
   return outcome;
 }
 
@@ -58,73 +63,65 @@ void ImportRun::RunSteps() {
   Parametri = std::make_unique<TParametri>(arguments_, ApiTokenFrom(environment_));
   Parametri->ReadFromCmdLine();
   Parametri->Check();
-  options_ = ReadRunOptions(environment_);
-  if (trace::On()) TraceOptions();
+  inputs_ = ReadRunInputs(*Parametri, environment_);
+  const SubjectKind& kind = *inputs_.kind;
+  TraceRunInputs(inputs_);
   // Connects and verifies the registry while the databases are read; the request waits.
-  registryChannel_ = registry::PrepareRegistryChannel(options_.registryEndpoint);
+  registryChannel_ = registry::PrepareRegistryChannel(inputs_.options.registryEndpoint);
 
-  UtenteCorrente = std::make_unique<TQelUser>(options_.databaseLogin);
-  const std::string userDatabase = GetUserDatabasePath();
+  UtenteCorrente = std::make_unique<TQelUser>(inputs_.options.databaseLogin);
+  const std::string userDatabase = GetUserDatabasePath(programFile_);
   trace::Step("opening the users database: " + userDatabase);
   UtenteCorrente->ConnettiDB(userDatabase);
   trace::Step("users database opened: " + UtenteCorrente->DBUser().DatabaseName());
-  UtenteCorrente->SetCodiceUtente(Parametri->Utente());
+  UtenteCorrente->SetCodiceUtente(inputs_.user);
   // The company of the run is the one asked for, not the one on the user's row.
-  UtenteCorrente->SetDittaUtente(Parametri->Ditta());
-  trace::Step("user " + std::to_string(UtenteCorrente->CodiceUtente()) + " (" + UtenteCorrente->NomeUtente() +
-              "), company " + UtenteCorrente->DittaUtente());
+  UtenteCorrente->SetDittaUtente(inputs_.company);
+  TraceUser(*UtenteCorrente);
 
   DBArchivio = std::make_unique<TIBDatabase>();
   const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
   trace::Step("opening the archive: " + archiveFile);
-  OpenIBDatabaseFile(*DBArchivio, archiveFile, options_.databaseLogin);
+  OpenIBDatabaseFile(*DBArchivio, archiveFile, inputs_.options.databaseLogin);
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
   // What cannot be written fails now, before the registry is paid for an answer.
-  const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, Parametri->TipoSoggetto());
-  config::CheckTextLength(Parametri->PIVA(), lengths.vatNumber);
-  code_ = SettleSubjectCode(*Parametri, *DBArchivio, lengths.code);
-  if (code_.computed) {
-    trace::Step(std::string("setting ") + SubjectKindOf(Parametri->TipoSoggetto()).codeWidthSetting + " = '" +
-                code_.CaratteriRiempimento + "'");
-    trace::Step("code computed: " + code_.Codice);
-  } else {
-    trace::Step("code given: " + code_.Codice);
-  }
+  const SubjectColumnLengths lengths = ReadSubjectColumnLengths(*DBArchivio, inputs_.tipoSoggetto);
+  config::CheckTextLength(inputs_.vatNumber, lengths.vatNumber);
+  code_ = SettleSubjectCode(inputs_.tipoSoggetto, inputs_.givenCode, *DBArchivio, lengths.code);
+  TraceSubjectCode(kind, code_);
 
   // The company's own rules, each off unless its setting turns it on.
-  const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
-  settings_ = config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
-  if (trace::On()) {
-    const char* existing[] = {"off", "Riusa", "Rifiuta"};
-    trace::Step(std::string("company settings: ") + kind.existingVatSetting + " " +
-                existing[static_cast<int>(settings_.existingVatNumber)] + ", " + kind.ceasedSetting + " " +
-                (settings_.refuseCeasedCompany ? "Rifiuta" : "off") + ", ControlloPartitaIva " +
-                (settings_.checkVatNumber ? "Si" : "off"));
-  }
+  CompanyRules& rules = inputs_.rules;
+  rules.settings = config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
+  TraceCompanySettings(kind, rules.settings);
   // E-invoicing: the columns that receive the recipient code and the PEC, checked before the call.
   const config::EInvoiceSettingNames eInvoiceSettings{kind.recipientCodeSetting, kind.pecSetting};
-  eInvoiceColumns_ = config::ReadEInvoiceColumns(*DBArchivio, kind.table, eInvoiceSettings, kInsertedColumns);
-  TraceEInvoiceSettings(eInvoiceSettings, eInvoiceColumns_);
-  if (settings_.checkVatNumber && !IsValidItalianVatNumber(Parametri->PIVA())) {
-    throw Exception("P.IVA " + Parametri->PIVA() + " non valida");
+  rules.eInvoiceColumns = config::ReadEInvoiceColumns(*DBArchivio, kind.table, eInvoiceSettings, kInsertedColumns);
+  TraceEInvoiceSettings(eInvoiceSettings, rules.eInvoiceColumns);
+  if (rules.settings.checkVatNumber && !IsValidItalianVatNumber(inputs_.vatNumber)) {
+    throw Exception("P.IVA " + inputs_.vatNumber + " non valida");
   }
-  if (settings_.existingVatNumber != config::ExistingVatNumber::Import && ExistingSubjectAnswers(false)) return;
+  if (ChecksStoredVatNumber() && ExistingSubjectAnswers(false)) return;
 
   registryClient_ = std::make_unique<RegistryClient>();
-  const std::string body = registryClient_->InterrogaRegistro(Parametri->PIVA(), Parametri->ApiToken(),
-                                                              options_.registryEndpoint, registryChannel_.get());
+  const std::string body = registryClient_->InterrogaRegistro(inputs_.vatNumber, inputs_.apiToken,
+                                                              inputs_.options.registryEndpoint, registryChannel_.get());
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
-  Risposta = ParseJSONValue(body);
-  if (!GetValueAsBoolean(Risposta.get(), "success")) throw Exception("Chiamata Api fallita");
-  if (settings_.refuseCeasedCompany && CompanyCeased(Risposta.get(), *options_.answerPaths)) {
-    throw Exception("Impresa cessata (P.IVA " + Parametri->PIVA() + ")");
+  answer_ = ParseJSONValue(body);
+  if (!GetValueAsBoolean(answer_.get(), "success")) throw Exception("Chiamata Api fallita");
+  if (rules.settings.refuseCeasedCompany && CompanyCeased(answer_.get(), *inputs_.options.answerPaths)) {
+    throw Exception("Impresa cessata (P.IVA " + inputs_.vatNumber + ")");
   }
 
-  SubjectRow row = ReadSubjectRow(Risposta.get(), *options_.answerPaths);
-  row.companyColumns = EInvoiceColumnValues(Risposta.get(), *options_.answerPaths, eInvoiceColumns_);
+  SubjectRow row = ReadSubjectRow(answer_.get(), *inputs_.options.answerPaths);
+  row.companyColumns = EInvoiceColumnValues(answer_.get(), *inputs_.options.answerPaths, rules.eInvoiceColumns);
   WriteWithRetries(row);
+}
+
+bool ImportRun::ChecksStoredVatNumber() const {
+  return inputs_.rules.settings.existingVatNumber != config::ExistingVatNumber::Import;
 }
 
 // Looks for a subject with the run's VAT number: before the registry call without a lock; with
@@ -133,36 +130,18 @@ void ImportRun::RunSteps() {
 // other. Without such a subject the run goes on (false). With one, "Riusa" makes its code the
 // run's answer (true) and "Rifiuta" ends the run; either way nothing is written.
 bool ImportRun::ExistingSubjectAnswers(bool underLock) {
-  const SubjectKind& kind = SubjectKindOf(Parametri->TipoSoggetto());
+  const SubjectKind& kind = *inputs_.kind;
   const std::optional<std::string> existing =
-      underLock
-          ? LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, Parametri->PIVA())
-          : LookForSubject(*DBArchivio, kind.table, Parametri->PIVA());
-  trace::Step(std::string("existing subject with this VAT number") + (underLock ? ", under the lock: " : ": ") +
-              (existing ? *existing : "none"));
+      underLock ? LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, inputs_.vatNumber)
+                : LookForSubject(*DBArchivio, kind.table, inputs_.vatNumber);
+  TraceExistingSubject(existing, underLock);
   if (!existing) return false;
   if (underLock) checkAndInsert_->Rollback();
-  if (settings_.existingVatNumber == config::ExistingVatNumber::Refuse) {
-    throw Exception("P.IVA " + Parametri->PIVA() + " presente in archivio (codice " + *existing + ")");
+  if (inputs_.rules.settings.existingVatNumber == config::ExistingVatNumber::Refuse) {
+    throw Exception("P.IVA " + inputs_.vatNumber + " presente in archivio (codice " + *existing + ")");
   }
   code_.Codice = *existing;
   return true;
-}
-
-// What the run was told, without the token itself.
-void ImportRun::TraceOptions() const {
-  trace::Step("command line: user " + std::to_string(Parametri->Utente()) + ", company " + Parametri->Ditta() +
-              ", kind " + (Parametri->TipoSoggetto() == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " +
-              Parametri->PIVA());
-  trace::Step("registry: " + registry::WithoutCredentials(options_.registryEndpoint.url) + " (answer format " +
-              (options_.answerPaths == &kSuccessorAnswerPaths ? "IT-start/IT-advanced" : "base") + ")");
-  if (const auto& proxy = options_.registryEndpoint.proxy) {
-    trace::Step("proxy: " + proxy->Authority() + " (" + proxy->variable + ")");
-  }
-  // The user name and where each part came from; the password itself never.
-  const auto source = [](const std::string& variable) { return variable.empty() ? "built-in" : variable; };
-  trace::Step("database login: user " + platform::SanitizeUtf8(options_.databaseLogin.user) + " (" +
-              source(options_.databaseUserSource) + "), password (" + source(options_.databasePasswordSource) + ")");
 }
 
 // A computed code is not reserved: another run may write it between its computation and this
@@ -174,20 +153,17 @@ void ImportRun::TraceOptions() const {
 // A company that checks for a stored VAT number has its lock taken now, with the answer in hand:
 // the number is looked up again and the row written and committed in that same transaction.
 void ImportRun::WriteWithRetries(const SubjectRow& row) {
-  if (settings_.existingVatNumber != config::ExistingVatNumber::Import) {
-    checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
-  }
-  SubjectInsert insert(*DBArchivio, Parametri->TipoSoggetto(), SQLInserimento, checkAndInsert_.get(),
-                       row.companyColumns);
+  if (ChecksStoredVatNumber()) checkAndInsert_ = NewCheckAndInsertTransaction(*DBArchivio);
+  insert_ = std::make_unique<SubjectInsert>(*DBArchivio, inputs_.tipoSoggetto, gate_, checkAndInsert_.get(),
+                                            row.companyColumns);
   bool reopened = false;
   for (int attempt = 1;; ++attempt) {
     try {
       // Taken at the first try, and again on a connection opened anew (the lock went with the
       // old one); a code that was taken meanwhile leaves it held for the next try.
       if (checkAndInsert_ && !checkAndInsert_->InTransaction() && ExistingSubjectAnswers(true)) return;
-      trace::Step(std::string("insert into ") + SubjectKindOf(Parametri->TipoSoggetto()).table + ", code " +
-                  code_.Codice);
-      insert.Write(Parametri->PIVA(), row, code_.Codice);
+      trace::Step(std::string("insert into ") + inputs_.kind->table + ", code " + code_.Codice);
+      insert_->Write(inputs_.vatNumber, row, code_.Codice);
       committed_ = true;
       trace::Step("committed");
       return;
@@ -201,7 +177,7 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
       }
       trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "write failed");
       if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
-      const NextCode next = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice);
+      const NextCode next = NextFreeCode(*DBArchivio, inputs_.tipoSoggetto, code_.width, code_.Codice);
       if (next.Codice == code_.Codice) {
         // A stored code that comes again (a width that cuts the number) can never be written.
         if (next.takenIsStored) throw;
@@ -219,7 +195,7 @@ void ImportRun::WriteWithRetries(const SubjectRow& row) {
       trace::Step("archive connection lost before the write: opening it again");
       DBArchivio->Reconnect();
       if (code_.computed) {
-        code_.Codice = NextFreeCode(*DBArchivio, Parametri->TipoSoggetto(), code_.width, code_.Codice).Codice;
+        code_.Codice = NextFreeCode(*DBArchivio, inputs_.tipoSoggetto, code_.width, code_.Codice).Codice;
       }
     }
   }
@@ -231,7 +207,7 @@ void ImportRun::ConfirmLostWrite(const WriteFailed& lost) {
   bool stored = false;
   try {
     DBArchivio->Reconnect();
-    stored = SubjectStored(*DBArchivio, Parametri->TipoSoggetto(), code_.Codice, Parametri->PIVA());
+    stored = SubjectStored(*DBArchivio, inputs_.tipoSoggetto, code_.Codice, inputs_.vatNumber);
   } catch (const Exception&) {
     throw Exception("Esito della scrittura non verificabile (codice " + code_.Codice + ")");
   }
@@ -245,7 +221,7 @@ void ImportRun::Release() noexcept {
   registryChannel_.reset();
   Parametri.reset();
   UtenteCorrente.reset();
-  SQLInserimento.reset();
+  insert_.reset();
   checkAndInsert_.reset();
   DBArchivio.reset();
 }

@@ -6,15 +6,15 @@
 
 #include "app/JsonValue.h"
 #include "app/Parametri.h"
-#include "app/RunOptions.h"
+#include "app/RunInputs.h"
 #include "app/SubjectCode.h"
 #include "app/SubjectInsert.h"
 #include "app/SubjectRow.h"
-#include "config/CompanySettings.h"
-#include "config/EInvoiceColumns.h"
 #include "config/QelUser.h"
 #include "db/IBDatabase.h"
-#include "db/IBSQL.h"
+#include "db/IBTransaction.h"
+#include "platform/Process.h"
+#include "platform/StopSignals.h"
 #include "registry/PreparedChannel.h"
 #include "registry/Registro.h"
 
@@ -32,7 +32,10 @@ struct RunOutcome {
 // the line between the two, so that nothing the release meets can cost the line.
 class ImportRun {
  public:
-  ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment);
+  // `gate` learns when the commit is sent and when the outcome is settled (main hands in the
+  // process's, which its stop signals consult); the users database is found from `programFile`.
+  ImportRun(std::vector<std::string> arguments, EnvironmentLookup environment, platform::RunGate& gate,
+            std::string programFile = platform::ProgramFilePath());
   ~ImportRun();
   ImportRun(const ImportRun&) = delete;
   ImportRun& operator=(const ImportRun&) = delete;
@@ -60,16 +63,17 @@ class ImportRun {
   // lock, or under the lock in checkAndInsert_ (started by the call): true when its answer ends
   // the run with that subject's code.
   bool ExistingSubjectAnswers(bool underLock);
-  void TraceOptions() const;
+  // True when the company's settings ask what to do with a VAT number the table already holds.
+  bool ChecksStoredVatNumber() const;
 
   std::vector<std::string> arguments_;
   EnvironmentLookup environment_;
-  RunOptions options_;
+  platform::RunGate& gate_;
+  std::string programFile_;
+  // What the run was told, read once after the command line's check; the company's rules join it
+  // once the archive is open.
+  RunInputs inputs_;
   SubjectCode code_;
-  // The company's settings for the run's kind of subject, read once.
-  config::CompanySettings settings_;
-  // The company's own columns for the e-invoicing data, checked once before the registry call.
-  config::EInvoiceColumns eInvoiceColumns_;
   bool committed_ = false;
   // The registry's connection, prepared while the databases are opened and read.
   std::unique_ptr<registry::PreparedChannel> registryChannel_;
@@ -79,14 +83,15 @@ class ImportRun {
   std::unique_ptr<RegistryClient> registryClient_;
   std::unique_ptr<TParametri> Parametri;
   std::unique_ptr<TQelUser> UtenteCorrente;
-  std::unique_ptr<TIBSQL> SQLInserimento;
+  // The insert statement (SQLInserimento) and its transaction.
+  std::unique_ptr<SubjectInsert> insert_;
   // The transaction of the existing-subject check under the lock and of the insert, for runs whose
   // company asks for that check.
   std::unique_ptr<TIBTransaction> checkAndInsert_;
   std::unique_ptr<TIBDatabase> DBArchivio;
 
   // The parsed registry answer, kept until the run ends.
-  std::unique_ptr<TJSONValue> Risposta;
+  std::unique_ptr<TJSONValue> answer_;
 };
 
 }  // namespace korvane

@@ -8,12 +8,13 @@
 
 #include "app/Parametri.h"
 #include "app/SubjectRow.h"
+#include "db/IBSQL.h"
 #include "platform/Exception.h"
+#include "platform/StopSignals.h"
 
 namespace korvane {
 
 class TIBDatabase;
-class TIBSQL;
 class TIBTransaction;
 
 // The write of the record itself failed and was rolled back. `KeyTaken` tells that the database
@@ -40,9 +41,8 @@ inline constexpr std::array<std::string_view, 12> kInsertedColumns{
 // A date as the insert writes it into the statement: "mm/dd/yyyy".
 std::string DateLiteralText(const std::tm& date);
 
-// The insert of one subject row into the table of its kind, dated today. The statement is built
-// on `sqlInserimento` (created here, with a snapshot transaction of its own) and prepared by the
-// first write; a write that loses its code to another run can be tried again with another code
+// The insert of one subject row into the table of its kind, dated today. The statement (with a
+// snapshot transaction of its own) is built here and prepared by the first write; a write that loses its code to another run can be tried again with another code
 // on the same prepared statement.
 //
 // With `checkAndInsert` the statement writes in that transaction instead: the one in which the run
@@ -54,8 +54,11 @@ std::string DateLiteralText(const std::tm& date);
 // with its parameter; without them the statement is the twelve columns' alone.
 class SubjectInsert {
  public:
-  SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
+  // `gate` is told when the commit is sent: a stop signal no longer ends the run from there.
+  SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, platform::RunGate& gate,
                 TIBTransaction* checkAndInsert = nullptr, std::vector<CompanyColumnValue> companyColumns = {});
+  SubjectInsert(const SubjectInsert&) = delete;
+  SubjectInsert& operator=(const SubjectInsert&) = delete;
 
   // Starts the transaction (the check's is started already), sets the parameters in their fixed
   // order (the first one prepares the statement; an error there or in a parameter is raised as it
@@ -64,11 +67,15 @@ class SubjectInsert {
   // carriage return. Returns once the row is committed.
   void Write(const std::string& piva, const SubjectRow& row, const std::string& codice);
 
+  // The statement's lines, as built.
+  const std::vector<std::string>& StatementLines() const { return SQLInserimento.SQL(); }
+
  private:
-  TIBSQL& sql_;
+  TIBSQL SQLInserimento;
   TIBTransaction& transaction_;
   bool checkAndInsert_;
   std::vector<CompanyColumnValue> companyColumns_;
+  platform::RunGate& gate_;
 };
 
 }  // namespace korvane

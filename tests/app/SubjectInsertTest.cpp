@@ -21,9 +21,9 @@ TEST(DateLiteralText, IsMonthDayYear) {
 // The statement's lines, built before any attachment is needed.
 std::vector<std::string> StatementLines(TTipoSoggetto tipo, std::vector<CompanyColumnValue> companyColumns = {}) {
   TIBDatabase archive;
-  std::unique_ptr<TIBSQL> sql;
-  const SubjectInsert insert(archive, tipo, sql, nullptr, std::move(companyColumns));
-  return sql->SQL();
+  platform::RunGate gate;
+  const SubjectInsert insert(archive, tipo, gate, nullptr, std::move(companyColumns));
+  return insert.StatementLines();
 }
 
 TEST(SubjectInsert, TheStatementAndTheCompanysOwnColumns) {
