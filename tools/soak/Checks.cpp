@@ -90,6 +90,51 @@ const StoredRow* FindRow(const std::vector<StoredRow>& rows, int company, int ta
   return nullptr;
 }
 
+// Whether the bytes are UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool IsUtf8(const std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    int length = 0;
+    char32_t c = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      c = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (i + static_cast<std::size_t>(length) > bytes.size()) return false;
+    for (int k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if ((length == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (length == 4 && (c < 0x10000 || c > 0x10FFFF))) {
+      return false;
+    }
+    i += static_cast<std::size_t>(length);
+  }
+  return true;
+}
+
+// A control character other than the CR and LF that end lines (the program's own messages put a
+// lone CR between a prefix and the engine's text).
+bool HasStrayControl(const std::string& bytes) {
+  return std::any_of(bytes.begin(), bytes.end(), [](char ch) {
+    const auto byte = static_cast<unsigned char>(ch);
+    return (byte < 0x20 && ch != '\r' && ch != '\n') || byte == 0x7F;
+  });
+}
+
 std::string SignalName(int number) {
   const char* name = sigabbrev_np(number);
   return name ? std::string("SIG") + name : "signal " + std::to_string(number);
@@ -220,6 +265,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
           fail(index, "its message has an empty line: " + Quote(out));
         }
       }
+      if (!IsUtf8(out)) fail(index, "its output is not UTF-8: " + Quote(out));
+      if (HasStrayControl(out)) fail(index, "its output holds a control character: " + Quote(out));
       if (line.find("deadlock") != std::string::npos) {
         fail(index, "the engine's lock-conflict text reached the line: " + Quote(out));
       }

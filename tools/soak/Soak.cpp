@@ -361,12 +361,15 @@ void Soak::CheckKilled(bool final) {
   }
 }
 
-SoakResult Soak::Run() {
+void WatchStopRequests() {
   struct sigaction action {};
   action.sa_handler = OnStop;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
 
+SoakResult Soak::Run() {
   SoakResult result;
   Planner planner(options_.seed, options_.concurrency);
   std::optional<GroupPlan> pending;

@@ -28,6 +28,7 @@ struct Options {
   int concurrency = 8;   // runs started together and running at once (slow ones aside)
   double graceSeconds = 20;
   std::string program;
+  std::string self;  // how the soak was started, for the reproducers
   std::string parent = "/tmp";
   std::vector<int> only;  // run only these indices, all at once
   bool keep = false;
@@ -115,6 +116,9 @@ class Soak {
   std::vector<KillCheck> killChecks_;
   Clock::time_point lastKillCheck_;
 };
+
+// SIGINT, SIGTERM and SIGHUP end the soak early: the runs are killed, its folder removed.
+void WatchStopRequests();
 
 // Slots: more than runs at once, so that slow runs (a registry that never answers, a program
 // that does not end) keep theirs while others go on.

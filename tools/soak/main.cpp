@@ -161,7 +161,13 @@ std::string Shape(std::string line) {
 void PrintFigures(const Options& options, const SoakResult& result, const CheckOutcome& checks) {
   int exitZero = 0, exitOne = 0, killed = 0, cutShort = 0, other = 0;
   std::vector<double> durations;
-  std::map<std::string, std::pair<int, int>> faults;  // drawn, fired
+  struct FaultCount {
+    int drawn = 0;
+    int fired = 0;
+    int exitZero = 0;
+    int exitOne = 0;
+  };
+  std::map<FaultKind, FaultCount> faults;
   std::map<std::string, int> messages;
   std::vector<double> usersBytes, archiveBytes;
   for (const RunRecord& record : result.runs) {
@@ -179,9 +185,10 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
       ++other;
     }
     if (!record.cutShort) durations.push_back(record.durationMs);
-    auto& count = faults[FaultKindName(record.plan.fault.kind)];
-    ++count.first;
-    if (record.faultFired) ++count.second;
+    FaultCount& count = faults[record.plan.fault.kind];
+    ++count.drawn;
+    if (record.faultFired) ++count.fired;
+    if (!record.cutShort && record.endSignal == 0) ++(record.exitCode == 0 ? count.exitZero : count.exitOne);
     if (record.plan.fault.kind == FaultKind::None && record.exitCode == 0) {
       if (!record.relay.bytes.empty()) usersBytes.push_back(static_cast<double>(record.relay.bytes[0]));
       if (record.relay.bytes.size() > 1) archiveBytes.push_back(static_cast<double>(record.relay.bytes[1]));
@@ -196,9 +203,12 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
             << " stopped before the program had set up its signals (no line promised)\n";
   std::cout << "  run time: median " << Median(durations, 0.5) << " ms, 95th percentile " << Median(durations, 0.95)
             << " ms, longest " << Median(durations, 1.0) << " ms\n";
-  std::cout << "  faults drawn (fired):";
-  for (const auto& [name, count] : faults) std::cout << " " << name << " " << count.first << " (" << count.second << ");";
-  std::cout << "\n  database bytes of a run without fault: users connection median " << Median(usersBytes, 0.5)
+  std::cout << "  fault: runs, fired, exit 0, exit 1\n";
+  for (const auto& [kind, count] : faults) {
+    std::cout << "    " << std::left << std::setw(34) << FaultKindName(kind) << std::right << std::setw(6) << count.drawn
+              << std::setw(6) << count.fired << std::setw(6) << count.exitZero << std::setw(6) << count.exitOne << "\n";
+  }
+  std::cout << "  database bytes of a run without fault: users connection median " << Median(usersBytes, 0.5)
             << ", archive connection median " << Median(archiveBytes, 0.5) << "\n";
   std::vector<std::pair<int, std::string>> ranked;
   for (const auto& [message, count] : messages) ranked.emplace_back(count, message);
@@ -238,8 +248,9 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
     for (const RunRecord& other : result.runs) {
       if (other.launched && other.plan.group == plan.group) group += (group.empty() ? "" : ",") + std::to_string(other.plan.index);
     }
-    std::cout << "  reproduce: soak --seed " << options.seed << " --only " << plan.index << "   (with its group: --only "
-              << group << ")\n";
+    const std::string soak = options.self + " --korvane " + ShellWord(options.program) + " --seed " +
+                             std::to_string(options.seed) + " --only ";
+    std::cout << "  reproduce: " << soak << plan.index << "\n             with its group: " << soak << group << "\n";
     if (options.trace && number <= kTracedViolations) {
       std::ifstream trace(workspace.TraceFile(plan.index));
       std::string line;
@@ -258,9 +269,11 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
 int main(int argc, char** argv) {
   bool seedGiven = false;
   Options options = ReadOptions(argc, argv, seedGiven);
+  options.self = argv[0];
   if (!seedGiven) options.seed = std::random_device{}() % 1000000000;
   // The registry's writes to a client that has gone are errors, never the end of the soak.
   std::signal(SIGPIPE, SIG_IGN);
+  WatchStopRequests();
   if (geteuid() != 0) {
     std::cerr << "soak: run as root (the database server's files are handed to its user)\n";
     return 2;
