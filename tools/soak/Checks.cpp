@@ -150,7 +150,7 @@ CheckOutcome CheckSoak(const SoakResult& result) {
   std::map<int, std::vector<const StoredRow*>> byRun;
   for (const StoredRow& row : result.rows) {
     const int tag = TagOf(row.ragsoc);
-    if (tag >= 0 && tag < static_cast<int>(result.runs.size()) && result.runs[static_cast<std::size_t>(tag)].launched) {
+    if (const RunRecord* writer = tag >= 0 ? result.Find(tag) : nullptr; writer != nullptr && writer->launched) {
       byRun[tag].push_back(&row);
     } else if (row.ragsoc != kSeedTag) {
       fail(-1, "row " + row.codice + " of " + Where(row.company, row.table) + " was written by no run of this soak: RAGSOC " +

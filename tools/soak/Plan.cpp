@@ -350,6 +350,14 @@ int Planner::GroupOf(int index) const {
   }
 }
 
+std::vector<int> Planner::RunsOf(int group) const {
+  int first = 0;
+  for (int earlier = 0; earlier < group; ++earlier) first += FocusOf(seed_, earlier, maxGroupSize_).size;
+  std::vector<int> runs;
+  for (int i = 0; i < FocusOf(seed_, group, maxGroupSize_).size; ++i) runs.push_back(first + i);
+  return runs;
+}
+
 GroupPlan Planner::NextGroup() {
   GroupPlan group;
   group.index = nextGroup_++;

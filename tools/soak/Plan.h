@@ -140,6 +140,8 @@ class Planner {
   // The one run of this index, as the soak draws it, and the group it belongs to.
   RunPlan Run(int index, int group) const;
   int GroupOf(int index) const;
+  // The indices of a group's runs.
+  std::vector<int> RunsOf(int group) const;
 
  private:
   std::uint64_t seed_;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -24,7 +25,7 @@ namespace {
 
 // A run younger than this counts against the runs at once; an older one is slow and keeps its
 // slot without holding up the others.
-constexpr auto kActiveWindow = std::chrono::seconds(4);
+constexpr auto kActiveWindow = std::chrono::seconds(2);
 // The bound of a run that can wait for nothing but its own work, and of one that may wait for a
 // registry (its exchange is bounded at 60 s, a silent receive at 30 s) or for another run's
 // lock on its company's setting (60 s at the most).
@@ -80,15 +81,15 @@ int Soak::Active(Clock::time_point now) const {
   return active;
 }
 
-bool Soak::CanLaunch(const GroupPlan& group, int active) const {
+Soak::Readiness Soak::CanLaunch(const GroupPlan& group, int active) const {
   const int size = static_cast<int>(group.runs.size());
-  if (active > 0 && active + size > options_.concurrency) return false;
-  if (static_cast<int>(freeSlots_.size()) < size) return false;
+  if (active > 0 && active + size > options_.running) return Readiness::NoRoom;
+  if (static_cast<int>(freeSlots_.size()) < size) return Readiness::NoRoom;
   for (const RunPlan& run : group.runs) {
     const Company& company = Companies()[static_cast<std::size_t>(run.company)];
-    if (company.embedded && companyRuns_[static_cast<std::size_t>(run.company)] > 0) return false;
+    if (company.embedded && companyRuns_[static_cast<std::size_t>(run.company)] > 0) return Readiness::ArchiveBusy;
   }
-  return true;
+  return Readiness::Ready;
 }
 
 void Soak::Launch(const RunPlan& plan) {
@@ -371,44 +372,56 @@ void WatchStopRequests() {
 
 SoakResult Soak::Run() {
   SoakResult result;
-  Planner planner(options_.seed, options_.concurrency);
-  std::optional<GroupPlan> pending;
+  Planner planner(options_.seed, options_.groupSize);
+  // Groups drawn and not yet started, oldest first: a group that waits for its embedded archive
+  // lets the ones after it go.
+  std::deque<GroupPlan> queue;
+  int planned = 0;
   if (!options_.only.empty()) {
     GroupPlan group;
     for (const int index : options_.only) group.runs.push_back(planner.Run(index, planner.GroupOf(index)));
-    pending = group;
+    planned = static_cast<int>(group.runs.size());
+    queue.push_back(group);
   }
+  const bool plansMore = options_.only.empty();
   const Clock::time_point begin = Clock::now();
   std::optional<Clock::time_point> launchesEnd;
   std::optional<Clock::time_point> hardEnd;
-  int launched = 0;
   while (true) {
     const Clock::time_point now = Clock::now();
     if (!launchesEnd) {
-      const bool limitReached = options_.only.empty() ? (options_.runs > 0 && launched >= options_.runs) : !pending;
+      const bool allPlanned = !plansMore || (options_.runs > 0 && planned >= options_.runs);
       const bool timeUp = options_.seconds > 0 && now - begin >= std::chrono::duration<double>(options_.seconds);
-      if (limitReached || timeUp || stopRequested) {
+      if ((allPlanned && queue.empty()) || timeUp || stopRequested) {
         launchesEnd = now;
         hardEnd = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.graceSeconds));
-        pending.reset();
+        queue.clear();
       }
     }
     if (stopRequested && !result.interrupted) {
       result.interrupted = true;
       hardEnd = now;
     }
-    while (!launchesEnd && !(options_.runs > 0 && launched >= options_.runs)) {
-      if (!pending) {
-        pending = planner.NextGroup();
-        if (options_.runs > 0 && launched + static_cast<int>(pending->runs.size()) > options_.runs) {
-          pending->runs.resize(static_cast<std::size_t>(options_.runs - launched));
+    while (!launchesEnd) {
+      while (plansMore && queue.size() < 4 && !(options_.runs > 0 && planned >= options_.runs)) {
+        GroupPlan group = planner.NextGroup();
+        if (options_.runs > 0 && planned + static_cast<int>(group.runs.size()) > options_.runs) {
+          group.runs.resize(static_cast<std::size_t>(options_.runs - planned));
         }
+        planned += static_cast<int>(group.runs.size());
+        queue.push_back(std::move(group));
       }
-      if (!CanLaunch(*pending, Active(now))) break;
-      for (const RunPlan& run : pending->runs) Launch(run);
-      launched += static_cast<int>(pending->runs.size());
-      pending.reset();
-      if (!options_.only.empty()) break;
+      auto ready = queue.end();
+      const int active = Active(now);
+      for (auto group = queue.begin(); group != queue.end(); ++group) {
+        const Readiness readiness = CanLaunch(*group, active);
+        if (readiness == Readiness::Ready) ready = group;
+        // A group waiting for room keeps its turn; one waiting for its archive gives it up.
+        if (readiness != Readiness::ArchiveBusy) break;
+      }
+      if (ready == queue.end()) break;
+      for (const RunPlan& run : ready->runs) Launch(run);
+      queue.erase(ready);
     }
     Timers(Clock::now(), hardEnd);
     ReadOutputs(running_.empty() ? 20 : 5);
@@ -427,6 +440,7 @@ SoakResult Soak::Run() {
   }
   if (!result.interrupted) result.rows = workspace_.ReadAllRows();
   result.runs = std::move(records_);
+  for (std::size_t i = 0; i < result.runs.size(); ++i) result.byIndex[result.runs[i].plan.index] = i;
   return result;
 }
 

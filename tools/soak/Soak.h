@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,7 +26,8 @@ struct Options {
   std::uint64_t seed = 1;
   int runs = 0;          // 0: no limit
   double seconds = 0;    // 0: no limit
-  int concurrency = 8;   // runs started together and running at once (slow ones aside)
+  int groupSize = 8;     // at most this many runs start together
+  int running = 12;      // at most this many runs at once, slow ones aside
   double graceSeconds = 20;
   std::string program;
   std::string self;  // how the soak was started, for the reproducers
@@ -76,6 +78,13 @@ struct RunRecord {
 
 struct SoakResult {
   std::vector<RunRecord> runs;
+  std::map<int, std::size_t> byIndex;  // a run's place in `runs` by its index
+
+  const RunRecord* Find(int index) const {
+    const auto found = byIndex.find(index);
+    return found == byIndex.end() ? nullptr : &runs[found->second];
+  }
+
   std::vector<StoredRow> rows;
   double seconds = 0;
   bool interrupted = false;
@@ -93,7 +102,8 @@ class Soak {
     Clock::time_point deadline;
   };
 
-  bool CanLaunch(const GroupPlan& group, int active) const;
+  enum class Readiness { Ready, NoRoom, ArchiveBusy };
+  Readiness CanLaunch(const GroupPlan& group, int active) const;
   void Launch(const RunPlan& plan);
   void Spawn(RunRecord& record);
   void Timers(Clock::time_point now, std::optional<Clock::time_point> hardEnd);

@@ -1,16 +1,17 @@
-// A soak of the built program: many real imports, up to eight at once over a few VAT numbers, on
-// archives served by the local database server and embedded, against a scripted registry, each
+// A soak of the built program: many real imports, started in groups of one to eight over a few
+// VAT numbers (so that runs for one number meet), on archives served by the local database server and embedded, against a scripted registry, each
 // run with at most one fault drawn from the seed (a stop signal or SIGKILL at a random moment,
 // its database connection cut at a random byte, a registry that closes, stalls, drips, answers
 // garbage or an error status or fails the handshake, a standard output closed, full or
 // abandoned). Afterwards the archives, the registry's log and each run's exit and output are
 // checked against what every run must do whatever happens to it.
 //
-//   soak [--seed N] [--runs N] [--seconds S] [--concurrency N] [--grace S] [--korvane PROGRAM]
+//   soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]
 //        [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]
 //
 // --runs and --seconds bound the runs started (at least one of them, or --only); runs still going
-// when the launches end get --grace seconds (20) to finish. --only runs those run indices of the
+// when the launches end get --grace seconds (20) to finish. --group-size (8) bounds a group,
+// --running (12) the runs going at once (a run past its first two seconds no longer counts). --only runs those run indices of the
 // seed, all at once, in a new folder: each violation's reproducer. The local database server must
 // be running on 127.0.0.1:3050 (scripts/firebird-server start); the soak only adds its own files
 // in a new folder under --folder (/tmp), removed at the end unless --keep.
@@ -47,7 +48,7 @@ constexpr std::size_t kTracedViolations = 10;
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "soak: " << problem << "\n"
-            << "usage: soak [--seed N] [--runs N] [--seconds S] [--concurrency N] [--grace S] [--korvane PROGRAM]\n"
+            << "usage: soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]\n"
             << "            [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]\n";
   std::exit(2);
 }
@@ -72,8 +73,10 @@ Options ReadOptions(int argc, char** argv, bool& seedGiven) {
         options.runs = std::stoi(value());
       } else if (option == "--seconds") {
         options.seconds = std::stod(value());
-      } else if (option == "--concurrency") {
-        options.concurrency = std::clamp(std::stoi(value()), 1, 8);
+      } else if (option == "--group-size") {
+        options.groupSize = std::clamp(std::stoi(value()), 1, 8);
+      } else if (option == "--running") {
+        options.running = std::clamp(std::stoi(value()), 1, kSlots);
       } else if (option == "--grace") {
         options.graceSeconds = std::stod(value());
       } else if (option == "--korvane") {
@@ -197,7 +200,8 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
   const auto runs = result.runs.size();
   std::cout << std::fixed << std::setprecision(2);
   std::cout << "figures: " << runs << " runs in " << result.seconds << " s (" << (static_cast<double>(runs) / result.seconds)
-            << " runs/s), at most " << options.concurrency << " started at once, " << kSlots << " slots\n";
+            << " runs/s), groups of 1 to " << options.groupSize << " runs started together, at most " << options.running
+            << " running at once (slow ones aside)\n";
   std::cout << "  ends: " << exitZero << " exit 0, " << exitOne << " exit 1, " << killed << " killed by a SIGKILL fault, "
             << other << " otherwise, " << cutShort << " cut short at the soak's end; " << checks.earlyStops
             << " stopped before the program had set up its signals (no line promised)\n";
@@ -229,7 +233,7 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
       std::cout << "violation " << number << ": " << violation.what << "\n";
       continue;
     }
-    const RunRecord& record = result.runs[static_cast<std::size_t>(violation.run)];
+    const RunRecord& record = *result.Find(violation.run);
     const RunPlan& plan = record.plan;
     const Company& company = Companies()[static_cast<std::size_t>(plan.company)];
     std::cout << "violation " << number << ": run " << plan.index << ": " << violation.what << "\n";
@@ -245,11 +249,13 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
     for (const std::size_t bytes : record.relay.bytes) std::cout << " " << bytes;
     std::cout << " bytes per connection" << (record.relay.cut ? ", cut" : "") << "\n";
     std::string group;
-    for (const RunRecord& other : result.runs) {
-      if (other.launched && other.plan.group == plan.group) group += (group.empty() ? "" : ",") + std::to_string(other.plan.index);
+    for (const int other : Planner(options.seed, options.groupSize).RunsOf(plan.group)) {
+      group += (group.empty() ? "" : ",") + std::to_string(other);
     }
-    const std::string soak = options.self + " --korvane " + ShellWord(options.program) + " --seed " +
-                             std::to_string(options.seed) + " --only ";
+    const std::string soak =
+        options.self + " --korvane " + ShellWord(options.program) + " --seed " + std::to_string(options.seed) +
+        (options.groupSize != Options{}.groupSize ? " --group-size " + std::to_string(options.groupSize) : "") +
+        " --only ";
     std::cout << "  reproduce: " << soak << plan.index << "\n             with its group: " << soak << group << "\n";
     if (options.trace && number <= kTracedViolations) {
       std::ifstream trace(workspace.TraceFile(plan.index));
