@@ -232,6 +232,18 @@ CheckOutcome CheckSoak(const SoakResult& result) {
                       " 10 s after it was killed: its locks block the runs after it");
     }
 
+    if (!record.engineLocksLeft.empty()) {
+      std::string files;
+      for (const std::string& file : record.engineLocksLeft) files += (files.empty() ? "" : ", ") + file;
+      if (record.endSignal == SIGKILL && (fault == FaultKind::Kill || record.killedAtBound || record.cutShort)) {
+        outcome.locksLeftByKills.push_back("run " + std::to_string(index) + ": " + files);
+      } else {
+        fail(index, "it ended holding the embedded engine's shared mutex of " + files +
+                        ": every later process using the engine with that lock folder waits for it for ever "
+                        "(released by the soak)");
+      }
+    }
+
     // What the run itself did: not judged for a run the soak killed or cut short.
     if (record.cutShort) continue;
     if (fault == FaultKind::Kill && record.endSignal == SIGKILL && !record.killedAtBound) continue;
@@ -289,7 +301,9 @@ CheckOutcome CheckSoak(const SoakResult& result) {
         } else if (NormalizeVat(row->pi) != number.digits) {
           fail(index, "exit 0 with code " + line + ", whose row holds P.IVA " + Quote(row->pi) + ", not " + plan.piva);
         } else if (rule != ExistingRule::Reuse && TagOf(row->ragsoc) != index) {
-          fail(index, "exit 0 with code " + line + ", a row that another run wrote (" + Quote(row->ragsoc) + ")");
+          fail(index, "exit 0 with code " + line + ", a row that another run wrote (" + Quote(row->ragsoc) + "); " +
+                          (ownHere.empty() ? std::string("this run's own row was never stored")
+                                           : "this run's own row is " + ownHere[0]->codice));
         }
       } else if (!record.outputSeen && rule != ExistingRule::Reuse && ownHere.size() != 1) {
         fail(index, "exit 0, but " + Where(plan.company, plan.table) + " has no row of its own");

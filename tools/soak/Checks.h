@@ -20,6 +20,9 @@ struct CheckOutcome {
   // Runs ended by a stop signal that came before the program had set up its signals (the
   // loader's instants before main): no line is promised there.
   int earlyStops = 0;
+  // Engine mutexes left held by runs that SIGKILL ended: no program can guard against that (the
+  // engine's mutexes are not robust), so they are noted, not counted as violations.
+  std::vector<std::string> locksLeftByKills;
 };
 
 CheckOutcome CheckSoak(const SoakResult& result);

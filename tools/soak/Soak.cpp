@@ -1,5 +1,7 @@
 #include "Soak.h"
 
+#include "EngineLocks.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -116,6 +118,7 @@ void Soak::Launch(const RunPlan& plan) {
                             (plan.successorFormat ? "/IT-start/" : "/base/")};
   if (plan.tokenInEnvironment) record.environment.push_back("KORVANE_APITOKEN=" + token);
   if (options_.trace) record.environment.push_back("KORVANE_TRACE=" + workspace_.TraceFile(plan.index));
+  record.environment.push_back("FIREBIRD_LOCK=" + workspace_.LockFolder());
 
   relay_.Assign(record.slot, plan.index, plan.fault);
   registry_.Assign(record.slot, &plan);
@@ -293,7 +296,30 @@ void Soak::Reap() {
     }
     Finish(record);
     running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(i));
+    // A process that ended abruptly may have died inside the embedded engine.
+    const bool stopped = record.plan.fault.kind == FaultKind::StopSignal && record.faultFired && record.exitCode == 1;
+    if (record.endSignal != 0 || stopped) {
+      for (std::string& unknown : ReleaseEngineLocks()) unknownEngineLocks_.push_back(std::move(unknown));
+    }
   }
+}
+
+std::vector<std::string> Soak::ReleaseEngineLocks() {
+  std::vector<std::string> unknown;
+  for (const DeadOwner& dead : ReleaseDeadOwners(workspace_.LockFolder())) {
+    // The owner is a thread of the run whose process id is the largest one not above it.
+    RunRecord* owner = nullptr;
+    for (RunRecord& record : records_) {
+      if (record.launched && record.pid <= dead.tid && (owner == nullptr || record.pid > owner->pid)) owner = &record;
+    }
+    const std::string what = dead.file + " (thread " + std::to_string(dead.tid) + ")";
+    if (owner != nullptr && owner->ended && dead.tid - owner->pid < 1000) {
+      owner->engineLocksLeft.push_back(what);
+    } else {
+      unknown.push_back(what);
+    }
+  }
+  return unknown;
 }
 
 void Soak::Finish(RunRecord& record) {
@@ -438,6 +464,8 @@ SoakResult Soak::Run() {
     record.registry = registry_.Log(record.plan.index);
     if (IsRegistryFault(record.plan.fault.kind)) record.faultFired = record.registry.connections > 0;
   }
+  result.engineLocksLeft = std::move(unknownEngineLocks_);
+  for (std::string& unknown : ReleaseEngineLocks()) result.engineLocksLeft.push_back(std::move(unknown));
   if (!result.interrupted) result.rows = workspace_.ReadAllRows();
   result.runs = std::move(records_);
   for (std::size_t i = 0; i < result.runs.size(); ++i) result.byIndex[result.runs[i].plan.index] = i;

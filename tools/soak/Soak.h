@@ -65,6 +65,7 @@ struct RunRecord {
   double boundSeconds = 0;
   bool storedAtLaunch = false;    // its number was known stored in its table when it started
   std::string attachmentLeft;     // the server still held an attachment of the killed run
+  std::vector<std::string> engineLocksLeft;  // shared engine mutexes it died holding (released since)
   RelayLog relay;
   RegistryLog registry;
 
@@ -86,6 +87,7 @@ struct SoakResult {
   }
 
   std::vector<StoredRow> rows;
+  std::vector<std::string> engineLocksLeft;  // found at the end, of no run known
   double seconds = 0;
   bool interrupted = false;
 };
@@ -111,6 +113,9 @@ class Soak {
   void Reap();
   void Finish(RunRecord& record);
   void CheckKilled(bool final);
+  // Releases the engine's shared mutexes left held by dead threads, noting them on the runs
+  // those threads belonged to; returns those of no known run.
+  std::vector<std::string> ReleaseEngineLocks();
   int Active(Clock::time_point now) const;
 
   const Options& options_;
@@ -124,6 +129,7 @@ class Soak {
   // Per company and table, the pool numbers known to be stored.
   std::vector<std::vector<std::vector<bool>>> stored_;
   std::vector<KillCheck> killChecks_;
+  std::vector<std::string> unknownEngineLocks_;
   Clock::time_point lastKillCheck_;
 };
 

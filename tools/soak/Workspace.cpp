@@ -58,6 +58,8 @@ Workspace::Workspace(const std::string& parent, bool keep) : keep_(keep) {
   folder_ = pattern;
   GiveToServer(folder_, 0770);
   fs::create_directories(CertificateFolder());
+  fs::create_directories(LockFolder());
+  setenv("FIREBIRD_LOCK", LockFolder().c_str(), 1);
   fs::create_directories(folder_ + "/traces");
 }
 

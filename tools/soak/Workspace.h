@@ -35,7 +35,8 @@ inline constexpr const char* kSeedTag = "Seed row";
 
 class Workspace {
  public:
-  // A new folder under `parent` that the database server may use.
+  // A new folder under `parent` that the database server may use. Makes its lock folder the
+  // embedded engine's for this process (and so for the soak's own embedded attachments).
   explicit Workspace(const std::string& parent, bool keep);
   ~Workspace();
   Workspace(const Workspace&) = delete;
@@ -47,6 +48,8 @@ class Workspace {
   const std::string& Folder() const { return folder_; }
   std::string CaFile() const { return folder_ + "/ca.pem"; }
   std::string CertificateFolder() const { return folder_ + "/certs"; }
+  // The embedded engine's lock folder of the soak and its runs (FIREBIRD_LOCK).
+  std::string LockFolder() const { return folder_ + "/firebird"; }
   std::string TraceFile(int run) const { return folder_ + "/traces/" + std::to_string(run) + ".trace"; }
   std::string ProgramOf(int slot) const;
   static int UserOf(int slot) { return slot + 1; }

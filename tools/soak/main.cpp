@@ -46,12 +46,15 @@ using namespace korvane::soak;
 constexpr int kServerPort = 3050;
 constexpr std::size_t kTracedViolations = 10;
 
+constexpr const char* kUsage =
+    "usage: soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]\n"
+    "            [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]\n";
+
 [[noreturn]] void Usage(const std::string& problem) {
-  std::cerr << "soak: " << problem << "\n"
-            << "usage: soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]\n"
-            << "            [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]\n";
+  std::cerr << "soak: " << problem << "\n" << kUsage;
   std::exit(2);
 }
+
 
 Options ReadOptions(int argc, char** argv, bool& seedGiven) {
   Options options;
@@ -92,6 +95,9 @@ Options ReadOptions(int argc, char** argv, bool& seedGiven) {
         options.trace = false;
       } else if (option == "--verbose") {
         options.verbose = true;
+      } else if (option == "--help" || option == "-h") {
+        std::cout << kUsage;
+        std::exit(0);
       } else {
         Usage("unknown option " + option);
       }
@@ -118,10 +124,15 @@ std::string ShellWord(const std::string& word) {
 }
 
 std::string Command(const RunRecord& record) {
-  std::string command = "env -i";
-  for (const std::string& entry : record.environment) command += " " + ShellWord(entry);
-  command += " " + ShellWord(record.program);
-  for (const std::string& argument : record.arguments) command += " " + ShellWord(argument);
+  std::vector<std::string> words{"env", "-i"};
+  words.insert(words.end(), record.environment.begin(), record.environment.end());
+  words.push_back(record.program);
+  words.insert(words.end(), record.arguments.begin(), record.arguments.end());
+  std::string command;
+  for (const std::string& word : words) {
+    if (!command.empty()) command += ' ';
+    command += ShellWord(word);
+  }
   return command;
 }
 
@@ -205,6 +216,12 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
   std::cout << "  ends: " << exitZero << " exit 0, " << exitOne << " exit 1, " << killed << " killed by a SIGKILL fault, "
             << other << " otherwise, " << cutShort << " cut short at the soak's end; " << checks.earlyStops
             << " stopped before the program had set up its signals (no line promised)\n";
+  if (!checks.locksLeftByKills.empty() || !result.engineLocksLeft.empty()) {
+    std::cout << "  embedded engine mutexes left held by dead processes (released by the soak):";
+    for (const std::string& left : checks.locksLeftByKills) std::cout << " " << left << " (SIGKILL);";
+    for (const std::string& left : result.engineLocksLeft) std::cout << " " << left << " (no run known);";
+    std::cout << "\n";
+  }
   std::cout << "  run time: median " << Median(durations, 0.5) << " ms, 95th percentile " << Median(durations, 0.95)
             << " ms, longest " << Median(durations, 1.0) << " ms\n";
   std::cout << "  fault: runs, fired, exit 0, exit 1\n";
@@ -250,7 +267,8 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
     std::cout << " bytes per connection" << (record.relay.cut ? ", cut" : "") << "\n";
     std::string group;
     for (const int other : Planner(options.seed, options.groupSize).RunsOf(plan.group)) {
-      group += (group.empty() ? "" : ",") + std::to_string(other);
+      if (!group.empty()) group += ',';
+      group += std::to_string(other);
     }
     const std::string soak =
         options.self + " --korvane " + ShellWord(options.program) + " --seed " + std::to_string(options.seed) +
