@@ -46,10 +46,12 @@ double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-// Whether the process has touched its signals (blocked, ignored or caught any): until it has,
-// it is still in its first instants (the loader, or the first lines of main), where a stop
+// Whether the process has touched its signals (blocked, ignored or caught any of the 31 classic
+// ones; the C library keeps two real-time signals of its own ignored from the start): until it
+// has, it is still in its first instants (the loader, or the first lines of main), where a stop
 // signal's default action ends it. Read from /proc just before the signal is sent.
 bool TouchedItsSignals(pid_t pid) {
+  constexpr std::uint64_t kClassicSignals = (std::uint64_t{1} << 31) - 1;
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   std::uint64_t touched = 0;
@@ -58,7 +60,7 @@ bool TouchedItsSignals(pid_t pid) {
       if (line.rfind(name, 0) == 0) touched |= std::stoull(line.substr(std::string(name).size()), nullptr, 16);
     }
   }
-  return touched != 0;
+  return (touched & kClassicSignals) != 0;
 }
 
 }  // namespace

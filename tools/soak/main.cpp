@@ -44,7 +44,7 @@ namespace {
 using namespace korvane::soak;
 
 constexpr int kServerPort = 3050;
-constexpr std::size_t kTracedViolations = 10;
+constexpr std::size_t kTracesPerKind = 3;
 
 constexpr const char* kUsage =
     "usage: soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]\n"
@@ -244,6 +244,7 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
 void PrintViolations(const Options& options, const SoakResult& result, const CheckOutcome& checks,
                      const Workspace& workspace) {
   std::size_t number = 0;
+  std::map<std::string, std::size_t> tracedOfKind;
   for (const Violation& violation : checks.violations) {
     ++number;
     if (violation.run < 0) {
@@ -275,7 +276,8 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
         (options.groupSize != Options{}.groupSize ? " --group-size " + std::to_string(options.groupSize) : "") +
         " --only ";
     std::cout << "  reproduce: " << soak << plan.index << "\n             with its group: " << soak << group << "\n";
-    if (options.trace && number <= kTracedViolations) {
+    // The trace of the first few violations of each kind.
+    if (options.trace && ++tracedOfKind[Shape(violation.what)] <= kTracesPerKind) {
       std::ifstream trace(workspace.TraceFile(plan.index));
       std::string line;
       bool any = false;
