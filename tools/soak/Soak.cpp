@@ -1,7 +1,5 @@
 #include "Soak.h"
 
-#include "EngineLocks.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +18,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "EngineLocks.h"
 
 namespace korvane::soak {
 
