@@ -42,12 +42,15 @@ make_program_folder() {
      INSERT INTO TABSOFTDES VALUES (1, '01', 'Archivio', '$3');"
 }
 
-# start_simulator BUILD_DIR: the registry simulator on 127.0.0.1, answering from
-# tools/demo/registry, its CA in $work/ca.pem. Returns once it listens on $port; fails with a
-# message when it ends first or does not listen in time.
+# start_simulator BUILD_DIR [DATA_DIR [OPTION...]]: the registry simulator on 127.0.0.1, answering
+# from DATA_DIR (tools/demo/registry by default) with any further options of its own, its CA in
+# $work/ca.pem. Returns once it listens on $port; fails with a message when it ends first or does
+# not listen in time.
 start_simulator() {
-  "$1/tools/registry-simulator/registry-simulator" --data tools/demo/registry \
-    --ca-out "$work/ca.pem" --port-file "$work/port" &
+  local build=$1 data=${2:-tools/demo/registry}
+  shift $(($# < 2 ? $# : 2))
+  "$build/tools/registry-simulator/registry-simulator" --data "$data" \
+    --ca-out "$work/ca.pem" --port-file "$work/port" "$@" &
   simulator=$!
   local status
   for _ in $(seq 100); do  # tenths of a second

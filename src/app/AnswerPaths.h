@@ -18,12 +18,15 @@ struct AnswerPaths {
   std::string_view postCode;
   // The company's activity status ("ATTIVA", "CESSATA", ...); read only by the ceased-company check.
   std::string_view activityStatus;
+  // The e-invoicing data; read only for a company that names columns for them.
+  std::string_view recipientCode;
+  std::string_view pec;
 };
 
 // The answer of GET /base/<VAT>: one company under "data".
 inline constexpr AnswerPaths kBaseAnswerPaths{
     "data.civico", "data.denominazione", "data.cf", "data.indirizzo", "data.comune", "data.provincia", "data.cap",
-    "data.stato_attivita"};
+    "data.stato_attivita", "data.codice_destinatario", "data.pec"};
 
 // The answer of the successor endpoints IT-start and IT-advanced: "data" is a list of companies,
 // the first one counts, and the address is nested. A "data" that is one object (as IT-advanced is
@@ -35,7 +38,9 @@ inline constexpr AnswerPaths kSuccessorAnswerPaths{"data[0].address.registeredOf
                                                       "data[0].address.registeredOffice.town",
                                                       "data[0].address.registeredOffice.province",
                                                       "data[0].address.registeredOffice.zipCode",
-                                                      "data[0].activityStatus"};
+                                                      "data[0].activityStatus",
+                                                      "data[0].sdiCode",
+                                                      "data[0].pec"};
 
 // The answer format of the registry at this address: the successor's when the last non-empty
 // segment of its path is exactly "IT-start" or "IT-advanced" (letter case as written), else /base.

@@ -38,25 +38,38 @@ std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTrans
   sql.AddLine(std::string("WHERE POSITION('.' || ") + kCompactPI + " || '.' IN CAST(:FORMS AS VARCHAR(8000))) > 0");
   sql.AddLine("ORDER BY CODICE");
   sql.ParamByName("FORMS").SetAsString(CompactFormsBetweenDots(normalized));
-  sql.ExecQuery();
   std::optional<std::string> codice;
-  if (!sql.Eof()) codice = sql.FieldByName("CODICE").AsString();
-  sql.Close();
+  config::WithinLockTimeout([&] {
+    sql.ExecQuery();
+    if (!sql.Eof()) codice = sql.FieldByName("CODICE").AsString();
+    sql.Close();
+  });
   return codice;
 }
 
-std::unique_ptr<TIBTransaction> NewCheckAndInsertTransaction(TIBDatabase& archive) {
+std::optional<std::string> LookForSubject(TIBDatabase& archive, std::string_view table, std::string_view piva,
+                                          std::chrono::seconds lockWait) {
+  TIBTransaction transaction(&archive);
+  transaction.Params() = config::LockingTransactionParams(lockWait);
+  transaction.SetDefaultAction(TIBTransactionAction::TARollback);
+  transaction.StartTransaction();
+  const std::optional<std::string> codice = FindSubjectByVatNumber(archive, transaction, table, piva);
+  transaction.Commit();
+  return codice;
+}
+
+std::unique_ptr<TIBTransaction> NewCheckAndInsertTransaction(TIBDatabase& archive, std::chrono::seconds lockWait) {
   auto transaction = std::make_unique<TIBTransaction>(&archive);
-  transaction->Params() = config::LockingTransactionParams();
+  transaction->Params() = config::LockingTransactionParams(lockWait);
   transaction->SetDefaultAction(TIBTransactionAction::TARollback);
   return transaction;
 }
 
 std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, TIBTransaction& transaction,
                                               std::string_view settingName, std::string_view table,
-                                              std::string_view piva, std::chrono::milliseconds lockWait) {
+                                              std::string_view piva) {
   transaction.StartTransaction();
-  config::LockSettingRows(archive, transaction, settingName, lockWait);
+  config::LockSettingRows(archive, transaction, settingName);
   return FindSubjectByVatNumber(archive, transaction, table, piva);
 }
 

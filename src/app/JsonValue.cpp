@@ -296,7 +296,7 @@ const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
   }
 }
 
-std::unique_ptr<TJSONValue> ParseJSONValue(std::string_view data, bool /*useBool*/, bool /*raiseExc*/) {
+std::unique_ptr<TJSONValue> ParseJSONValue(std::string_view data) {
   return JsonParser(data).ParseDocument();
 }
 

@@ -41,10 +41,10 @@ class TJSONValue {
 };
 
 // Parses the whole text as one JSON value (a leading byte order mark is skipped). Nothing for a
-// syntax error, trailing text, an empty text or nesting deeper than kMaxJsonDepth. With the two
-// flags false, as the run calls it, it never raises; true and false become their own kinds.
+// syntax error, trailing text, an empty text or nesting deeper than kMaxJsonDepth; it never
+// raises, and true and false become their own kinds: the one way the run parses an answer.
 inline constexpr int kMaxJsonDepth = 512;
-std::unique_ptr<TJSONValue> ParseJSONValue(std::string_view data, bool useBool = false, bool raiseExc = false);
+std::unique_ptr<TJSONValue> ParseJSONValue(std::string_view data);
 
 // Read the value at a path; `value` may be nothing (a failed parse). Raise with the messages
 // "Value '%s' not found", "Conversion from %0:s to %1:s is not supported" and

@@ -14,6 +14,12 @@ namespace {
 constexpr std::array<std::string_view, 7> NomiParametri = {
     "UTENTE", "DITTA", "LINEA", "TIPOSOGGETTO", "PIVA", "APITOKEN", "CODICESOGGETTO"};
 
+bool IsAsciiLettersAndDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  });
+}
+
 [[noreturn]] void RaiseMissing(std::string_view format, std::string_view name) {
   throw Exception(platform::Format(format, {name}));
 }
@@ -56,8 +62,10 @@ void TParametri::Check() const {
   if (TipoSoggetto() == TTipoSoggetto::tsNonDefinito) {
     RaiseMissing("TipoSoggetto non riconosciuto (parametro %s)", "TIPOSOGGETTO");
   }
-  // Both go onto the request's lines: a control character could end a line and start another.
-  if (PIVA().empty() || platform::HasAsciiControlCharacter(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  // The VAT number becomes the last segment of the request's path: anything but letters and
+  // digits could end the line, or ask for another resource with the firm's token.
+  if (!IsAsciiLettersAndDigits(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  // The token goes onto a line of the request: a control character could end it and start another.
   if (ApiToken().empty() || platform::HasAsciiControlCharacter(ApiToken())) {
     RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
   }

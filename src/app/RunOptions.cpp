@@ -5,6 +5,13 @@
 
 namespace korvane {
 
+namespace {
+
+constexpr const char* kDatabaseUserVariable = "KORVANE_DB_USER";
+constexpr const char* kDatabasePasswordVariable = "KORVANE_DB_PASSWORD";
+
+}  // namespace
+
 std::string ApiTokenFrom(const EnvironmentLookup& environment) {
   const char* token = environment("KORVANE_APITOKEN");
   return token != nullptr ? platform::SanitizeUtf8(token) : std::string();
@@ -14,6 +21,15 @@ RunOptions ReadRunOptions(const EnvironmentLookup& environment) {
   RunOptions options;
   options.registryEndpoint = registry::ReadRegistryEndpoint(environment);
   options.answerPaths = &AnswerPathsFor(options.registryEndpoint.url);
+  // Taken as the bytes they are: a password is compared byte for byte by the server.
+  if (const char* user = environment(kDatabaseUserVariable); user != nullptr && *user != '\0') {
+    options.databaseLogin.user = user;
+    options.databaseUserSource = kDatabaseUserVariable;
+  }
+  if (const char* password = environment(kDatabasePasswordVariable); password != nullptr && *password != '\0') {
+    options.databaseLogin.password = password;
+    options.databasePasswordSource = kDatabasePasswordVariable;
+  }
   return options;
 }
 

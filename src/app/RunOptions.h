@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/AnswerPaths.h"
+#include "config/QelDBUtility.h"
 #include "registry/RegistryEndpoint.h"
 
 namespace korvane {
@@ -19,6 +20,11 @@ struct RunOptions {
   registry::RegistryEndpoint registryEndpoint;
   // Where the answer format spoken at that address holds the new subject's values.
   const AnswerPaths* answerPaths = nullptr;
+  // The login of every database connection of the run, and where its two parts came from (the
+  // variable's name, or empty for the built-in value).
+  config::DatabaseLogin databaseLogin;
+  std::string databaseUserSource;
+  std::string databasePasswordSource;
 };
 
 // The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not
@@ -27,7 +33,10 @@ std::string ApiTokenFrom(const EnvironmentLookup& environment);
 
 // Reads and checks the registry's address ("Indirizzo del registro non valido
 // (KORVANE_REGISTRY_URL)" for one that could not go on a request line), then the web proxy
-// ("Indirizzo del proxy non valido (https_proxy)"), before any network or database work.
+// ("Indirizzo del proxy non valido (https_proxy)"), before any network or database work; then the
+// database login: KORVANE_DB_USER and KORVANE_DB_PASSWORD, each when set and not empty, replace
+// the built-in user name and password. The database tools' own ISC_USER and ISC_PASSWORD are not
+// read: an administrator's settings for those tools must not change the login of a run.
 RunOptions ReadRunOptions(const EnvironmentLookup& environment);
 
 }  // namespace korvane

@@ -46,13 +46,14 @@ SubjectColumnLengths ReadSubjectColumnLengths(TIBDatabase& archive, TTipoSoggett
   return {length("CODICE"), length("PI")};
 }
 
-SubjectCode SettleSubjectCode(const TParametri& parametri, TIBDatabase& archive, std::optional<std::int32_t> codeLength) {
-  if (std::string given = parametri.CodiceSoggetto(); !given.empty()) {
-    config::CheckTextLength(given, codeLength);
-    return {std::move(given), {}, false, 0};
+SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, TIBDatabase& archive,
+                              std::optional<std::int32_t> codeLength) {
+  if (!givenCode.empty()) {
+    config::CheckTextLength(givenCode, codeLength);
+    return {givenCode, {}, false, 0};
   }
 
-  const SubjectKind& kind = SubjectKindOf(parametri.TipoSoggetto());
+  const SubjectKind& kind = SubjectKindOf(tipo);
   TIBQuery query;
   query.SetDatabase(&archive);
   query.SetTransaction(&archive.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot));

@@ -26,13 +26,13 @@ struct SubjectCode {
   std::int32_t width = 0;            // of a computed code
 };
 
-// Settles the code of the new subject: the -CODICESOGGETTO value as given, or the highest code
+// Settles the code of the new subject: `givenCode` (-CODICESOGGETTO) when not empty, or the highest code
 // of the table made of 1 to 18 digits plus one, zero-filled to the width configured in TABX for
 // that kind of subject (4 when it is missing or not a number). The reads' snapshot transactions
 // stay open on the connection until it closes.
 // A code longer than `codeLength` fails with the database layer's length error, a width beyond
 // it without the code being built; a negative width, which would give an empty code, is refused.
-SubjectCode SettleSubjectCode(const TParametri& parametri, TIBDatabase& archive,
+SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, TIBDatabase& archive,
                               std::optional<std::int32_t> codeLength = std::nullopt);
 
 // The code to try after `taken` was refused as already used: the highest stored code plus one

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/SubjectKind.h"
+#include "config/EInvoiceColumns.h"
 #include "db/IBError.h"
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
@@ -28,12 +29,6 @@ std::tm Today() {
 
 std::string Cut(const std::string& text, std::int64_t units) { return platform::Utf16Left(text, units); }
 
-// The statement owns its transaction; both live as long as the run's statement slot.
-TIBSQL& CreateStatement(TIBDatabase& archive, std::unique_ptr<TIBSQL>& sqlInserimento) {
-  sqlInserimento = std::make_unique<TIBSQL>(&archive);
-  return *sqlInserimento;
-}
-
 // The check's transaction when there is one (the run owns it), else a snapshot transaction
 // that the statement owns.
 TIBTransaction& InsertTransaction(TIBSQL& sql, TIBDatabase& archive, TIBTransaction* checkAndInsert) {
@@ -46,37 +41,50 @@ TIBTransaction& InsertTransaction(TIBSQL& sql, TIBDatabase& archive, TIBTransact
 
 }  // namespace
 
-SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, std::unique_ptr<TIBSQL>& sqlInserimento,
-                             TIBTransaction* checkAndInsert)
-    : sql_(CreateStatement(archive, sqlInserimento)),
-      transaction_(InsertTransaction(sql_, archive, checkAndInsert)),
-      checkAndInsert_(checkAndInsert != nullptr) {
-  sql_.SetParamCheck(true);
+SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, platform::RunGate& gate,
+                             TIBTransaction* checkAndInsert, std::vector<CompanyColumnValue> companyColumns)
+    : SQLInserimento(&archive),
+      transaction_(InsertTransaction(SQLInserimento, archive, checkAndInsert)),
+      checkAndInsert_(checkAndInsert != nullptr),
+      companyColumns_(std::move(companyColumns)),
+      gate_(gate) {
+  SQLInserimento.SetParamCheck(true);
   const std::string today = DateLiteralText(Today());
-  sql_.AddLine(std::string("INSERT INTO ") + SubjectKindOf(tipo).table);
-  sql_.AddLine("(CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,DATACREAZIONE,"
-               "DATAULTIMOAGGIORNAMENTO)");
-  sql_.AddLine("VALUES(");
-  sql_.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today + "','" +
-               today + "')");
+  std::string columns;
+  for (const std::string_view column : kInsertedColumns) {
+    columns += columns.empty() ? "(" : ",";
+    columns += column;
+  }
+  // The company's own columns: names as the metadata spells them, quoted.
+  std::string companyParameters;
+  for (const CompanyColumnValue& company : companyColumns_) {
+    columns += "," + config::QuotedIdentifier(company.column);
+    companyParameters += ",:" + company.parameter;
+  }
+  SQLInserimento.AddLine(std::string("INSERT INTO ") + SubjectKindOf(tipo).table);
+  SQLInserimento.AddLine(columns + ")");
+  SQLInserimento.AddLine("VALUES(");
+  SQLInserimento.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today + "','" +
+               today + "'" + companyParameters + ")");
 }
 
 void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const std::string& codice) {
   // The order of the assignments decides which error is reported when several things are wrong.
   if (!checkAndInsert_) transaction_.StartTransaction();
-  sql_.ParamByName("PI").SetAsString(piva);
-  sql_.ParamByName("CODICE").SetAsString(codice);
-  sql_.ParamByName("RAGSOC").SetAsString(Cut(row.companyName, 64));
-  sql_.ParamByName("CF").SetAsString(Cut(row.taxCode, 16));
-  sql_.ParamByName("INDIRIZZO").SetAsString(Cut(row.address.IndirizzoSenzaCivico, 64));
-  sql_.ParamByName("NUMEROCIVICO").SetAsString(Cut(row.streetNumber, 8));
-  sql_.ParamByName("CITTA").SetAsString(Cut(row.town, 64));
-  sql_.ParamByName("PROVINCIA").SetAsString(Cut(row.province, 2));
-  sql_.ParamByName("CAP").SetAsString(Cut(row.postCode, 10));
+  SQLInserimento.ParamByName("PI").SetAsString(piva);
+  SQLInserimento.ParamByName("CODICE").SetAsString(codice);
+  SQLInserimento.ParamByName("RAGSOC").SetAsString(Cut(row.companyName, 64));
+  SQLInserimento.ParamByName("CF").SetAsString(Cut(row.taxCode, 16));
+  SQLInserimento.ParamByName("INDIRIZZO").SetAsString(Cut(row.address.IndirizzoSenzaCivico, 64));
+  SQLInserimento.ParamByName("NUMEROCIVICO").SetAsString(Cut(row.streetNumber, 8));
+  SQLInserimento.ParamByName("CITTA").SetAsString(Cut(row.town, 64));
+  SQLInserimento.ParamByName("PROVINCIA").SetAsString(Cut(row.province, 2));
+  SQLInserimento.ParamByName("CAP").SetAsString(Cut(row.postCode, 10));
+  for (const CompanyColumnValue& company : companyColumns_) SQLInserimento.ParamByName(company.parameter).SetAsString(company.value);
 
   try {
-    sql_.ExecQuery();
-    platform::ProcessRunGate().EnterCommit();
+    SQLInserimento.ExecQuery();
+    gate_.EnterCommit();
     transaction_.Commit();
   } catch (const Exception& error) {
     // Over a connection that is gone a rollback can only fail; the connection's forced close

@@ -4,10 +4,18 @@ namespace korvane {
 
 namespace {
 
-constexpr SubjectKind kCustomer{"CLIENTI", "CaratteriRiempimentoClienti", "PartitaIvaPresenteClienti",
-                                "ImpresaCessataClienti"};
-constexpr SubjectKind kSupplier{"FORNITO", "CaratteriRiempimentoFornitori", "PartitaIvaPresenteFornitori",
-                                "ImpresaCessataFornitori"};
+constexpr SubjectKind kCustomer{"CLIENTI",
+                                "CaratteriRiempimentoClienti",
+                                "PartitaIvaPresenteClienti",
+                                "ImpresaCessataClienti",
+                                "ColonnaCodiceDestinatarioClienti",
+                                "ColonnaPecClienti"};
+constexpr SubjectKind kSupplier{"FORNITO",
+                                "CaratteriRiempimentoFornitori",
+                                "PartitaIvaPresenteFornitori",
+                                "ImpresaCessataFornitori",
+                                "ColonnaCodiceDestinatarioFornitori",
+                                "ColonnaPecFornitori"};
 
 }  // namespace
 

@@ -11,6 +11,9 @@ struct SubjectKind {
   const char* codeWidthSetting;    // the fill width of computed codes
   const char* existingVatSetting;  // what to do with a VAT number the table already holds
   const char* ceasedSetting;       // whether a ceased company is refused
+  // The company's own columns for the e-invoicing data.
+  const char* recipientCodeSetting;
+  const char* pecSetting;
 };
 
 // The customer's entry for tsCliente (and tsNonDefinito, which a checked command line never

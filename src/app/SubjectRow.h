@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/AnswerPaths.h"
 #include "app/JsonValue.h"
@@ -14,6 +15,14 @@ struct IndirizzoSoggetto {
   std::string IndirizzoSenzaCivico;
 };
 
+// A value for a column of the company's own (named as the database's metadata spells it), checked
+// to be stored whole, and the statement's parameter that carries it.
+struct CompanyColumnValue {
+  std::string column;
+  std::string parameter;
+  std::string value;
+};
+
 // The new subject's values as the registry's answer gives them, read once; the insert cuts them
 // to their columns.
 struct SubjectRow {
@@ -24,6 +33,9 @@ struct SubjectRow {
   std::string town;          // CITTA
   std::string province;      // PROVINCIA
   std::string postCode;      // CAP
+  // The e-invoicing values for the company's own columns, written as they are; none without
+  // those settings.
+  std::vector<CompanyColumnValue> companyColumns;
 };
 
 // Reads the row at the paths of the answer's format, each once, in one fixed order for every

@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/ImportRun.h"
+#include "app/ProgramInformation.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
@@ -23,16 +25,30 @@ void ReportStop(std::string_view signalName) {
                                            std::chrono::milliseconds(500));
 }
 
+// How long the run's line may wait for standard output to take it (a full pipe, a suspended
+// terminal); the outcome is settled by then.
+constexpr std::chrono::seconds kLineWait{3};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First of all, and before any thread exists, so that every later thread inherits the blocked
+  // stop signals: one that comes from here on waits for the watcher and gets its line. Before
+  // main (the loader, the libraries' and our static initialisers, a few milliseconds that open
+  // no file and ask no server) a stop signal still has its ordinary effect: the process ends
+  // without a line, having done nothing.
+  korvane::platform::BlockStopSignals();
   korvane::platform::OpenStandardDescriptors();
+  korvane::platform::UseUtf8CharacterType();
   // No core file and no tracing by other users: the process holds the registry token.
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   korvane::platform::IgnoreWriteSignals();
-  korvane::platform::trace::Start(std::getenv("KORVANE_TRACE"));
-  // Before any thread exists, so that every later thread inherits the blocked stop signals.
+  // Once standard output is usable for the stop line, and before the trace file is opened.
   korvane::platform::WatchStopSignals(ReportStop);
+  // A trace asked for and refused is the one thing ever written to standard error.
+  if (const std::string notice = korvane::platform::trace::Start(std::getenv("KORVANE_TRACE")); !notice.empty()) {
+    korvane::platform::WriteStderrLine(notice, std::chrono::milliseconds(500));
+  }
 
   // Arguments arrive as bytes; an empty one is dropped, as the command-line splitting the
   // callers know drops an empty pair of quotes.
@@ -41,16 +57,29 @@ int main(int argc, char** argv) {
     std::string argument = korvane::platform::SanitizeUtf8(argv[i]);
     if (!argument.empty()) arguments.push_back(std::move(argument));
   }
-  korvane::ImportRun run(std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); });
-  const korvane::RunOutcome outcome = run.Execute();
-  try {
-    korvane::platform::WriteStdoutLine(outcome.line);
-    korvane::platform::trace::Step("line printed: " + outcome.line);
-  } catch (const korvane::Exception& error) {
-    // A line that cannot be written changes nothing: the exit code is the truth about the
-    // database.
-    korvane::platform::trace::Step("line not written (" + error.Message() + "): " + outcome.line);
+  // "--help", "-h", "-?" or "--version" alone asks about the program: no import is run.
+  if (const std::optional<std::string> information = korvane::ProgramInformation(arguments)) {
+    int exitCode = 0;
+    try {
+      korvane::platform::WriteStdout(*information);
+    } catch (const korvane::Exception&) {
+      exitCode = 1;
+    }
+    korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
+    return exitCode;
   }
+  korvane::ImportRun run(std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); },
+                        korvane::platform::ProcessRunGate());
+  const korvane::RunOutcome outcome = run.Execute();
+  // The line before the release: nothing that releasing the run's objects meets (a connection
+  // that is gone, a server that does not answer) can cost it. A line that cannot be written in
+  // time changes nothing: the exit code is the truth about the database.
+  if (korvane::platform::WriteStdoutLineWithin(outcome.line, kLineWait)) {
+    korvane::platform::trace::Step("line printed: " + outcome.line);
+  } else {
+    korvane::platform::trace::Step("line not written: " + outcome.line);
+  }
+  run.Release();
   korvane::platform::trace::Step("exit code " + std::to_string(outcome.exitCode));
   return outcome.exitCode;
 }

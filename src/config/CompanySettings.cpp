@@ -1,6 +1,6 @@
 #include "config/CompanySettings.h"
 
-#include <thread>
+#include <string>
 
 #include "config/SqlLiteral.h"
 #include "config/TabX.h"
@@ -8,16 +8,16 @@
 #include "db/IBError.h"
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
+#include "platform/Exception.h"
 #include "platform/Text.h"
 
 namespace korvane::config {
 
-namespace {
-
-// The pause before a lock held by another transaction is asked for again.
-constexpr std::chrono::milliseconds kLockRetryPause{10};
-
-}  // namespace
+Exception InvalidSetting(std::string_view name, std::string_view value) {
+  // The value stands inside a one-line message: a control character in it becomes "?".
+  return Exception("Impostazione non valida (" + std::string(name) + " = " +
+                   platform::OutsideTextForMessage(platform::TrimControl(value)) + ")");
+}
 
 std::optional<std::size_t> ReadSettingChoice(TIBDatabase& archive, std::string_view name,
                                              std::initializer_list<std::string_view> choices) {
@@ -29,9 +29,7 @@ std::optional<std::size_t> ReadSettingChoice(TIBDatabase& archive, std::string_v
     if (platform::SameTextAscii(value, choice)) return index;
     ++index;
   }
-  // The value stands inside a one-line message: a control character in it becomes "?".
-  throw Exception("Impostazione non valida (" + std::string(name) + " = " + platform::OutsideTextForMessage(value) +
-                  ")");
+  throw InvalidSetting(name, value);
 }
 
 CompanySettings ReadCompanySettings(TIBDatabase& archive, const SubjectSettingNames& names) {
@@ -44,30 +42,32 @@ CompanySettings ReadCompanySettings(TIBDatabase& archive, const SubjectSettingNa
   return settings;
 }
 
-std::vector<std::string> LockingTransactionParams() { return {"read_committed", "rec_version", "nowait"}; }
+std::vector<std::string> LockingTransactionParams(std::chrono::seconds lockWait) {
+  return {"read_committed", "rec_version", "wait", "lock_timeout=" + std::to_string(lockWait.count())};
+}
 
-void LockSettingRows(TIBDatabase& archive, TIBTransaction& transaction, std::string_view name,
-                     std::chrono::milliseconds limit) {
+void WithinLockTimeout(const std::function<void()>& read) {
+  try {
+    read();
+  } catch (const EIBError& error) {
+    if (db::LockHeldElsewhere(error)) throw Exception(kArchiveBusyMessage);
+    throw;
+  }
+}
+
+void LockSettingRows(TIBDatabase& archive, TIBTransaction& transaction, std::string_view name) {
   TIBSQL sql(&archive);
   sql.SetTransaction(&transaction);
   // The lock rewrites each row as it is, which a reader never waits for.
   sql.AddLine("SELECT NOME FROM TABX");
   sql.AddLine("WHERE (NOME='" + DoubleApostrophes(name) + "')");
   sql.AddLine("WITH LOCK");
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (true) {
-    try {
-      // Each row is locked as it is fetched.
-      for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
-      }
-      sql.Close();
-      return;
-    } catch (const EIBError& error) {
-      sql.Close();
-      if (!db::LockHeldElsewhere(error) || std::chrono::steady_clock::now() >= deadline) throw;
-      std::this_thread::sleep_for(kLockRetryPause);
+  WithinLockTimeout([&] {
+    // Each row is locked as it is fetched.
+    for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
     }
-  }
+    sql.Close();
+  });
 }
 
 }  // namespace korvane::config

@@ -20,10 +20,6 @@ namespace {
 constexpr const char* kIncompleteSettings =
     "Riferimenti file .ini incompleti (specificare \"Lettera Disco Server\" o \"PercorsoDatabase\")";
 
-// The one login every connection of the suite uses.
-constexpr const char* kUserName = "SYSDBA";
-constexpr const char* kPassword = "brackenly";
-
 // "\\host\share\folders\name" with the share taken as the server drive ("d" -> "d:").
 std::string NetworkPathOnServerDrive(const std::string& path) {
   const std::string drive = DrivePart(path);
@@ -76,20 +72,20 @@ std::string config::SettingsFileName(const std::string& databaseFileName) {
   return FolderPart(databaseFileName) + "dati.ini";
 }
 
-void OpenIBDatabaseFile(TIBDatabase& database, const TFileName& fileName) {
+void OpenIBDatabaseFile(TIBDatabase& database, const TFileName& fileName, const config::DatabaseLogin& login) {
   TDBConnectionInfo info;
   info.FileName = fileName;
   const std::string settings = config::SettingsFileName(fileName);
   if (platform::FileExists(settings)) info.LoadFromIniFile(settings, "CONFIG");
-  OpenIBDatabase(database, info);
+  OpenIBDatabase(database, info, login);
 }
 
-void OpenIBDatabase(TIBDatabase& database, const TDBConnectionInfo& info) {
+void OpenIBDatabase(TIBDatabase& database, const TDBConnectionInfo& info, const config::DatabaseLogin& login) {
   if (database.Connected()) database.Close();
   database.SetLoginPrompt(false);
   database.ClearParams();
-  database.SetParam("user_name", kUserName);
-  database.SetParam("password", kPassword);
+  database.SetParam("user_name", login.user);
+  database.SetParam("password", login.password);
   database.SetDatabaseName(info.GetIBFileName());
   database.Open();
 }

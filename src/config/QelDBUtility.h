@@ -27,10 +27,26 @@ struct TDBConnectionInfo {
 
 using PDBConnectionInfo = const TDBConnectionInfo*;
 
+}  // namespace korvane
+
+namespace korvane::config {
+
+// The user name and password a connection logs in with: the built-in ones unless the run was
+// given others.
+struct DatabaseLogin {
+  std::string user = "SYSDBA";
+  std::string password = "brackenly";
+};
+
+}  // namespace korvane::config
+
+namespace korvane {
+
 // Opens the database file, redirected by the dati.ini beside it when there is one.
-void OpenIBDatabaseFile(TIBDatabase& database, const TFileName& fileName);
-// Opens the database on the descriptor's connection string with the built-in login.
-void OpenIBDatabase(TIBDatabase& database, const TDBConnectionInfo& info);
+void OpenIBDatabaseFile(TIBDatabase& database, const TFileName& fileName, const config::DatabaseLogin& login = {});
+// Opens the database on the descriptor's connection string with the login (the built-in one
+// unless another is given).
+void OpenIBDatabase(TIBDatabase& database, const TDBConnectionInfo& info, const config::DatabaseLogin& login = {});
 
 }  // namespace korvane
 

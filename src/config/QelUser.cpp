@@ -39,15 +39,16 @@ std::string ProgramFolder(const std::string& programFilePath) {
 
 }  // namespace
 
-TQelUser::TQelUser() : FDBUser(std::make_unique<TIBDatabase>()) {}
+TQelUser::TQelUser(config::DatabaseLogin login)
+    : FDBUser(std::make_unique<TIBDatabase>()), login_(std::move(login)) {}
 
 TQelUser::~TQelUser() = default;
 
 void TQelUser::ConnettiDB() { ConnettiDB(ProgramFolder(platform::ProgramFilePath()) + "user/user.fdb"); }
 
-void TQelUser::ConnettiDB(const TFileName& fileName) { OpenIBDatabaseFile(*FDBUser, fileName); }
+void TQelUser::ConnettiDB(const TFileName& fileName) { OpenIBDatabaseFile(*FDBUser, fileName, login_); }
 
-void TQelUser::ConnettiDB(PDBConnectionInfo info) { OpenIBDatabase(*FDBUser, *info); }
+void TQelUser::ConnettiDB(PDBConnectionInfo info) { OpenIBDatabase(*FDBUser, *info, login_); }
 
 void TQelUser::SetCodiceUtente(std::int32_t valore) {
   const auto sql = NewReadStatement(*FDBUser);

@@ -16,7 +16,8 @@ class TIBDatabase;
 // row and the company of the run, and reads the user's per-company software parameters.
 class TQelUser {
  public:
-  TQelUser();
+  // Every connection to the users database logs in with `login`.
+  explicit TQelUser(config::DatabaseLogin login = {});
   // Closes the users database.
   ~TQelUser();
   TQelUser(const TQelUser&) = delete;
@@ -48,6 +49,7 @@ class TQelUser {
   std::string FDittaUtente;
   std::string FPasswordUtente;
   std::unique_ptr<TIBDatabase> FDBUser;
+  config::DatabaseLogin login_;
 };
 
 // Where user.fdb is: "<program folder>/user/user.fdb", else the "user" folder beside the

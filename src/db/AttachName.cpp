@@ -34,8 +34,8 @@ std::string EngineLockFolder() {
   return configured != nullptr && *configured != '\0' ? configured : kDefaultLockFolder;
 }
 
-void CheckLocalAttach(const std::string& path, const std::string& fileName) {
-  const std::string reason = platform::NotOpenableFileReason(fileName);
+void CheckLocalAttach(const std::string& path) {
+  const std::string reason = platform::NotOpenableFileReason(path);
   if (!reason.empty()) {
     throw EIBInterBaseError("I/O error during \"open\" operation for file \"" + path + "\"\r\n" + reason,
                             kIoErrorSqlCode, static_cast<int>(kIoError));

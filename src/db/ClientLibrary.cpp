@@ -73,7 +73,7 @@ const ClientApi& LoadClientLibrary() {
   Resolve(library, "isc_start_multiple", resolved.start_multiple);
   Resolve(library, "isc_commit_transaction", resolved.commit_transaction);
   Resolve(library, "isc_rollback_transaction", resolved.rollback_transaction);
-  Resolve(library, "isc_dsql_alloc_statement2", resolved.dsql_alloc_statement2);
+  Resolve(library, "isc_dsql_allocate_statement", resolved.dsql_allocate_statement);
   Resolve(library, "isc_dsql_prepare", resolved.dsql_prepare);
   Resolve(library, "isc_dsql_sql_info", resolved.dsql_sql_info);
   Resolve(library, "isc_dsql_describe_bind", resolved.dsql_describe_bind);
@@ -94,7 +94,7 @@ const ClientApi& LoadClientLibrary() {
 const ClientApi& Api() { return gApi; }
 bool ClientLibraryLoaded() { return gLoaded; }
 
-std::string StatusText(const ISC_STATUS* status) {
+std::string StatusText(const ISC_STATUS* status, StatusLines lines) {
   constexpr std::size_t kBufferSize = 20480;
   std::vector<char> buffer(kBufferSize);
   std::string text;
@@ -103,7 +103,10 @@ std::string StatusText(const ISC_STATUS* status) {
     buffer[0] = '\0';
     if (gApi.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
     buffer[kBufferSize - 1] = '\0';
-    const std::string line = FromDatabase(buffer.data());
+    const std::string_view bytes(buffer.data());
+    const std::string line = lines == StatusLines::AttachNames && platform::IsValidUtf8(bytes)
+                                 ? std::string(bytes)
+                                 : FromDatabase(bytes);
     if (!text.empty() && text.back() != '\n') text += "\r\n";
     text += line;
   }
@@ -111,9 +114,9 @@ std::string StatusText(const ISC_STATUS* status) {
   return text;
 }
 
-DatabaseError DatabaseErrorOf(const ISC_STATUS* status) {
+DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines) {
   DatabaseError error;
-  error.message_ = StatusText(status);
+  error.message_ = StatusText(status, lines);
   error.sqlCode_ = static_cast<int>(gApi.sqlcode(status));
   error.firstCode_ = status[1];
   // Each cluster of the vector is a tag and one argument (two for isc_arg_cstring), ended by
@@ -128,6 +131,10 @@ DatabaseError DatabaseErrorOf(const ISC_STATUS* status) {
 
 bool DatabaseError::Holds(ISC_STATUS code) const {
   return std::find(codes_.begin(), codes_.end(), code) != codes_.end();
+}
+
+bool DatabaseError::LostConnection() const {
+  return std::ranges::any_of(kLostConnectionCodes, [&](ISC_STATUS code) { return Holds(code); });
 }
 
 void DatabaseError::Raise() const {

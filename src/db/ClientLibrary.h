@@ -19,7 +19,11 @@ struct ClientApi {
   decltype(&::isc_start_multiple) start_multiple;
   decltype(&::isc_commit_transaction) commit_transaction;
   decltype(&::isc_rollback_transaction) rollback_transaction;
-  decltype(&::isc_dsql_alloc_statement2) dsql_alloc_statement2;
+  // Not isc_dsql_alloc_statement2: that one keeps the address of the caller's handle and writes
+  // zero there when the connection is detached, and a statement whose drop failed on a broken
+  // connection may be gone by then (a local of a finished function): the write lands in freed
+  // memory. The layer drops every statement handle itself when its connection closes.
+  decltype(&::isc_dsql_allocate_statement) dsql_allocate_statement;
   decltype(&::isc_dsql_prepare) dsql_prepare;
   decltype(&::isc_dsql_sql_info) dsql_sql_info;
   decltype(&::isc_dsql_describe_bind) dsql_describe_bind;
@@ -50,6 +54,9 @@ inline constexpr ISC_STATUS kNetworkError = 335544721;    // isc_network_error
 inline constexpr ISC_STATUS kNetworkReadError = 335544726;   // isc_net_read_err
 inline constexpr ISC_STATUS kNetworkWriteError = 335544727;  // isc_net_write_err
 inline constexpr ISC_STATUS kConnectionShutdown = 335545106;  // isc_att_shutdown
+// The codes that tell a connection that went away.
+inline constexpr ISC_STATUS kLostConnectionCodes[] = {kNetworkError, kNetworkReadError, kNetworkWriteError,
+                                                      kConnectionLost, kConnectionShutdown};
 // The engine's refusals of a row whose key is taken.
 inline constexpr ISC_STATUS kUniqueKeyViolation = 335544665;  // isc_unique_key_violation
 inline constexpr ISC_STATUS kDuplicateInIndex = 335544349;    // isc_no_dup
@@ -62,6 +69,11 @@ inline constexpr ISC_STATUS kNoCursor = 335544572;        // isc_dsql_cursor_err
 inline constexpr ISC_STATUS kBadStatementHandle = 335544485;
 inline constexpr ISC_STATUS kCursorAlreadyClosed = 335544577;
 
+// How the library's lines are read. Text from inside the databases is in their code page; an
+// attach's failure names what the attach was given, the file name and the login, which go out as
+// UTF-8: its lines are read as UTF-8 where they are valid UTF-8, else in the databases' code page.
+enum class StatusLines { DatabaseCodePage, AttachNames };
+
 // Every call returns the first error code of its status vector: non-zero means it failed.
 // What a failed call's status vector says, read once: the text, the two numbers and every error
 // code it holds. DatabaseErrorOf is the one place that reads a status vector's elements; the
@@ -72,11 +84,14 @@ class DatabaseError {
   // The first error code of the vector (its second element).
   ISC_STATUS FirstCode() const { return firstCode_; }
   bool Holds(ISC_STATUS code) const;
+  // The connection went away under the call (the codes of db::ConnectionLost, anywhere in the
+  // vector).
+  bool LostConnection() const;
   // EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
   [[noreturn]] void Raise() const;
 
  private:
-  friend DatabaseError DatabaseErrorOf(const ISC_STATUS* status);
+  friend DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines);
 
   std::string message_;
   int sqlCode_ = 0;
@@ -84,14 +99,15 @@ class DatabaseError {
   std::vector<ISC_STATUS> codes_;
 };
 
-DatabaseError DatabaseErrorOf(const ISC_STATUS* status);
-[[noreturn]] inline void RaiseDatabaseError(const ISC_STATUS* status) {
-  DatabaseErrorOf(status).Raise();
+DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines = StatusLines::DatabaseCodePage);
+[[noreturn]] inline void RaiseDatabaseError(const ISC_STATUS* status,
+                                            StatusLines lines = StatusLines::DatabaseCodePage) {
+  DatabaseErrorOf(status, lines).Raise();
 }
 
 // The text of every line the library interprets from the status vector, joined by CR LF,
 // one final full stop removed.
-std::string StatusText(const ISC_STATUS* status);
+std::string StatusText(const ISC_STATUS* status, StatusLines lines = StatusLines::DatabaseCodePage);
 
 // The layer's own messages, by entry number.
 enum ClientEntry {

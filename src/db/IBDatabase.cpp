@@ -4,10 +4,10 @@
 
 #include "db/AttachName.h"
 #include "db/ClientLibrary.h"
-#include "db/DatabaseText.h"
 #include "db/IBSQL.h"
 #include "db/ParameterBlocks.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 
 namespace korvane {
 
@@ -86,15 +86,21 @@ void TIBDatabase::Open() {
     dpb_ = BuildDPB(params_);
     paramsChanged_ = false;
   }
-  const std::string attachName = AttachName(databaseName_);
-  const std::string name = ToDatabase(attachName);
-  if (IsLocalFilePath(attachName)) CheckLocalAttach(attachName, name);
-  ISC_STATUS_ARRAY status{};
-  if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
-                          static_cast<short>(dpb_.size()),
-                          reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
-    handle_ = 0;
-    RaiseDatabaseError(status);
+  // The name goes out as UTF-8, as the parameter block says: file names on this system are UTF-8.
+  const std::string name = AttachName(databaseName_);
+  platform::trace::Step("attaching " + name);
+  try {
+    if (IsLocalFilePath(name)) CheckLocalAttach(name);
+    ISC_STATUS_ARRAY status{};
+    if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
+                            static_cast<short>(dpb_.size()),
+                            reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
+      handle_ = 0;
+      RaiseDatabaseError(status, StatusLines::AttachNames);
+    }
+  } catch (const Exception& error) {
+    platform::trace::Step("attach failed: " + error.Message());
+    throw;
   }
   ReadDatabaseInfo();
 }
@@ -105,7 +111,9 @@ void TIBDatabase::ReadDatabaseInfo() {
   ISC_SCHAR answer[512] = {};
   ISC_STATUS_ARRAY status{};
   if (api.database_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
-    RaiseDatabaseError(status);
+    const DatabaseError error = DatabaseErrorOf(status);
+    if (error.LostConnection()) MarkLost();
+    error.Raise();
   }
   // Each item answered: its code, a two-byte length and that many bytes of value.
   dbSqlDialect_ = 1;
@@ -132,6 +140,10 @@ void TIBDatabase::Reconnect() {
 
 void TIBDatabase::DoClose(bool force) {
   if (!Connected()) return;
+  if (lost_) {
+    CloseLost();
+    return;
+  }
   for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->DatabaseClosing();
   for (TIBTransaction* transaction : std::vector<TIBTransaction*>(transactions_)) {
     transaction->ForcedEnd();
@@ -142,6 +154,22 @@ void TIBDatabase::DoClose(bool force) {
     if (!error.Holds(kConnectionLost)) error.Raise();
   }
   handle_ = 0;
+  dbSqlDialect_ = 1;
+  readOnly_ = false;
+}
+
+// Statements and transactions see the connection lost and let go of their handles without a call;
+// the detach of a broken connection is answered by the client library itself, which releases
+// the statements and transactions it still keeps for it.
+void TIBDatabase::CloseLost() noexcept {
+  for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->DatabaseClosing();
+  for (TIBTransaction* transaction : std::vector<TIBTransaction*>(transactions_)) {
+    transaction->ForcedEnd();
+  }
+  ISC_STATUS_ARRAY status{};
+  Api().detach_database(status, &handle_);
+  handle_ = 0;
+  lost_ = false;
   dbSqlDialect_ = 1;
   readOnly_ = false;
 }

@@ -46,6 +46,12 @@ class TIBDatabase {
   // then opens it as Open does.
   void Reconnect();
 
+  // True once a call found the connection gone (db::ConnectionLost), until it is closed. Closing
+  // it then sends nothing for its statements and transactions, nor does releasing them meanwhile
+  // (their handles are dropped on this side, the uncommitted work is lost with the connection),
+  // and the detach only lets the client library release what it keeps for it.
+  bool Lost() const { return lost_; }
+
   // The database's own read-only flag, read when the connection opened (false while closed).
   bool ReadOnly() const { return readOnly_; }
 
@@ -63,6 +69,8 @@ class TIBDatabase {
   void ReadDatabaseInfo();
   void DoClose(bool force);
   void ForceClose() noexcept { DoClose(true); }
+  void CloseLost() noexcept;
+  void MarkLost() noexcept { lost_ = true; }
   void AddTransaction(TIBTransaction* transaction);
   void RemoveTransaction(TIBTransaction* transaction) noexcept;
   void AddStatement(TIBSQL* statement);
@@ -78,6 +86,7 @@ class TIBDatabase {
   int sqlDialect_ = 3;
   int dbSqlDialect_ = 3;
   bool readOnly_ = false;
+  bool lost_ = false;
   std::vector<TIBTransaction*> transactions_;
   std::vector<TIBSQL*> statements_;
   std::vector<std::unique_ptr<TIBTransaction>> ownedTransactions_;

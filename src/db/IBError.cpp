@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 
 #include "db/ClientLibrary.h"
 
@@ -26,8 +27,9 @@ bool LockHeldElsewhere(const Exception& error) {
 }
 
 bool ConnectionLost(const Exception& error) {
-  return RaisedByTheLibraryWithOneOf(
-      error, {kNetworkError, kNetworkReadError, kNetworkWriteError, kConnectionLost, kConnectionShutdown});
+  const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
+  return database != nullptr && std::ranges::find(kLostConnectionCodes, database->IBErrorCode()) !=
+                                    std::end(kLostConnectionCodes);
 }
 
 }  // namespace korvane::db

@@ -133,8 +133,18 @@ void TIBSQL::CheckReady() const {
   if (!transaction_->InTransaction()) RaiseClientError(kNotInTransaction);
 }
 
+bool TIBSQL::ServerReachable() const noexcept {
+  return database_ != nullptr && database_->Connected() && !database_->Lost();
+}
+
+void TIBSQL::Raise(const DatabaseError& error) const {
+  if (error.LostConnection() && database_ != nullptr) database_->MarkLost();
+  error.Raise();
+}
+
 void TIBSQL::FreeHandle() noexcept {
-  if (handle_ != 0 && database_ != nullptr && database_->Connected() && ClientLibraryLoaded()) {
+  // Over a lost connection the handle is only forgotten: the connection's close releases it.
+  if (handle_ != 0 && ServerReachable() && ClientLibraryLoaded()) {
     ISC_STATUS_ARRAY status{};
     Api().dsql_free_statement(status, &handle_, DSQL_drop);
   }
@@ -200,11 +210,12 @@ void TIBSQL::Prepare(const ConvertedSQL* given) {
   // Any failure from here drops the statement; a lost connection also closes the connection.
   const auto fail = [&] {
     const DatabaseError error = DatabaseErrorOf(status);
+    if (error.LostConnection() && database_ != nullptr) database_->MarkLost();
     FreeHandle();
     if (error.Holds(kConnectionLost) && database_ != nullptr) database_->ForceClose();
     error.Raise();
   };
-  if (api.dsql_alloc_statement2(status, database_->HandleAddress(), &handle_) != 0) fail();
+  if (api.dsql_allocate_statement(status, database_->HandleAddress(), &handle_) != 0) fail();
   const std::string bytes = ToDatabase(converted.text);
   if (api.dsql_prepare(status, transaction_->HandleAddress(), &handle_, 0, bytes.c_str(),
                        Dialect(), nullptr) != 0) {
@@ -289,7 +300,7 @@ void TIBSQL::ExecQuery() {
   } else {
     result = api.dsql_execute(status, transaction, &handle_, Dialect(), in);
   }
-  if (result != 0) RaiseDatabaseError(status);
+  if (result != 0) Raise(DatabaseErrorOf(status));
   if (select) {
     open_ = true;
     eof_ = false;
@@ -314,6 +325,7 @@ void TIBSQL::Next() {
       eof_ = true;
       return;
     }
+    if (error.LostConnection() && database_ != nullptr) database_->MarkLost();
     CloseQuietly();
     error.Raise();
   }
@@ -329,11 +341,11 @@ void TIBSQL::Close() {
   open_ = false;
   eof_ = false;
   recordCount_ = 0;
-  if (!wasOpen || handle_ == 0 || database_ == nullptr || !database_->Connected()) return;
+  if (!wasOpen || handle_ == 0 || !ServerReachable()) return;
   ISC_STATUS_ARRAY status{};
   if (Api().dsql_free_statement(status, &handle_, DSQL_close) == 0) return;
   const DatabaseError error = DatabaseErrorOf(status);
-  if (!error.Holds(kBadStatementHandle) && !error.Holds(kCursorAlreadyClosed)) error.Raise();
+  if (!error.Holds(kBadStatementHandle) && !error.Holds(kCursorAlreadyClosed)) Raise(error);
 }
 
 TIBXSQLVAR* TIBSQL::FindByName(std::vector<std::unique_ptr<TIBXSQLVAR>>& list,

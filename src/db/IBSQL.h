@@ -11,6 +11,10 @@
 #include "db/IBTransaction.h"
 #include "db/IBXSQLVAR.h"
 
+namespace korvane::db {
+class DatabaseError;
+}  // namespace korvane::db
+
 namespace korvane {
 
 // Statement types as the server numbers them.
@@ -97,6 +101,10 @@ class TIBSQL {
   void Prepare(const ConvertedSQL* converted);
   void CheckReady() const;  // connection and transaction assigned, open and active
   unsigned short Dialect() const { return static_cast<unsigned short>(database_->SQLDialect()); }
+  // The connection is open and not known to be lost.
+  bool ServerReachable() const noexcept;
+  // Raises `error`, noting first on the connection that it is lost when the error says so.
+  [[noreturn]] void Raise(const db::DatabaseError& error) const;
   void FreeHandle() noexcept;
   void Unprepare() noexcept;
   void CloseQuietly() noexcept;

@@ -93,7 +93,9 @@ void TIBTransaction::StartTransaction() {
   if (Api().start_multiple(status, &handle_, static_cast<short>(elements.size()),
                            elements.data()) != 0) {
     handle_ = 0;
-    RaiseDatabaseError(status);
+    const DatabaseError error = DatabaseErrorOf(status);
+    if (error.LostConnection()) MarkDatabasesLost();
+    error.Raise();
   }
 }
 
@@ -117,15 +119,26 @@ void TIBTransaction::End(bool commit) {
   // The handle stays, so a rollback can follow a failed commit. A network failure means the
   // connection is gone: close it by force, which drops this handle too.
   const DatabaseError error = DatabaseErrorOf(status);
+  if (error.LostConnection()) MarkDatabasesLost();
   if (error.SQLCode() == -902 && error.FirstCode() == kNetworkError) {
     for (TIBDatabase* database : std::vector<TIBDatabase*>(databases_)) database->ForceClose();
   }
   error.Raise();
 }
 
+void TIBTransaction::MarkDatabasesLost() noexcept {
+  for (TIBDatabase* database : databases_) database->MarkLost();
+}
+
 void TIBTransaction::ForcedEnd() noexcept {
   if (!InTransaction()) return;
   for (TIBSQL* statement : std::vector<TIBSQL*>(statements_)) statement->CloseQuietly();
+  // Over a lost connection nothing is sent: the handle is forgotten, and the connection's close
+  // lets the client library release it.
+  if (std::ranges::any_of(databases_, [](const TIBDatabase* database) { return database->Lost(); })) {
+    handle_ = 0;
+    return;
+  }
   const bool commit = defaultAction_ == TIBTransactionAction::TACommit ||
                       defaultAction_ == TIBTransactionAction::TACommitRetaining;
   ISC_STATUS_ARRAY status{};

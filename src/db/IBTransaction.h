@@ -54,6 +54,8 @@ class TIBTransaction {
   // Ends an active transaction by DefaultAction (a failed commit is rolled back); the handle
   // is dropped whatever happens and nothing is raised.
   void ForcedEnd() noexcept;
+  // A call of this transaction found its connection gone.
+  void MarkDatabasesLost() noexcept;
   void AddDatabase(TIBDatabase* database);
   void RemoveDatabase(TIBDatabase* database) noexcept;
   void AddStatement(TIBSQL* statement);

@@ -1,23 +1,28 @@
 #include "db/ParameterBlocks.h"
 
 #include <array>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "db/ClientLibrary.h"
 #include "db/DatabaseText.h"
+#include "platform/Convert.h"
 #include "platform/Text.h"
 
 namespace korvane::db {
 
 namespace {
 
+constexpr std::uint8_t kDpbUtf8FileName = isc_dpb_utf8_filename;
+
 std::string StripPrefix(std::string name, std::string_view prefix) {
   if (name.compare(0, prefix.size(), prefix) == 0) name.erase(0, prefix.size());
   return name;
 }
 
-// Transaction parameter names without values; lock_read, lock_write and lock_timeout need an
-// argument and are not offered.
+// Transaction parameter names without values; lock_read and lock_write need a table name and are
+// not offered. lock_timeout takes its value after "=" (kLockTimeoutCode).
 constexpr std::array<std::pair<std::string_view, std::uint8_t>, 18> kTpbCodes{{
     {"consistency", 1}, {"concurrency", 2}, {"shared", 3}, {"protected", 4},
     {"exclusive", 5}, {"wait", 6}, {"nowait", 7}, {"read", 8}, {"write", 9},
@@ -25,6 +30,16 @@ constexpr std::array<std::pair<std::string_view, std::uint8_t>, 18> kTpbCodes{{
     {"autocommit", 16}, {"rec_version", 17}, {"no_rec_version", 18},
     {"restart_requests", 19}, {"no_auto_undo", 20},
 }};
+
+// "lock_timeout=<seconds>": how long a wait transaction waits for a lock, 1 to 2147483647 s.
+constexpr std::uint8_t kLockTimeoutCode = 21;
+
+// The seconds of a lock_timeout value, nothing when it is no such number.
+std::optional<std::uint32_t> LockTimeoutSeconds(std::string_view value) {
+  const std::optional<std::int32_t> seconds = platform::StrToInt32(platform::TrimControl(value));
+  if (!seconds || *seconds < 1) return std::nullopt;
+  return static_cast<std::uint32_t>(*seconds);
+}
 
 }  // namespace
 
@@ -44,7 +59,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     } else {
       RaiseClientError(kDPBConstantUnknown, std::string(written));
     }
-    const std::string bytes = ToDatabase(value);
+    const std::string& bytes = value;
     // The length travels in one byte; a longer value would corrupt the block.
     if (bytes.size() > 255) {
       throw EIBClientError(kDPBConstantUnknown,
@@ -54,6 +69,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     dpb.push_back(static_cast<std::uint8_t>(bytes.size()));
     dpb.insert(dpb.end(), bytes.begin(), bytes.end());
   }
+  dpb.insert(dpb.end(), {kDpbUtf8FileName, 0});
   return dpb;
 }
 
@@ -64,10 +80,20 @@ std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
   for (const std::string& line : params) {
     const std::string_view written = platform::TrimControl(line);
     if (written.empty()) continue;
+    if (const std::size_t equals = written.find('='); equals != std::string_view::npos) {
+      const std::string name =
+          StripPrefix(platform::LowerCaseAscii(platform::TrimControl(written.substr(0, equals))), "isc_tpb_");
+      const std::optional<std::uint32_t> seconds = LockTimeoutSeconds(written.substr(equals + 1));
+      if (name != "lock_timeout" || !seconds) RaiseClientError(kTPBConstantUnknown, std::string(written));
+      // The value's length, then the value, least significant byte first.
+      tpb.insert(tpb.end(), {kLockTimeoutCode, 4});
+      for (int shift = 0; shift < 32; shift += 8) tpb.push_back(static_cast<std::uint8_t>(*seconds >> shift));
+      continue;
+    }
     const std::string name = StripPrefix(platform::LowerCaseAscii(written), "isc_tpb_");
     bool known = false;
-    for (const auto& [known_name, code] : kTpbCodes) {
-      if (known_name == name) {
+    for (const auto& [knownName, code] : kTpbCodes) {
+      if (knownName == name) {
         tpb.push_back(code);
         known = true;
         break;

@@ -9,12 +9,16 @@
 namespace korvane::db {
 
 // From lines "name=value": version byte 1, then per known name its code, the value's length
-// and the value's bytes in the databases' code page. Unknown names fail with the layer's
-// entry 114.
+// and the value's UTF-8 bytes, then the item that tells the client library the strings of the
+// block, the database's file name among them, are UTF-8 (isc_dpb_utf8_filename, no value):
+// file names on this system are UTF-8, and a login is a login whatever the code page of the
+// text inside the databases. Unknown names fail with the layer's entry 114.
 std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params);
 
 // Empty for an empty list (the server's defaults); otherwise version byte 3 and one code per
-// non-blank line. Unknown names fail with the layer's entry 115.
+// non-blank line; "lock_timeout=<seconds>" gives its code, the length 4 and the seconds as four
+// bytes, least significant first. Unknown names (or a lock_timeout that is no whole number of
+// seconds from 1 up) fail with the layer's entry 115.
 std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params);
 
 }  // namespace korvane::db

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -70,6 +71,8 @@ void OpenStandardDescriptors() noexcept {
   }
 }
 
+void UseUtf8CharacterType() noexcept { std::setlocale(LC_CTYPE, "C.UTF-8"); }
+
 void IgnoreWriteSignals() noexcept {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
@@ -81,16 +84,20 @@ std::optional<std::uint64_t> FileSizeLimit() {
   return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
-void WriteStdoutLine(std::string_view utf8) {
-  std::string line(utf8);
-  line += "\r\n";
+void WriteStdout(std::string_view bytes) {
   std::size_t written = 0;
-  while (written < line.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, line.data() + written, line.size() - written);
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw Exception(std::string("Cannot write to standard output: ") + std::strerror(errno));
     written += static_cast<std::size_t>(n);
   }
+}
+
+void WriteStdoutLine(std::string_view utf8) {
+  std::string line(utf8);
+  line += "\r\n";
+  WriteStdout(line);
 }
 
 bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limit) noexcept {
@@ -117,6 +124,19 @@ bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limi
     std::string line(utf8);
     line += "\r\n";
     return ::write(STDOUT_FILENO, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  }
+}
+
+void WriteStderrLine(std::string_view text, std::chrono::milliseconds limit) noexcept {
+  try {
+    std::string line(text);
+    line += '\n';
+    // A pipe that reports room takes a line this short whole, without waiting.
+    pollfd err{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&err, 1, static_cast<int>(limit.count())) != 1 || (err.revents & POLLOUT) == 0) return;
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+  } catch (...) {
+    // No memory for the line: the notice is dropped.
   }
 }
 

@@ -35,9 +35,20 @@ std::optional<std::uint64_t> FileSizeLimit();
 // first in main.
 void OpenStandardDescriptors() noexcept;
 
+// Makes UTF-8 the character set of the process's character type (LC_CTYPE "C.UTF-8"), whatever
+// the environment's locale: the database client library converts file names from UTF-8 to that
+// character set before it opens them, and file names on this system are UTF-8 (under the "C"
+// locale of a process that never sets one, a name with "à" cannot be converted). Nothing in the
+// program depends on the character type otherwise. Call it first in main, before any thread.
+void UseUtf8CharacterType() noexcept;
+
 // A write to a pipe whose reader has gone, or past the file-size limit, fails with an error like
 // any other instead of ending the process (SIGPIPE and SIGXFSZ ignored).
 void IgnoreWriteSignals() noexcept;
+
+// Writes the bytes to standard output, all of them, as they are. Raises Exception when they
+// cannot be written.
+void WriteStdout(std::string_view bytes);
 
 // Writes the text and CR LF to standard output in one write, as UTF-8. Raises Exception
 // when the bytes cannot be written.
@@ -48,5 +59,10 @@ void WriteStdoutLine(std::string_view utf8);
 // written in time; otherwise the write may still be pending in a thread of its own, which ends
 // with the process.
 bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limit) noexcept;
+
+// Writes the text and a line feed to standard error in one write, for a notice of the run's own
+// settings. Waits at most `limit` for standard error to take it, and never raises: a notice that
+// cannot be written is dropped.
+void WriteStderrLine(std::string_view text, std::chrono::milliseconds limit) noexcept;
 
 }  // namespace korvane::platform

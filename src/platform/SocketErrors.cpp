@@ -61,8 +61,9 @@ SocketError::SocketError(int number) : Exception(SocketErrorMessage(number)), nu
 
 std::string SocketErrorMessage(int number) {
   char head[48];
-  std::snprintf(head, sizeof head, "Socket Error # %d\r\n", number);
-  return std::string(head) + SocketErrorText(number);
+  std::snprintf(head, sizeof head, "Socket Error # %d", number);
+  const std::string text = SocketErrorText(number);
+  return text.empty() ? std::string(head) : std::string(head) + "\r\n" + text;
 }
 
 int WsaErrorFromErrno(int error, bool timedOutIfWouldBlock) {

@@ -28,7 +28,8 @@ class SocketError : public Exception {
   int number_;
 };
 
-// "Socket Error # %d" CR LF and the number's text (nothing when it has none).
+// "Socket Error # %d" CR LF and the number's text; "Socket Error # %d" alone for a number that
+// has no text (11002, 11003, 11004 among them), so that the message never ends with an empty line.
 std::string SocketErrorMessage(int number);
 
 // The Windows Sockets number for an errno value. EAGAIN / EWOULDBLOCK on a blocking socket

@@ -36,8 +36,12 @@ bool StartedAsIgnored(int number) {
   while (true) {
     int number = 0;
     if (::sigwait(&watched, &number) != 0) continue;
-    // After the commit was sent, or while the run writes its line, the run ends by itself.
-    if (!ProcessRunGate().TryInterrupt()) continue;
+    // While the commit is being sent the run ends by itself; once its outcome is settled, the
+    // line it may still be writing cannot change it.
+    if (!ProcessRunGate().TryInterrupt()) {
+      if (const std::optional<int> exitCode = ProcessRunGate().SettledExitCode()) ::_exit(*exitCode);
+      continue;
+    }
     onStop(NameOf(number));
     // Not exit(): the run's objects, the client library's exit handlers and its threads are
     // left as they are. A transaction of a process that ends is never committed.
@@ -62,34 +66,54 @@ void RunGate::Advance(Stage next) noexcept {
 }
 
 void RunGate::EnterCommit() noexcept { Advance(Stage::Committing); }
-void RunGate::EnterFinish() noexcept { Advance(Stage::Finishing); }
+
+void RunGate::EnterFinish(int exitCode) noexcept {
+  // Stored before the stage: a watcher that sees the stage reads this code.
+  exitCode_ = exitCode;
+  Advance(Stage::Finishing);
+}
+
+std::optional<int> RunGate::SettledExitCode() const noexcept {
+  if (stage_.load() != Stage::Finishing) return std::nullopt;
+  return exitCode_.load();
+}
 
 RunGate& ProcessRunGate() {
   static RunGate gate;
   return gate;
 }
 
-void WatchStopSignals(StopHandler onStop) {
+namespace {
+
+// The mask the process had before BlockStopSignals, given back when no watcher can be had.
+sigset_t gMaskBefore;
+
+}  // namespace
+
+void BlockStopSignals() noexcept {
   // All three are blocked, also one started as ignored: a handler the client library installs
   // later must not receive it in some thread.
   sigset_t blocked;
-  sigset_t watched;
   sigemptyset(&blocked);
+  for (const auto& stopSignal : kStopSignals) sigaddset(&blocked, stopSignal.number);
+  ::pthread_sigmask(SIG_BLOCK, &blocked, &gMaskBefore);
+}
+
+void WatchStopSignals(StopHandler onStop) {
+  sigset_t watched;
   sigemptyset(&watched);
   bool anyWatched = false;
   for (const auto& stopSignal : kStopSignals) {
-    sigaddset(&blocked, stopSignal.number);
     if (StartedAsIgnored(stopSignal.number)) continue;
     sigaddset(&watched, stopSignal.number);
     anyWatched = true;
   }
-  sigset_t previous;
-  if (::pthread_sigmask(SIG_BLOCK, &blocked, &previous) != 0 || !anyWatched) return;
+  if (!anyWatched) return;
   try {
     std::thread(Watch, watched, onStop).detach();
   } catch (const std::system_error&) {
-    // Without a watcher the signals keep their ordinary effect.
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    // Without a watcher the signals keep their ordinary effect (a pending one takes it now).
+    ::pthread_sigmask(SIG_SETMASK, &gMaskBefore, nullptr);
   }
 }
 

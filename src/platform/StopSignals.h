@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string_view>
 
 // A run can be stopped by SIGTERM, SIGINT or SIGHUP until its insert's commit is sent. The
@@ -19,9 +20,13 @@ class RunGate {
   // Running -> committing. Never returns when a stop signal has already won: the process is
   // being ended and the commit must not be sent.
   void EnterCommit() noexcept;
-  // Running or committing -> finishing, before the run writes its line. Never returns when a
-  // stop signal has already won: that line is the only one.
-  void EnterFinish() noexcept;
+  // Running or committing -> finishing, before the run writes its line, with the exit code it
+  // settled. Never returns when a stop signal has already won: that line is the only one. From
+  // here a stop signal ends the process at once with that exit code: the outcome stands, and
+  // only the writing of the line and the release of the run's objects are cut short.
+  void EnterFinish(int exitCode) noexcept;
+  // The exit code given to EnterFinish, once the run is finishing.
+  std::optional<int> SettledExitCode() const noexcept;
 
  private:
   enum class Stage { Running, Committing, Finishing, Interrupted };
@@ -29,6 +34,7 @@ class RunGate {
   void Advance(Stage next) noexcept;
 
   std::atomic<Stage> stage_{Stage::Running};
+  std::atomic<int> exitCode_{1};
 };
 
 // The gate of this process.
@@ -38,10 +44,15 @@ RunGate& ProcessRunGate();
 using StopHandler = void (*)(std::string_view signalName);
 
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread, and so in every thread created
-// after it (the database client's among them), and starts the thread that waits for them.
-// When one arrives while the process gate is running, `onStop` is called and the process ends
-// at once with exit code 1. A signal the process was started with as ignored stays ignored.
-// Call it first in main, before any other thread exists.
+// after it (the database client's among them). One that arrives from here on waits, pending,
+// for the watcher. Call it first in main, before any other thread exists.
+void BlockStopSignals() noexcept;
+
+// Starts the thread that waits for the blocked stop signals (BlockStopSignals first). When one
+// arrives while the process gate is running, `onStop` is called and the process ends at once
+// with exit code 1; while the run is finishing, the process ends at once with the run's exit
+// code; while the commit is being sent, the signal is ignored. A signal the process was started
+// with as ignored stays ignored.
 void WatchStopSignals(StopHandler onStop);
 
 }  // namespace korvane::platform

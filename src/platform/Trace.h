@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // A timed record of a run's steps for whoever supports an installation: KORVANE_TRACE=<file>
@@ -10,9 +11,14 @@
 namespace korvane::platform::trace {
 
 // Opens `path` for appending and writes the run's first line; the zero of the times is the
-// moment of this call. Nothing happens for a null or empty path, and a file that cannot be
-// opened leaves the trace off: the run is exactly as without it. Call it first in main.
-void Start(const char* path) noexcept;
+// moment of this call. Nothing happens for a null or empty path. The trace must not become a way
+// to write into a file of somebody else's choosing (a run as root, a link planted in a shared
+// folder): the file is used only when it is a regular file of the running user with no other
+// name, reached without following a symbolic link at its own name, or when it is created new
+// (mode 0600, never over a file that appeared meanwhile). Otherwise the trace stays off, the run
+// is exactly as without it, and the result is the one line that says so, for standard error
+// (empty when the trace is on or was not asked for). Call it first in main.
+std::string Start(const char* path) noexcept;
 
 // Whether steps are recorded; a caller that would compute its text only for the trace asks first.
 bool On() noexcept;

@@ -18,6 +18,13 @@ constexpr const char* kLineTooLong = "Max line length exceeded.";
 constexpr const char* kTooManyHeaders = "Max header line count exceeded.";
 constexpr const char* kBodyTooLarge = "Max body size exceeded.";
 
+// The body stopped short: the peer closed within it, or it went past the body limit. An error
+// answer's status line then stays its message.
+class BodyCut : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // The chunk size: at most 16 hexadecimal digits before any ";", trimmed; a size that is no
 // number, or does not fit in 64 bits, counts as 0.
 std::uint64_t ChunkSizeOf(std::string_view line) {
@@ -115,7 +122,7 @@ std::uint64_t HttpAnswerReader::TakeBody(std::uint64_t count, std::string* body)
   bodyBytes_ += got;
   if (got == room && count > room) {
     // One byte more shows whether the body really is larger than the limit.
-    if (ReadBytes(1, nullptr) == 1) throw Exception(kBodyTooLarge);
+    if (ReadBytes(1, nullptr) == 1) throw BodyCut(kBodyTooLarge);
   }
   return got;
 }
@@ -126,15 +133,15 @@ void HttpAnswerReader::ReadBody(std::string* body) {
   if (transferEncoding.find("chunked") != std::string::npos) {
     for (;;) {
       const std::optional<std::string> sizeLine = ReadLine();
-      if (!sizeLine) throw Exception(kClosedGracefully);
+      if (!sizeLine) throw BodyCut(kClosedGracefully);
       const std::uint64_t size = ChunkSizeOf(*sizeLine);
       if (size == 0) break;
-      if (TakeBody(size, body) < size) throw Exception(kClosedGracefully);
-      if (!ReadLine()) throw Exception(kClosedGracefully);
+      if (TakeBody(size, body) < size) throw BodyCut(kClosedGracefully);
+      if (!ReadLine()) throw BodyCut(kClosedGracefully);
     }
     for (;;) {
       std::optional<std::string> trailer = ReadLine();
-      if (!trailer) throw Exception(kClosedGracefully);
+      if (!trailer) throw BodyCut(kClosedGracefully);
       if (trailer->empty()) return;
       AddHeaderLine(platform::AsciiToUtf8(*trailer));
     }
@@ -154,9 +161,9 @@ void HttpAnswerReader::FailWithStatus(bool readBody) {
   if (readBody) {
     try {
       ReadBody(nullptr);
-    } catch (const Exception& error) {
-      // Only the server's close while the body was read leaves the status as the message.
-      if (error.Message() != kClosedGracefully && error.Message() != kBodyTooLarge) throw;
+    } catch (const BodyCut&) {
+      // The server's close within the body (or a body past the limit) leaves the status as the
+      // message.
     }
   }
   throw Exception(platform::OutsideTextForMessage(answer_.statusLine));

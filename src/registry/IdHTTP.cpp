@@ -74,21 +74,10 @@ Target ResolveTarget(const std::string& url) {
 
 std::string BuildHead(const HttpRequest& request, const Target& target) {
   std::vector<std::string> lines;
-  SetHeader(lines, "Content-Encoding", request.ContentEncoding);
-  SetHeader(lines, "Content-Language", request.ContentLanguage);
-  SetHeader(lines, "Content-Type", request.ContentType);
-  if (request.Method == "POST" || request.Method == "PUT") SetHeader(lines, "Content-Length", "0");
   for (const std::string& custom : request.CustomHeaders) lines.push_back(custom);
   SetHeader(lines, "Host", target.hostHeader);
   SetHeader(lines, "Accept", request.Accept);
-  SetHeader(lines, "Accept-Charset", request.AcceptCharSet);
-  SetHeader(lines, "Accept-Encoding", request.AcceptEncoding);
-  SetHeader(lines, "Accept-Language", request.AcceptLanguage);
-  SetHeader(lines, "From", request.From);
-  SetHeader(lines, "Referer", request.Referer);
   SetHeader(lines, "User-Agent", request.UserAgent);
-  SetHeader(lines, "Range", request.Range);
-  SetHeader(lines, "X-HTTP-Method-Override", request.MethodOverride);
 
   std::string head = "GET " + target.uri.RequestTarget() + " HTTP/1.1\r\n";
   for (const std::string& line : lines) {
@@ -138,17 +127,7 @@ std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const std::stri
 void HttpRequest::Clear() {
   Accept = kDefaultAccept;
   UserAgent = kDefaultUserAgent;
-  AcceptCharSet.clear();
-  AcceptEncoding.clear();
-  AcceptLanguage.clear();
-  From.clear();
-  Referer.clear();
-  Range.clear();
-  MethodOverride.clear();
   BasicAuthentication = false;
-  ContentType.clear();
-  ContentEncoding.clear();
-  ContentLanguage.clear();
 }
 
 std::string registry::BuildRequestHead(const HttpRequest& request, const std::string& url) {

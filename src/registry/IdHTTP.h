@@ -8,26 +8,18 @@
 
 namespace korvane {
 
-// What the next request sends besides its target.
+// What the next GET sends besides its target: the fields the registry request sets, and no
+// others (a Clear empties the rest of a request, which this client never sends).
 class HttpRequest {
  public:
   HttpRequest();
 
   std::string Accept;
-  std::string AcceptCharSet;
-  std::string AcceptEncoding;
-  std::string AcceptLanguage;
-  std::string From;
-  std::string Referer;
   std::string UserAgent;
-  std::string Range;
-  std::string MethodOverride;
   std::string Method = "GET";
+  // No Authorization header is made from a user name and password; the bearer token travels
+  // in CustomHeaders.
   bool BasicAuthentication = false;
-  // Entity fields; a GET carries none of them.
-  std::string ContentType;
-  std::string ContentEncoding;
-  std::string ContentLanguage;
   // Extra header lines, sent as they stand, before the request lines.
   std::vector<std::string> CustomHeaders;
 

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "registry/ByteSource.h"
-#include "registry/RegistryEndpoint.h"
+#include "registry/ChannelSettings.h"
 
 namespace korvane::registry {
 struct TlsConnection;
@@ -16,67 +15,11 @@ class PreparedChannel;
 
 namespace korvane {
 
-enum TIdSSLVersion : std::uint8_t {
-  sslvSSLv2,
-  sslvSSLv23,  // no protocol of its own: the version-flexible method
-  sslvSSLv3,
-  sslvTLSv1,
-  sslvTLSv1_1,
-  sslvTLSv1_2,
-};
-
-// A set of TIdSSLVersion, one bit per member (bit value 1 << member).
-using TIdSSLVersions = std::uint8_t;
-
-constexpr TIdSSLVersions SslVersionBit(TIdSSLVersion version) {
-  return static_cast<TIdSSLVersions>(1u << version);
-}
-inline constexpr TIdSSLVersions kAllSslVersions = 63;
-
-class SslOptions {
- public:
-  // Stores the set and derives Method: a single protocol selects it, anything else selects
-  // the version-flexible method (and drops sslvSSLv23 from the stored set).
-  void SetSSLVersions(TIdSSLVersions versions);
-  TIdSSLVersions SSLVersions() const { return versions_; }
-  TIdSSLVersion Method() const { return method_; }
-
- private:
-  TIdSSLVersions versions_ = SslVersionBit(sslvTLSv1);
-  TIdSSLVersion method_ = sslvTLSv1;
-};
-
-namespace registry {
-
-// The host and port a connection goes to; `host` as the URL has it (UTF-8), without brackets.
-struct ChannelTarget {
-  std::string host;
-  int port = 443;
-  bool ipv6 = false;
-
-  bool operator==(const ChannelTarget&) const = default;
-};
-
-// What a connection is opened with: the handler's settings, in force for one connection.
-struct ChannelSettings {
-  SslOptions sslOptions;
-  int stepLimitMs = 30000;
-  int connectLimitMs = 30000;
-  int exchangeLimitMs = 60000;
-  std::optional<Proxy> proxy;
-};
-
-}  // namespace registry
-
 // The TLS channel under the HTTP client: one verified TLS connection at a time, at least
 // TLS 1.2 with forward-secret AEAD suites, with a limit on each send and receive, on the connect,
 // and on the whole exchange from the start of Open.
 class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
  public:
-  static constexpr int kDefaultSocketTimeoutMs = 30000;
-  static constexpr int kDefaultConnectTimeoutMs = 30000;
-  static constexpr int kDefaultExchangeTimeoutMs = 60000;
-
   TIdSSLIOHandlerSocketOpenSSL();
   ~TIdSSLIOHandlerSocketOpenSSL() override;
   TIdSSLIOHandlerSocketOpenSSL(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
@@ -86,10 +29,10 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
   // Milliseconds; when above 0 it replaces the 30000 ms limit on each send and receive.
   int ReadTimeout = -1;
   // Milliseconds the TCP connect may take: past it, socket error 10060.
-  int ConnectTimeout = kDefaultConnectTimeoutMs;
+  int ConnectTimeout = registry::kConnectLimitMs;
   // Milliseconds from the start of Open within which connect, handshake, request and answer
   // must be done: past it, any wait on the connection fails with "Read timed out.".
-  int ExchangeTimeout = kDefaultExchangeTimeoutMs;
+  int ExchangeTimeout = registry::kExchangeLimitMs;
 
   // The web proxy that connections go through (an HTTP CONNECT tunnel); none: straight to the host.
   std::optional<registry::Proxy> ProxyServer;
@@ -115,6 +58,5 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
  private:
   std::unique_ptr<registry::TlsConnection> connection_;
 };
-
 
 }  // namespace korvane

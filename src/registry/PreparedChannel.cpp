@@ -3,6 +3,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -20,6 +21,10 @@ namespace {
 
 // How long a channel given up waits for its thread to finish letting go.
 constexpr std::chrono::milliseconds kTeardownWait{200};
+// How long a channel given up waits, at the most, for a step inside the TLS library that is
+// already running (milliseconds of computation, or reading the trust store); one held longer (a
+// file that never opens) is left to end by itself.
+constexpr std::chrono::milliseconds kLibraryStepWait{2000};
 
 }  // namespace
 
@@ -38,6 +43,8 @@ struct PreparedChannel::Shared {
   std::unique_ptr<TlsConnection> connection;
   std::exception_ptr failure;
   Deadline::Clock::time_point readyAt;
+  // The end of the exchange as the preparation counts it: no wait for the thread lasts longer.
+  Deadline::Clock::time_point exchangeEnd;
   int wakeFd = -1;
 };
 
@@ -51,6 +58,7 @@ std::unique_ptr<PreparedChannel> PreparedChannel::Start(const ChannelTarget& tar
     shared->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (shared->wakeFd < 0) return nullptr;
     const Deadline deadline(settings.exchangeLimitMs);
+    shared->exchangeEnd = deadline.End();
     std::thread thread([shared, target, settings, deadline] {
       LibraryGate gate;
       gate.enter = [&] {
@@ -94,11 +102,14 @@ PreparedChannel::~PreparedChannel() {
     shared_->cancelled = true;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(shared_->wakeFd, &one, sizeof one);
-    shared_->changed.wait(guard, [&] { return !shared_->inLibrary; });
+    const auto libraryStepEnd = std::min(shared_->exchangeEnd, Deadline::Clock::now() + kLibraryStepWait);
+    const bool outOfLibrary =
+        shared_->changed.wait_until(guard, libraryStepEnd, [&] { return !shared_->inLibrary; });
     // Woken, the thread lets go of what it holds within milliseconds; a run that ends meanwhile
-    // would leave the process with its objects half released. Only a name lookup can hold it
-    // longer, and that is not waited for.
-    const bool done = shared_->changed.wait_for(guard, kTeardownWait, [&] { return shared_->done; });
+    // would leave the process with its objects half released. Only a name lookup or a library
+    // step that is held can hold it longer, and those are not waited for.
+    const bool done =
+        outOfLibrary && shared_->changed.wait_for(guard, kTeardownWait, [&] { return shared_->done; });
     unused = std::move(shared_->connection);
     guard.unlock();
     // Joined, the thread has also released what the TLS library keeps for each thread.
@@ -112,7 +123,11 @@ PreparedChannel::~PreparedChannel() {
 
 std::unique_ptr<TlsConnection> PreparedChannel::Take() {
   std::unique_lock<std::mutex> guard(shared_->lock);
-  shared_->changed.wait(guard, [&] { return shared_->done; });
+  // A preparation held where it cannot be woken (a trust-store file that never opens) still ends
+  // the exchange at its time.
+  if (!shared_->changed.wait_until(guard, shared_->exchangeEnd, [&] { return shared_->done; })) {
+    Deadline::RaiseExchangeTimedOut();
+  }
   if (shared_->failure) std::rethrow_exception(std::exchange(shared_->failure, nullptr));
   std::unique_ptr<TlsConnection> connection = std::move(shared_->connection);
   if (!connection) throw Exception("Not Connected");

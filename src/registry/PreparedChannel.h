@@ -3,9 +3,11 @@
 #include <memory>
 #include <thread>
 
-#include "registry/IdSSLOpenSSL.h"
+#include "registry/ChannelSettings.h"
 
 namespace korvane::registry {
+
+struct TlsConnection;
 
 // The registry's connection made ready ahead of its request: resolving, connecting (through the
 // proxy's tunnel when there is one), the TLS handshake and the server's verification run in a
@@ -20,7 +22,8 @@ class PreparedChannel {
 
   // Gives the preparation up without waiting for the network or the name lookup: its waits are
   // woken, and only a step inside the TLS library that is already running (milliseconds of
-  // computation) is waited for. A connection already open is closed with the close alert.
+  // computation) is waited for, two seconds at the most and never past the exchange's end. A
+  // connection already open is closed with the close alert.
   ~PreparedChannel();
   PreparedChannel(const PreparedChannel&) = delete;
   PreparedChannel& operator=(const PreparedChannel&) = delete;
@@ -29,8 +32,9 @@ class PreparedChannel {
   bool Serves(const ChannelTarget& target) const { return target == target_; }
 
   // Waits for the preparation to end and hands its connection over, or raises its failure with
-  // the channel's own message. Once only. The exchange's time limit counts the time the channel
-  // spent preparing, not the time it then waited for the request.
+  // the channel's own message; a preparation still running at the exchange's end raises the
+  // exchange's time-out. Once only. The exchange's time limit counts the time the channel spent
+  // preparing, not the time it then waited for the request.
   std::unique_ptr<TlsConnection> Take();
 
  private:

@@ -1,5 +1,6 @@
 #include "registry/RegistryEndpoint.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/Convert.h"
@@ -13,13 +14,6 @@ namespace {
 
 constexpr const char* kUrlVariable = "KORVANE_REGISTRY_URL";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::optional<std::string> PercentDecoded(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -28,8 +22,8 @@ std::optional<std::string> PercentDecoded(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) return std::nullopt;
-    const int high = HexValue(text[i + 1]);
-    const int low = HexValue(text[i + 2]);
+    const int high = platform::HexDigitValue(text[i + 1]);
+    const int low = platform::HexDigitValue(text[i + 2]);
     if (high < 0 || low < 0) return std::nullopt;
     out.push_back(static_cast<char>(high * 16 + low));
     i += 2;
@@ -45,12 +39,6 @@ std::optional<std::pair<std::string, std::string>> FirstSet(const EnvironmentLoo
     if (const char* value = lookup(name); value != nullptr) return std::make_pair(std::string(name), std::string(value));
   }
   return std::nullopt;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
 }
 
 }  // namespace
@@ -112,11 +100,20 @@ std::optional<Proxy> ParseProxyUrl(std::string_view value) {
   return proxy;
 }
 
+std::string WithoutCredentials(std::string_view url) {
+  const std::size_t schemeEnd = url.find("://");
+  const std::size_t authorityStart = schemeEnd == std::string_view::npos ? 0 : schemeEnd + 3;
+  const std::size_t authorityEnd = std::min(url.find_first_of("/?#", authorityStart), url.size());
+  const std::size_t at = url.substr(0, authorityEnd).rfind('@');
+  if (at == std::string_view::npos || at < authorityStart) return std::string(url);
+  return std::string(url.substr(0, authorityStart)) + "***" + std::string(url.substr(at));
+}
+
 bool NoProxyNames(std::string_view noProxy, std::string_view host) {
   const std::string lowerHost = platform::LowerCaseAscii(host);
   while (!noProxy.empty()) {
     const std::size_t comma = noProxy.find(',');
-    std::string_view entry = TrimBlanks(noProxy.substr(0, comma));
+    std::string_view entry = platform::TrimBlanksAndTabs(noProxy.substr(0, comma));
     noProxy = comma == std::string_view::npos ? std::string_view() : noProxy.substr(comma + 1);
     if (entry == "*") return true;
     if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);

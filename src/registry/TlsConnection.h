@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "registry/Deadline.h"
-#include "registry/IdSSLOpenSSL.h"
+#include "registry/ChannelSettings.h"
 #include "registry/TcpSocket.h"
 #include "registry/TlsHandles.h"
 

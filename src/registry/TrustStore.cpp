@@ -4,6 +4,14 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/Exception.h"
+#include "platform/Text.h"
 
 namespace korvane::registry {
 
@@ -51,7 +59,41 @@ int FindTrustedIssuer(X509** issuer, X509_STORE_CTX* verification, X509* subject
   return X509_STORE_CTX_get1_issuer(issuer, verification, subject);
 }
 
+// The type of what `path` names, following symbolic links; 0 when it cannot be told (missing,
+// unreadable folder on the way), which the library then meets as it always has.
+mode_t TypeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+}
+
+[[noreturn]] void RefusePath(std::string_view source, const std::string& path, std::string_view what) {
+  throw Exception("Error connecting with SSL.\r\n" + std::string(source) + " " + platform::OutsideTextForMessage(path) +
+                  " is not " + std::string(what));
+}
+
 }  // namespace
+
+void CheckTrustStorePaths() {
+  const char* fileVariable = X509_get_default_cert_file_env();
+  const char* file = std::getenv(fileVariable);
+  const std::string filePath = file != nullptr ? file : X509_get_default_cert_file();
+  if (const mode_t type = TypeOf(filePath); type != 0 && type != S_IFREG) {
+    RefusePath(file != nullptr ? fileVariable : "CA file", filePath, "a regular file");
+  }
+  const char* folderVariable = X509_get_default_cert_dir_env();
+  const char* folders = std::getenv(folderVariable);
+  const std::string folderList = folders != nullptr ? folders : X509_get_default_cert_dir();
+  std::string_view rest = folderList;
+  while (!rest.empty()) {
+    const std::size_t colon = rest.find(':');
+    const std::string folder(rest.substr(0, colon));
+    rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    if (folder.empty()) continue;
+    if (const mode_t type = TypeOf(folder); type != 0 && type != S_IFDIR) {
+      RefusePath(folders != nullptr ? folderVariable : "CA folder", folder, "a folder");
+    }
+  }
+}
 
 void UseTrustStoreOnDemand(SSL_CTX* context) {
   X509_STORE* store = SSL_CTX_get_cert_store(context);

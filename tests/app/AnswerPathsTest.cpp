@@ -131,8 +131,8 @@ class SuccessorInsertTest : public ::testing::Test {
       const SubjectRow row = ReadSubjectRow(risposta.get(), paths);
       TIBDatabase archivio;
       OpenIBDatabaseFile(archivio, archive_);
-      std::unique_ptr<TIBSQL> sqlInserimento;
-      SubjectInsert(archivio, TTipoSoggetto::tsCliente, sqlInserimento).Write("12485671007", row, codice);
+      platform::RunGate gate;
+      SubjectInsert(archivio, TTipoSoggetto::tsCliente, gate).Write("12485671007", row, codice);
     });
     if (!error.empty()) return "error: " + error;
     const Rows row = testing::StoredCustomer(archive_, codice);

@@ -2,10 +2,14 @@
 // character in any of them is refused before any database or network work.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "app/Parametri.h"
 #include "support/ErrorOf.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
+#include "support/TempDir.h"
 #include "support/TlsTestServer.h"
 
 namespace korvane {
@@ -37,11 +41,26 @@ TEST(InputCheck, ControlCharactersInTheVatNumberOrTheTokenAreRefused) {
       {"01", "T\r\nX-Injected: yes", token},
       {"01", "\tT", token},
       {"01", "T\x7F", token},
-      // Blanks and letters beyond ASCII are no control characters.
-      {"01 23", "Tok en", ""},
-      {"01\xC2\x85", "T\xC3\xA0", ""},
+      // In the token, blanks and letters beyond ASCII are no control characters.
+      {"0123", "Tok en", ""},
+      {"0123", "T\xC2\x85\xC3\xA0", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(CheckMessage(c.piva, c.token), c.message) << c.piva << " / " << c.token;
+}
+
+// The VAT number is the last segment of the request's path: only letters and digits may go
+// there, so that it can neither break the request line nor ask for another resource.
+TEST(InputCheck, TheVatNumberIsAsciiLettersAndDigits) {
+  const std::string refused = "P.IVA non riconosciuta (parametro PIVA)";
+  const std::string refusedForms[] = {
+      "098 7654 3210", "09876543210/../x?y", " 01234567890", "01234567890 ", "IT 01234567890",
+      "0123.4567", "0123-4567", "01/23", "01\\23", "01?23", "01#23", "01%2F23", "01+23", "01_23", "01:23",
+      "01;23", "01@23", "01&23", "01=23", "01'23", "01\"23", "\xC3\x8FT0123", "0123\xC3\xA0",
+      "0123\xC2\x85", "0123\xEF\xBC\x90" /* a full-width digit */, "01\t23", "01\x7F"};
+  for (const std::string& piva : refusedForms) EXPECT_EQ(CheckMessage(piva, "t"), refused) << piva;
+  for (const char* piva : {"01234567890", "IT01234567890", "it01234567890", "0", "ABCxyz019"}) {
+    EXPECT_EQ(CheckMessage(piva, "t"), "") << piva;
+  }
 }
 
 // End to end, from a program folder without a users database: the message shows that the run
@@ -52,6 +71,9 @@ TEST(InputCheck, NothingInjectedReachesTheRegistry) {
   };
   const Case cases[] = {
       {"0123\r\nHost: x\r\n\r\nGET /y", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
+      {"098 7654 3210", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
+      {"09876543210/../x?y", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
+      {"0987654321\xC3\xA0", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
       {"0123", "T\r\nX-Injected: yes", "/base/", "Api Token non riconosciuto (parametro APITOKEN)\r\n"},
       {"0123", "t", "/base/\r\nX-Injected: yes\r\n/", "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)\r\n"},
       {"0123", "t", "/ba se/", "Indirizzo del registro non valido (KORVANE_REGISTRY_URL)\r\n"},
@@ -68,6 +90,38 @@ TEST(InputCheck, NothingInjectedReachesTheRegistry) {
     EXPECT_FALSE(registry.HandshakeCompleted()) << c.out;
     EXPECT_FALSE(registry.Connected()) << c.out;
   }
+}
+
+// A VAT number of letters and digits goes out as it was written, the country prefix too; the
+// refused ones of the table above open no database (the trace shows no step of one).
+TEST(InputCheck, AVatNumberOfLettersAndDigitsGoesOutAsWritten) {
+  testing::ProgramFolder folder(KORVANE_BINARY);
+  testing::TempDir dir;
+  const std::string trace = dir.File("trace");
+  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
+                          TlsTestServer::Close()});
+  auto environment = folder.Environment(registry);
+  const auto result = testing::RunProgram(folder.Program(), {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "IT01234567890",
+                                                            "-APITOKEN", "segreto"}, environment);
+  EXPECT_EQ(result.out, "0124\r\n");
+  EXPECT_TRUE(registry.Request().starts_with("GET /base/IT01234567890 HTTP/1.1\r\n")) << registry.Request();
+
+  TlsTestServer unused({TlsTestServer::ExpectRequest()});
+  environment = folder.Environment(unused);
+  environment["KORVANE_TRACE"] = trace;
+  const auto refused = testing::RunProgram(
+      folder.Program(), {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "01234567890/../x", "-APITOKEN", "segreto"},
+      environment);
+  unused.Stop();
+  EXPECT_EQ(refused.out, "P.IVA non riconosciuta (parametro PIVA)\r\n");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_FALSE(unused.Connected());
+  std::ifstream file(trace);
+  const std::string steps{std::istreambuf_iterator<char>(file), {}};
+  EXPECT_NE(steps.find("line printed: P.IVA non riconosciuta"), std::string::npos) << steps;
+  EXPECT_EQ(steps.find("opening"), std::string::npos) << steps;
+  EXPECT_EQ(steps.find("attaching"), std::string::npos) << steps;
+  EXPECT_EQ(folder.Customers(), (std::vector<std::string>{"0123", "0124"}));
 }
 
 }  // namespace

@@ -253,5 +253,109 @@ TEST(MachineFaults, AfterALostConnectionTheExistingSubjectCheckIsMadeAgain) {
   }
 }
 
+// The archive's connection cut at any byte of a run, by a reset or by an orderly close, with and
+// without a company check for the VAT number: the run ends by itself with one line, exit code 0
+// and its row when the commit went through, else exit code 1 and no new row (or the line that
+// says the write's outcome is not known), never a signal. The windows are sampled across the
+// whole conversation, measured first on an uncut run.
+TEST(MachineFaults, AConnectionCutAtAnyByteEndsTheRunWithOneLine) {
+  const ProgramFolder folder(KORVANE_BINARY, true);
+  testing::TcpProxy proxy;
+  SetArchivio(folder, ThroughProxy(proxy, folder));
+  const std::string served = "localhost:" + folder.Archive();
+  int number = 0;
+  // A run for a VAT number of its own, so that the company's check never answers before the write.
+  auto runOnce = [&](std::size_t cutAt, testing::TcpProxy::Cut how, bool cut) {
+    const std::string piva = "0123456" + std::to_string(1000 + ++number);
+    if (cut) proxy.CutNextConnectionAt(cutAt, how);
+    TlsTestServer registry = Registry();
+    const ProgramResult result =
+        RunProgram(folder.Program(), {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"},
+                   folder.Environment(registry));
+    const std::string where = "cut at byte " + std::to_string(cutAt) + (how == testing::TcpProxy::Cut::Reset ? " (reset)" : " (close)");
+    EXPECT_EQ(result.signal, 0) << where;
+    EXPECT_EQ(result.err, "") << where;
+    EXPECT_TRUE(result.out.size() > 2 && result.out.ends_with("\r\n")) << where << ": " << result.out;
+    const std::string line = result.out.substr(0, result.out.size() < 2 ? 0 : result.out.size() - 2);
+    const Rows holders = testing::QueryColumn(folder.Archive(), "SELECT CODICE FROM CLIENTI WHERE PI = '" + piva + "'");
+    if (result.exitCode == 0) {
+      EXPECT_EQ(holders, Rows{line}) << where;
+    } else {
+      EXPECT_EQ(result.exitCode, 1) << where << ": " << result.out;
+      if (!line.starts_with("Esito della scrittura non verificabile")) {
+        EXPECT_EQ(holders, Rows{}) << where << ": " << line;
+      }
+    }
+    return result;
+  };
+  for (const bool checked : {false, true}) {
+    testing::RunIsql(served, checked ? "INSERT INTO TABX VALUES ('PartitaIvaPresenteClienti', 'Riusa', NULL);\n"
+                                     : "DELETE FROM TABX;\n");
+    // Measures the conversation of an uncut run (a new proxy counts from its first connection).
+    testing::TcpProxy measuring;
+    SetArchivio(folder, ThroughProxy(measuring, folder));
+    const ProgramResult uncut = runOnce(0, testing::TcpProxy::Cut::Reset, false);
+    ASSERT_EQ(uncut.exitCode, 0) << uncut.out;
+    const std::size_t total = measuring.FirstConnectionBytes();
+    SetArchivio(folder, ThroughProxy(proxy, folder));
+    ASSERT_GT(total, 1000u);
+    // About twenty windows each; the second set falls between the first one's.
+    const std::size_t stride = total / 20;
+    int window = 0;
+    for (std::size_t at = checked ? stride / 2 : 0; at <= total; at += stride, ++window) {
+      runOnce(at, window % 2 == 0 ? testing::TcpProxy::Cut::Reset : testing::TcpProxy::Cut::Close, true);
+    }
+  }
+}
+
+// The archive's server stops answering once the row is committed: the run's line is out before the
+// run releases its objects (whose close now waits for that server), and a stop signal there ends
+// the run at once with the exit code of its outcome.
+TEST(MachineFaults, TheLineComesBeforeTheReleaseAndAStopSignalThenKeepsTheOutcome) {
+  const ProgramFolder folder(KORVANE_BINARY, true);
+  testing::TcpProxy proxy;
+  SetArchivio(folder, ThroughProxy(proxy, folder));
+  CommittedCustomer committed(folder.Archive());
+  proxy.StallWhen([&] { return committed.Holds("01234567890"); });
+  TlsTestServer registry = Registry();
+  StartedProgram run(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry));
+  EXPECT_FALSE(run.Wait(2000));
+  ASSERT_TRUE(proxy.Stalled());
+  ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+  ASSERT_TRUE(run.Wait(1000)) << "still running 1 s after SIGTERM";
+  EXPECT_EQ(run.Result().out, "0124\r\n");
+  EXPECT_EQ(run.Result().err, "");
+  EXPECT_EQ(run.Result().exitCode, 0);
+  EXPECT_EQ(folder.Customers(), (Rows{"0123", "0124"}));
+}
+
+// After the commit, a standard output that takes nothing (a full pipe never read) holds the run a
+// few seconds at the most, and a stop signal meanwhile ends it at once: exit code 0 either way, the
+// row stored.
+TEST(MachineFaults, AfterTheCommitAFullStdoutHoldsTheRunOnlyBriefly) {
+  for (const bool stopped : {false, true}) {
+    // Through the server, so that the test can look while the run holds its connection.
+    const ProgramFolder folder(KORVANE_BINARY, true);
+    TlsTestServer registry = Registry();
+    const auto start = std::chrono::steady_clock::now();
+    StartedProgram run(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry), {},
+                       testing::StdoutTo::FullPipe);
+    if (stopped) {
+      // The row is committed while the run waits for standard output.
+      ASSERT_FALSE(run.Wait(1500)) << "the line did not wait for the full pipe";
+      ASSERT_EQ(testing::QueryColumn("localhost:" + folder.Archive(), "SELECT CODICE FROM CLIENTI ORDER BY 1"),
+                (Rows{"0123", "0124"}));
+      ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+      ASSERT_TRUE(run.Wait(1000)) << "still running 1 s after SIGTERM";
+    } else {
+      ASSERT_TRUE(run.Wait(20000));
+      EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+    EXPECT_EQ(run.Result().exitCode, 0) << stopped;
+    EXPECT_EQ(run.Result().err, "") << stopped;
+    EXPECT_EQ(folder.Customers(), (Rows{"0123", "0124"})) << stopped;
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -1,12 +1,64 @@
 // Runs the built program as a process and checks its one line, exit code and silence on stderr.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "support/RunProgram.h"
 
 namespace korvane {
 namespace {
 
 using korvane::testing::RunProgram;
+using korvane::testing::StdoutTo;
+
+// The usage, word for word: what a user reads at a terminal.
+constexpr const char* kUsage =
+    R"(Uso: korvane -UTENTE <codice> -DITTA <ditta> -PIVA <partita IVA>
+             [-TIPOSOGGETTO C|F] [-CODICESOGGETTO <codice>] [-APITOKEN <token>]
+     korvane --help | -h | -?
+     korvane --version
+
+Crea in archivio un cliente o un fornitore con i dati che il registro delle
+imprese restituisce per la partita IVA. Stampa un solo messaggio, terminato da
+CR LF: il codice del nuovo soggetto, o il testo dell'errore (su più righe solo
+dove lo è il testo del database o della libreria).
+
+Parametri (il nome in maiuscole o minuscole):
+  -UTENTE <codice>          l'utente nel database degli utenti
+  -DITTA <ditta>            la ditta: il parametro "Archivio" dell'utente per
+                            la ditta indica l'archivio
+  -PIVA <partita IVA>       solo lettere e cifre, ad esempio 01234567890
+  -TIPOSOGGETTO C|F         C cliente (predefinito), F fornitore
+  -CODICESOGGETTO <codice>  il codice del nuovo soggetto (altrimenti il codice
+                            numerico più alto in archivio più uno)
+  -APITOKEN <token>         il token del registro (meglio KORVANE_APITOKEN)
+  -LINEA <testo>            accettato e non usato
+
+Variabili d'ambiente:
+  KORVANE_APITOKEN          il token del registro, al posto di -APITOKEN
+  KORVANE_REGISTRY_URL      l'indirizzo del registro, seguito dalla partita IVA
+                            (predefinito https://imprese.openapi.it/base/)
+  KORVANE_DB_USER           l'utente dei database (predefinito: quello interno)
+  KORVANE_DB_PASSWORD       la sua password (predefinita: quella interna)
+  KORVANE_TRACE             un file in cui annotare i passi dell'esecuzione
+  https_proxy, HTTPS_PROXY  il proxy web verso il registro (http://host:porta)
+  no_proxy, NO_PROXY        gli host da raggiungere senza proxy
+  SSL_CERT_FILE, SSL_CERT_DIR
+                            i certificati delle autorità fidate (predefiniti
+                            quelli del sistema)
+
+Codici di uscita:
+  0  il soggetto è in archivio: il messaggio è il suo codice
+  1  nulla è stato scritto: il messaggio dice perché; ma dopo "Esito della
+     scrittura non verificabile" il soggetto può essere in archivio:
+     controllare prima di ripetere
+
+Il database degli utenti è user/user.fdb nella cartella del programma, o in
+quella superiore (con il pacchetto: /opt/korvane/user/user.fdb).
+Il manuale: man korvane. La guida dell'amministratore, docs/administrator.md,
+è in share/doc/korvane nella cartella superiore a quella del programma (con il
+pacchetto: /opt/korvane/share/doc/korvane/docs/administrator.md).
+)";
 
 TEST(Program, WithoutArgumentsPrintsOneLineAndFails) {
   const auto result = RunProgram(KORVANE_BINARY, {});
@@ -30,6 +82,60 @@ TEST(Program, BadCommandLinesPrintTheirMessage) {
   for (const auto& c : cases) {
     const auto result = RunProgram(KORVANE_BINARY, c.arguments);
     EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitCode, 1);
+  }
+}
+
+TEST(Program, HelpAndVersionAloneTellAboutTheProgram) {
+  // An empty argument is dropped before the command line is looked at, as for a run.
+  const std::vector<std::string> helps[] = {{"--help"}, {"-h"}, {"-?"}, {"", "--help"}};
+  for (const auto& arguments : helps) {
+    const auto result = RunProgram(KORVANE_BINARY, arguments);
+    EXPECT_EQ(result.out, kUsage) << arguments.back();
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitCode, 0);
+  }
+
+  const auto version = RunProgram(KORVANE_BINARY, {"--version"});
+  const std::regex line("korvane " + std::regex_replace(KORVANE_PROJECT_VERSION, std::regex("\\."), "\\.") +
+                        "( \\([0-9a-f]{7,40}\\))?\n");
+  EXPECT_TRUE(std::regex_match(version.out, line)) << version.out;
+  EXPECT_EQ(version.err, "");
+  EXPECT_EQ(version.exitCode, 0);
+}
+
+TEST(Program, HelpOrVersionThatCannotBeWrittenExitsWithOne) {
+  for (const char* word : {"--help", "--version"}) {
+    const auto result = RunProgram(KORVANE_BINARY, {word}, {}, {}, StdoutTo::FullDevice);
+    EXPECT_EQ(result.exitCode, 1) << word;
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+// Only the exact words, alone, ask about the program; anywhere else they are words like any
+// other that is no switch, and every such command line reads as it always did.
+TEST(Program, HelpAndVersionWordsAmongOtherArgumentsChangeNothing) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"--HELP"}, "Parametri incompleti\r\n"},
+      {{"-H"}, "Parametri incompleti\r\n"},
+      {{"--Version"}, "Parametri incompleti\r\n"},
+      {{"-help"}, "Parametri incompleti\r\n"},
+      {{"--help "}, "Parametri incompleti\r\n"},
+      {{"-v"}, "Parametri incompleti\r\n"},
+      {{"--help", "--version"}, "Utente non riconosciuto (parametro UTENTE)\r\n"},
+      {{"-h", "-UTENTE"}, "Utente non riconosciuto (parametro UTENTE)\r\n"},
+      {{"-UTENTE", "--version"}, "Utente non riconosciuto (parametro UTENTE)\r\n"},
+      {{"-UTENTE", "5", "--help"}, "Ditta non riconosciuta (parametro DITTA)\r\n"},
+      {{"-UTENTE", "5", "-DITTA", "-?"}, "P.IVA non riconosciuta (parametro PIVA)\r\n"},
+  };
+  for (const auto& c : cases) {
+    const auto result = RunProgram(KORVANE_BINARY, c.arguments);
+    EXPECT_EQ(result.out, c.out) << c.arguments.front();
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exitCode, 1);
   }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -123,6 +124,27 @@ TEST(StopSignal, ASignalIgnoredAtStartStaysIgnored) {
   ASSERT_TRUE(run.Wait(1000));
   EXPECT_EQ(run.Result().out, "Operazione interrotta (SIGTERM)\r\n");
   EXPECT_EQ(run.Result().err, "");
+  EXPECT_EQ(folder.Customers(), Rows{"0123"});
+}
+
+// A signal in the first moments of main, before the watcher runs (held open here by a slow first
+// step, preloaded into the program), waits for the watcher and gets its line.
+TEST(StopSignal, ASignalAtTheStartOfMainGetsItsLine) {
+  const ProgramFolder folder(KORVANE_BINARY, false);
+  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::StaySilent()}, {.lifetimeMs = 3000});
+  auto environment = folder.Environment(registry);
+  environment["LD_PRELOAD"] = KORVANE_SLOW_START;
+  // A sanitizer build would refuse a library loaded ahead of its runtime.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  environment["ASAN_OPTIONS"] = std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
+  StartedProgram run(folder.Program(), ProgramFolder::Arguments(), environment);
+  EXPECT_FALSE(run.Wait(100));
+  ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+  ASSERT_TRUE(run.Wait(2000)) << "still running 2 s after the signal";
+  EXPECT_EQ(run.Result().signal, 0);
+  EXPECT_EQ(run.Result().out, "Operazione interrotta (SIGTERM)\r\n");
+  EXPECT_EQ(run.Result().exitCode, 1);
+  registry.Stop();
   EXPECT_EQ(folder.Customers(), Rows{"0123"});
 }
 

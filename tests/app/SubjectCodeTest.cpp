@@ -54,7 +54,7 @@ Allocation Allocate(const std::string& sql, const TParametri& parametri, const s
   if (!sql.empty()) RunIsql(path, sql);
   TIBDatabase database;
   OpenIBDatabaseFile(database, path);
-  const SubjectCode code = SettleSubjectCode(parametri, database, lunghezzaCodice);
+  const SubjectCode code = SettleSubjectCode(parametri.TipoSoggetto(), parametri.CodiceSoggetto(), database, lunghezzaCodice);
   return {code.Codice, code.CaratteriRiempimento};
 }
 
@@ -96,7 +96,7 @@ TEST(SettleSubjectCode, ADialect1ArchiveCountsLongCodesToo) {
                     Setting("CaratteriRiempimentoClienti", "18"));
   TIBDatabase database;
   OpenIBDatabaseFile(database, path);
-  EXPECT_EQ(SettleSubjectCode(Parametri("C"), database).Codice, "999999999999999999");
+  EXPECT_EQ(SettleSubjectCode(TTipoSoggetto::tsCliente, "", database).Codice, "999999999999999999");
   const NextCode afterStored = NextFreeCode(database, TTipoSoggetto::tsCliente, 18, "3000000000");
   EXPECT_EQ(afterStored.Codice, "999999999999999999");
   EXPECT_TRUE(afterStored.takenIsStored);

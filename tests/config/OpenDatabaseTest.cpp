@@ -10,6 +10,8 @@
 #include "config/QelDBUtility.h"
 #include "config/TabX.h"
 #include "db/IBDatabase.h"
+#include "platform/Process.h"
+#include "platform/Text.h"
 #include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
@@ -62,6 +64,37 @@ TEST(OpenIBDatabaseFile, PercorsoDatabaseNamesAnotherFile) {
   OpenIBDatabaseFile(database, here.File("archivio.fdb"));
   EXPECT_EQ(database.DatabaseName(), real);
   EXPECT_EQ(GetTabXValue(database, "Marker", -1), "reale.fdb");
+}
+
+// A dati.ini in Windows-1252 or UTF-8 naming a folder with accents, beside a file in another.
+TEST(OpenIBDatabaseFile, FoldersWithAccentsInThePathAndInTheSettings) {
+  platform::UseUtf8CharacterType();  // as the program does first
+  testing::TempDir dir;
+  for (const char* folder : {"Contabilità", "Società Bianchi & C."}) std::filesystem::create_directory(dir.Path() / folder);
+  const std::string here = (dir.Path() / "Contabilità").string();
+  const std::string there = (dir.Path() / "Società Bianchi & C.").string();
+  std::filesystem::rename(MarkedArchive(dir, "archivio.fdb"), here + "/archivio.fdb");
+  std::filesystem::rename(MarkedArchive(dir, "reale.fdb"), there + "/reale.fdb");
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, here + "/archivio.fdb");
+  EXPECT_EQ(GetTabXValue(database, "Marker", -1), "archivio.fdb");
+  for (const std::string& settings : {"PercorsoDatabase=" + there + "/reale.fdb",
+                                      platform::Utf8ToCp1252("PercorsoDatabase=" + there + "/reale.fdb")}) {
+    WriteFile(here + "/dati.ini", "[CONFIG]\r\n" + settings + "\r\n");
+    OpenIBDatabaseFile(database, here + "/archivio.fdb");
+    EXPECT_EQ(database.DatabaseName(), there + "/reale.fdb");
+    EXPECT_EQ(GetTabXValue(database, "Marker", -1), "reale.fdb");
+  }
+}
+
+// A login given for the run replaces the built-in one.
+TEST(OpenIBDatabaseFile, TheLoginGivenReplacesTheBuiltInOne) {
+  testing::TempDir dir;
+  const std::string path = MarkedArchive(dir, "archivio.fdb");
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, path, config::DatabaseLogin{.user = "MARIO", .password = "s3greta"});
+  EXPECT_TRUE(database.Connected());
+  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=MARIO", "password=s3greta"}));
 }
 
 TEST(OpenIBDatabaseFile, ServerAndAliasGoThroughTheLocalServer) {

@@ -15,6 +15,7 @@
 
 #include "LayerTest.h"
 #include "db/IBQuery.h"
+#include "platform/Process.h"
 
 namespace korvane::testing {
 namespace {
@@ -95,6 +96,34 @@ TEST_F(LocalAttachTest, SpecialFilesAreRefusedInTheEnginesWords) {
   const std::string link = dir_.File("link.fdb");
   std::filesystem::create_symlink(Path(), link);
   EXPECT_EQ(ReadThrough(link), "0");
+}
+
+// File names on this system are UTF-8: a folder with accents in its name opens through the
+// engine in the process and through the server, and a message names the path as it is written.
+TEST_F(LocalAttachTest, FoldersWithAccentedNamesOpenEmbeddedAndThroughTheServer) {
+  platform::UseUtf8CharacterType();  // as the program does first
+  const std::filesystem::path folder = dir_.Path() / "Contabilità" / "Società Bianchi & C.";
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "layer.fdb").string();
+  std::filesystem::copy_file(Path(), path);
+  EXPECT_EQ(ReadThrough(path), "0");
+  for (const auto& top : {dir_.Path(), dir_.Path() / "Contabilità"}) {
+    std::filesystem::permissions(top, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  }
+  GrantServerAccess(path);
+  EXPECT_EQ(ReadThrough("localhost:" + path), "0");
+
+  const std::string fifo = (folder / "fifo.fdb").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  const std::string missing = (folder / "mancante.fdb").string();
+  for (const std::string& name : {fifo, missing, "localhost:" + missing}) {
+    TIBDatabase database;
+    Prepare(database, name);
+    const RaisedError raised = Raised([&] { database.Open(); });
+    EXPECT_EQ(raised.kind, "interbase") << name;
+    const std::string named = "I/O error during \"open\" operation for file \"" + (name == fifo ? fifo : missing) + "\"";
+    EXPECT_EQ(raised.message.substr(0, named.size()), named) << raised.message;
+  }
 }
 
 // Sets an environment variable for the life of the object.

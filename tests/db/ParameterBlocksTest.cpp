@@ -11,16 +11,18 @@ using Bytes = std::vector<std::uint8_t>;
 using db::BuildDPB;
 using db::BuildTPB;
 
+// The block ends with the UTF-8 file-name item (77, no value).
 Bytes LoginDpb() {
   Bytes dpb{1, 28, 6};
   for (char c : std::string("SYSDBA")) dpb.push_back(static_cast<std::uint8_t>(c));
   dpb.insert(dpb.end(), {29, 9});
   for (char c : std::string(kPassword)) dpb.push_back(static_cast<std::uint8_t>(c));
+  dpb.insert(dpb.end(), {77, 0});
   return dpb;
 }
 
-TEST(BuildDPB, LoginIsTwentyBytesWhateverTheNameSpelling) {
-  ASSERT_EQ(LoginDpb().size(), 20u);
+TEST(BuildDPB, LoginIsTwentyTwoBytesWhateverTheNameSpelling) {
+  ASSERT_EQ(LoginDpb().size(), 22u);
   const std::string password = kPassword;
   const std::vector<std::vector<std::string>> spellings{
       {"user_name=SYSDBA", "password=" + password},
@@ -31,10 +33,13 @@ TEST(BuildDPB, LoginIsTwentyBytesWhateverTheNameSpelling) {
   for (const auto& params : spellings) EXPECT_EQ(BuildDPB(params), LoginDpb()) << params[0];
 }
 
-TEST(BuildDPB, ValuesAreSentUnchangedInWindows1252) {
-  EXPECT_EQ(BuildDPB({"password= è€"}), (Bytes{1, 29, 3, ' ', 0xE8, 0x80}));
-  EXPECT_EQ(BuildDPB({"password"}), (Bytes{1, 29, 0}));
-  EXPECT_EQ(BuildDPB({}), (Bytes{1}));
+// The block says its strings are UTF-8, and a password is compared byte for byte: the value's
+// bytes go out as they are, also bytes that are not UTF-8.
+TEST(BuildDPB, ValuesAreSentUnchangedAsUtf8) {
+  EXPECT_EQ(BuildDPB({"password= è€"}), (Bytes{1, 29, 6, ' ', 0xC3, 0xA8, 0xE2, 0x82, 0xAC, 77, 0}));
+  EXPECT_EQ(BuildDPB({"password=\xE8"}), (Bytes{1, 29, 1, 0xE8, 77, 0}));
+  EXPECT_EQ(BuildDPB({"password"}), (Bytes{1, 29, 0, 77, 0}));
+  EXPECT_EQ(BuildDPB({}), (Bytes{1, 77, 0}));
 }
 
 TEST(BuildDPB, UnknownNameAndOverlongValueFail) {
@@ -44,7 +49,7 @@ TEST(BuildDPB, UnknownNameAndOverlongValueFail) {
   const auto raised = Raised([] { BuildDPB({"password=" + std::string(256, 'x')}); });
   EXPECT_EQ(raised.kind, "client");
   EXPECT_EQ(raised.message, "Value of DPB constant (password) is too long");
-  EXPECT_EQ(BuildDPB({"password=" + std::string(255, 'x')}).size(), 258u);
+  EXPECT_EQ(BuildDPB({"password=" + std::string(255, 'x')}).size(), 260u);
 }
 
 TEST(BuildTPB, DefaultIsEmptySnapshotIsThreeBytes) {
@@ -54,6 +59,14 @@ TEST(BuildTPB, DefaultIsEmptySnapshotIsThreeBytes) {
   EXPECT_EQ(BuildTPB({"read_committed", "rec_version", "wait", "read"}), (Bytes{3, 15, 17, 6, 8}));
   EXPECT_CLIENT_ERROR(BuildTPB({"concurrency", "sometimes"}), 115,
                       "TPB Constant (sometimes) is unknown");
+}
+
+TEST(BuildTPB, ALockTimeoutCarriesItsSeconds) {
+  EXPECT_EQ(BuildTPB({"read_committed", "wait", "lock_timeout=10"}), (Bytes{3, 15, 6, 21, 4, 10, 0, 0, 0}));
+  EXPECT_EQ(BuildTPB({"ISC_TPB_LOCK_TIMEOUT = 300"}), (Bytes{3, 21, 4, 0x2C, 1, 0, 0}));
+  for (const char* wrong : {"lock_timeout=0", "lock_timeout=-1", "lock_timeout=x", "lock_timeout=", "wait=1"}) {
+    EXPECT_CLIENT_ERROR(BuildTPB({wrong}), 115, std::string("TPB Constant (") + wrong + ") is unknown");
+  }
 }
 
 }  // namespace

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <new>
+
 #include "LayerTest.h"
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
+#include "db/IBSQL.h"
 #include "support/TcpProxy.h"
 
 namespace korvane::testing {
@@ -88,6 +94,46 @@ TEST_F(ServerTest, ALostConnectionIsToldAndOpenedAgain) {
   query.Open();
   EXPECT_EQ(query.Fields(0).AsString(), "served");
   EXPECT_EQ(proxy.Connections(), 2);
+}
+
+// A statement released after its connection was lost, before the connection closes: closing the
+// connection then writes nowhere into the memory the statement had (the client library used to
+// keep the handle's address and zero it at the detach, into whatever lived there by then), and
+// sends nothing for the statement and the transaction over the lost connection.
+TEST_F(ServerTest, AStatementReleasedOverALostConnectionLeavesNothingBehind) {
+  TcpProxy proxy;
+  TIBDatabase database;
+  Prepare(database, "127.0.0.1/" + std::to_string(proxy.Port()) + ":" + Path());
+  database.Open();
+  TIBTransaction transaction(&database, TIBTransactionLevel::ibtrSnapshot);
+  transaction.StartTransaction();
+  // The statement's own storage, looked at after the statement is gone.
+  alignas(TIBSQL) unsigned char place[sizeof(TIBSQL)];
+  auto* sql = new (place) TIBSQL(&database);
+  sql->SetTransaction(&transaction);
+  sql->AddLine("SELECT V FROM T");
+  sql->Prepare();
+  proxy.DropConnections();
+  const RaisedError raised = Raised([&] { sql->ExecQuery(); });
+  EXPECT_EQ(raised.kind, "interbase") << raised.message;
+  EXPECT_TRUE(database.Lost());
+  sql->~TIBSQL();
+  std::memset(place, 0xA5, sizeof place);
+
+  database.Close();
+  EXPECT_FALSE(database.Connected());
+  EXPECT_FALSE(database.Lost());
+  EXPECT_FALSE(transaction.InTransaction());
+  EXPECT_EQ(std::count(std::begin(place), std::end(place), 0xA5), static_cast<std::ptrdiff_t>(sizeof place));
+
+  // The object opens again as any closed connection does.
+  database.Open();
+  transaction.StartTransaction();
+  TIBSQL again(&database);
+  again.SetTransaction(&transaction);
+  again.AddLine("SELECT V FROM T");
+  again.ExecQuery();
+  EXPECT_EQ(again.Fields(0).AsString(), "served");
 }
 
 }  // namespace

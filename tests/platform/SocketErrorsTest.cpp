@@ -22,7 +22,9 @@ TEST(SocketErrors, PlatformErrorsBecomeWindowsSocketsMessages) {
       {WsaErrorFromErrno(EHOSTUNREACH), "Socket Error # 10065\r\nNo route to host."},
       {WsaErrorFromErrno(EPIPE), "Socket Error # 10058\r\nCannot send or receive after socket is closed."},
       {WsaErrorFromLookup(EAI_NONAME, 0), "Socket Error # 11001\r\nHost not found."},
-      {WsaErrorFromLookup(EAI_AGAIN, 0), "Socket Error # 11002\r\n"},
+      // Numbers without a text: the one line alone, no empty line after it.
+      {WsaErrorFromLookup(EAI_AGAIN, 0), "Socket Error # 11002"},
+      {WsaErrorFromLookup(EAI_FAIL, 0), "Socket Error # 11003"},
       {WsaErrorFromLookup(EAI_SYSTEM, ECONNREFUSED), "Socket Error # 10061\r\nConnection refused."},
       {10066, "Socket Error # 10066\r\nDirectory not empty"},
   };

@@ -27,10 +27,8 @@ inline std::string GetThroughChannel(const std::string& url,
 inline std::string AskRegistry(const registry::RegistryEndpoint& endpoint, const std::string& piva,
                                const std::string& token) {
   const auto prepared = registry::PrepareRegistryChannel(endpoint);
-  // Released in reverse order: the client, which closes its handler, before the handler.
-  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
-  std::unique_ptr<TIdHTTP> client;
-  return OutcomeOf([&] { return InterrogaRegistro(piva, token, endpoint, prepared.get(), client, handler); });
+  RegistryClient client;
+  return OutcomeOf([&] { return client.InterrogaRegistro(piva, token, endpoint, prepared.get()); });
 }
 
 }  // namespace korvane::testing

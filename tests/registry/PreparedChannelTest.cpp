@@ -33,7 +33,7 @@ TEST(PreparedChannel, GivenUpItShowsAHandshakeAndNoRequestByte) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(kAnswer)});
   auto prepared = registry::PrepareRegistryChannel(At(registry.Url("/base/")));
   ASSERT_NE(prepared, nullptr);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(registry.WaitForHandshake(5000));
   prepared.reset();
   EXPECT_TRUE(registry.HandshakeCompleted());
   EXPECT_EQ(registry.Request(), "");
@@ -43,7 +43,7 @@ TEST(PreparedChannel, GivingUpDoesNotWaitForASlowServer) {
   // Accepts the connection and never answers the handshake.
   TlsTestServer silent({TlsTestServer::StaySilent()}, {.handshake = false, .lifetimeMs = 5000});
   auto prepared = registry::PrepareRegistryChannel(At(silent.Url("/base/")));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(silent.WaitForConnection(5000));
   const Clock::time_point start = Clock::now();
   prepared.reset();
   EXPECT_LT(MillisecondsSince(start), 500);
@@ -75,10 +75,8 @@ TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
   const auto prepared = registry::PrepareRegistryChannel(endpoint);
   ASSERT_TRUE(closing.WaitFinished(5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  // Released in reverse order: the client, which closes its handler, before the handler.
-  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
-  std::unique_ptr<TIdHTTP> client;
-  EXPECT_EQ(testing::OutcomeOf([&] { return InterrogaRegistro("1", "t", endpoint, prepared.get(), client, handler); }),
+  RegistryClient client;
+  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("1", "t", endpoint, prepared.get()); }),
             "{}");
   EXPECT_EQ(proxy.Requests().size(), 2u);
 }

@@ -58,10 +58,8 @@ std::string Query(TlsTestServer& server, const std::string& piva, const std::str
 std::string QueryOnNewConnection(TlsTestServer& server) {
   registry::RegistryEndpoint endpoint;
   endpoint.url = server.Url("/base/");
-  // Released in reverse order: the client, which closes its handler, before the handler.
-  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler;
-  std::unique_ptr<TIdHTTP> client;
-  return testing::OutcomeOf([&] { return InterrogaRegistro("01234567890", "t", endpoint, nullptr, client, handler); });
+  RegistryClient client;
+  return testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "t", endpoint, nullptr); });
 }
 
 // A GET through a handler with a short receive limit.

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +16,8 @@
 
 #include "ChannelGet.h"
 #include "certificates/OpenSslHandles.h"
+#include "registry/PreparedChannel.h"
+#include "registry/RegistryEndpoint.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
 #include "support/TlsTestServer.h"
@@ -128,6 +133,79 @@ TEST(TrustStore, DirectoryFirstAndTheFileOnlyWhenNoIssuerIsFound) {
       EXPECT_EQ(watch->Opened(), c.fileRead) << c.name;
     }
   }
+}
+
+// Trust-store paths that are no regular file or folder are refused before the library opens them
+// (a FIFO would hold the opening for ever), and before any connection is made.
+TEST(TrustStore, SpecialFilesAndFoldersAreRefusedBeforeTheLibraryOpensThem) {
+  testing::TempDir work;
+  const std::string fifo = work.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = work.File("certs");
+  std::filesystem::create_directories(folder);
+  const std::string caFile = work.File("ca.pem");
+  TestCertificates::Get().WriteCaPem(caFile);
+  struct Case {
+    std::string file, folders, refusal;
+  };
+  const Case cases[] = {
+      {fifo, folder, "SSL_CERT_FILE " + fifo + " is not a regular file"},
+      {folder, folder, "SSL_CERT_FILE " + folder + " is not a regular file"},
+      {"/dev/zero", folder, "SSL_CERT_FILE /dev/zero is not a regular file"},
+      {caFile, fifo, "SSL_CERT_DIR " + fifo + " is not a folder"},
+      {caFile, folder + ":" + work.File("missing") + ":" + caFile, "SSL_CERT_DIR " + caFile + " is not a folder"},
+  };
+  for (const Case& c : cases) {
+    ScopedEnvironment environment;
+    environment.Set("SSL_CERT_FILE", c.file);
+    environment.Set("SSL_CERT_DIR", c.folders);
+    TlsTestServer server({TlsTestServer::ExpectRequest()});
+    EXPECT_EQ(testing::GetThroughChannel(server.Url("/base/1")), "error: Error connecting with SSL.\r\n" + c.refusal);
+    server.Stop();
+    EXPECT_FALSE(server.Connected()) << c.refusal;
+  }
+  // Missing ones are no refusal: the library finds nothing there.
+  ScopedEnvironment environment;
+  environment.Set("SSL_CERT_FILE", caFile);
+  environment.Set("SSL_CERT_DIR", work.File("missing"));
+  TlsTestServer server({TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
+                        TlsTestServer::Close()});
+  EXPECT_EQ(testing::GetThroughChannel(server.Url("/base/1")), "{}");
+}
+
+// A certificate file in the folder that never opens (a FIFO under an issuer's hash name) holds
+// the prepared channel's thread; the request still ends at the exchange's time, and giving the
+// channel up then does not wait for that thread.
+TEST(TrustStore, AFileThatNeverOpensHoldsTheRequestOnlyUntilTheExchangeEnds) {
+  const TestCertificates& certificates = TestCertificates::Get();
+  testing::TempDir work;
+  WriteHashedFolder(work.Path() / "certs", {certificates.caPem});
+  const std::filesystem::path hashed = std::filesystem::directory_iterator(work.Path() / "certs")->path();
+  std::filesystem::remove(hashed);
+  ASSERT_EQ(mkfifo(hashed.c_str(), 0600), 0);
+  ScopedEnvironment environment;
+  environment.Set("SSL_CERT_DIR", (work.Path() / "certs").string());
+  environment.Set("SSL_CERT_FILE", work.File("missing.pem"));
+
+  TlsTestServer server({TlsTestServer::ExpectRequest()}, {.lifetimeMs = 5000});
+  TIdSSLIOHandlerSocketOpenSSL shortLimits;
+  shortLimits.SSLOptions.SetSSLVersions(kAllSslVersions);
+  shortLimits.ExchangeTimeout = 1000;
+  auto prepared = registry::PreparedChannel::Start(*registry::ChannelTargetOf(server.Url()), shortLimits.Settings());
+  ASSERT_NE(prepared, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const std::string outcome = testing::GetThroughChannel(server.Url("/base/1"), [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
+    handler.ExchangeTimeout = 1000;
+    handler.Prepared = prepared.get();
+  });
+  prepared.reset();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(outcome, "error: Read timed out.");
+  EXPECT_LT(waited, std::chrono::milliseconds(1800));
+  server.Stop();
+  // Lets the held thread go: its file opens, and reads as empty.
+  const int writer = ::open(hashed.c_str(), O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) ::close(writer);
 }
 
 }  // namespace

@@ -38,10 +38,9 @@ TEST(BuildRequestHead, OrderReplacementHostAndAscii) {
   request.CustomHeaders = {"accept: text/plain", "X-Token: caf\xC3\xA9 \xF0\x9F\x98\x80", "", "user-agent: old"};
   request.Accept = "application/json";
   request.UserAgent = "agent";
-  request.AcceptLanguage = "it";
   EXPECT_EQ(registry::BuildRequestHead(request, "https://h:443/p"),
             "GET /p HTTP/1.1\r\nAccept: application/json\r\nX-Token: caf? ??\r\nUser-Agent: agent\r\n"
-            "Host: h\r\nAccept-Language: it\r\n\r\n");
+            "Host: h\r\n\r\n");
   EXPECT_NE(registry::BuildRequestHead(request, "https://[::1]:8443/").find("Host: [::1]:8443\r\n"), std::string::npos);
   EXPECT_THROW(registry::BuildRequestHead(request, "http://h/"), Exception);
   EXPECT_THROW(registry::BuildRequestHead(request, "https://h:99999/"), Exception);

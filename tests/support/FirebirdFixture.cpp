@@ -41,7 +41,9 @@ std::string RunIsqlScript(const std::string& scriptFile, const std::string& data
   std::vector<std::string> arguments{"-q", "-b", "-user", kUserName, "-password", kPassword,
                                      "-i", scriptFile};
   if (!database.empty()) arguments.push_back(database);
-  const ProgramResult result = RunProgram(kIsql, arguments);
+  // isql hands file names to the client library in its locale's character set: UTF-8, whatever
+  // the test's own environment says, so that folders with accented names open.
+  const ProgramResult result = RunProgram(kIsql, arguments, {{"LC_ALL", "C.UTF-8"}});
   if (result.exitCode != 0) {
     throw std::runtime_error("isql-fb failed (" + std::to_string(result.exitCode) +
                              "): " + result.err + result.out);
@@ -180,6 +182,30 @@ ServerAlias::~ServerAlias() {
   } catch (const std::exception&) {
     // A destructor cannot report; the next test's own line is unaffected by a leftover one.
   }
+}
+
+ServerUser::ServerUser(std::string password) : password_(std::move(password)) {
+  static int made = 0;
+  name_ = "KORVANE_T" + std::to_string(::getpid()) + "_" + std::to_string(++made);
+  const std::string file = folder_.File("admin.fdb");
+  CreateDatabase(file, FixtureScript("users.sql"));
+  GrantServerAccess(file);
+  database_ = "localhost:" + file;
+  RunIsql(database_, "CREATE USER " + name_ + " PASSWORD '" + password_ + "';");
+}
+
+ServerUser::~ServerUser() {
+  try {
+    RunIsql(database_, "DROP USER " + name_ + ";");
+  } catch (const std::exception&) {
+    // A destructor cannot report; the name is never used again.
+  }
+}
+
+void ServerUser::GrantTables(const std::string& databaseFile, const std::vector<std::string>& tables) const {
+  std::string sql;
+  for (const std::string& table : tables) sql += "GRANT ALL ON " + table + " TO USER " + name_ + ";\n";
+  RunIsql(databaseFile, sql);
 }
 
 }  // namespace korvane::testing

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace korvane::testing {
 
 // Full path of a script under tests/fixtures (e.g. "users.sql", "archive.sql").
@@ -40,6 +42,28 @@ class ServerAlias {
 
  private:
   std::string line_;
+};
+
+// A user of the local server, made for one test through the server by its administrator (on a
+// database of its own), who drops it again when the object goes. The name is unique to the
+// process and the object.
+class ServerUser {
+ public:
+  explicit ServerUser(std::string password);
+  ~ServerUser();
+  ServerUser(const ServerUser&) = delete;
+  ServerUser& operator=(const ServerUser&) = delete;
+
+  const std::string& Name() const { return name_; }
+  const std::string& Password() const { return password_; }
+  // Gives the user every right on these tables of a database (run through the embedded engine).
+  void GrantTables(const std::string& databaseFile, const std::vector<std::string>& tables) const;
+
+ private:
+  TempDir folder_;
+  std::string database_;
+  std::string name_;
+  std::string password_;
 };
 
 // The login every connection of the tool uses.

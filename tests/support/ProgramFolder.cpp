@@ -1,6 +1,9 @@
 #include "support/ProgramFolder.h"
 
 #include <filesystem>
+#include <fstream>
+
+#include "platform/Text.h"
 
 #include "support/FirebirdFixture.h"
 #include "support/TestCertificates.h"
@@ -25,17 +28,38 @@ std::string CompleteAnswer() {
 }
 
 ProgramFolder::ProgramFolder(const std::string& builtProgram, bool throughServer)
-    : program_(root_.File("bin/korvane")),
-      users_(root_.File("bin/user/user.fdb")),
-      archive_(data_.File("archivio.fdb")),
-      caFile_(root_.File("ca.pem")) {
-  std::filesystem::create_directories(root_.File("bin/user"));
+    : ProgramFolder(builtProgram, ProgramFolderOptions{.throughServer = throughServer}) {}
+
+ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolderOptions& options) {
+  const std::filesystem::path programRoot = options.folderName.empty() ? root_.Path() : root_.Path() / options.folderName;
+  const std::filesystem::path dataRoot = options.folderName.empty() ? data_.Path() : data_.Path() / options.folderName;
+  program_ = (programRoot / "bin/korvane").string();
+  users_ = (programRoot / "bin/user/user.fdb").string();
+  archive_ = (dataRoot / "archivio.fdb").string();
+  caFile_ = root_.File("ca.pem");
+  std::filesystem::create_directories(programRoot / "bin/user");
+  std::filesystem::create_directories(dataRoot);
   std::filesystem::copy_file(builtProgram, program_);
   CreateDatabase(archive_, FixtureScript("archive.sql"));
   RunIsql(archive_, "INSERT INTO CLIENTI (CODICE) VALUES ('0123');\n");
-  if (throughServer) GrantServerAccess(archive_);
-  const std::string archivio = throughServer ? "localhost:" + archive_ : archive_;
   CreateDatabase(users_, FixtureScript("users.sql"));
+  // The server's user must pass through every folder above a file it opens.
+  const auto openToServer = [](const std::filesystem::path& top, const std::string& file) {
+    for (std::filesystem::path folder = std::filesystem::path(file).parent_path();
+         folder != top && folder != folder.parent_path();) {
+      folder = folder.parent_path();
+      std::filesystem::permissions(folder, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    }
+    GrantServerAccess(file);
+  };
+  if (options.throughServer) openToServer(data_.Path(), archive_);
+  if (options.usersThroughServer) {
+    openToServer(root_.Path(), users_);
+    std::ofstream((programRoot / "bin/user/dati.ini").string(), std::ios::binary)
+        << "[CONFIG]\r\nPercorsoDatabase=localhost:" << users_ << "\r\n";
+  }
+  // "Archivio" is Windows-1252 text in the users database.
+  const std::string archivio = platform::Utf8ToCp1252(options.throughServer ? "localhost:" + archive_ : archive_);
   RunIsql(users_, "INSERT INTO UTENTI VALUES (5, 'Anna', '01', 'x');\n"
                   "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" + archivio + "');\n");
   TestCertificates::Get().WriteCaPem(caFile_);

@@ -20,12 +20,25 @@ std::string JsonAnswer(const std::string& body);
 // A registry answer with "success" true and every field an insert reads.
 std::string CompleteAnswer();
 
+// Where a ProgramFolder's databases lie and how the program reaches them.
+struct ProgramFolderOptions {
+  // The archive through the local server ("Archivio" is "localhost:<path>").
+  bool throughServer = false;
+  // The users database through the local server, by a dati.ini beside it whose
+  // "PercorsoDatabase" is "localhost:<path>".
+  bool usersThroughServer = false;
+  // A folder (UTF-8, may hold "/") that holds the program folder, and another of the same name
+  // that holds the archive.
+  std::string folderName = {};
+};
+
 // A program folder <root>/bin with a copy of the built program and its users database in
 // bin/user: user 5, whose company 01 has an archive with the one customer 0123. The archive is
 // opened through the embedded engine, or through the local server when `throughServer`.
 class ProgramFolder {
  public:
   explicit ProgramFolder(const std::string& builtProgram, bool throughServer = false);
+  ProgramFolder(const std::string& builtProgram, const ProgramFolderOptions& options);
 
   const std::string& Program() const { return program_; }
   // The archive's database file, as the tests read it (always through the embedded engine).

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <vector>
@@ -27,15 +28,33 @@ bool SendAll(int s, const char* data, std::size_t size) {
 struct Pair {
   int client;
   int server;
+  bool first = false;        // the first connection accepted: its bytes are counted
+  bool cut = false;          // cut once `relayed` reaches `cutAt`
+  std::size_t cutAt = 0;
+  bool orderly = false;      // the cut closes in order instead of resetting
+  std::size_t relayed = 0;   // bytes passed on, both directions
+  bool stalled = false;      // nothing passes any more; both sides stay open
 };
 
-void ClosePair(Pair& pair) {
+void ClosePair(Pair& pair, bool orderly = false) {
   // A reset, as a connection that is gone gives the peer, not an orderly end.
-  linger reset{1, 0};
-  ::setsockopt(pair.client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-  ::setsockopt(pair.server, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  if (!orderly) {
+    linger reset{1, 0};
+    ::setsockopt(pair.client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::setsockopt(pair.server, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
   ::close(pair.client);
   ::close(pair.server);
+}
+
+// Passes on what `pair` may still carry of `size` bytes before its cut; false when the pair is to
+// be closed (a failed send, or the cut reached).
+bool PassOn(Pair& pair, int to, const char* data, std::size_t size) {
+  const std::size_t room = pair.cut ? pair.cutAt - pair.relayed : size;
+  const std::size_t passed = std::min(size, room);
+  if (!SendAll(to, data, passed)) return false;
+  pair.relayed += passed;
+  return !(pair.cut && pair.relayed >= pair.cutAt);
 }
 
 }  // namespace
@@ -54,9 +73,20 @@ void TcpProxy::DropConnections() {
   while (dropRequested_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
+void TcpProxy::CutNextConnectionAt(std::size_t bytes, Cut how) {
+  cutAt_ = bytes;
+  cutHow_ = how;
+  cutPending_ = true;
+}
+
 void TcpProxy::LoseAnswerWhen(std::function<bool()> lose) {
   const std::lock_guard lock(mutex_);
   lose_ = std::move(lose);
+}
+
+void TcpProxy::StallWhen(std::function<bool()> stall) {
+  const std::lock_guard lock(mutex_);
+  stall_ = std::move(stall);
 }
 
 void TcpProxy::Relay() {
@@ -70,8 +100,10 @@ void TcpProxy::Relay() {
     }
     std::vector<pollfd> watched{{listener_.Handle(), POLLIN, 0}};
     for (const Pair& pair : pairs) {
-      watched.push_back({pair.client, POLLIN, 0});
-      watched.push_back({pair.server, POLLIN, 0});
+      // A stalled pair is not read: what its sides send waits in the sockets.
+      const short events = pair.stalled ? 0 : POLLIN;
+      watched.push_back({pair.client, events, 0});
+      watched.push_back({pair.server, events, 0});
     }
     if (::poll(watched.data(), watched.size(), 20) <= 0) continue;
     // A pair accepted below was not watched in this round: it is looked at in the next.
@@ -83,8 +115,18 @@ void TcpProxy::Relay() {
         if (server < 0) {
           ::close(client);
         } else {
-          pairs.push_back({client, server});
-          ++connections_;
+          Pair pair{client, server};
+          pair.first = ++connections_ == 1;
+          if (cutPending_.exchange(false)) {
+            pair.cut = true;
+            pair.cutAt = cutAt_;
+            pair.orderly = cutHow_ == Cut::Close;
+          }
+          if (pair.cut && pair.cutAt == 0) {
+            ClosePair(pair, pair.orderly);
+          } else {
+            pairs.push_back(pair);
+          }
         }
       }
     }
@@ -94,11 +136,23 @@ void TcpProxy::Relay() {
       const pollfd& fromClient = watched[1 + 2 * i];
       const pollfd& fromServer = watched[2 + 2 * i];
       bool open = true;
-      if (fromClient.revents != 0) {
+      // A stalled pair whose side went away is closed (its poll would report that at once, again
+      // and again).
+      if (pair.stalled && ((fromClient.revents | fromServer.revents) & (POLLERR | POLLHUP)) != 0) open = false;
+      if (!pair.stalled && fromClient.revents != 0) {
         const ssize_t n = ::recv(pair.client, buffer.data(), buffer.size(), 0);
-        open = n > 0 && SendAll(pair.server, buffer.data(), static_cast<std::size_t>(n));
+        open = n > 0;
+        if (open && !stalled_) {
+          std::function<bool()> stall;
+          {
+            const std::lock_guard lock(mutex_);
+            stall = stall_;
+          }
+          if (stall && stall()) stalled_ = pair.stalled = true;
+        }
+        if (open && !pair.stalled) open = PassOn(pair, pair.server, buffer.data(), static_cast<std::size_t>(n));
       }
-      if (open && fromServer.revents != 0) {
+      if (open && !pair.stalled && fromServer.revents != 0) {
         const ssize_t n = ::recv(pair.server, buffer.data(), buffer.size(), 0);
         open = n > 0;
         if (open && !answerLost_) {
@@ -112,12 +166,13 @@ void TcpProxy::Relay() {
             open = false;
           }
         }
-        if (open) open = SendAll(pair.client, buffer.data(), static_cast<std::size_t>(n));
+        if (open) open = PassOn(pair, pair.client, buffer.data(), static_cast<std::size_t>(n));
       }
+      if (pair.first) firstConnectionBytes_ = pair.relayed;
       if (open) {
         kept.push_back(pair);
       } else {
-        ClosePair(pair);
+        ClosePair(pair, pair.cut && pair.relayed >= pair.cutAt && pair.orderly);
       }
     }
     pairs = std::move(kept);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -34,11 +35,28 @@ class TcpProxy {
   // True once an answer was lost that way.
   bool AnswerLost() const { return answerLost_; }
 
+  // Before each piece of a request from the client is passed on, `stall` is asked (in the relay's
+  // thread); the first time it says true, that piece and everything after it on that connection
+  // is held, both sides left open: a server that stopped answering, as far as the client can
+  // tell. Later connections are relayed as usual.
+  void StallWhen(std::function<bool()> stall);
+  bool Stalled() const { return stalled_; }
+
   // From now on every new connection is closed as soon as it is accepted (callable from `lose`).
   void RefuseNewConnections() { refuse_ = true; }
 
   // Connections accepted so far.
   int Connections() const { return connections_; }
+
+  // How a connection is cut: a reset, as a network that drops it gives, or an orderly close
+  // (FIN), as a server that goes away in order gives.
+  enum class Cut { Reset, Close };
+  // The next connection accepted is cut, both sides, once `bytes` bytes have passed through it
+  // in both directions together: what would cross the window's edge is not passed on. Later
+  // connections are relayed as usual. Call it before the connection is made.
+  void CutNextConnectionAt(std::size_t bytes, Cut how);
+  // The bytes that passed, both directions together, through the first connection accepted.
+  std::size_t FirstConnectionBytes() const { return firstConnectionBytes_; }
 
  private:
   void Relay();
@@ -48,10 +66,17 @@ class TcpProxy {
   std::atomic<bool> stop_{false};
   std::atomic<bool> dropRequested_{false};
   std::atomic<bool> answerLost_{false};
+  std::atomic<bool> stalled_{false};
   std::atomic<bool> refuse_{false};
   std::atomic<int> connections_{0};
+  std::atomic<std::size_t> firstConnectionBytes_{0};
+  // The cut asked for, taken by the next connection accepted.
+  std::atomic<bool> cutPending_{false};
+  std::atomic<std::size_t> cutAt_{0};
+  std::atomic<Cut> cutHow_{Cut::Reset};
   std::mutex mutex_;
   std::function<bool()> lose_;
+  std::function<bool()> stall_;
   std::thread thread_;
 };
 

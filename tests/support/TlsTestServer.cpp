@@ -110,6 +110,18 @@ bool TlsTestServer::WaitForRequest(int milliseconds) {
   return requestComplete_;
 }
 
+bool TlsTestServer::WaitForConnection(int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return finishedSignal_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return accepted_; });
+}
+
+bool TlsTestServer::WaitForHandshake(int milliseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  finishedSignal_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return handshakeCompleted_ || finished_; });
+  return handshakeCompleted_;
+}
+
 bool TlsTestServer::HandshakeCompleted() {
   WaitFinished(options_.lifetimeMs);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -130,6 +142,7 @@ void TlsTestServer::Serve() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       accepted_ = true;
+      finishedSignal_.notify_all();
     }
     timeval limit{};
     limit.tv_sec = options_.lifetimeMs / 1000;
@@ -146,6 +159,7 @@ void TlsTestServer::Serve() {
       ready = SSL_accept(ssl.get()) == 1;
       std::lock_guard<std::mutex> lock(mutex_);
       handshakeCompleted_ = ready;
+      finishedSignal_.notify_all();
     }
     if (ready) RunScript(socket, ssl.get());
     ssl.reset();

@@ -73,6 +73,10 @@ class TlsTestServer {
   // True when an ExpectRequest step has received a whole request head within the time.
   bool WaitForRequest(int milliseconds);
   bool HandshakeCompleted();
+  // True when a client's connection was taken (or, with a handshake, its handshake completed)
+  // within the time; these wait for the event itself, not for the script's end.
+  bool WaitForConnection(int milliseconds);
+  bool WaitForHandshake(int milliseconds);
   bool PeerClosed();
 
  private:

@@ -4,6 +4,11 @@
 // the authority's certificate to a PEM file, so that a client can trust it through SSL_CERT_FILE.
 //
 //   registry-simulator --data DIR --ca-out FILE [--port N] [--port-file FILE] [--max-requests N]
+//                      [--delay-ms N]
+//
+// Each connection is served in a thread of its own; --delay-ms holds every answer that long after
+// its request has arrived, as a registry that takes its time does (for benchmarks of runs at the
+// same time).
 //
 // The answers are files of the data folder, sent as they are: DIR/<VAT>.json for /base,
 // DIR/IT-start/<VAT>.json and DIR/IT-advanced/<VAT>.json for the successor endpoints. They go out
@@ -19,6 +24,8 @@
 //   VAT 00000000406, or one not made of 0-9 and A-Z    406, error 301 / 201
 //   any other path                                     404
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +33,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -33,6 +41,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "certificates/CertificateAuthority.h"
@@ -125,7 +134,7 @@ std::string Answer(const std::string& head, const std::string& dataFolder) {
   return Response("200 OK", body);
 }
 
-void Serve(SSL_CTX* context, int client, const std::string& dataFolder) {
+void Serve(SSL_CTX* context, int client, const std::string& dataFolder, int delayMs) {
   timeval limit{10, 0};
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -140,6 +149,7 @@ void Serve(SSL_CTX* context, int client, const std::string& dataFolder) {
     head.append(buffer, static_cast<std::size_t>(n));
   }
   const std::string answer = Answer(head, dataFolder);
+  if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
   SSL_write(ssl.get(), answer.data(), static_cast<int>(answer.size()));
   SSL_shutdown(ssl.get());
 }
@@ -149,6 +159,7 @@ void Serve(SSL_CTX* context, int client, const std::string& dataFolder) {
 int main(int argc, char** argv) {
   std::string dataFolder, caOut, portFile;
   int port = 0;
+  int delayMs = 0;
   long maxRequests = -1;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
@@ -158,6 +169,7 @@ int main(int argc, char** argv) {
     else if (option == "--port") port = std::atoi(value.c_str());
     else if (option == "--port-file") portFile = value;
     else if (option == "--max-requests") maxRequests = std::atol(value.c_str());
+    else if (option == "--delay-ms") delayMs = std::atoi(value.c_str());
     else Fail("unknown option " + option);
   }
   if (dataFolder.empty() || caOut.empty()) Fail("usage: --data DIR --ca-out FILE [--port N] [--port-file FILE]");
@@ -191,11 +203,26 @@ int main(int argc, char** argv) {
     std::rename(temporary.c_str(), portFile.c_str());
   }
 
+  // Connections still being served; the last ones are waited for before the simulator ends.
+  std::mutex lock;
+  std::condition_variable idle;
+  int serving = 0;
   for (long served = 0; maxRequests < 0 || served < maxRequests; ++served) {
     const int client = accept(listener->Handle(), nullptr, nullptr);
     if (client < 0) continue;
-    Serve(context.get(), client, dataFolder);
-    close(client);
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      ++serving;
+    }
+    std::thread([&, client] {
+      Serve(context.get(), client, dataFolder, delayMs);
+      close(client);
+      const std::lock_guard<std::mutex> guard(lock);
+      --serving;
+      idle.notify_all();
+    }).detach();
   }
+  std::unique_lock<std::mutex> guard(lock);
+  idle.wait(guard, [&] { return serving == 0; });
   return 0;
 }

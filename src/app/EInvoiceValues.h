@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AnswerPaths.h"
+#include "app/JsonValue.h"
+#include "app/SubjectRow.h"
+#include "config/EInvoiceColumns.h"
+
+namespace korvane {
+
+// An e-invoicing value of the answer: the text to write, or why none is written (for the trace).
+struct EInvoiceValue {
+  std::optional<std::string> text;
+  std::string leftOutBecause;
+};
+
+// The recipient code at the format's path: a text that, without the characters of code 32 and
+// below around it and upper-cased, is 6 or 7 ASCII letters and digits ("0000000" too).
+EInvoiceValue RecipientCodeOf(const TJSONValue* answer, const AnswerPaths& paths);
+
+// The PEC at the format's path: a text that, without the characters of code 32 and below around
+// it, is one address (one "@" with text on both sides, a "." after it, no blank or control
+// character), that the archive's code page holds exactly and that fits `columnLength`
+// characters whole. An address is never cut or changed.
+EInvoiceValue PecOf(const TJSONValue* answer, const AnswerPaths& paths, std::int32_t columnLength);
+
+// Traces the settings in force, when one is on: "e-invoicing settings: <setting> <column>
+// (<length> characters) | off, <setting> ...".
+void TraceEInvoiceSettings(const config::EInvoiceSettingNames& names, const config::EInvoiceColumns& columns);
+
+// The values for the company's columns that the answer gives usably, in the order recipient code,
+// PEC; a column without one is left to the table's default. Traces each outcome.
+std::vector<CompanyColumnValue> EInvoiceColumnValues(const TJSONValue* answer, const AnswerPaths& paths,
+                                                     const config::EInvoiceColumns& columns);
+
+}  // namespace korvane

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvane {
+class TIBDatabase;
+}  // namespace korvane
+
+namespace korvane::config {
+
+// A column of the subject table that a company setting names, as the database's own metadata
+// spells it: a statement names it only in that spelling (QuotedIdentifier), never as the setting
+// text has it.
+struct CompanyColumn {
+  std::string name;
+  std::int32_t length = 0;  // declared length in characters
+};
+
+// The company's own columns that receive the registry's e-invoicing data for one kind of
+// subject; each is absent while its setting is off.
+struct EInvoiceColumns {
+  std::optional<CompanyColumn> recipientCode;  // the exchange system's recipient code
+  std::optional<CompanyColumn> pec;            // the certified e-mail address
+  bool Any() const { return recipientCode.has_value() || pec.has_value(); }
+};
+
+// The names of the two settings for one kind of subject, e.g. "ColonnaCodiceDestinatarioClienti"
+// and "ColonnaPecClienti".
+struct EInvoiceSettingNames {
+  std::string_view recipientCode;
+  std::string_view pec;
+};
+
+// A recipient code has 7 characters (6 for a public administration's office).
+inline constexpr std::int32_t kRecipientCodeLength = 7;
+
+// A column of a table as the database's metadata describes it.
+struct TableColumn {
+  std::string name;
+  bool text = false;  // CHAR or VARCHAR, stored (not computed)
+  std::int32_t length = 0;  // in characters, for a text column
+};
+
+// The columns of `table`, in their order, read from the metadata in a transaction of its own.
+// None for a table that does not exist.
+std::vector<TableColumn> ReadTableColumns(TIBDatabase& database, std::string_view table);
+
+// The column a setting names: the one spelled exactly as the setting's text, else the only one
+// spelled so without regard to ASCII letter case. Nothing when none or several are.
+const TableColumn* FindColumn(const std::vector<TableColumn>& columns, std::string_view name);
+
+// Reads the two settings (GetTabXValue, no user filter; characters of code 32 and below around
+// the value ignored; off when missing or empty) and checks each against `table`'s columns: it
+// must name a text column that the table has, none of `writtenColumns` (the insert's own), not
+// the other setting's column, and for the recipient code one of kRecipientCodeLength characters
+// or more. Otherwise fails with "Impostazione non valida (<setting> = <value>)", the recipient
+// code's setting checked first. The metadata is read only when a setting is on.
+EInvoiceColumns ReadEInvoiceColumns(TIBDatabase& archive, std::string_view table, const EInvoiceSettingNames& names,
+                                    std::span<const std::string_view> writtenColumns);
+
+// The name as a statement writes a quoted identifier: between double quotes, each double quote
+// doubled, so that it names exactly that column whatever it holds.
+std::string QuotedIdentifier(std::string_view name);
+
+}  // namespace korvane::config
