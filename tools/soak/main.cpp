@@ -214,8 +214,8 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
             << " runs/s), groups of 1 to " << options.groupSize << " runs started together, at most " << options.running
             << " running at once (slow ones aside)\n";
   std::cout << "  ends: " << exitZero << " exit 0, " << exitOne << " exit 1, " << killed << " killed by a SIGKILL fault, "
-            << other << " otherwise, " << cutShort << " cut short at the soak's end; " << checks.earlyStops
-            << " stopped before the program had set up its signals (no line promised)\n";
+            << checks.earlyStops << " ended by a stop signal before the program had set up its signals (no line promised), "
+            << other - checks.earlyStops << " otherwise, " << cutShort << " cut short at the soak's end\n";
   if (!checks.locksLeftByKills.empty() || !result.engineLocksLeft.empty()) {
     std::cout << "  embedded engine mutexes left held by dead processes (released by the soak):";
     for (const std::string& left : checks.locksLeftByKills) std::cout << " " << left << " (SIGKILL);";
