@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Soaks the program for ten minutes: real imports, up to eight started at once over a few VAT
+# numbers, each with at most one fault drawn from the seed, on archives served by the local
+# database server and embedded, against the soak's scripted registry; then checks the archives,
+# the registry's log and every run's end (tools/soak/main.cpp says what is checked). Prints the
+# soak's figures (runs and runs per second, the run times, how each kind of fault ended, the
+# messages), every violation with its reproducer, and the verdict line; exits as the soak does.
+# The figures go into the developer notes with the date.
+#
+#   bench/soak.sh [seconds] [seed]      (default 600 and a new seed)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-600}
+seed=${2:-}
+
+scripts/install-deps
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
+cmake --build build-release -j "$(nproc)" --target korvane soak >/dev/null
+# The local server serves the soak's archives; one this script started is stopped at the end.
+mark=build-release/soak-server.mark
+scripts/firebird-server start --mark "$mark"
+trap 'scripts/firebird-server stop-if-marked "$mark"' EXIT
+
+echo "soak: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $seconds s of launches"
+status=0
+build-release/tools/soak/soak --seconds "$seconds" ${seed:+--seed "$seed"} || status=$?
+exit "$status"

@@ -1,0 +1,176 @@
+#include "DatabaseRelay.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace korvane::soak {
+
+namespace {
+
+void Prepare(int socket) {
+  const int on = 1;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // A peer that does not read cannot hold the relay (and every other slot) for long.
+  timeval limit{5, 0};
+  setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+bool SendAll(int socket, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t sent = ::send(socket, data, size, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    data += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+}  // namespace
+
+DatabaseRelay::DatabaseRelay(int slots, int serverPort)
+    : serverPort_(serverPort), slots_(static_cast<std::size_t>(slots)), buffer_(65536) {
+  for (int i = 0; i < slots; ++i) listeners_.emplace_back(0, 64);
+  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
+  thread_ = std::thread([this] { Loop(); });
+}
+
+DatabaseRelay::~DatabaseRelay() {
+  stop_ = true;
+  const char byte = 0;
+  if (write(wake_[1], &byte, 1) < 0) {
+    // The loop also wakes on its own every second.
+  }
+  thread_.join();
+  for (Pair& pair : pairs_) Close(pair, false);
+  close(wake_[0]);
+  close(wake_[1]);
+}
+
+void DatabaseRelay::Assign(int slot, int run, const Fault& fault) {
+  const std::lock_guard lock(mutex_);
+  slots_[static_cast<std::size_t>(slot)] = {run, fault};
+  if (run >= 0) logs_[run];
+}
+
+RelayLog DatabaseRelay::Log(int run) const {
+  const std::lock_guard lock(mutex_);
+  const auto found = logs_.find(run);
+  return found == logs_.end() ? RelayLog{} : found->second;
+}
+
+void DatabaseRelay::Close(Pair& pair, bool reset) {
+  for (const int socket : {pair.client, pair.server}) {
+    if (socket < 0) continue;
+    if (reset) {
+      // A reset, as a connection that is gone gives the peer, not an orderly end.
+      linger hard{1, 0};
+      setsockopt(socket, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    ::close(socket);
+  }
+  pair.client = pair.server = -1;
+}
+
+void DatabaseRelay::Accept(int slot) {
+  const int client = ::accept4(listeners_[static_cast<std::size_t>(slot)].Handle(), nullptr, nullptr, SOCK_CLOEXEC);
+  if (client < 0) return;
+  Pair pair;
+  pair.client = client;
+  {
+    const std::lock_guard lock(mutex_);
+    const Slot& owner = slots_[static_cast<std::size_t>(slot)];
+    if (owner.run < 0) {
+      ::close(client);
+      return;
+    }
+    RelayLog& log = logs_[owner.run];
+    const Fault& fault = owner.fault;
+    const bool cutFault = fault.kind == FaultKind::DatabaseCut;
+    if (cutFault && fault.refuseLater && log.cut) {
+      ++log.refused;
+      ::close(client);
+      return;
+    }
+    log.bytes.push_back(0);
+    pair.run = owner.run;
+    pair.connection = static_cast<int>(log.bytes.size());
+    pair.cuts = cutFault && fault.connection == pair.connection;
+    pair.cutAt = static_cast<std::size_t>(fault.bytes);
+    pair.reset = fault.reset;
+    if (pair.cuts && pair.cutAt == 0) {
+      log.cut = true;
+      Close(pair, pair.reset);
+      return;
+    }
+  }
+  pair.server = korvane::loopback::Connect(serverPort_);
+  if (pair.server < 0) {
+    ::close(client);
+    return;
+  }
+  Prepare(pair.client);
+  Prepare(pair.server);
+  pairs_.push_back(pair);
+}
+
+bool DatabaseRelay::Pass(Pair& pair, bool fromClient) {
+  const int from = fromClient ? pair.client : pair.server;
+  const int to = fromClient ? pair.server : pair.client;
+  const ssize_t got = ::recv(from, buffer_.data(), buffer_.size(), 0);
+  if (got <= 0) return false;
+  std::size_t size = static_cast<std::size_t>(got);
+  bool cutNow = false;
+  if (pair.cuts && pair.relayed + size >= pair.cutAt) {
+    size = pair.cutAt - pair.relayed;
+    cutNow = true;
+  }
+  const bool sent = size == 0 || SendAll(to, buffer_.data(), size);
+  pair.relayed += size;
+  {
+    const std::lock_guard lock(mutex_);
+    RelayLog& log = logs_[pair.run];
+    log.bytes[static_cast<std::size_t>(pair.connection - 1)] += size;
+    if (cutNow) log.cut = true;
+  }
+  if (cutNow) {
+    Close(pair, pair.reset);
+    return false;
+  }
+  return sent;
+}
+
+void DatabaseRelay::Loop() {
+  while (!stop_) {
+    std::vector<pollfd> watched{{wake_[0], POLLIN, 0}};
+    for (const auto& listener : listeners_) watched.push_back({listener.Handle(), POLLIN, 0});
+    const std::size_t firstPair = watched.size();
+    for (const Pair& pair : pairs_) {
+      watched.push_back({pair.client, POLLIN, 0});
+      watched.push_back({pair.server, POLLIN, 0});
+    }
+    if (::poll(watched.data(), watched.size(), 1000) <= 0) continue;
+    // Pairs accepted below were not watched in this round.
+    const std::size_t watchedPairs = pairs_.size();
+    for (std::size_t i = 0; i < watchedPairs; ++i) {
+      Pair& pair = pairs_[i];
+      bool open = true;
+      if (watched[firstPair + 2 * i].revents != 0) open = Pass(pair, true);
+      if (open && pair.client >= 0 && watched[firstPair + 2 * i + 1].revents != 0) open = Pass(pair, false);
+      if (!open) Close(pair, false);
+    }
+    pairs_.erase(std::remove_if(pairs_.begin(), pairs_.end(), [](const Pair& pair) { return pair.client < 0; }),
+                 pairs_.end());
+    for (std::size_t slot = 0; slot < listeners_.size(); ++slot) {
+      if (watched[1 + slot].revents != 0) Accept(static_cast<int>(slot));
+    }
+  }
+}
+
+}  // namespace korvane::soak

@@ -1,0 +1,477 @@
+#include "Soak.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "EngineLocks.h"
+
+namespace korvane::soak {
+
+namespace {
+
+// A run younger than this counts against the runs at once; an older one is slow and keeps its
+// slot without holding up the others.
+constexpr auto kActiveWindow = std::chrono::seconds(2);
+// The bound of a run that can wait for nothing but its own work, and of one that may wait for a
+// registry (its exchange is bounded at 60 s, a silent receive at 30 s) or for another run's
+// lock on its company's setting (60 s at the most).
+constexpr double kShortBoundSeconds = 30;
+constexpr double kLongBoundSeconds = 90;
+// How long a killed run's attachment may outlive it on the server.
+constexpr auto kAttachmentGrace = std::chrono::seconds(10);
+
+std::atomic<int> stopRequested{0};
+
+extern "C" void OnStop(int) { stopRequested = 1; }
+
+double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Whether the process has touched its signals (blocked, ignored or caught any of the 31 classic
+// ones; the C library keeps two real-time signals of its own ignored from the start): until it
+// has, it is still in its first instants (the loader, or the first lines of main), where a stop
+// signal's default action ends it. Read from /proc just before the signal is sent.
+bool TouchedItsSignals(pid_t pid) {
+  constexpr std::uint64_t kClassicSignals = (std::uint64_t{1} << 31) - 1;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  std::uint64_t touched = 0;
+  while (std::getline(status, line)) {
+    for (const char* name : {"SigBlk:", "SigIgn:", "SigCgt:"}) {
+      if (line.rfind(name, 0) == 0) touched |= std::stoull(line.substr(std::string(name).size()), nullptr, 16);
+    }
+  }
+  return (touched & kClassicSignals) != 0;
+}
+
+}  // namespace
+
+Soak::Soak(const Options& options, Workspace& workspace, DatabaseRelay& relay, RegistryServer& registry)
+    : options_(options), workspace_(workspace), relay_(relay), registry_(registry) {
+  for (int slot = kSlots - 1; slot >= 0; --slot) freeSlots_.push_back(slot);
+  companyRuns_.assign(Companies().size(), 0);
+  stored_.assign(Companies().size(), std::vector<std::vector<bool>>(kTables, std::vector<bool>(VatPool().size())));
+  for (auto& company : stored_) {
+    for (auto& table : company) {
+      for (std::size_t v = 0; v < VatPool().size(); ++v) table[v] = VatPool()[v].seeded;
+    }
+  }
+}
+
+int Soak::Active(Clock::time_point now) const {
+  int active = 0;
+  for (const std::size_t index : running_) {
+    if (now - records_[index].start < kActiveWindow) ++active;
+  }
+  return active;
+}
+
+Soak::Readiness Soak::CanLaunch(const GroupPlan& group, int active) const {
+  const int size = static_cast<int>(group.runs.size());
+  if (active > 0 && active + size > options_.running) return Readiness::NoRoom;
+  if (static_cast<int>(freeSlots_.size()) < size) return Readiness::NoRoom;
+  for (const RunPlan& run : group.runs) {
+    const Company& company = Companies()[static_cast<std::size_t>(run.company)];
+    if (company.embedded && companyRuns_[static_cast<std::size_t>(run.company)] > 0) return Readiness::ArchiveBusy;
+  }
+  return Readiness::Ready;
+}
+
+void Soak::Launch(const RunPlan& plan) {
+  RunRecord record;
+  record.plan = plan;
+  record.slot = freeSlots_.back();
+  freeSlots_.pop_back();
+  const Company& company = Companies()[static_cast<std::size_t>(plan.company)];
+  const ExistingRule rule = company.existing[plan.table];
+  record.storedAtLaunch =
+      stored_[static_cast<std::size_t>(plan.company)][static_cast<std::size_t>(plan.table)][static_cast<std::size_t>(plan.vat)];
+  record.boundSeconds =
+      rule == ExistingRule::Off && !IsRegistryFault(plan.fault.kind) ? kShortBoundSeconds : kLongBoundSeconds;
+
+  const std::string token = "soak-" + std::to_string(plan.index);
+  record.program = workspace_.ProgramOf(record.slot);
+  record.arguments = {"-UTENTE", std::to_string(Workspace::UserOf(record.slot)), "-DITTA", company.ditta,
+                      "-TIPOSOGGETTO", kKindSwitches[plan.table], "-PIVA", plan.piva};
+  if (!plan.tokenInEnvironment) record.arguments.insert(record.arguments.end(), {"-APITOKEN", token});
+  record.environment = {"PATH=/usr/bin:/bin",
+                        "SSL_CERT_FILE=" + workspace_.CaFile(),
+                        "SSL_CERT_DIR=" + workspace_.CertificateFolder(),
+                        "KORVANE_REGISTRY_URL=https://127.0.0.1:" + std::to_string(registry_.Port(record.slot)) +
+                            (plan.successorFormat ? "/IT-start/" : "/base/")};
+  if (plan.tokenInEnvironment) record.environment.push_back("KORVANE_APITOKEN=" + token);
+  if (options_.trace) record.environment.push_back("KORVANE_TRACE=" + workspace_.TraceFile(plan.index));
+  record.environment.push_back("FIREBIRD_LOCK=" + workspace_.LockFolder());
+
+  relay_.Assign(record.slot, plan.index, plan.fault);
+  registry_.Assign(record.slot, &plan);
+  ++companyRuns_[static_cast<std::size_t>(plan.company)];
+  records_.push_back(std::move(record));
+  RunRecord& started = records_.back();
+  Spawn(started);
+  running_.push_back(records_.size() - 1);
+}
+
+void Soak::Spawn(RunRecord& record) {
+  const FaultKind fault = record.plan.fault.kind;
+  int outPipe[2] = {-1, -1};
+  int errPipe[2] = {-1, -1};
+  if (pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  int childOut = -1;
+  switch (fault) {
+    case FaultKind::StdoutClosed: posix_spawn_file_actions_addclose(&actions, 1); break;
+    case FaultKind::StdoutFull: posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0); break;
+    case FaultKind::StdoutBlocked: {
+      if (pipe2(outPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
+      const std::string filler(4096, 'x');
+      while (write(outPipe[1], filler.data(), filler.size()) > 0) {
+      }
+      fcntl(outPipe[1], F_SETFL, 0);  // blocking, as a caller's pipe is
+      record.heldFd = outPipe[0];
+      childOut = outPipe[1];
+      break;
+    }
+    case FaultKind::StdoutGone: {
+      if (pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+      close(outPipe[0]);
+      childOut = outPipe[1];
+      break;
+    }
+    default:
+      if (pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+      record.outFd = outPipe[0];
+      childOut = outPipe[1];
+      break;
+  }
+  if (childOut >= 0) posix_spawn_file_actions_adddup2(&actions, childOut, 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  // Nothing of the soak's (the database client's sockets among them) reaches the run.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  record.outputSeen = record.outFd >= 0 && fault != FaultKind::StdoutAbandoned;
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t all;
+  sigset_t none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setpgroup(&attributes, 0);  // a Ctrl-C meant for the soak is not the runs'
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+
+  std::vector<char*> argv{record.program.data()};
+  for (std::string& argument : record.arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& entry : record.environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  record.start = Clock::now();
+  const int failed = posix_spawn(&record.pid, record.program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (childOut >= 0) close(childOut);
+  close(errPipe[1]);
+  record.errFd = errPipe[0];
+  if (failed != 0) throw std::runtime_error("cannot start " + record.program + ": " + std::strerror(failed));
+  record.launched = true;
+  if (record.outFd >= 0) SetNonBlocking(record.outFd);
+  SetNonBlocking(record.errFd);
+}
+
+void Soak::Timers(Clock::time_point now, std::optional<Clock::time_point> hardEnd) {
+  for (const std::size_t index : running_) {
+    RunRecord& record = records_[index];
+    const Fault& fault = record.plan.fault;
+    const double age = MillisecondsBetween(record.start, now);
+    if (!record.signalDone && (fault.kind == FaultKind::StopSignal || fault.kind == FaultKind::Kill) &&
+        age >= fault.delayMs) {
+      record.signalDone = true;
+      if (fault.kind == FaultKind::StopSignal) record.stopSignalInMain = TouchedItsSignals(record.pid);
+      if (kill(record.pid, fault.signal) == 0) {
+        record.faultFired = true;
+        record.signalSentMs = MillisecondsBetween(record.start, Clock::now());
+      }
+    }
+    if (!record.abandonDone && fault.kind == FaultKind::StdoutAbandoned && age >= fault.delayMs) {
+      record.abandonDone = true;
+      record.faultFired = true;
+      if (record.outFd >= 0) {
+        close(record.outFd);
+        record.outFd = -1;
+      }
+    }
+    if (!record.killedAtBound && !record.cutShort) {
+      if (age >= record.boundSeconds * 1000) {
+        record.killedAtBound = true;
+        kill(record.pid, SIGKILL);
+      } else if (hardEnd && now >= *hardEnd) {
+        record.cutShort = true;
+        kill(record.pid, SIGKILL);
+      }
+    }
+  }
+}
+
+void Soak::ReadOutputs(int waitMs) {
+  std::vector<pollfd> watched;
+  std::vector<std::pair<std::size_t, bool>> owners;  // record, standard output (else error)
+  for (const std::size_t index : running_) {
+    const RunRecord& record = records_[index];
+    if (record.outFd >= 0) {
+      watched.push_back({record.outFd, POLLIN, 0});
+      owners.emplace_back(index, true);
+    }
+    if (record.errFd >= 0) {
+      watched.push_back({record.errFd, POLLIN, 0});
+      owners.emplace_back(index, false);
+    }
+  }
+  if (watched.empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    return;
+  }
+  if (poll(watched.data(), watched.size(), waitMs) <= 0) return;
+  char buffer[4096];
+  for (std::size_t i = 0; i < watched.size(); ++i) {
+    if (watched[i].revents == 0) continue;
+    RunRecord& record = records_[owners[i].first];
+    int& fd = owners[i].second ? record.outFd : record.errFd;
+    std::string& sink = owners[i].second ? record.out : record.err;
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+      sink.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0 || errno != EAGAIN) {
+      close(fd);
+      fd = -1;
+    }
+  }
+}
+
+void Soak::Reap() {
+  for (std::size_t i = 0; i < running_.size();) {
+    RunRecord& record = records_[running_[i]];
+    int status = 0;
+    const pid_t done = waitpid(record.pid, &status, WNOHANG);
+    if (done != record.pid) {
+      ++i;
+      continue;
+    }
+    record.durationMs = MillisecondsBetween(record.start, Clock::now());
+    if (WIFEXITED(status)) record.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) record.endSignal = WTERMSIG(status);
+    // What the pipes still hold: the writer has gone, so each read ends.
+    char buffer[4096];
+    for (auto [fd, sink] : {std::pair{&record.outFd, &record.out}, std::pair{&record.errFd, &record.err}}) {
+      if (*fd < 0) continue;
+      fcntl(*fd, F_SETFL, fcntl(*fd, F_GETFL) & ~O_NONBLOCK);
+      for (ssize_t got; (got = read(*fd, buffer, sizeof buffer)) > 0;) sink->append(buffer, static_cast<std::size_t>(got));
+      close(*fd);
+      *fd = -1;
+    }
+    if (record.heldFd >= 0) {
+      close(record.heldFd);
+      record.heldFd = -1;
+    }
+    Finish(record);
+    running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(i));
+    // A process that ended abruptly may have died inside the embedded engine.
+    const bool stopped = record.plan.fault.kind == FaultKind::StopSignal && record.faultFired && record.exitCode == 1;
+    if (record.endSignal != 0 || stopped) {
+      for (std::string& unknown : ReleaseEngineLocks()) unknownEngineLocks_.push_back(std::move(unknown));
+    }
+  }
+}
+
+std::vector<std::string> Soak::ReleaseEngineLocks() {
+  std::vector<std::string> unknown;
+  for (const DeadOwner& dead : ReleaseDeadOwners(workspace_.LockFolder())) {
+    // The owner is a thread of the run whose process id is the largest one not above it.
+    RunRecord* owner = nullptr;
+    for (RunRecord& record : records_) {
+      if (record.launched && record.pid <= dead.tid && (owner == nullptr || record.pid > owner->pid)) owner = &record;
+    }
+    const std::string what = dead.file + " (thread " + std::to_string(dead.tid) + ")";
+    if (owner != nullptr && owner->ended && dead.tid - owner->pid < 1000) {
+      owner->engineLocksLeft.push_back(what);
+    } else {
+      unknown.push_back(what);
+    }
+  }
+  return unknown;
+}
+
+void Soak::Finish(RunRecord& record) {
+  record.ended = true;
+  const RunPlan& plan = record.plan;
+  relay_.Assign(record.slot, -1, {});
+  registry_.Assign(record.slot, nullptr);
+  freeSlots_.push_back(record.slot);
+  --companyRuns_[static_cast<std::size_t>(plan.company)];
+  record.relay = relay_.Log(plan.index);
+  if (plan.fault.kind == FaultKind::DatabaseCut) record.faultFired = record.relay.cut;
+  if (plan.fault.kind == FaultKind::StdoutClosed || plan.fault.kind == FaultKind::StdoutFull ||
+      plan.fault.kind == FaultKind::StdoutBlocked || plan.fault.kind == FaultKind::StdoutGone) {
+    record.faultFired = true;
+  }
+  // A committed subject's number is stored from now on: a later run with "Riusa" or "Rifiuta"
+  // must find it before it pays.
+  if (record.exitCode == 0 && record.endSignal == 0) {
+    stored_[static_cast<std::size_t>(plan.company)][static_cast<std::size_t>(plan.table)]
+           [static_cast<std::size_t>(plan.vat)] = true;
+  }
+  if (plan.fault.kind == FaultKind::Kill && record.endSignal == SIGKILL && !record.killedAtBound && !record.cutShort) {
+    killChecks_.push_back({static_cast<std::size_t>(&record - records_.data()), record.pid,
+                           Clock::now() + kAttachmentGrace});
+  }
+  if (options_.verbose) {
+    std::string line = record.out;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    std::cout << "run " << plan.index << " (slot " << record.slot << "): " << Describe(plan.fault) << " -> "
+              << (record.endSignal ? "signal " + std::to_string(record.endSignal)
+                                   : "exit " + std::to_string(record.exitCode))
+              << " in " << static_cast<long>(record.durationMs) << " ms: " << line << "\n";
+  }
+}
+
+// A killed run's attachments go once the server sees its connections close; one that stays
+// holds its locks and blocks the runs after it.
+void Soak::CheckKilled(bool final) {
+  const Clock::time_point now = Clock::now();
+  if (!final && now - lastKillCheck_ < std::chrono::milliseconds(100)) return;
+  lastKillCheck_ = now;
+  for (std::size_t i = 0; i < killChecks_.size();) {
+    KillCheck& check = killChecks_[i];
+    RunRecord& record = records_[check.record];
+    const std::string select =
+        "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$REMOTE_PID = " + std::to_string(check.pid);
+    std::string holders;
+    try {
+      if (std::stoi(workspace_.Users().Query(select)[0][0].value_or("0")) > 0) holders += "users database";
+      if (Attachment* archive = workspace_.ServedArchive(record.plan.company)) {
+        if (std::stoi(archive->Query(select)[0][0].value_or("0")) > 0) {
+          holders += std::string(holders.empty() ? "" : " and ") + "archive";
+        }
+      }
+    } catch (const FirebirdError& error) {
+      holders = std::string("(cannot tell: ") + error.what() + ")";
+    }
+    if (holders.empty()) {
+      killChecks_.erase(killChecks_.begin() + static_cast<std::ptrdiff_t>(i));
+    } else if (final || Clock::now() >= check.deadline) {
+      record.attachmentLeft = holders;
+      killChecks_.erase(killChecks_.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+
+void WatchStopRequests() {
+  struct sigaction action {};
+  action.sa_handler = OnStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+SoakResult Soak::Run() {
+  SoakResult result;
+  Planner planner(options_.seed, options_.groupSize);
+  // Groups drawn and not yet started, oldest first: a group that waits for its embedded archive
+  // lets the ones after it go.
+  std::deque<GroupPlan> queue;
+  int planned = 0;
+  if (!options_.only.empty()) {
+    GroupPlan group;
+    for (const int index : options_.only) group.runs.push_back(planner.Run(index, planner.GroupOf(index)));
+    planned = static_cast<int>(group.runs.size());
+    queue.push_back(group);
+  }
+  const bool plansMore = options_.only.empty();
+  const Clock::time_point begin = Clock::now();
+  std::optional<Clock::time_point> launchesEnd;
+  std::optional<Clock::time_point> hardEnd;
+  while (true) {
+    const Clock::time_point now = Clock::now();
+    if (!launchesEnd) {
+      const bool allPlanned = !plansMore || (options_.runs > 0 && planned >= options_.runs);
+      const bool timeUp = options_.seconds > 0 && now - begin >= std::chrono::duration<double>(options_.seconds);
+      if ((allPlanned && queue.empty()) || timeUp || stopRequested) {
+        launchesEnd = now;
+        hardEnd = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.graceSeconds));
+        queue.clear();
+      }
+    }
+    if (stopRequested && !result.interrupted) {
+      result.interrupted = true;
+      hardEnd = now;
+    }
+    while (!launchesEnd) {
+      while (plansMore && queue.size() < 4 && !(options_.runs > 0 && planned >= options_.runs)) {
+        GroupPlan group = planner.NextGroup();
+        if (options_.runs > 0 && planned + static_cast<int>(group.runs.size()) > options_.runs) {
+          group.runs.resize(static_cast<std::size_t>(options_.runs - planned));
+        }
+        planned += static_cast<int>(group.runs.size());
+        queue.push_back(std::move(group));
+      }
+      auto ready = queue.end();
+      const int active = Active(now);
+      for (auto group = queue.begin(); group != queue.end(); ++group) {
+        const Readiness readiness = CanLaunch(*group, active);
+        if (readiness == Readiness::Ready) ready = group;
+        // A group waiting for room keeps its turn; one waiting for its archive gives it up.
+        if (readiness != Readiness::ArchiveBusy) break;
+      }
+      if (ready == queue.end()) break;
+      for (const RunPlan& run : ready->runs) Launch(run);
+      queue.erase(ready);
+    }
+    Timers(Clock::now(), hardEnd);
+    ReadOutputs(running_.empty() ? 20 : 5);
+    Reap();
+    CheckKilled(false);
+    if (launchesEnd && running_.empty() && killChecks_.empty()) break;
+    if (launchesEnd && running_.empty() && result.interrupted) break;
+  }
+  CheckKilled(true);
+  result.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  // The registry's workers may still be writing the last words of a run that has gone.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (RunRecord& record : records_) {
+    record.registry = registry_.Log(record.plan.index);
+    if (IsRegistryFault(record.plan.fault.kind)) record.faultFired = record.registry.connections > 0;
+  }
+  result.engineLocksLeft = std::move(unknownEngineLocks_);
+  for (std::string& unknown : ReleaseEngineLocks()) result.engineLocksLeft.push_back(std::move(unknown));
+  if (!result.interrupted) result.rows = workspace_.ReadAllRows();
+  result.runs = std::move(records_);
+  for (std::size_t i = 0; i < result.runs.size(); ++i) result.byIndex[result.runs[i].plan.index] = i;
+  return result;
+}
+
+}  // namespace korvane::soak
