@@ -24,23 +24,24 @@ struct AnswerPaths {
 };
 
 // The answer of GET /base/<VAT>: one company under "data".
-inline constexpr AnswerPaths kBaseAnswerPaths{
-    "data.civico", "data.denominazione", "data.cf", "data.indirizzo", "data.comune", "data.provincia", "data.cap",
-    "data.stato_attivita", "data.codice_destinatario", "data.pec"};
+inline constexpr AnswerPaths kBaseAnswerPaths{"data.civico",    "data.denominazione",  "data.cf",
+                                              "data.indirizzo", "data.comune",         "data.provincia",
+                                              "data.cap",       "data.stato_attivita", "data.codice_destinatario",
+                                              "data.pec"};
 
 // The answer of the successor endpoints IT-start and IT-advanced: "data" is a list of companies,
 // the first one counts, and the address is nested. A "data" that is one object (as IT-advanced is
 // documented) is that company: index 0 of an object is the object itself (TJSONValue::FindValue).
 inline constexpr AnswerPaths kSuccessorAnswerPaths{"data[0].address.registeredOffice.streetNumber",
-                                                      "data[0].companyName",
-                                                      "data[0].taxCode",
-                                                      "data[0].address.registeredOffice.streetName",
-                                                      "data[0].address.registeredOffice.town",
-                                                      "data[0].address.registeredOffice.province",
-                                                      "data[0].address.registeredOffice.zipCode",
-                                                      "data[0].activityStatus",
-                                                      "data[0].sdiCode",
-                                                      "data[0].pec"};
+                                                   "data[0].companyName",
+                                                   "data[0].taxCode",
+                                                   "data[0].address.registeredOffice.streetName",
+                                                   "data[0].address.registeredOffice.town",
+                                                   "data[0].address.registeredOffice.province",
+                                                   "data[0].address.registeredOffice.zipCode",
+                                                   "data[0].activityStatus",
+                                                   "data[0].sdiCode",
+                                                   "data[0].pec"};
 
 // The answer format of the registry at this address: the successor's when the last non-empty
 // segment of its path is exactly "IT-start" or "IT-advanced" (letter case as written), else /base.

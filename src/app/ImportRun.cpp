@@ -132,8 +132,9 @@ bool ImportRun::ChecksStoredVatNumber() const {
 bool ImportRun::ExistingSubjectAnswers(bool underLock) {
   const SubjectKind& kind = *inputs_.kind;
   const std::optional<std::string> existing =
-      underLock ? LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, inputs_.vatNumber)
-                : LookForSubject(*DBArchivio, kind.table, inputs_.vatNumber);
+      underLock
+          ? LockAndFindSubject(*DBArchivio, *checkAndInsert_, kind.existingVatSetting, kind.table, inputs_.vatNumber)
+          : LookForSubject(*DBArchivio, kind.table, inputs_.vatNumber);
   TraceExistingSubject(existing, underLock);
   if (!existing) return false;
   if (underLock) checkAndInsert_->Rollback();

@@ -296,9 +296,7 @@ const TJSONValue* TJSONValue::FindValue(std::string_view path) const {
   }
 }
 
-std::unique_ptr<TJSONValue> ParseJSONValue(std::string_view data) {
-  return JsonParser(data).ParseDocument();
-}
+std::unique_ptr<TJSONValue> ParseJSONValue(std::string_view data) { return JsonParser(data).ParseDocument(); }
 
 bool GetValueAsBoolean(const TJSONValue* value, std::string_view path) {
   const TJSONValue& found = Require(value, path);

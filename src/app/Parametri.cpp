@@ -11,8 +11,8 @@ namespace korvane {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> NomiParametri = {
-    "UTENTE", "DITTA", "LINEA", "TIPOSOGGETTO", "PIVA", "APITOKEN", "CODICESOGGETTO"};
+constexpr std::array<std::string_view, 7> NomiParametri = {"UTENTE", "DITTA",    "LINEA",         "TIPOSOGGETTO",
+                                                           "PIVA",   "APITOKEN", "CODICESOGGETTO"};
 
 bool IsAsciiLettersAndDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {

@@ -64,8 +64,8 @@ SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, platform:
   SQLInserimento.AddLine(std::string("INSERT INTO ") + SubjectKindOf(tipo).table);
   SQLInserimento.AddLine(columns + ")");
   SQLInserimento.AddLine("VALUES(");
-  SQLInserimento.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today + "','" +
-               today + "'" + companyParameters + ")");
+  SQLInserimento.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today +
+                         "','" + today + "'" + companyParameters + ")");
 }
 
 void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const std::string& codice) {
@@ -80,7 +80,8 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
   SQLInserimento.ParamByName("CITTA").SetAsString(Cut(row.town, 64));
   SQLInserimento.ParamByName("PROVINCIA").SetAsString(Cut(row.province, 2));
   SQLInserimento.ParamByName("CAP").SetAsString(Cut(row.postCode, 10));
-  for (const CompanyColumnValue& company : companyColumns_) SQLInserimento.ParamByName(company.parameter).SetAsString(company.value);
+  for (const CompanyColumnValue& company : companyColumns_)
+    SQLInserimento.ParamByName(company.parameter).SetAsString(company.value);
 
   try {
     SQLInserimento.ExecQuery();

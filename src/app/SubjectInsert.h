@@ -35,15 +35,15 @@ class WriteFailed : public Exception {
 
 // The columns the insert writes, in the statement's order.
 inline constexpr std::array<std::string_view, 12> kInsertedColumns{
-    "CODICE", "RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP", "CODICEPAESE",
-    "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
+    "CODICE", "RAGSOC",    "CF",  "PI",          "INDIRIZZO",     "NUMEROCIVICO",
+    "CITTA",  "PROVINCIA", "CAP", "CODICEPAESE", "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
 
 // A date as the insert writes it into the statement: "mm/dd/yyyy".
 std::string DateLiteralText(const std::tm& date);
 
 // The insert of one subject row into the table of its kind, dated today. The statement (with a
-// snapshot transaction of its own) is built here and prepared by the first write; a write that loses its code to another run can be tried again with another code
-// on the same prepared statement.
+// snapshot transaction of its own) is built here and prepared by the first write; a write that loses its code to
+// another run can be tried again with another code on the same prepared statement.
 //
 // With `checkAndInsert` the statement writes in that transaction instead: the one in which the run
 // checked for a subject with its VAT number, started and holding that check's lock. A write
@@ -62,9 +62,9 @@ class SubjectInsert {
 
   // Starts the transaction (the check's is started already), sets the parameters in their fixed
   // order (the first one prepares the statement; an error there or in a parameter is raised as it
-  // is, the transaction left to the statement's release), executes and commits. A failure of the execution or the commit is
-  // rolled back and raised as WriteFailed, with the prefix "Fallita scrittura su database" and a
-  // carriage return. Returns once the row is committed.
+  // is, the transaction left to the statement's release), executes and commits. A failure of the execution or the
+  // commit is rolled back and raised as WriteFailed, with the prefix "Fallita scrittura su database" and a carriage
+  // return. Returns once the row is committed.
   void Write(const std::string& piva, const SubjectRow& row, const std::string& codice);
 
   // The statement's lines, as built.

@@ -19,6 +19,8 @@ constexpr SubjectKind kSupplier{"FORNITO",
 
 }  // namespace
 
-const SubjectKind& SubjectKindOf(TTipoSoggetto tipo) { return tipo == TTipoSoggetto::tsFornitore ? kSupplier : kCustomer; }
+const SubjectKind& SubjectKindOf(TTipoSoggetto tipo) {
+  return tipo == TTipoSoggetto::tsFornitore ? kSupplier : kCustomer;
+}
 
 }  // namespace korvane

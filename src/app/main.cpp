@@ -68,8 +68,9 @@ int main(int argc, char** argv) {
     korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
     return exitCode;
   }
-  korvane::ImportRun run(std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); },
-                        korvane::platform::ProcessRunGate());
+  korvane::ImportRun run(
+      std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); },
+      korvane::platform::ProcessRunGate());
   const korvane::RunOutcome outcome = run.Execute();
   // The line before the release: nothing that releasing the run's objects meets (a connection
   // that is gone, a server that does not answer) can cost it. A line that cannot be written in

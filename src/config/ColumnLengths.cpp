@@ -20,8 +20,9 @@ std::map<std::string, std::int32_t> TextColumnLengths(TIBDatabase& database, con
   sql.SetParamCheck(false);
   // Field types 14 and 37 are CHAR and VARCHAR; a database from an old server may lack the
   // length in characters, and then the length in bytes stands for it.
-  sql.AddLine("SELECT TRIM(RF.RDB$FIELD_NAME) AS COLONNA, "
-              "COALESCE(F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH) AS LUNGHEZZA");
+  sql.AddLine(
+      "SELECT TRIM(RF.RDB$FIELD_NAME) AS COLONNA, "
+      "COALESCE(F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH) AS LUNGHEZZA");
   sql.AddLine("FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE");
   sql.AddLine("WHERE RF.RDB$RELATION_NAME = '" + DoubleApostrophes(table) + "' AND F.RDB$FIELD_TYPE IN (14, 37)");
   sql.AddLine("AND RF.RDB$FIELD_NAME IN (" + names + ")");

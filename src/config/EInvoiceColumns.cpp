@@ -23,8 +23,8 @@ constexpr std::int32_t kVarcharType = 37;
 // The column the setting names, checked; nothing when the setting is off.
 std::optional<CompanyColumn> CheckedColumn(TIBDatabase& archive, std::string_view table,
                                            std::optional<std::vector<TableColumn>>& columns, std::string_view setting,
-                                           std::span<const std::string_view> writtenColumns,
-                                           std::int32_t minimumLength, const CompanyColumn* other) {
+                                           std::span<const std::string_view> writtenColumns, std::int32_t minimumLength,
+                                           const CompanyColumn* other) {
   const std::string stored = GetTabXValue(archive, std::string(setting), -1);
   const std::string_view value = platform::TrimControl(stored);
   if (value.empty()) return std::nullopt;

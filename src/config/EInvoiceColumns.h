@@ -42,7 +42,7 @@ inline constexpr std::int32_t kRecipientCodeLength = 7;
 // A column of a table as the database's metadata describes it.
 struct TableColumn {
   std::string name;
-  bool text = false;  // CHAR or VARCHAR, stored (not computed)
+  bool text = false;        // CHAR or VARCHAR, stored (not computed)
   std::int32_t length = 0;  // in characters, for a text column
 };
 

@@ -8,9 +8,7 @@ namespace korvane::config {
 
 namespace {
 
-bool IsInvalidPathCharacter(unsigned char c) {
-  return c < 32 || c == '"' || c == '<' || c == '>' || c == '|';
-}
+bool IsInvalidPathCharacter(unsigned char c) { return c < 32 || c == '"' || c == '<' || c == '>' || c == '|'; }
 
 }  // namespace
 

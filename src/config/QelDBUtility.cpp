@@ -27,8 +27,8 @@ std::string NetworkPathOnServerDrive(const std::string& path) {
   const std::string host = drive.substr(2, hostEnd == std::string::npos ? std::string::npos : hostEnd - 2);
   std::string share = hostEnd == std::string::npos ? std::string() : drive.substr(hostEnd + 1);
   if (share.find(':') == std::string::npos) share += ':';
-  return "\\\\" + host + "\\" + WithTrailingSeparator(share) +
-         WithTrailingSeparator(RelativeFolder(FolderPart(path))) + NamePart(path);
+  return "\\\\" + host + "\\" + WithTrailingSeparator(share) + WithTrailingSeparator(RelativeFolder(FolderPart(path))) +
+         NamePart(path);
 }
 
 }  // namespace
@@ -57,10 +57,9 @@ TIBFileName TDBConnectionInfo::GetIBFileName() const {
     // The folder on the server is the folder below whatever drive or share the path names
     // here: a network share or a mapped drive stands for the server drive, so its own drive
     // part is dropped rather than nested inside the server drive.
-    const std::string folder =
-        RelativeFolder(PercorsoDatabase.empty() ? FolderPart(FileName) : PercorsoDatabase);
-    return "\\\\" + NomeServer + "\\" + WithTrailingSeparator(drive) +
-           WithTrailingSeparator(folder) + NamePart(FileName);
+    const std::string folder = RelativeFolder(PercorsoDatabase.empty() ? FolderPart(FileName) : PercorsoDatabase);
+    return "\\\\" + NomeServer + "\\" + WithTrailingSeparator(drive) + WithTrailingSeparator(folder) +
+           NamePart(FileName);
   }
 
   const std::string& source = PercorsoDatabase.empty() ? FileName : PercorsoDatabase;

@@ -39,8 +39,7 @@ std::string ProgramFolder(const std::string& programFilePath) {
 
 }  // namespace
 
-TQelUser::TQelUser(config::DatabaseLogin login)
-    : FDBUser(std::make_unique<TIBDatabase>()), login_(std::move(login)) {}
+TQelUser::TQelUser(config::DatabaseLogin login) : FDBUser(std::make_unique<TIBDatabase>()), login_(std::move(login)) {}
 
 TQelUser::~TQelUser() = default;
 
@@ -94,16 +93,11 @@ std::string TQelUser::GetParamSoftDes(const std::string& nome) {
 
 std::vector<std::string> config::ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
                                                  const std::string& nome) {
-  return {"SELECT",
-          "  VALORE",
-          "FROM",
-          "  TABSOFTDES",
-          "WHERE",
-          "  UTENTE=" + std::to_string(codiceUtente),
-          "  AND",
-          "  INTESTAZIONE='" + DoubleApostrophes(ditta) + "'",
-          "  AND",
-          "  PARAMETRO='" + DoubleApostrophes(nome) + "'"};
+  return {"SELECT", "  VALORE",
+          "FROM",   "  TABSOFTDES",
+          "WHERE",  "  UTENTE=" + std::to_string(codiceUtente),
+          "  AND",  "  INTESTAZIONE='" + DoubleApostrophes(ditta) + "'",
+          "  AND",  "  PARAMETRO='" + DoubleApostrophes(nome) + "'"};
 }
 
 std::string GetUserDatabasePath(const std::string& programFilePath) {

@@ -61,7 +61,6 @@ std::string GetUserDatabasePath(const std::string& programFilePath = platform::P
 namespace korvane::config {
 
 // The lines of the software-parameter read, the texts placed between apostrophes.
-std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta,
-                                         const std::string& nome);
+std::vector<std::string> ParamSoftDesSQL(std::int32_t codiceUtente, const std::string& ditta, const std::string& nome);
 
 }  // namespace korvane::config

@@ -50,8 +50,7 @@ const char* EntryText(ClientEntry entry) {
     case kSQLParseError: return "SQL Parse Error:\r\n\r\n%s";
     case kDPBConstantUnknown: return "DPB Constant (%s) is unknown";
     case kTPBConstantUnknown: return "TPB Constant (%s) is unknown";
-    case kStringTooLarge:
-      return "Trying to store a string of length %d into a field that can only contain %d";
+    case kStringTooLarge: return "Trying to store a string of length %d into a field that can only contain %d";
   }
   return "Unknown error";
 }
@@ -104,9 +103,8 @@ std::string StatusText(const ISC_STATUS* status, StatusLines lines) {
     if (gApi.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
     buffer[kBufferSize - 1] = '\0';
     const std::string_view bytes(buffer.data());
-    const std::string line = lines == StatusLines::AttachNames && platform::IsValidUtf8(bytes)
-                                 ? std::string(bytes)
-                                 : FromDatabase(bytes);
+    const std::string line =
+        lines == StatusLines::AttachNames && platform::IsValidUtf8(bytes) ? std::string(bytes) : FromDatabase(bytes);
     if (!text.empty() && text.back() != '\n') text += "\r\n";
     text += line;
   }

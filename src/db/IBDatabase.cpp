@@ -17,9 +17,7 @@ static_assert(sizeof(isc_db_handle) == sizeof(std::uint32_t));
 
 namespace {
 
-std::string_view LineName(const std::string& line) {
-  return std::string_view(line).substr(0, line.find('='));
-}
+std::string_view LineName(const std::string& line) { return std::string_view(line).substr(0, line.find('=')); }
 
 }  // namespace
 
@@ -54,9 +52,8 @@ void TIBDatabase::ClearParams() {
 }
 
 void TIBDatabase::SetParam(const std::string& name, const std::string& value) {
-  auto line = std::find_if(params_.begin(), params_.end(), [&](const std::string& l) {
-    return platform::SameTextAscii(LineName(l), name);
-  });
+  auto line = std::find_if(params_.begin(), params_.end(),
+                           [&](const std::string& l) { return platform::SameTextAscii(LineName(l), name); });
   if (value.empty()) {
     if (line == params_.end()) return;
     CheckNotConnected();
@@ -93,8 +90,7 @@ void TIBDatabase::Open() {
     if (IsLocalFilePath(name)) CheckLocalAttach(name);
     ISC_STATUS_ARRAY status{};
     if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
-                            static_cast<short>(dpb_.size()),
-                            reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
+                            static_cast<short>(dpb_.size()), reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
       handle_ = 0;
       RaiseDatabaseError(status, StatusLines::AttachNames);
     }
@@ -185,9 +181,7 @@ void TIBDatabase::AddTransaction(TIBTransaction* transaction) {
   }
 }
 
-void TIBDatabase::RemoveTransaction(TIBTransaction* transaction) noexcept {
-  std::erase(transactions_, transaction);
-}
+void TIBDatabase::RemoveTransaction(TIBTransaction* transaction) noexcept { std::erase(transactions_, transaction); }
 
 void TIBDatabase::AddStatement(TIBSQL* statement) {
   if (std::find(statements_.begin(), statements_.end(), statement) == statements_.end()) {

@@ -28,8 +28,8 @@ bool LockHeldElsewhere(const Exception& error) {
 
 bool ConnectionLost(const Exception& error) {
   const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
-  return database != nullptr && std::ranges::find(kLostConnectionCodes, database->IBErrorCode()) !=
-                                    std::end(kLostConnectionCodes);
+  return database != nullptr &&
+         std::ranges::find(kLostConnectionCodes, database->IBErrorCode()) != std::end(kLostConnectionCodes);
 }
 
 }  // namespace korvane::db

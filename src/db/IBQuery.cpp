@@ -9,9 +9,7 @@ using namespace db;
 
 namespace {
 
-[[noreturn]] void FieldNotFound(const std::string& name) {
-  throw Exception("Field '" + name + "' not found");
-}
+[[noreturn]] void FieldNotFound(const std::string& name) { throw Exception("Field '" + name + "' not found"); }
 
 }  // namespace
 
@@ -28,13 +26,9 @@ bool TIBField::IsNull() const {
          query_->sql_.Fields(index_).IsNull();
 }
 
-std::string TIBField::AsString() const {
-  return IsNull() ? std::string() : query_->sql_.Fields(index_).AsString();
-}
+std::string TIBField::AsString() const { return IsNull() ? std::string() : query_->sql_.Fields(index_).AsString(); }
 
-std::int32_t TIBField::AsInteger() const {
-  return IsNull() ? 0 : query_->sql_.Fields(index_).AsInteger();
-}
+std::int32_t TIBField::AsInteger() const { return IsNull() ? 0 : query_->sql_.Fields(index_).AsInteger(); }
 
 // ---- TIBQuery ----
 

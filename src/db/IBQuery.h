@@ -22,8 +22,8 @@ class TIBField {
 
   std::string FieldName() const;
   bool IsNull() const;
-  std::string AsString() const;     // NULL: empty text
-  std::int32_t AsInteger() const;   // NULL: 0
+  std::string AsString() const;    // NULL: empty text
+  std::int32_t AsInteger() const;  // NULL: 0
 
  private:
   friend class TIBQuery;

@@ -30,9 +30,8 @@ XSQLDA* Descriptor(std::vector<char>& storage) {
 // Describes the statement's parameters or columns into `storage`: first with room for
 // `expected` entries, then again with room for the server's count when that did not fit or,
 // with `exactCount`, when the server counts a different number of parameters.
-ISC_STATUS Describe(decltype(&::isc_dsql_describe) call, isc_stmt_handle* handle,
-                    unsigned short dialect, std::vector<char>& storage, int expected,
-                    bool exactCount, ISC_STATUS* status) {
+ISC_STATUS Describe(decltype(&::isc_dsql_describe) call, isc_stmt_handle* handle, unsigned short dialect,
+                    std::vector<char>& storage, int expected, bool exactCount, ISC_STATUS* status) {
   XSQLDA* descriptor = AllocateDescriptor(storage, expected);
   if (const ISC_STATUS failed = call(status, handle, dialect, descriptor)) return failed;
   const bool again = descriptor->sqld > descriptor->sqln ||
@@ -41,9 +40,7 @@ ISC_STATUS Describe(decltype(&::isc_dsql_describe) call, isc_stmt_handle* handle
   return call(status, handle, dialect, AllocateDescriptor(storage, descriptor->sqld));
 }
 
-std::string Normalize(std::string_view name) {
-  return platform::UpperCase(platform::TrimControl(name));
-}
+std::string Normalize(std::string_view name) { return platform::UpperCase(platform::TrimControl(name)); }
 
 // Names of a lookup: trimmed and upper case, except a quoted name in dialect 3.
 std::string LookupName(std::string_view name, int dialect) {
@@ -56,8 +53,7 @@ std::string LookupName(std::string_view name, int dialect) {
 
 // A column's name: its alias, "F_1" for an empty one, and the next free number appended to a
 // name that an earlier column has.
-std::string ColumnName(std::string_view alias,
-                       const std::vector<std::unique_ptr<TIBXSQLVAR>>& earlier) {
+std::string ColumnName(std::string_view alias, const std::vector<std::unique_ptr<TIBXSQLVAR>>& earlier) {
   std::string base = Normalize(alias);
   int number = 0;
   if (base.empty()) {
@@ -65,8 +61,7 @@ std::string ColumnName(std::string_view alias,
     number = 1;
   }
   auto taken = [&](const std::string& candidate) {
-    return std::any_of(earlier.begin(), earlier.end(),
-                       [&](const auto& column) { return column->Name() == candidate; });
+    return std::any_of(earlier.begin(), earlier.end(), [&](const auto& column) { return column->Name() == candidate; });
   };
   std::string name = number == 0 ? base : base + std::to_string(number);
   while (taken(name)) name = base + std::to_string(++number);
@@ -217,8 +212,7 @@ void TIBSQL::Prepare(const ConvertedSQL* given) {
   };
   if (api.dsql_allocate_statement(status, database_->HandleAddress(), &handle_) != 0) fail();
   const std::string bytes = ToDatabase(converted.text);
-  if (api.dsql_prepare(status, transaction_->HandleAddress(), &handle_, 0, bytes.c_str(),
-                       Dialect(), nullptr) != 0) {
+  if (api.dsql_prepare(status, transaction_->HandleAddress(), &handle_, 0, bytes.c_str(), Dialect(), nullptr) != 0) {
     fail();
   }
 
@@ -238,8 +232,7 @@ void TIBSQL::Prepare(const ConvertedSQL* given) {
   }
 
   const int markers = static_cast<int>(converted.names.size());
-  if (Describe(api.dsql_describe_bind, &handle_, Dialect(), inDescriptor_, markers, true,
-               status) != 0) {
+  if (Describe(api.dsql_describe_bind, &handle_, Dialect(), inDescriptor_, markers, true, status) != 0) {
     fail();
   }
   BindParams(converted.names);
@@ -261,8 +254,7 @@ void TIBSQL::BindParams(const std::vector<std::string>& names) {
     XSQLVAR* var = &descriptor->sqlvar[i];
     var->sqltype = static_cast<ISC_SHORT>(var->sqltype | 1);  // every parameter may be NULL
     const std::size_t marker = static_cast<std::size_t>(i);
-    params_.push_back(
-        TIBXSQLVAR::Bind(this, var, marker < names.size() ? Normalize(names[marker]) : ""));
+    params_.push_back(TIBXSQLVAR::Bind(this, var, marker < names.size() ? Normalize(names[marker]) : ""));
   }
   if (params_.empty()) inDescriptor_.clear();
 }
@@ -289,14 +281,12 @@ void TIBSQL::ExecQuery() {
   ISC_STATUS_ARRAY status{};
   isc_tr_handle* transaction = transaction_->HandleAddress();
   XSQLDA* in = Descriptor(inDescriptor_);
-  const bool select =
-      sqlType_ == TIBSQLTypes::SQLSelect || sqlType_ == TIBSQLTypes::SQLSelectForUpdate;
+  const bool select = sqlType_ == TIBSQLTypes::SQLSelect || sqlType_ == TIBSQLTypes::SQLSelectForUpdate;
   ISC_STATUS result = 0;
   if (select) {
     result = api.dsql_execute2(status, transaction, &handle_, Dialect(), in, nullptr);
   } else if (sqlType_ == TIBSQLTypes::SQLExecProcedure) {
-    result = api.dsql_execute2(status, transaction, &handle_, Dialect(), in,
-                               Descriptor(outDescriptor_));
+    result = api.dsql_execute2(status, transaction, &handle_, Dialect(), in, Descriptor(outDescriptor_));
   } else {
     result = api.dsql_execute(status, transaction, &handle_, Dialect(), in);
   }
@@ -313,8 +303,7 @@ void TIBSQL::Next() {
   if (eof_) return;
   if (!open_) RaiseClientError(kSQLClosed);
   ISC_STATUS_ARRAY status{};
-  const ISC_STATUS result =
-      Api().dsql_fetch(status, &handle_, Dialect(), Descriptor(outDescriptor_));
+  const ISC_STATUS result = Api().dsql_fetch(status, &handle_, Dialect(), Descriptor(outDescriptor_));
   if (result == 100) {
     eof_ = true;
     return;
@@ -348,8 +337,7 @@ void TIBSQL::Close() {
   if (!error.Holds(kBadStatementHandle) && !error.Holds(kCursorAlreadyClosed)) Raise(error);
 }
 
-TIBXSQLVAR* TIBSQL::FindByName(std::vector<std::unique_ptr<TIBXSQLVAR>>& list,
-                               std::string_view name) {
+TIBXSQLVAR* TIBSQL::FindByName(std::vector<std::unique_ptr<TIBXSQLVAR>>& list, std::string_view name) {
   const int dialect = database_ != nullptr ? database_->SQLDialect() : 3;
   const std::string wanted = LookupName(name, dialect);
   for (const auto& var : list) {

@@ -69,9 +69,7 @@ void TIBTransaction::AddStatement(TIBSQL* statement) {
   }
 }
 
-void TIBTransaction::RemoveStatement(TIBSQL* statement) noexcept {
-  std::erase(statements_, statement);
-}
+void TIBTransaction::RemoveStatement(TIBSQL* statement) noexcept { std::erase(statements_, statement); }
 
 void TIBTransaction::StartTransaction() {
   if (InTransaction()) RaiseClientError(kInTransaction);
@@ -90,8 +88,7 @@ void TIBTransaction::StartTransaction() {
                         tpb_.empty() ? nullptr : reinterpret_cast<const ISC_SCHAR*>(tpb_.data())});
   }
   ISC_STATUS_ARRAY status{};
-  if (Api().start_multiple(status, &handle_, static_cast<short>(elements.size()),
-                           elements.data()) != 0) {
+  if (Api().start_multiple(status, &handle_, static_cast<short>(elements.size()), elements.data()) != 0) {
     handle_ = 0;
     const DatabaseError error = DatabaseErrorOf(status);
     if (error.LostConnection()) MarkDatabasesLost();
@@ -110,8 +107,8 @@ void TIBTransaction::End(bool commit) {
   if (!InTransaction()) RaiseClientError(kNotInTransaction);
   CloseStatementCursors();
   ISC_STATUS_ARRAY status{};
-  const ISC_STATUS result = commit ? Api().commit_transaction(status, &handle_)
-                                   : Api().rollback_transaction(status, &handle_);
+  const ISC_STATUS result =
+      commit ? Api().commit_transaction(status, &handle_) : Api().rollback_transaction(status, &handle_);
   if (result == 0) {
     handle_ = 0;
     return;
@@ -139,8 +136,8 @@ void TIBTransaction::ForcedEnd() noexcept {
     handle_ = 0;
     return;
   }
-  const bool commit = defaultAction_ == TIBTransactionAction::TACommit ||
-                      defaultAction_ == TIBTransactionAction::TACommitRetaining;
+  const bool commit =
+      defaultAction_ == TIBTransactionAction::TACommit || defaultAction_ == TIBTransactionAction::TACommitRetaining;
   ISC_STATUS_ARRAY status{};
   if (!commit || Api().commit_transaction(status, &handle_) != 0) {
     Api().rollback_transaction(status, &handle_);

@@ -34,9 +34,7 @@ std::int64_t ReadInteger(const XSQLVAR* var) {
   }
 }
 
-double ReadFloat(const XSQLVAR* var) {
-  return (var->sqltype & ~1) == SQL_FLOAT ? Read<float>(var) : Read<double>(var);
-}
+double ReadFloat(const XSQLVAR* var) { return (var->sqltype & ~1) == SQL_FLOAT ? Read<float>(var) : Read<double>(var); }
 
 }  // namespace
 
@@ -46,8 +44,7 @@ std::unique_ptr<TIBXSQLVAR> TIBXSQLVAR::Bind(TIBSQL* owner, void* xsqlvar, std::
   value->describedType_ = static_cast<short>(var->sqltype & ~1);
   value->describedLength_ = var->sqllen;
   // A VARCHAR travels with its 2-byte length in front.
-  const std::size_t size =
-      static_cast<std::size_t>(var->sqllen) + (value->describedType_ == SQL_VARYING ? 2 : 0);
+  const std::size_t size = static_cast<std::size_t>(var->sqllen) + (value->describedType_ == SQL_VARYING ? 2 : 0);
   value->data_.assign(std::max<std::size_t>(size, 1), 0);
   var->sqldata = value->data_.data();
   var->sqlind = &value->nullIndicator_;
@@ -59,9 +56,7 @@ TIBXSQLVAR::TIBXSQLVAR(TIBSQL* owner, void* xsqlvar, std::string name)
 
 TIBXSQLVAR::~TIBXSQLVAR() = default;
 
-bool TIBXSQLVAR::IsNull() const {
-  return (Var(var_)->sqltype & 1) != 0 && nullIndicator_ == -1;
-}
+bool TIBXSQLVAR::IsNull() const { return (Var(var_)->sqltype & 1) != 0 && nullIndicator_ == -1; }
 
 std::string TIBXSQLVAR::AsString() const {
   if (IsNull()) return {};
@@ -82,26 +77,19 @@ std::string TIBXSQLVAR::AsString() const {
     }
     case SQL_SHORT:
     case SQL_LONG:
-    case SQL_INT64:
-      return ScaledText(ReadInteger(var), var->sqlscale);
+    case SQL_INT64: return ScaledText(ReadInteger(var), var->sqlscale);
     case SQL_FLOAT:
     case SQL_DOUBLE:
-    case SQL_D_FLOAT:
-      return FloatText(ReadFloat(var));
-    case SQL_TYPE_DATE:
-      return DateText(Read<ISC_DATE>(var));
-    case SQL_TYPE_TIME:
-      return TimeText(Read<ISC_TIME>(var));
+    case SQL_D_FLOAT: return FloatText(ReadFloat(var));
+    case SQL_TYPE_DATE: return DateText(Read<ISC_DATE>(var));
+    case SQL_TYPE_TIME: return TimeText(Read<ISC_TIME>(var));
     case SQL_TIMESTAMP: {
       const auto stamp = Read<ISC_TIMESTAMP>(var);
       return DateText(stamp.timestamp_date) + " " + TimeText(stamp.timestamp_time);
     }
-    case SQL_BOOLEAN:
-      return var->sqldata[0] != 0 ? "True" : "False";
-    case SQL_ARRAY:
-      return "(Array)";
-    default:
-      RaiseClientError(kInvalidDataConversion);
+    case SQL_BOOLEAN: return var->sqldata[0] != 0 ? "True" : "False";
+    case SQL_ARRAY: return "(Array)";
+    default: RaiseClientError(kInvalidDataConversion);
   }
 }
 
@@ -127,8 +115,7 @@ std::int32_t TIBXSQLVAR::AsInteger() const {
         }
       }
       // A value outside the 32-bit range is refused rather than wrapped.
-      if (value < std::numeric_limits<std::int32_t>::min() ||
-          value > std::numeric_limits<std::int32_t>::max()) {
+      if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
         RaiseClientError(kInvalidDataConversion);
       }
       return static_cast<std::int32_t>(value);
@@ -146,16 +133,14 @@ std::int32_t TIBXSQLVAR::AsInteger() const {
       if (!value) RaiseClientError(kInvalidDataConversion);
       return *value;
     }
-    case SQL_BOOLEAN:
-      return var->sqldata[0] != 0 ? 1 : 0;
-    default:
-      RaiseClientError(kInvalidDataConversion);
+    case SQL_BOOLEAN: return var->sqldata[0] != 0 ? 1 : 0;
+    default: RaiseClientError(kInvalidDataConversion);
   }
 }
 
 void TIBXSQLVAR::SetAsString(std::string_view utf8) {
-  const bool isParam = std::any_of(owner_->params_.begin(), owner_->params_.end(),
-                                   [this](const auto& p) { return p.get() == this; });
+  const bool isParam =
+      std::any_of(owner_->params_.begin(), owner_->params_.end(), [this](const auto& p) { return p.get() == this; });
   if (!isParam) {
     SetOne(utf8);
     return;

@@ -24,11 +24,24 @@ std::string StripPrefix(std::string name, std::string_view prefix) {
 // Transaction parameter names without values; lock_read and lock_write need a table name and are
 // not offered. lock_timeout takes its value after "=" (kLockTimeoutCode).
 constexpr std::array<std::pair<std::string_view, std::uint8_t>, 18> kTpbCodes{{
-    {"consistency", 1}, {"concurrency", 2}, {"shared", 3}, {"protected", 4},
-    {"exclusive", 5}, {"wait", 6}, {"nowait", 7}, {"read", 8}, {"write", 9},
-    {"verb_time", 12}, {"commit_time", 13}, {"ignore_limbo", 14}, {"read_committed", 15},
-    {"autocommit", 16}, {"rec_version", 17}, {"no_rec_version", 18},
-    {"restart_requests", 19}, {"no_auto_undo", 20},
+    {"consistency", 1},
+    {"concurrency", 2},
+    {"shared", 3},
+    {"protected", 4},
+    {"exclusive", 5},
+    {"wait", 6},
+    {"nowait", 7},
+    {"read", 8},
+    {"write", 9},
+    {"verb_time", 12},
+    {"commit_time", 13},
+    {"ignore_limbo", 14},
+    {"read_committed", 15},
+    {"autocommit", 16},
+    {"rec_version", 17},
+    {"no_rec_version", 18},
+    {"restart_requests", 19},
+    {"no_auto_undo", 20},
 }};
 
 // "lock_timeout=<seconds>": how long a wait transaction waits for a lock, 1 to 2147483647 s.
@@ -62,8 +75,7 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     const std::string& bytes = value;
     // The length travels in one byte; a longer value would corrupt the block.
     if (bytes.size() > 255) {
-      throw EIBClientError(kDPBConstantUnknown,
-                           "Value of DPB constant (" + std::string(written) + ") is too long");
+      throw EIBClientError(kDPBConstantUnknown, "Value of DPB constant (" + std::string(written) + ") is too long");
     }
     dpb.push_back(code);
     dpb.push_back(static_cast<std::uint8_t>(bytes.size()));

@@ -49,28 +49,23 @@ std::string DateText(std::int32_t days) {
 std::string TimeText(std::uint32_t fractions) {
   const unsigned seconds = fractions / 10000;
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%02u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
-                seconds % 60);
+  std::snprintf(buffer, sizeof buffer, "%02u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
   return buffer;
 }
 
 int BytesPerCharacter(int characterSet) {
   switch (characterSet) {
-    case kUnicodeFss:
-      return 3;
+    case kUnicodeFss: return 3;
     case kUtf8:
-    case kGb18030:
-      return 4;
+    case kGb18030: return 4;
     case kSjis0208:
     case kEucj0208:
     case kKsc5601:
     case kBig5:
     case kGb2312:
     case kGbk:
-    case kCp943c:
-      return 2;
-    default:
-      return 1;
+    case kCp943c: return 2;
+    default: return 1;
   }
 }
 

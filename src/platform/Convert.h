@@ -11,8 +11,7 @@ int HexDigitValue(char ch);
 
 // The value of a run of digits in `base` (10 or 16): at least one digit, nothing else (no sign,
 // no blank), and not above `limit`. Anything else: no value.
-std::optional<std::uint64_t> DigitsValue(std::string_view digits, int base,
-                                         std::uint64_t limit = UINT64_MAX);
+std::optional<std::uint64_t> DigitsValue(std::string_view digits, int base, std::uint64_t limit = UINT64_MAX);
 
 // The integer readings differ on purpose, each the syntax its callers meet:
 //

@@ -21,9 +21,7 @@ std::string ReadFileBytes(const std::string& fileName) {
   }
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  return UpperCase(a) == UpperCase(b);
-}
+bool SameName(std::string_view a, std::string_view b) { return UpperCase(a) == UpperCase(b); }
 
 }  // namespace
 
@@ -35,8 +33,7 @@ std::string DecodeIniText(std::string_view bytes) {
   return Cp1252ToUtf8(bytes);
 }
 
-std::string IniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view defaultValue) const {
+std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {
   const std::string content = DecodeIniText(ReadFileBytes(fileName_));
   const std::string wantedSection(TrimIniBlanks(section));
   const std::string wantedKey(TrimIniBlanks(key));
@@ -61,8 +58,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
     if (!SameName(TrimIniBlanks(line.substr(0, equals)), wantedKey)) continue;
 
     std::string_view value = TrimIniBlanks(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
     return Utf16Left(value, kMaxValueLength);

@@ -12,11 +12,10 @@ namespace {
 
 // Bytes 0x80 to 0x9F of Windows-1252. The five bytes the code page leaves undefined map to
 // the C1 control of the same number, as the platform conversion does, so they round-trip.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> kCp1252High = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Best fit for Latin Extended-A (U+0100 to U+017F): the base letter. "?" marks the few
 // letters with no base letter; those the code page holds itself are found before this table.
@@ -264,13 +263,12 @@ std::string_view TrimBlanksAndTabs(std::string_view text) {
 }
 
 std::string_view TrimIniBlanks(std::string_view text) {
-  return TrimWhere(text, [](unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-  });
+  return TrimWhere(text, [](unsigned char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; });
 }
 
 bool HasAsciiControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 namespace {

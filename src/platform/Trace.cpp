@@ -55,7 +55,7 @@ int OpenOwnFile(const char* path, std::string& refused) {
   // Twice at most: a file that appears between the two opens is opened as an existing one.
   for (int attempt = 0; attempt < 2; ++attempt) {
     // Looked at before it is opened: opening a device may do something by itself.
-    if (struct stat info {}; ::lstat(path, &info) == 0) {
+    if (struct stat info{}; ::lstat(path, &info) == 0) {
       refused = RefusalOf(info);
       if (!refused.empty()) return -1;
     }

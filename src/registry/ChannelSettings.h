@@ -23,9 +23,7 @@ enum TIdSSLVersion : std::uint8_t {
 // A set of TIdSSLVersion, one bit per member (bit value 1 << member).
 using TIdSSLVersions = std::uint8_t;
 
-constexpr TIdSSLVersions SslVersionBit(TIdSSLVersion version) {
-  return static_cast<TIdSSLVersions>(1u << version);
-}
+constexpr TIdSSLVersions SslVersionBit(TIdSSLVersion version) { return static_cast<TIdSSLVersions>(1u << version); }
 inline constexpr TIdSSLVersions kAllSslVersions = 63;
 
 // The handler's version set, as its callers set it: the set chooses the library's method and

@@ -21,33 +21,51 @@ struct CharsetName {
 
 // IANA names and aliases, plus the spellings without a hyphen that clients accept as well.
 constexpr std::array kCharsetNames{
-    CharsetName{"us-ascii", Charset::Ascii},       CharsetName{"ascii", Charset::Ascii},
-    CharsetName{"ansi_x3.4-1968", Charset::Ascii}, CharsetName{"ansi_x3.4-1986", Charset::Ascii},
-    CharsetName{"iso-ir-6", Charset::Ascii},       CharsetName{"iso_646.irv:1991", Charset::Ascii},
-    CharsetName{"iso646-us", Charset::Ascii},      CharsetName{"us", Charset::Ascii},
-    CharsetName{"ibm367", Charset::Ascii},         CharsetName{"cp367", Charset::Ascii},
+    CharsetName{"us-ascii", Charset::Ascii},
+    CharsetName{"ascii", Charset::Ascii},
+    CharsetName{"ansi_x3.4-1968", Charset::Ascii},
+    CharsetName{"ansi_x3.4-1986", Charset::Ascii},
+    CharsetName{"iso-ir-6", Charset::Ascii},
+    CharsetName{"iso_646.irv:1991", Charset::Ascii},
+    CharsetName{"iso646-us", Charset::Ascii},
+    CharsetName{"us", Charset::Ascii},
+    CharsetName{"ibm367", Charset::Ascii},
+    CharsetName{"cp367", Charset::Ascii},
     CharsetName{"csascii", Charset::Ascii},
-    CharsetName{"iso-8859-1", Charset::Latin1},    CharsetName{"iso_8859-1", Charset::Latin1},
-    CharsetName{"iso_8859-1:1987", Charset::Latin1}, CharsetName{"iso-ir-100", Charset::Latin1},
-    CharsetName{"latin1", Charset::Latin1},        CharsetName{"l1", Charset::Latin1},
-    CharsetName{"ibm819", Charset::Latin1},        CharsetName{"cp819", Charset::Latin1},
+    CharsetName{"iso-8859-1", Charset::Latin1},
+    CharsetName{"iso_8859-1", Charset::Latin1},
+    CharsetName{"iso_8859-1:1987", Charset::Latin1},
+    CharsetName{"iso-ir-100", Charset::Latin1},
+    CharsetName{"latin1", Charset::Latin1},
+    CharsetName{"l1", Charset::Latin1},
+    CharsetName{"ibm819", Charset::Latin1},
+    CharsetName{"cp819", Charset::Latin1},
     CharsetName{"csisolatin1", Charset::Latin1},
-    CharsetName{"windows-1252", Charset::Windows1252}, CharsetName{"cswindows1252", Charset::Windows1252},
-    CharsetName{"utf-7", Charset::Utf7},           CharsetName{"csutf7", Charset::Utf7},
+    CharsetName{"windows-1252", Charset::Windows1252},
+    CharsetName{"cswindows1252", Charset::Windows1252},
+    CharsetName{"utf-7", Charset::Utf7},
+    CharsetName{"csutf7", Charset::Utf7},
     CharsetName{"utf7", Charset::Utf7},
-    CharsetName{"utf-8", Charset::Utf8},           CharsetName{"csutf8", Charset::Utf8},
+    CharsetName{"utf-8", Charset::Utf8},
+    CharsetName{"csutf8", Charset::Utf8},
     CharsetName{"utf8", Charset::Utf8},
-    CharsetName{"utf-16", Charset::Utf16},         CharsetName{"csutf16", Charset::Utf16},
+    CharsetName{"utf-16", Charset::Utf16},
+    CharsetName{"csutf16", Charset::Utf16},
     CharsetName{"utf16", Charset::Utf16},
-    CharsetName{"utf-16le", Charset::Utf16Le},     CharsetName{"csutf16le", Charset::Utf16Le},
+    CharsetName{"utf-16le", Charset::Utf16Le},
+    CharsetName{"csutf16le", Charset::Utf16Le},
     CharsetName{"utf16le", Charset::Utf16Le},
-    CharsetName{"utf-16be", Charset::Utf16Be},     CharsetName{"csutf16be", Charset::Utf16Be},
+    CharsetName{"utf-16be", Charset::Utf16Be},
+    CharsetName{"csutf16be", Charset::Utf16Be},
     CharsetName{"utf16be", Charset::Utf16Be},
-    CharsetName{"utf-32", Charset::Utf32},         CharsetName{"csutf32", Charset::Utf32},
+    CharsetName{"utf-32", Charset::Utf32},
+    CharsetName{"csutf32", Charset::Utf32},
     CharsetName{"utf32", Charset::Utf32},
-    CharsetName{"utf-32le", Charset::Utf32Le},     CharsetName{"csutf32le", Charset::Utf32Le},
+    CharsetName{"utf-32le", Charset::Utf32Le},
+    CharsetName{"csutf32le", Charset::Utf32Le},
     CharsetName{"utf32le", Charset::Utf32Le},
-    CharsetName{"utf-32be", Charset::Utf32Be},     CharsetName{"csutf32be", Charset::Utf32Be},
+    CharsetName{"utf-32be", Charset::Utf32Be},
+    CharsetName{"csutf32be", Charset::Utf32Be},
     CharsetName{"utf32be", Charset::Utf32Be},
 };
 
@@ -58,7 +76,6 @@ Charset FindCharset(std::string_view name) {
   }
   return Charset::None;
 }
-
 
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian, bool honourByteOrderMark) {
   if (honourByteOrderMark && bytes.size() >= 2) {
@@ -81,8 +98,13 @@ std::string DecodeUtf32(std::string_view bytes, bool bigEndian, bool honourByteO
   };
   std::size_t pos = 0;
   if (honourByteOrderMark && bytes.size() >= 4) {
-    if (valueAt(0, true) == 0xFEFF) { bigEndian = true; pos = 4; }
-    else if (valueAt(0, false) == 0xFEFF) { bigEndian = false; pos = 4; }
+    if (valueAt(0, true) == 0xFEFF) {
+      bigEndian = true;
+      pos = 4;
+    } else if (valueAt(0, false) == 0xFEFF) {
+      bigEndian = false;
+      pos = 4;
+    }
   }
   std::string out;
   for (; pos + 3 < bytes.size(); pos += 4) {
@@ -147,7 +169,8 @@ std::string DecodeUtf7(std::string_view bytes) {
 std::string CharsetOfContentType(std::string_view contentType) {
   const std::size_t semicolon = contentType.find(';');
   const std::string mediaType = platform::LowerCaseAscii(platform::TrimControl(contentType.substr(0, semicolon)));
-  std::string_view parameters = semicolon == std::string_view::npos ? std::string_view() : contentType.substr(semicolon + 1);
+  std::string_view parameters =
+      semicolon == std::string_view::npos ? std::string_view() : contentType.substr(semicolon + 1);
   while (!parameters.empty()) {
     const std::size_t end = parameters.find(';');
     const std::string_view parameter = parameters.substr(0, end);
@@ -161,7 +184,8 @@ std::string CharsetOfContentType(std::string_view contentType) {
   }
   const std::size_t slash = mediaType.find('/');
   const std::string_view type = std::string_view(mediaType).substr(0, slash);
-  const std::string_view subtype = slash == std::string::npos ? std::string_view() : std::string_view(mediaType).substr(slash + 1);
+  const std::string_view subtype =
+      slash == std::string::npos ? std::string_view() : std::string_view(mediaType).substr(slash + 1);
   if (type == "text") {
     if (subtype == "xml" || subtype == "xml-external-parsed-entity" || subtype.ends_with("+xml")) return "us-ascii";
     return "ISO-8859-1";

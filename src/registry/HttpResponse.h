@@ -12,15 +12,15 @@
 namespace korvane::registry {
 
 struct ResponseLimits {
-  std::size_t maxLineLength = 16384;           // bytes of one line before its LF
-  std::size_t maxHeaderLines = 1000;           // header and trailer lines of one answer
-  std::uint64_t maxBodyBytes = 64ull << 20;    // bytes of body kept or discarded
-  int redirectBodyWaitMs = 5000;               // wait for the first byte of a 3xx body
+  std::size_t maxLineLength = 16384;         // bytes of one line before its LF
+  std::size_t maxHeaderLines = 1000;         // header and trailer lines of one answer
+  std::uint64_t maxBodyBytes = 64ull << 20;  // bytes of body kept or discarded
+  int redirectBodyWaitMs = 5000;             // wait for the first byte of a 3xx body
 };
 
 // What the client keeps of an answer.
 struct HttpAnswer {
-  std::string statusLine;            // as received, bytes above 127 as U+FFFD
+  std::string statusLine;  // as received, bytes above 127 as U+FFFD
   int responseCode = -1;
   std::vector<std::string> headers;  // continuation lines joined to their line
   bool peerClosed = false;           // the server closed the connection while we read
@@ -41,8 +41,7 @@ int StatusCodeOf(std::string_view statusLine);
 // answer, also after a failure.
 class HttpAnswerReader {
  public:
-  explicit HttpAnswerReader(ByteSource& source, const ResponseLimits& limits = {})
-      : source_(source), limits_(limits) {}
+  explicit HttpAnswerReader(ByteSource& source, const ResponseLimits& limits = {}) : source_(source), limits_(limits) {}
   HttpAnswerReader(const HttpAnswerReader&) = delete;
   HttpAnswerReader& operator=(const HttpAnswerReader&) = delete;
 
@@ -65,11 +64,11 @@ class HttpAnswerReader {
   ByteSource& source_;
   const ResponseLimits limits_;
   HttpAnswer answer_;
-  std::string buffer_;             // bytes received and not yet taken, from pos_
+  std::string buffer_;  // bytes received and not yet taken, from pos_
   std::size_t pos_ = 0;
-  bool closed_ = false;            // the source has reported the peer's close
-  std::size_t headerLines_ = 0;    // header and trailer lines of all heads so far
-  std::uint64_t bodyBytes_ = 0;    // body bytes kept or discarded so far
+  bool closed_ = false;          // the source has reported the peer's close
+  std::size_t headerLines_ = 0;  // header and trailer lines of all heads so far
+  std::uint64_t bodyBytes_ = 0;  // body bytes kept or discarded so far
 };
 
 }  // namespace korvane::registry

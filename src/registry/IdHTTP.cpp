@@ -157,7 +157,8 @@ std::string TIdHTTP::Get(const std::string& url) {
     IOHandler->Close();
     throw;
   }
-  platform::trace::Step("answer: " + reader.Answer().statusLine + ", " + std::to_string(body.size()) + " bytes of body");
+  platform::trace::Step("answer: " + reader.Answer().statusLine + ", " + std::to_string(body.size()) +
+                        " bytes of body");
   if (reader.Answer().MustClose()) IOHandler->Close();
   return body;
 }

@@ -103,13 +103,11 @@ PreparedChannel::~PreparedChannel() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(shared_->wakeFd, &one, sizeof one);
     const auto libraryStepEnd = std::min(shared_->exchangeEnd, Deadline::Clock::now() + kLibraryStepWait);
-    const bool outOfLibrary =
-        shared_->changed.wait_until(guard, libraryStepEnd, [&] { return !shared_->inLibrary; });
+    const bool outOfLibrary = shared_->changed.wait_until(guard, libraryStepEnd, [&] { return !shared_->inLibrary; });
     // Woken, the thread lets go of what it holds within milliseconds; a run that ends meanwhile
     // would leave the process with its objects half released. Only a name lookup or a library
     // step that is held can hold it longer, and those are not waited for.
-    const bool done =
-        outOfLibrary && shared_->changed.wait_for(guard, kTeardownWait, [&] { return shared_->done; });
+    const bool done = outOfLibrary && shared_->changed.wait_for(guard, kTeardownWait, [&] { return shared_->done; });
     unused = std::move(shared_->connection);
     guard.unlock();
     // Joined, the thread has also released what the TLS library keeps for each thread.

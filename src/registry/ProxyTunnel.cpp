@@ -19,8 +19,8 @@ namespace {
 
 std::string Base64(std::string_view bytes) {
   std::vector<unsigned char> out(4 * ((bytes.size() + 2) / 3) + 1);
-  const int length = EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                                     static_cast<int>(bytes.size()));
+  const int length =
+      EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   return std::string(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(length));
 }
 
@@ -75,7 +75,8 @@ std::vector<std::string> ReadHead(int socket, const Deadline& deadline, int step
 
 std::string BuildConnectRequest(const std::string& authority, const Proxy& proxy) {
   std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
-  if (proxy.hasCredentials) request += "Proxy-Authorization: Basic " + Base64(proxy.user + ":" + proxy.password) + "\r\n";
+  if (proxy.hasCredentials)
+    request += "Proxy-Authorization: Basic " + Base64(proxy.user + ":" + proxy.password) + "\r\n";
   request += "\r\n";
   return request;
 }

@@ -36,19 +36,19 @@ std::optional<std::string> PercentDecoded(std::string_view text) {
 std::optional<std::pair<std::string, std::string>> FirstSet(const EnvironmentLookup& lookup, const char* lower,
                                                             const char* upper) {
   for (const char* name : {lower, upper}) {
-    if (const char* value = lookup(name); value != nullptr) return std::make_pair(std::string(name), std::string(value));
+    if (const char* value = lookup(name); value != nullptr)
+      return std::make_pair(std::string(name), std::string(value));
   }
   return std::nullopt;
 }
 
 }  // namespace
 
-std::string Proxy::Authority() const {
-  return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
+std::string Proxy::Authority() const { return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port); }
 
 std::optional<Proxy> ParseProxyUrl(std::string_view value) {
-  if (value.empty() || platform::HasAsciiControlCharacter(value) || value.find_first_of(" \t") != std::string_view::npos) {
+  if (value.empty() || platform::HasAsciiControlCharacter(value) ||
+      value.find_first_of(" \t") != std::string_view::npos) {
     return std::nullopt;
   }
   if (const std::size_t schemeEnd = value.find("://"); schemeEnd != std::string_view::npos) {
@@ -64,7 +64,8 @@ std::optional<Proxy> ParseProxyUrl(std::string_view value) {
     value.remove_prefix(at + 1);
     const std::size_t colon = userInfo.find(':');
     const auto user = PercentDecoded(userInfo.substr(0, colon));
-    const auto password = PercentDecoded(colon == std::string_view::npos ? std::string_view() : userInfo.substr(colon + 1));
+    const auto password =
+        PercentDecoded(colon == std::string_view::npos ? std::string_view() : userInfo.substr(colon + 1));
     if (!user || !password) return std::nullopt;
     proxy.hasCredentials = true;
     proxy.user = *user;
@@ -92,8 +93,7 @@ std::optional<Proxy> ParseProxyUrl(std::string_view value) {
   }
   if (proxy.host.empty()) return std::nullopt;
   if (!portText.empty()) {
-    const std::optional<std::uint64_t> port =
-        portText.size() <= 5 ? platform::DigitsValue(portText, 10) : std::nullopt;
+    const std::optional<std::uint64_t> port = portText.size() <= 5 ? platform::DigitsValue(portText, 10) : std::nullopt;
     if (!port || *port < 1 || *port > 65535) return std::nullopt;
     proxy.port = static_cast<int>(*port);
   }

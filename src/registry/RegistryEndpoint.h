@@ -12,7 +12,7 @@ inline constexpr const char* kDefaultRegistryUrl = "https://imprese.openapi.it/b
 
 // A web proxy that the registry is reached through, with an HTTP CONNECT tunnel.
 struct Proxy {
-  std::string host;      // without the brackets of an IPv6 address
+  std::string host;  // without the brackets of an IPv6 address
   bool ipv6 = false;
   int port = 1080;
   bool hasCredentials = false;

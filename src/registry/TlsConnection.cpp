@@ -142,7 +142,8 @@ registry::SslContext CreateClientContext(const SslOptions& options) {
     SSL_CTX_clear_options(raw, SSL_OP_NO_TLSv1_3);
   }
   SSL_CTX_set_security_level(raw, kSecurityLevel);
-  if (SSL_CTX_set_cipher_list(raw, kTls12Suites) != 1 || SSL_CTX_set_ciphersuites(raw, OSSL_default_ciphersuites()) != 1) {
+  if (SSL_CTX_set_cipher_list(raw, kTls12Suites) != 1 ||
+      SSL_CTX_set_ciphersuites(raw, OSSL_default_ciphersuites()) != 1) {
     throw Exception("SetCipher failed.");
   }
   SSL_CTX_set_mode(raw, SSL_MODE_AUTO_RETRY);
@@ -205,8 +206,7 @@ std::string NameText(const X509_NAME* name) {
 // What the handshake settled, or where it stopped: for whoever supports an installation.
 void TraceHandshake(SSL* ssl, const Exception* failure) {
   const long verification = SSL_get_verify_result(ssl);
-  const std::string verified =
-      std::string("certificate verification: ") + X509_verify_cert_error_string(verification);
+  const std::string verified = std::string("certificate verification: ") + X509_verify_cert_error_string(verification);
   if (failure != nullptr) {
     platform::trace::Step("TLS handshake failed: " + failure->Message() + "; " + verified);
     return;
@@ -237,8 +237,12 @@ void TracedStep(Name name, Step step) {
 
 std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, const ChannelSettings& settings,
                                                  const Deadline& deadline, int wakeFd, const LibraryGate& gate) {
-  auto enter = [&] { if (gate.enter) gate.enter(); };
-  auto leave = [&] { if (gate.leave) gate.leave(); };
+  auto enter = [&] {
+    if (gate.enter) gate.enter();
+  };
+  auto leave = [&] {
+    if (gate.leave) gate.leave();
+  };
   enter();
   StartLibrary();
   auto connection = std::make_unique<TlsConnection>(deadline, settings.stepLimitMs, wakeFd);
@@ -249,22 +253,25 @@ std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, co
   const std::string authority = (target.ipv6 ? "[" + host8bit + "]" : host8bit) + ":" + std::to_string(target.port);
   if (settings.proxy) {
     const Proxy& proxy = *settings.proxy;
-    TracedStep([&] { return "connect to the proxy " + proxy.Authority(); }, [&] {
-      const SocketAddress address = ResolveHost(proxy.host, proxy.port, proxy.ipv6, deadline);
-      enter();
-      connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
-    });
+    TracedStep([&] { return "connect to the proxy " + proxy.Authority(); },
+               [&] {
+                 const SocketAddress address = ResolveHost(proxy.host, proxy.port, proxy.ipv6, deadline);
+                 enter();
+                 connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+               });
     platform::trace::Step("connected to the proxy " + proxy.Authority());
-    TracedStep([&] { return "tunnel to " + authority; }, [&] {
-      OpenProxyTunnel(connection->socket.Handle(), proxy, authority, deadline, settings.stepLimitMs, wakeFd);
-    });
+    TracedStep([&] { return "tunnel to " + authority; },
+               [&] {
+                 OpenProxyTunnel(connection->socket.Handle(), proxy, authority, deadline, settings.stepLimitMs, wakeFd);
+               });
     platform::trace::Step("tunnel open to " + authority);
   } else {
-    TracedStep([&] { return "connect to " + authority; }, [&] {
-      const SocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
-      enter();
-      connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
-    });
+    TracedStep([&] { return "connect to " + authority; },
+               [&] {
+                 const SocketAddress address = ResolveHost(host8bit, target.port, target.ipv6, deadline);
+                 enter();
+                 connection->socket = ConnectTcp(address, deadline, settings.connectLimitMs, wakeFd);
+               });
     platform::trace::Step("connected to " + host8bit + ":" + std::to_string(target.port));
   }
 

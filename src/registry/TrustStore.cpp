@@ -52,8 +52,7 @@ bool PeerSentIssuer(X509_STORE_CTX* verification, X509* subject) {
 // only when the chain cannot go on without it.
 int FindTrustedIssuer(X509** issuer, X509_STORE_CTX* verification, X509* subject) {
   const int found = X509_STORE_CTX_get1_issuer(issuer, verification, subject);
-  if (found != 0 || PeerSentIssuer(verification, subject) ||
-      !ReadCaFileOnce(X509_STORE_CTX_get0_store(verification))) {
+  if (found != 0 || PeerSentIssuer(verification, subject) || !ReadCaFileOnce(X509_STORE_CTX_get0_store(verification))) {
     return found;
   }
   return X509_STORE_CTX_get1_issuer(issuer, verification, subject);

@@ -8,12 +8,12 @@ namespace korvane {
 struct Uri {
   std::string protocol;  // text before "://"
   std::string userInfo;
-  std::string host;      // without the brackets of an IPv6 address
+  std::string host;  // without the brackets of an IPv6 address
   bool ipv6 = false;
-  std::string port;      // as written; empty when none is
-  std::string path;      // "/" up to and including the last "/"
+  std::string port;  // as written; empty when none is
+  std::string path;  // "/" up to and including the last "/"
   std::string document;
-  std::string params;    // the query, without "?"
+  std::string params;  // the query, without "?"
   bool hasQuery = false;
 
   // Path, document and, when there was a query, "?" and the query.

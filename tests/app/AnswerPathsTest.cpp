@@ -112,7 +112,9 @@ std::string Company(const Members& members) {
   return "{" + top + R"(,"address":{"registeredOffice":{)" + office + "}}}";
 }
 
-std::string Answer(const std::string& data) { return R"({"data":)" + data + R"(,"success":true,"message":"","error":null})"; }
+std::string Answer(const std::string& data) {
+  return R"({"data":)" + data + R"(,"success":true,"message":"","error":null})";
+}
 std::string Answer(const Members& company) { return Answer("[" + Company(company) + "]"); }
 
 // Inserts customers into a real archive from parsed answers, in process.
@@ -178,8 +180,10 @@ TEST_F(SuccessorInsertTest, AMissingOrUnreadableValueNamesItsSuccessorPath) {
       {Answer(Without(kExample, "office.town")), "error: Value 'data[0].address.registeredOffice.town' not found"},
       {Answer(Without(kExample, "office.province")),
        "error: Value 'data[0].address.registeredOffice.province' not found"},
-      {Answer(Without(kExample, "office.zipCode")), "error: Value 'data[0].address.registeredOffice.zipCode' not found"},
-      {Answer(With(kExample, "taxCode", R"({"a":1})")), "error: Conversion from TJSONObject to string is not supported"},
+      {Answer(Without(kExample, "office.zipCode")),
+       "error: Value 'data[0].address.registeredOffice.zipCode' not found"},
+      {Answer(With(kExample, "taxCode", R"({"a":1})")),
+       "error: Conversion from TJSONObject to string is not supported"},
       {Answer("[]"), firstPath},
       {Answer("{}"), firstPath},
       {Answer("null"), firstPath},
@@ -204,10 +208,18 @@ TEST_F(SuccessorInsertTest, EachFormatReadsOnlyItsOwnPaths) {
 TEST(CompanyCeased, TheStatusOfEitherFormat) {
   // The status as its JSON value; "none" leaves it out.
   const std::pair<std::string, bool> statuses[] = {
-      {R"("CESSATA")", true},   {R"(" cessata ")", true}, {R"("Cessata")", true},
-      {R"("ATTIVA")", false},   {R"("INATTIVA")", false}, {R"("SOSPESA")", false},
-      {R"("IN LIQUIDAZIONE")", false}, {R"("CESSATA IL 2020")", false}, {R"("")", false},
-      {"null", false},          {R"(["CESSATA"])", false}, {"none", false},
+      {R"("CESSATA")", true},
+      {R"(" cessata ")", true},
+      {R"("Cessata")", true},
+      {R"("ATTIVA")", false},
+      {R"("INATTIVA")", false},
+      {R"("SOSPESA")", false},
+      {R"("IN LIQUIDAZIONE")", false},
+      {R"("CESSATA IL 2020")", false},
+      {R"("")", false},
+      {"null", false},
+      {R"(["CESSATA"])", false},
+      {"none", false},
   };
   for (const auto& [status, ceased] : statuses) {
     const std::string member = status == "none" ? "" : ",\"stato_attivita\":" + status;

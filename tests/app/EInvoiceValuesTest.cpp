@@ -73,7 +73,7 @@ TEST(PecOf, TakesOneWholeAddressThatFitsTheColumn) {
   const Case cases[] = {
       {R"("rossi@pec.example.it")", 64, "= rossi@pec.example.it"},
       {R"("  Rossi.Srl@Legalmail.IT ")", 64, "= Rossi.Srl@Legalmail.IT"},  // letter case kept
-      {R"("rossi@pec.it")", 12, "= rossi@pec.it"},                        // exactly the column
+      {R"("rossi@pec.it")", 12, "= rossi@pec.it"},                         // exactly the column
       {R"("rossi@pec.it")", 11, "'rossi@pec.it' is longer than the column's 11 characters"},
       {R"("caffè@pec.it")", 12, "= caffè@pec.it"},  // one character in the archive's code page
       {R"("rossi.pec.it")", 64, "'rossi.pec.it' is not one address"},
@@ -105,8 +105,7 @@ TEST(PecOf, TakesOneWholeAddressThatFitsTheColumn) {
 }
 
 TEST(EInvoiceColumnValues, OnlyTheColumnsInForceAndTheirUsableValues) {
-  const auto answer = ParseJSONValue(
-      R"({"data":{"codice_destinatario":" abc1234 ","pec":"rossi@pec.it"}})");
+  const auto answer = ParseJSONValue(R"({"data":{"codice_destinatario":" abc1234 ","pec":"rossi@pec.it"}})");
   const auto values = [&](const config::EInvoiceColumns& columns) {
     std::string text;
     for (const CompanyColumnValue& value : EInvoiceColumnValues(answer.get(), kBaseAnswerPaths, columns)) {

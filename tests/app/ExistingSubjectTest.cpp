@@ -17,9 +17,7 @@ std::string Subject(const std::string& table, const std::string& codice, const s
 
 class ExistingSubjectTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::CreateDatabase(archive_, testing::FixtureScript("archive.sql"));
-  }
+  void SetUp() override { testing::CreateDatabase(archive_, testing::FixtureScript("archive.sql")); }
 
   // The code found in `table` for `piva`, or "none".
   std::string Find(const std::string& table, const std::string& piva) {
@@ -69,11 +67,10 @@ TEST_F(ExistingSubjectTest, TheFormsOfOneNumberMatch) {
 }
 
 TEST_F(ExistingSubjectTest, TheFirstHolderInCodeOrderOfItsOwnTable) {
-  testing::RunIsql(archive_, Subject("CLIENTI", "B7", "'01234567890'") + Subject("CLIENTI", "0123", "''") +
-                                 Subject("CLIENTI", "A9", "'IT01234567890'") +
-                                 Subject("CLIENTI", "C1", "'01234567890'") +
-                                 Subject("FORNITO", "000001", "'01234567890'") +
-                                 Subject("FORNITO", "000002", "'09876543210'"));
+  testing::RunIsql(archive_,
+                   Subject("CLIENTI", "B7", "'01234567890'") + Subject("CLIENTI", "0123", "''") +
+                       Subject("CLIENTI", "A9", "'IT01234567890'") + Subject("CLIENTI", "C1", "'01234567890'") +
+                       Subject("FORNITO", "000001", "'01234567890'") + Subject("FORNITO", "000002", "'09876543210'"));
   EXPECT_EQ(Find("CLIENTI", "01234567890"), "A9");
   EXPECT_EQ(Find("FORNITO", "IT01234567890"), "000001");
   EXPECT_EQ(Find("CLIENTI", "09876543210"), "none");

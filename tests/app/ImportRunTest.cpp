@@ -33,10 +33,13 @@ class ImportRunTest : public ::testing::Test {
   // Runs an import of the folder's user and company against `registry`, with these variables.
   RunOutcome Run(TlsTestServer& registry, const std::vector<std::string>& extra = {}) {
     environment_["KORVANE_REGISTRY_URL"] = registry.Url("/base/");
-    ImportRun run(testing::ProgramFolder::Arguments(extra), [this](const char* name) -> const char* {
-      const auto found = environment_.find(name);
-      return found == environment_.end() ? nullptr : found->second.c_str();
-    }, gate_, folder_.Program());
+    ImportRun run(
+        testing::ProgramFolder::Arguments(extra),
+        [this](const char* name) -> const char* {
+          const auto found = environment_.find(name);
+          return found == environment_.end() ? nullptr : found->second.c_str();
+        },
+        gate_, folder_.Program());
     const RunOutcome outcome = run.Execute();
     run.Release();
     return outcome;

@@ -25,7 +25,10 @@ TEST(InputCheck, ControlCharactersInTheVatNumberOrTheTokenAreRefused) {
   const Case cases[] = {
       {"0123\r\nHost: x\r\n\r\nGET /y", "t", piva},
       {"0123\n", "t", piva},
-      {std::string("01\0" "23", 5), "t", piva},
+      {std::string("01\0"
+                   "23",
+                   5),
+       "t", piva},
       {"01\x1F", "t", piva},
       {"01\x7F", "t", piva},
       {"01\x01", "T\r\nX-Injected: yes", piva},  // the VAT number is checked first
@@ -43,11 +46,33 @@ TEST(InputCheck, ControlCharactersInTheVatNumberOrTheTokenAreRefused) {
 // there, so that it can neither break the request line nor ask for another resource.
 TEST(InputCheck, TheVatNumberIsAsciiLettersAndDigits) {
   const std::string refused = "P.IVA non riconosciuta (parametro PIVA)";
-  const std::string refusedForms[] = {
-      "098 7654 3210", "09876543210/../x?y", " 01234567890", "01234567890 ", "IT 01234567890",
-      "0123.4567", "0123-4567", "01/23", "01\\23", "01?23", "01#23", "01%2F23", "01+23", "01_23", "01:23",
-      "01;23", "01@23", "01&23", "01=23", "01'23", "01\"23", "\xC3\x8FT0123", "0123\xC3\xA0",
-      "0123\xC2\x85", "0123\xEF\xBC\x90" /* a full-width digit */, "01\t23", "01\x7F"};
+  const std::string refusedForms[] = {"098 7654 3210",
+                                      "09876543210/../x?y",
+                                      " 01234567890",
+                                      "01234567890 ",
+                                      "IT 01234567890",
+                                      "0123.4567",
+                                      "0123-4567",
+                                      "01/23",
+                                      "01\\23",
+                                      "01?23",
+                                      "01#23",
+                                      "01%2F23",
+                                      "01+23",
+                                      "01_23",
+                                      "01:23",
+                                      "01;23",
+                                      "01@23",
+                                      "01&23",
+                                      "01=23",
+                                      "01'23",
+                                      "01\"23",
+                                      "\xC3\x8FT0123",
+                                      "0123\xC3\xA0",
+                                      "0123\xC2\x85",
+                                      "0123\xEF\xBC\x90" /* a full-width digit */,
+                                      "01\t23",
+                                      "01\x7F"};
   for (const std::string& piva : refusedForms) EXPECT_EQ(CheckMessage(piva, "t"), refused) << piva;
   for (const char* piva : {"01234567890", "IT01234567890", "it01234567890", "0", "ABCxyz019"}) {
     EXPECT_EQ(CheckMessage(piva, "t"), "") << piva;

@@ -82,10 +82,12 @@ TEST(JsonAnswer, DataThatIsNoObjectHasNoMembers) {
 
 TEST(JsonParse, RejectsWhatIsNotOneJsonValue) {
   const char* bad[] = {
-      "",         " ",        "{",          "{\"a\":}",     "{\"a\" 1}",      "{\"a\":1,}",    "[1,]",
-      "[1 2]",    "01",       "1.",         ".5",           "-",              "1e",            "+1",
-      "True",     "nul",      "\"abc",      "\"a\\x\"",     "\"\\u12\"",      "\"tab\there\"", "{a:1}",
-      "'a'",      "[1]]",     "{\"a\":1}}", "\xEF\xBB\xBF", "NaN",
+      "",           " ",     "{",        "{\"a\":}",   "{\"a\" 1}",
+      "{\"a\":1,}", "[1,]",  "[1 2]",    "01",         "1.",
+      ".5",         "-",     "1e",       "+1",         "True",
+      "nul",        "\"abc", "\"a\\x\"", "\"\\u12\"",  "\"tab\there\"",
+      "{a:1}",      "'a'",   "[1]]",     "{\"a\":1}}", "\xEF\xBB\xBF",
+      "NaN",
   };
   for (const char* text : bad) EXPECT_EQ(ParseJSONValue(text), nullptr) << text;
   const char* good[] = {"0", "-0.5e+10", "[]", "{}", " [ 1 , \"x\" , null ] ", "\"\"", "1E5"};

@@ -18,8 +18,7 @@ std::string ReadAndCheck(const std::vector<std::string>& arguments, TParametri* 
   return error;
 }
 
-const std::vector<std::string> kComplete = {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "01234567890",
-                                            "-APITOKEN", "tok"};
+const std::vector<std::string> kComplete = {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "01234567890", "-APITOKEN", "tok"};
 
 std::vector<std::string> With(std::vector<std::string> base, const std::vector<std::string>& more) {
   base.insert(base.end(), more.begin(), more.end());
@@ -42,10 +41,13 @@ TEST(TParametri, MessagesForBadCommandLines) {
       {With(kComplete, {"-TIPOSOGGETTO", "c"}), "TipoSoggetto non riconosciuto (parametro TIPOSOGGETTO)"},
       {With(kComplete, {"-TIPOSOGGETTO", " C"}), "TipoSoggetto non riconosciuto (parametro TIPOSOGGETTO)"},
       {With(kComplete, {"-TIPOSOGGETTO", "Cliente"}), "TipoSoggetto non riconosciuto (parametro TIPOSOGGETTO)"},
-      {{"-UTENTE", "abc", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"}, "Utente non riconosciuto (parametro UTENTE)"},
+      {{"-UTENTE", "abc", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"},
+       "Utente non riconosciuto (parametro UTENTE)"},
       {{"-UTENTE", "0", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"}, "Utente non riconosciuto (parametro UTENTE)"},
-      {{"-UTENTE", "12x", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"}, "Utente non riconosciuto (parametro UTENTE)"},
-      {{"-UTENTE", "2147483648", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"}, "Utente non riconosciuto (parametro UTENTE)"},
+      {{"-UTENTE", "12x", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"},
+       "Utente non riconosciuto (parametro UTENTE)"},
+      {{"-UTENTE", "2147483648", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t"},
+       "Utente non riconosciuto (parametro UTENTE)"},
       {{"-UTENTE", "5", "-DITTA", "-PIVA", "1", "-APITOKEN", "t"}, "Ditta non riconosciuta (parametro DITTA)"},
       {{"-UTENTE", "5", "-DITTA", "01", "-APITOKEN", "t"}, "P.IVA non riconosciuta (parametro PIVA)"},
       {{"-UTENTE", "5", "-DITTA", "01", "-PIVA", "1", "-APITOKEN"}, "Api Token non riconosciuto (parametro APITOKEN)"},
@@ -74,8 +76,8 @@ TEST(TParametri, ReadsSwitchesInAnyCaseAndValuesAsWritten) {
 TEST(TParametri, EdgeCasesOfValuesAndPositions) {
   TParametri p({});
   // A value that differs from a switch only in case is a value, then examined as a switch itself.
-  ASSERT_EQ(ReadAndCheck({"-UTENTE", "-5", "-DITTA", "-piva", "-PIVA", "01234567890", "-APITOKEN", "t",
-                          "-TIPOSOGGETTO", "F", "-CODICESOGGETTO", "C77", "-LINEA", "x", "-PIVA", "-DITTA"},
+  ASSERT_EQ(ReadAndCheck({"-UTENTE", "-5", "-DITTA", "-piva", "-PIVA", "01234567890", "-APITOKEN", "t", "-TIPOSOGGETTO",
+                          "F", "-CODICESOGGETTO", "C77", "-LINEA", "x", "-PIVA", "-DITTA"},
                          &p),
             "");
   EXPECT_EQ(p.Utente(), -5);

@@ -19,8 +19,8 @@ using testing::FixtureScript;
 using testing::RunIsql;
 
 TParametri Parametri(const std::string& tipo, const std::string& codiceSoggetto = "") {
-  std::vector<std::string> arguments{"-UTENTE", "1", "-DITTA", "01", "-PIVA", "1", "-APITOKEN", "t",
-                                     "-TIPOSOGGETTO", tipo};
+  std::vector<std::string> arguments{"-UTENTE",   "1", "-DITTA",        "01", "-PIVA", "1",
+                                     "-APITOKEN", "t", "-TIPOSOGGETTO", tipo};
   if (!codiceSoggetto.empty()) {
     arguments.push_back("-CODICESOGGETTO");
     arguments.push_back(codiceSoggetto);
@@ -54,7 +54,8 @@ Allocation Allocate(const std::string& sql, const TParametri& parametri, const s
   if (!sql.empty()) RunIsql(path, sql);
   TIBDatabase database;
   OpenIBDatabaseFile(database, path);
-  const SubjectCode code = SettleSubjectCode(parametri.TipoSoggetto(), parametri.CodiceSoggetto(), database, lunghezzaCodice);
+  const SubjectCode code =
+      SettleSubjectCode(parametri.TipoSoggetto(), parametri.CodiceSoggetto(), database, lunghezzaCodice);
   return {code.Codice, code.CaratteriRiempimento};
 }
 
@@ -92,8 +93,8 @@ TEST(SettleSubjectCode, ADialect1ArchiveCountsLongCodesToo) {
   testing::TempDir dir;
   const std::string path = dir.File("archivio.fdb");
   CreateDatabase(path, FixtureScript("archive.sql"), 1);
-  RunIsql(path, Insert("CLIENTI", {"999999999999999998", "3000000000", ""}) +
-                    Setting("CaratteriRiempimentoClienti", "18"));
+  RunIsql(path,
+          Insert("CLIENTI", {"999999999999999998", "3000000000", ""}) + Setting("CaratteriRiempimentoClienti", "18"));
   TIBDatabase database;
   OpenIBDatabaseFile(database, path);
   EXPECT_EQ(SettleSubjectCode(TTipoSoggetto::tsCliente, "", database).Codice, "999999999999999999");
@@ -132,8 +133,7 @@ TEST(SettleSubjectCode, KeepsTheSettingAsRead) {
 
 TEST(SettleSubjectCode, SupplierReadsItsOwnTableAndSetting) {
   const std::string sql = Insert("CLIENTI", {"0500"}) + Insert("FORNITO", {"0007"}) +
-                          Setting("CaratteriRiempimentoClienti", "6") +
-                          Setting("CaratteriRiempimentoFornitori", "3");
+                          Setting("CaratteriRiempimentoClienti", "6") + Setting("CaratteriRiempimentoFornitori", "3");
   const Allocation supplier = Allocate(sql, Parametri("F"));
   EXPECT_EQ(supplier.codice, "008");
   EXPECT_EQ(supplier.caratteri, "3");

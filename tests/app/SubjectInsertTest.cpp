@@ -34,8 +34,8 @@ TEST(SubjectInsert, TheStatementAndTheCompanysOwnColumns) {
   const std::string twelve =
       "(CODICE,RAGSOC,CF,PI,INDIRIZZO,NUMEROCIVICO,CITTA,PROVINCIA,CAP,CODICEPAESE,DATACREAZIONE,"
       "DATAULTIMOAGGIORNAMENTO";
-  const std::string values = ":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today +
-                             "','" + today + "'";
+  const std::string values =
+      ":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today + "','" + today + "'";
   EXPECT_EQ(StatementLines(TTipoSoggetto::tsCliente),
             (std::vector<std::string>{"INSERT INTO CLIENTI", twelve + ")", "VALUES(", values + ")"}));
   EXPECT_EQ(StatementLines(TTipoSoggetto::tsFornitore,

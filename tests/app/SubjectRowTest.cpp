@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace korvane {
 namespace {
 
@@ -20,9 +19,9 @@ TEST(RemoveHouseNumber, DropsOnlyALastWordThatIsTheHouseNumber) {
       {"Via Roma 12/A", "12/A", "Via Roma"},
       {"Via Roma 12/A", "12", "Via Roma 12/A"},
       {"Via Garibaldi a", "a", "Via Garibaldi"},
-      {"Via Tevere 5b", "5B", "Via Tevere 5b"},  // letter case as written
-      {"12", "12", "12"},                        // no street before it: kept whole
-      {"Via Roma12", "12", "Via Roma12"},        // not a word of its own
+      {"Via Tevere 5b", "5B", "Via Tevere 5b"},   // letter case as written
+      {"12", "12", "12"},                         // no street before it: kept whole
+      {"Via Roma12", "12", "Via Roma12"},         // not a word of its own
       {" \tVia Roma  12\r\n", "12", "Via Roma"},  // trimmed before and after
       {"  Via Roma 12  ", "", "Via Roma 12"},
       {"", "12", ""},

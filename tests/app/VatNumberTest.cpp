@@ -11,7 +11,7 @@ TEST(NormalizeVatNumber, BlanksDotsDashesAndTheCountryPrefixGo) {
       {"IT 0123.4567-890", "01234567890"},
       {"it01234567890", "01234567890"},
       {"iT\t01234567890 ", "01234567890"},
-      {" I-T 01234567890", "01234567890"},  // "IT" once the separators are gone
+      {" I-T 01234567890", "01234567890"},   // "IT" once the separators are gone
       {"ITIT01234567890", "IT01234567890"},  // one prefix only
       {"0123456789IT", "0123456789IT"},      // leading only
       {"DE123456789", "DE123456789"},
@@ -26,12 +26,12 @@ TEST(IsValidItalianVatNumber, TheIssuedForm) {
   const std::pair<const char*, bool> cases[] = {
       {"12485671007", true},
       {"00743110157", true},
-      {"00000010017", true},  // office 001, first seven not all zero
-      {"12345671007", true},  // office 100
-      {"12345671205", true},  // 120
-      {"12345671213", true},  // 121
-      {"12345678887", true},  // 888
-      {"12345679992", true},  // 999
+      {"00000010017", true},   // office 001, first seven not all zero
+      {"12345671007", true},   // office 100
+      {"12345671205", true},   // 120
+      {"12345671213", true},   // 121
+      {"12345678887", true},   // 888
+      {"12345679992", true},   // 999
       {"01234567890", false},  // the check digit should be 7
       {"12485671008", false},
       {"12485671006", false},
@@ -48,7 +48,9 @@ TEST(IsValidItalianVatNumber, TheIssuedForm) {
       {"IT12485671007", false},
       {" 12485671007", false},
       {"12485.671007", false},
-      {"\xEF\xBC\x91" "2485671007", false},  // a full-width digit one
+      {"\xEF\xBC\x91"
+       "2485671007",
+       false},  // a full-width digit one
   };
   for (const auto& [piva, valid] : cases) EXPECT_EQ(IsValidItalianVatNumber(piva), valid) << piva;
 }

@@ -104,7 +104,8 @@ class SettingLockTest : public CompanySettingsTest {
  protected:
   void SetUp() override {
     CompanySettingsTest::SetUp();
-    testing::RunIsql(archive_, Row("PartitaIvaPresenteClienti", "Riusa") + Row("PartitaIvaPresenteClienti", "Riusa", "'3'") +
+    testing::RunIsql(archive_, Row("PartitaIvaPresenteClienti", "Riusa") +
+                                   Row("PartitaIvaPresenteClienti", "Riusa", "'3'") +
                                    Row("PartitaIvaPresenteFornitori", "Riusa"));
     OpenIBDatabaseFile(first_, archive_);
     OpenIBDatabaseFile(second_, archive_);

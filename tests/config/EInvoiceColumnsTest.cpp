@@ -21,8 +21,8 @@ constexpr EInvoiceSettingNames kCustomer{"ColonnaCodiceDestinatarioClienti", "Co
 constexpr EInvoiceSettingNames kSupplier{"ColonnaCodiceDestinatarioFornitori", "ColonnaPecFornitori"};
 // The insert's own columns (the program passes its list).
 constexpr std::array<std::string_view, 12> kWritten{
-    "CODICE", "RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP", "CODICEPAESE",
-    "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
+    "CODICE", "RAGSOC",    "CF",  "PI",          "INDIRIZZO",     "NUMEROCIVICO",
+    "CITTA",  "PROVINCIA", "CAP", "CODICEPAESE", "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
 
 std::string Row(const std::string& name, const std::string& value) {
   return "INSERT INTO TABX VALUES ('" + name + "', '" + value + "', NULL);\n";
@@ -93,8 +93,8 @@ TEST_F(EInvoiceColumnsTest, NamesTextColumnsOfTheTableAsTheMetadataSpellsThem) {
       {"the supplier's settings are not the customer's", Row("ColonnaPecFornitori", "NOSUCH"), "code off, pec off"},
   };
   for (const Case& c : cases) EXPECT_EQ(Read(c.rows), c.outcome) << c.name;
-  EXPECT_EQ(Read(Row("ColonnaCodiceDestinatarioFornitori", "sdifornitore") + Row("ColonnaPecFornitori", "PECFORNITORE") +
-                     Row(code, "NOSUCH"),
+  EXPECT_EQ(Read(Row("ColonnaCodiceDestinatarioFornitori", "sdifornitore") +
+                     Row("ColonnaPecFornitori", "PECFORNITORE") + Row(code, "NOSUCH"),
                  "FORNITO", kSupplier),
             "code SDIFORNITORE(7), pec PECFORNITORE(50)");
 }

@@ -70,7 +70,8 @@ TEST(OpenIBDatabaseFile, PercorsoDatabaseNamesAnotherFile) {
 TEST(OpenIBDatabaseFile, FoldersWithAccentsInThePathAndInTheSettings) {
   platform::UseUtf8CharacterType();  // as the program does first
   testing::TempDir dir;
-  for (const char* folder : {"Contabilità", "Società Bianchi & C."}) std::filesystem::create_directory(dir.Path() / folder);
+  for (const char* folder : {"Contabilità", "Società Bianchi & C."})
+    std::filesystem::create_directory(dir.Path() / folder);
   const std::string here = (dir.Path() / "Contabilità").string();
   const std::string there = (dir.Path() / "Società Bianchi & C.").string();
   std::filesystem::rename(MarkedArchive(dir, "archivio.fdb"), here + "/archivio.fdb");

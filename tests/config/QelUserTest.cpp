@@ -116,8 +116,8 @@ TEST_F(QelUserTest, ParametersFollowTheCompanyOfTheRun) {
 
 TEST(ParamSoftDesSQL, TheStatementLines) {
   EXPECT_EQ(config::ParamSoftDesSQL(17, "01", "Archivio"),
-            (std::vector<std::string>{"SELECT", "  VALORE", "FROM", "  TABSOFTDES", "WHERE", "  UTENTE=17",
-                                      "  AND", "  INTESTAZIONE='01'", "  AND", "  PARAMETRO='Archivio'"}));
+            (std::vector<std::string>{"SELECT", "  VALORE", "FROM", "  TABSOFTDES", "WHERE", "  UTENTE=17", "  AND",
+                                      "  INTESTAZIONE='01'", "  AND", "  PARAMETRO='Archivio'"}));
   const auto quoted = config::ParamSoftDesSQL(-3, "D'Amico", "a''b");
   EXPECT_EQ(quoted[5], "  UTENTE=-3");
   EXPECT_EQ(quoted[7], "  INTESTAZIONE='D''Amico'");

@@ -29,16 +29,10 @@ TEST(GetTabXValue, ReadsTheNamedSetting) {
     std::string expected;
   };
   const Case cases[] = {
-      {"Larghezza", -1, "6"},  // the first row delivered, whichever user
-      {"Larghezza", 17, "6"},
-      {"Larghezza", 0, "8"},   // 0 is a user filter too
-      {"Larghezza", 5, ""},
-      {"Manca", -1, ""},
-      {"Nullo", -1, ""},
-      {"", -1, "senza nome"},
-      {"L'apostrofo", -1, "giusto"},
-      {"Due punti", -1, ":x"},
-      {"x') OR ('1'='1", -1, ""},  // cannot widen the filter
+      {"Larghezza", -1, "6"},                                // the first row delivered, whichever user
+      {"Larghezza", 17, "6"},        {"Larghezza", 0, "8"},  // 0 is a user filter too
+      {"Larghezza", 5, ""},          {"Manca", -1, ""},       {"Nullo", -1, ""},          {"", -1, "senza nome"},
+      {"L'apostrofo", -1, "giusto"}, {"Due punti", -1, ":x"}, {"x') OR ('1'='1", -1, ""},  // cannot widen the filter
   };
   for (const auto& c : cases) EXPECT_EQ(GetTabXValue(database, c.nome, c.filtro), c.expected) << c.nome;
 }

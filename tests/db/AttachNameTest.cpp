@@ -72,11 +72,8 @@ TEST_F(LocalAttachTest, SpecialFilesAreRefusedInTheEnginesWords) {
     std::string reason;
   };
   const Case cases[] = {
-      {fifo, "not a regular file"},
-      {loop, "Too many levels of symbolic links"},
-      {socketPath, "not a regular file"},
-      {folder, "not a regular file"},
-      {"/dev/zero", "not a regular file"},
+      {fifo, "not a regular file"},   {loop, "Too many levels of symbolic links"}, {socketPath, "not a regular file"},
+      {folder, "not a regular file"}, {"/dev/zero", "not a regular file"},
   };
   for (const auto& c : cases) {
     TIBDatabase database;
@@ -121,7 +118,8 @@ TEST_F(LocalAttachTest, FoldersWithAccentedNamesOpenEmbeddedAndThroughTheServer)
     Prepare(database, name);
     const RaisedError raised = Raised([&] { database.Open(); });
     EXPECT_EQ(raised.kind, "interbase") << name;
-    const std::string named = "I/O error during \"open\" operation for file \"" + (name == fifo ? fifo : missing) + "\"";
+    const std::string named =
+        "I/O error during \"open\" operation for file \"" + (name == fifo ? fifo : missing) + "\"";
     EXPECT_EQ(raised.message.substr(0, named.size()), named) << raised.message;
   }
 }

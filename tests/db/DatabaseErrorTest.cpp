@@ -46,8 +46,8 @@ TEST(DatabaseErrorOf, ReadsCodesPastEveryKindOfArgument) {
   // A counted string takes two slots after its tag; a code after it must still be found.
   const char counted[] = "xyz";
   const std::vector<ISC_STATUS> status{
-      isc_arg_gds, isc_random, isc_arg_cstring, 3, reinterpret_cast<ISC_STATUS>(counted),
-      isc_arg_number, 7, isc_arg_gds, db::kConnectionLost, isc_arg_end};
+      isc_arg_gds, isc_random,  isc_arg_cstring,     3,          reinterpret_cast<ISC_STATUS>(counted), isc_arg_number,
+      7,           isc_arg_gds, db::kConnectionLost, isc_arg_end};
   const db::DatabaseError error = db::DatabaseErrorOf(status.data());
   EXPECT_EQ(error.FirstCode(), isc_random);
   EXPECT_TRUE(error.Holds(isc_random));
@@ -58,8 +58,7 @@ TEST(DatabaseErrorOf, ReadsCodesPastEveryKindOfArgument) {
 
 TEST(DatabaseErrorOf, RaisesTheKindBySQLCode) {
   db::LoadClientLibrary();
-  const auto noPermission =
-      StatusVector({{isc_no_priv, {"SELECT", "TABLE", "T"}}});
+  const auto noPermission = StatusVector({{isc_no_priv, {"SELECT", "TABLE", "T"}}});
   RaisedError raised = Raised([&] { db::DatabaseErrorOf(noPermission.data()).Raise(); });
   EXPECT_EQ(raised.kind, "role");
   EXPECT_EQ(raised.sqlCode, -551);

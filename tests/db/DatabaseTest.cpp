@@ -54,10 +54,9 @@ TEST_F(DatabaseTest, ParamsAndNameAreLockedWhileConnected) {
   EXPECT_CLIENT_ERROR(database.SetParam("password", ""), 16, locked);
   EXPECT_CLIENT_ERROR(database.ClearParams(), 16, locked);
   EXPECT_CLIENT_ERROR(database.SetDatabaseName(Path() + "x"), 16, locked);
-  database.SetDatabaseName(Path());  // the same name is accepted
+  database.SetDatabaseName(Path());   // the same name is accepted
   database.SetParam("lc_ctype", "");  // removing a line that is not there changes nothing
-  EXPECT_EQ(database.Params(),
-            (std::vector<std::string>{"user_name=SYSDBA", std::string("password=") + kPassword}));
+  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=SYSDBA", std::string("password=") + kPassword}));
   EXPECT_TRUE(database.Connected());
 }
 
@@ -80,14 +79,12 @@ TEST_F(DatabaseTest, FailedOpensLeaveItClosedAndReopenable) {
   database.SetDatabaseName(dir_.File("missing.fdb"));
   const RaisedError missing = Raised([&] { database.Open(); });
   EXPECT_EQ(missing.kind, "interbase");
-  EXPECT_EQ(missing.message.rfind("I/O error during \"open\" operation for file \"" +
-                                      dir_.File("missing.fdb") + "\"\r\n",
-                                  0),
-            0u)
+  EXPECT_EQ(
+      missing.message.rfind("I/O error during \"open\" operation for file \"" + dir_.File("missing.fdb") + "\"\r\n", 0),
+      0u)
       << missing.message;
   EXPECT_NE(missing.message.back(), '.');
-  for (std::size_t i = missing.message.find('\n'); i != std::string::npos;
-       i = missing.message.find('\n', i + 1)) {
+  for (std::size_t i = missing.message.find('\n'); i != std::string::npos; i = missing.message.find('\n', i + 1)) {
     EXPECT_EQ(missing.message[i - 1], '\r') << missing.message;
   }
   EXPECT_NE(missing.ibErrorCode, 0);
@@ -150,8 +147,7 @@ TEST_F(DatabaseTest, ReleaseCommitsActiveTransactions) {
   }
   EXPECT_FALSE(outside.InTransaction());
   EXPECT_EQ(outside.DefaultDatabase(), nullptr);
-  EXPECT_EQ(QueryColumn(Path(), "SELECT V FROM T ORDER BY V"),
-            (std::vector<std::string>{"outside", "owned"}));
+  EXPECT_EQ(QueryColumn(Path(), "SELECT V FROM T ORDER BY V"), (std::vector<std::string>{"outside", "owned"}));
 }
 
 TEST_F(DatabaseTest, CloseCommitsAndUnpreparesItsStatements) {
@@ -201,9 +197,7 @@ TEST_F(DatabaseTest, FailedCommitStaysActiveAndRollsBack) {
   TIBTransaction& transaction = InsertUncommitted(database, "refuse");
   const RaisedError refused = Raised([&] { transaction.Commit(); });
   EXPECT_EQ(refused.kind, "interbase");
-  EXPECT_NE(refused.message.find("E_REFUSED\r\nCommit rifiutato: è così...\r\n"),
-            std::string::npos)
-      << refused.message;
+  EXPECT_NE(refused.message.find("E_REFUSED\r\nCommit rifiutato: è così...\r\n"), std::string::npos) << refused.message;
   EXPECT_TRUE(transaction.InTransaction());
   transaction.Rollback();
   EXPECT_FALSE(transaction.InTransaction());
@@ -224,19 +218,16 @@ TEST_F(DatabaseTest, ReleaseRollsBackSilentlyWhenTheCommitFails) {
 
 TEST_F(DatabaseTest, TransactionStartChecks) {
   TIBTransaction loose;
-  EXPECT_CLIENT_ERROR(loose.StartTransaction(), 21,
-                      "No databases are listed in transaction component");
+  EXPECT_CLIENT_ERROR(loose.StartTransaction(), 21, "No databases are listed in transaction component");
   TIBDatabase database;
   Prepare(database, Path());
   TIBTransaction& transaction = database.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot);
   EXPECT_EQ(transaction.Params(), (std::vector<std::string>{"concurrency", "nowait"}));
-  EXPECT_CLIENT_ERROR(transaction.StartTransaction(), 15,
-                      "Cannot perform operation -- DB is not open");
+  EXPECT_CLIENT_ERROR(transaction.StartTransaction(), 15, "Cannot perform operation -- DB is not open");
   database.Open();
   transaction.StartTransaction();
   EXPECT_CLIENT_ERROR(transaction.StartTransaction(), 19, "Transaction is active");
-  EXPECT_CLIENT_ERROR(transaction.SetTransactionLevel(TIBTransactionLevel::ibtrDefault), 19,
-                      "Transaction is active");
+  EXPECT_CLIENT_ERROR(transaction.SetTransactionLevel(TIBTransactionLevel::ibtrDefault), 19, "Transaction is active");
   transaction.Params().push_back("sometimes");  // read at the next start only
   transaction.Commit();
   EXPECT_CLIENT_ERROR(transaction.StartTransaction(), 115, "TPB Constant (sometimes) is unknown");

@@ -58,12 +58,12 @@ inline RaisedError Raised(const std::function<void()>& action) {
 }
 
 // The layer's own error: its message and entry number.
-#define EXPECT_CLIENT_ERROR(action, entry, text)      \
-  do {                                                \
-    const auto raised_ = Raised([&] { action; });     \
-    EXPECT_EQ(raised_.kind, "client");                \
-    EXPECT_EQ(raised_.message, text);                 \
-    EXPECT_EQ(raised_.sqlCode, entry);                \
+#define EXPECT_CLIENT_ERROR(action, entry, text)  \
+  do {                                            \
+    const auto raised_ = Raised([&] { action; }); \
+    EXPECT_EQ(raised_.kind, "client");            \
+    EXPECT_EQ(raised_.message, text);             \
+    EXPECT_EQ(raised_.sqlCode, entry);            \
   } while (false)
 
 }  // namespace korvane::testing

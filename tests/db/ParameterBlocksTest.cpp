@@ -43,8 +43,7 @@ TEST(BuildDPB, ValuesAreSentUnchangedAsUtf8) {
 }
 
 TEST(BuildDPB, UnknownNameAndOverlongValueFail) {
-  EXPECT_CLIENT_ERROR(BuildDPB({"user_name=A", "Lc_Ctype=WIN1252"}), 114,
-                      "DPB Constant (Lc_Ctype) is unknown");
+  EXPECT_CLIENT_ERROR(BuildDPB({"user_name=A", "Lc_Ctype=WIN1252"}), 114, "DPB Constant (Lc_Ctype) is unknown");
   // The length travels in one byte: a longer value must not wrap around.
   const auto raised = Raised([] { BuildDPB({"password=" + std::string(256, 'x')}); });
   EXPECT_EQ(raised.kind, "client");
@@ -57,8 +56,7 @@ TEST(BuildTPB, DefaultIsEmptySnapshotIsThreeBytes) {
   EXPECT_EQ(BuildTPB({"concurrency", "nowait"}), (Bytes{3, 2, 7}));
   EXPECT_EQ(BuildTPB({"isc_tpb_Concurrency", " ", "NOWAIT"}), (Bytes{3, 2, 7}));
   EXPECT_EQ(BuildTPB({"read_committed", "rec_version", "wait", "read"}), (Bytes{3, 15, 17, 6, 8}));
-  EXPECT_CLIENT_ERROR(BuildTPB({"concurrency", "sometimes"}), 115,
-                      "TPB Constant (sometimes) is unknown");
+  EXPECT_CLIENT_ERROR(BuildTPB({"concurrency", "sometimes"}), 115, "TPB Constant (sometimes) is unknown");
 }
 
 TEST(BuildTPB, ALockTimeoutCarriesItsSeconds) {

@@ -17,15 +17,15 @@ struct MarkerCase {
 
 TEST(ConvertParamMarkers, Table) {
   const std::vector<MarkerCase> cases{
-      {"UPDATE T SET A=:A,\r\nB='x:y' WHERE K=:KEY\r\n",
-       "UPDATE T SET A=?,\r\nB='x:y' WHERE K=?\r\n", {"A", "KEY"}},
+      {"UPDATE T SET A=:A,\r\nB='x:y' WHERE K=:KEY\r\n", "UPDATE T SET A=?,\r\nB='x:y' WHERE K=?\r\n", {"A", "KEY"}},
       {"SELECT 'it''s :no', \"q:\"\"x\" FROM T WHERE A=:a\r\n",
-       "SELECT 'it''s :no', \"q:\"\"x\" FROM T WHERE A=?\r\n", {"a"}},
+       "SELECT 'it''s :no', \"q:\"\"x\" FROM T WHERE A=?\r\n",
+       {"a"}},
       {"/* :x ' */ SELECT :Y/**/\r\n", "/* :x ' */ SELECT ?/**/\r\n", {"Y"}},
       {"-- :c\r\n", "-- ?\r\n", {"c"}},
       {":A:B\r\n", "?:B\r\n", {"A"}},
       {"X=:\"my name\"+1, ?P, :$_9\r\n", "X=?+1, ?, ?\r\n", {"my name", "P", "$_9"}},
-      {"X=:A'\r\n", "X=?'\r\n", {"A"}},            // the character after a name is not examined
+      {"X=:A'\r\n", "X=?'\r\n", {"A"}},  // the character after a name is not examined
       {"X=:città,:Ω1\r\n", "X=?,?\r\n", {"città", "Ω1"}},
       {"X=:A, :A\r\n", "X=?, ?\r\n", {"A", "A"}},
       {"A\nB\rC", "A\r\nB\r\nC\r\n", {}},

@@ -13,9 +13,9 @@ TEST(ScaledText, ExactDecimalsWithoutTrailingZeros) {
     int scale;
     const char* text;
   } cases[] = {
-      {150, -2, "1.5"},   {-5, -2, "-0.05"},  {100, -2, "1"},   {-100, -2, "-1"},
-      {0, -3, "0"},       {3, 2, "300"},      {0, 2, "0"},      {-7, 0, "-7"},
-      {INT64_MIN, -4, "-922337203685477.5808"},
+      {150, -2, "1.5"}, {-5, -2, "-0.05"}, {100, -2, "1"},
+      {-100, -2, "-1"}, {0, -3, "0"},      {3, 2, "300"},
+      {0, 2, "0"},      {-7, 0, "-7"},     {INT64_MIN, -4, "-922337203685477.5808"},
   };
   for (const auto& c : cases) EXPECT_EQ(db::ScaledText(c.value, c.scale), c.text) << c.value;
 }

@@ -49,11 +49,21 @@ TEST(DecimalToInt64, TakesASignAndDecimalDigitsOnly) {
     std::optional<std::int64_t> value;
   };
   const Case cases[] = {
-      {"200", 200},         {"+5", 5},            {"-0", 0},            {"-42", -42},
-      {"9223372036854775807", kMax},              {"-9223372036854775808", kMin},
-      {"9223372036854775808", std::nullopt},      {"-9223372036854775809", std::nullopt},
-      {"", std::nullopt},   {"-", std::nullopt},  {" 1", std::nullopt}, {"1 ", std::nullopt},
-      {"0x10", std::nullopt}, {"$10", std::nullopt}, {"1.0", std::nullopt},
+      {"200", 200},
+      {"+5", 5},
+      {"-0", 0},
+      {"-42", -42},
+      {"9223372036854775807", kMax},
+      {"-9223372036854775808", kMin},
+      {"9223372036854775808", std::nullopt},
+      {"-9223372036854775809", std::nullopt},
+      {"", std::nullopt},
+      {"-", std::nullopt},
+      {" 1", std::nullopt},
+      {"1 ", std::nullopt},
+      {"0x10", std::nullopt},
+      {"$10", std::nullopt},
+      {"1.0", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(platform::DecimalToInt64(c.text), c.value) << '"' << c.text << '"';
 }
@@ -64,14 +74,32 @@ TEST(StrToInt32, FollowsTheRuntimeConversion) {
     std::optional<std::int32_t> value;
   };
   const Case cases[] = {
-      {"17", 17},          {"  17", 17},         {"+5", 5},           {"-5", -5},
-      {"$1F", 31},         {"x1f", 31},          {"X10", 16},         {"0x10", 16},
-      {"0X10", 16},        {"-$10", -16},        {"2147483647", 2147483647},
-      {"-2147483648", -2147483647 - 1},          {"2147483648", std::nullopt},
-      {"$80000000", std::nullopt},               {"", std::nullopt},  {" ", std::nullopt},
-      {"abc", std::nullopt}, {"12x", std::nullopt}, {"12 ", std::nullopt}, {"$", std::nullopt},
-      {"0x", std::nullopt},  {"-", std::nullopt},   {"1.5", std::nullopt}, {"\t1", std::nullopt},
-      {"00012", 12},         {"99999999999999999999", std::nullopt},
+      {"17", 17},
+      {"  17", 17},
+      {"+5", 5},
+      {"-5", -5},
+      {"$1F", 31},
+      {"x1f", 31},
+      {"X10", 16},
+      {"0x10", 16},
+      {"0X10", 16},
+      {"-$10", -16},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"2147483648", std::nullopt},
+      {"$80000000", std::nullopt},
+      {"", std::nullopt},
+      {" ", std::nullopt},
+      {"abc", std::nullopt},
+      {"12x", std::nullopt},
+      {"12 ", std::nullopt},
+      {"$", std::nullopt},
+      {"0x", std::nullopt},
+      {"-", std::nullopt},
+      {"1.5", std::nullopt},
+      {"\t1", std::nullopt},
+      {"00012", 12},
+      {"99999999999999999999", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(platform::StrToInt32(c.text), c.value) << '"' << c.text << '"';
 }

@@ -31,20 +31,20 @@ std::string Utf16(const std::u16string& text, bool bigEndian = false) {
 TEST(IniFile, ReadsByTheProfileRules) {
   testing::TempDir dir;
   const IniFile ini(WriteIni(dir,
-                              "; written by hand\r\n"
-                              "[OTHER]\r\n"
-                              "Alias=wrong\r\n"
-                              "  [ config ]  \r\n"
-                              "NOME SERVER=SRV01\r\n"
-                              "  lettera disco server   =   D   \n"
-                              "PercorsoDatabase=\"D:\\Gestionale\\Dati\"\n"
-                              "Alias='ditta1'\n"
-                              "Quoted='mismatched\"\n"
-                              "Single=\"\n"
-                              "Inner=a \"b\" c\n"
-                              "Empty=\n"
-                              "Equals=a=b\r"
-                              "NoEquals\n"));
+                             "; written by hand\r\n"
+                             "[OTHER]\r\n"
+                             "Alias=wrong\r\n"
+                             "  [ config ]  \r\n"
+                             "NOME SERVER=SRV01\r\n"
+                             "  lettera disco server   =   D   \n"
+                             "PercorsoDatabase=\"D:\\Gestionale\\Dati\"\n"
+                             "Alias='ditta1'\n"
+                             "Quoted='mismatched\"\n"
+                             "Single=\"\n"
+                             "Inner=a \"b\" c\n"
+                             "Empty=\n"
+                             "Equals=a=b\r"
+                             "NoEquals\n"));
   struct Case {
     std::string key;
     std::string expected;

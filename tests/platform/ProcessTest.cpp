@@ -71,7 +71,10 @@ TEST(WriteStdoutLineWithin, AFullPipeHoldsTheCallerOnlyUntilTheLimit) {
 
   // The write left behind completes once the reader reads: the line comes whole, after the rest.
   const std::string bytes = Drain(pipeFds[0], 1000ms);
-  EXPECT_TRUE(bytes.ends_with("x" "Operazione interrotta (SIGTERM)\r\n")) << bytes.substr(bytes.size() - 40);
+  EXPECT_TRUE(
+      bytes.ends_with("x"
+                      "Operazione interrotta (SIGTERM)\r\n"))
+      << bytes.substr(bytes.size() - 40);
 
   {
     const StdoutOn redirected(pipeFds[1]);

@@ -18,7 +18,7 @@ TEST(RunGate, AStopSignalWinsOnlyWhileTheRunIsRunning) {
   committing.EnterCommit();
   EXPECT_FALSE(committing.TryInterrupt());
   EXPECT_EQ(committing.SettledExitCode(), std::nullopt);  // the commit's outcome is awaited
-  committing.EnterFinish(0);  // the commit's outcome is printed
+  committing.EnterFinish(0);                              // the commit's outcome is printed
   EXPECT_FALSE(committing.TryInterrupt());
   EXPECT_EQ(committing.SettledExitCode(), 0);
 

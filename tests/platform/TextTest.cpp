@@ -31,7 +31,11 @@ TEST(Utf16, CountsAndCutsInCodeUnits) {
   const std::string emoji = "\xF0\x9F\x98\x80";  // one code point, two UTF-16 units
   EXPECT_EQ(platform::Utf16Length("abc"), 3u);
   EXPECT_EQ(platform::Utf16Length("\xC3\xA0" + emoji), 3u);
-  EXPECT_EQ(platform::Utf16Left("\xC3\xA0" "bc", 2), "\xC3\xA0" "b");
+  EXPECT_EQ(platform::Utf16Left("\xC3\xA0"
+                                "bc",
+                                2),
+            "\xC3\xA0"
+            "b");
   EXPECT_EQ(platform::Utf16Left("a" + emoji + "b", 2), "a");  // the pair is dropped whole
   EXPECT_EQ(platform::Utf16Left("a" + emoji + "b", 3), "a" + emoji);
   EXPECT_EQ(platform::Utf16Left("abc", 0), "");
@@ -40,7 +44,10 @@ TEST(Utf16, CountsAndCutsInCodeUnits) {
 }
 
 TEST(Utf8, InvalidBytesBecomeReplacementCharacters) {
-  EXPECT_EQ(platform::SanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(platform::SanitizeUtf8("a\xFF"
+                                   "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(platform::SanitizeUtf8("\xC3"), "\xEF\xBF\xBD");
   EXPECT_EQ(platform::SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
   EXPECT_EQ(platform::SanitizeUtf8("ok \xC3\xA8"), "ok \xC3\xA8");
@@ -78,9 +85,9 @@ TEST(OutsideText, ControlCharactersBecomeQuestionMarksAndLongTextIsCut) {
 TEST(Trim, EachTrimStripsItsOwnSet) {
   struct Case {
     std::string text;
-    std::string control;         // TrimControl
-    std::string blanksAndTabs;   // TrimBlanksAndTabs
-    std::string ini;             // TrimIniBlanks
+    std::string control;        // TrimControl
+    std::string blanksAndTabs;  // TrimBlanksAndTabs
+    std::string ini;            // TrimIniBlanks
   };
   const Case cases[] = {
       {" \t a b \t ", "a b", "a b", "a b"},
@@ -108,8 +115,8 @@ TEST(Format, ReplacesEachMarkerByTheNextArgument) {
 
 TEST(Utf8SequenceLength, ByLeadByte) {
   const std::pair<unsigned char, std::size_t> cases[] = {
-      {0x00, 1}, {0x7F, 1}, {0x80, 0}, {0xBF, 0}, {0xC0, 0}, {0xC1, 0}, {0xC2, 2}, {0xDF, 2},
-      {0xE0, 3}, {0xEF, 3}, {0xF0, 4}, {0xF4, 4}, {0xF5, 0}, {0xFF, 0},
+      {0x00, 1}, {0x7F, 1}, {0x80, 0}, {0xBF, 0}, {0xC0, 0}, {0xC1, 0}, {0xC2, 2},
+      {0xDF, 2}, {0xE0, 3}, {0xEF, 3}, {0xF0, 4}, {0xF4, 4}, {0xF5, 0}, {0xFF, 0},
   };
   for (const auto& [lead, length] : cases) EXPECT_EQ(platform::Utf8SequenceLength(lead), length) << int(lead);
 }

@@ -19,8 +19,8 @@ using testing::TlsTestServer;
 constexpr const char* kFolderName = "Contabilità/Società Bianchi & C.";
 
 testing::ProgramResult Import(const ProgramFolder& folder) {
-  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
-                          TlsTestServer::Close()});
+  TlsTestServer registry(
+      {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
   auto environment = folder.Environment(registry);
   // A caller without a locale (cron, a service) changes nothing.
   environment["LC_ALL"] = "C";
@@ -53,7 +53,8 @@ TEST(AccentedFolders, AnImportOpensThemEmbeddedAndThroughTheServer) {
 // The engine's message names the path as it is written.
 TEST(AccentedFolders, AMessageNamesThePathInUtf8) {
   for (const bool throughServer : {false, true}) {
-    ProgramFolder folder(KORVANE_BINARY, ProgramFolderOptions{.throughServer = throughServer, .folderName = kFolderName});
+    ProgramFolder folder(KORVANE_BINARY,
+                         ProgramFolderOptions{.throughServer = throughServer, .folderName = kFolderName});
     std::filesystem::remove(folder.Archive());
     const auto result = Import(folder);
     const std::string named = "I/O error during \"open\" operation for file \"" + folder.Archive() + "\"\r\n";

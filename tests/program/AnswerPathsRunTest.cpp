@@ -28,8 +28,9 @@ TEST(SuccessorEndToEnd, TheAddressChoosesRequestAndFormat) {
   const std::string caFile = certificates.File("ca.pem");
   testing::TestCertificates::Get().WriteCaPem(caFile);
   const auto json = [](const std::string& status, const std::string& body) {
-    return "HTTP/1.1 " + status + "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "HTTP/1.1 " + status +
+           "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
   };
   const std::string successor = json("200 OK", kSuccessorAnswer);
   const std::string base = json("200 OK", R"({"success":true,"data":{"denominazione":"Bàse S.r.l.","cf":"12485671007",)"

@@ -48,8 +48,10 @@ class ConcurrentImportTest : public ::testing::Test {
     const std::string users = root_.File("bin/user/user.fdb");
     testing::CreateDatabase(users, testing::FixtureScript("users.sql"));
     testing::CreateDatabase(archive_, testing::FixtureScript("archive.sql"));
-    RunIsql(users, "INSERT INTO UTENTI VALUES (5, 'Anna', '01', 'x');\n"
-                   "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" + served_ + "');\n");
+    RunIsql(users,
+            "INSERT INTO UTENTI VALUES (5, 'Anna', '01', 'x');\n"
+            "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" +
+                served_ + "');\n");
     RunIsql(archive_, "INSERT INTO CLIENTI (CODICE) VALUES ('0123');\n");
     std::ofstream(root_.File("bin/user/dati.ini")) << "[CONFIG]\r\nPercorsoDatabase=localhost:" << users << "\r\n";
     // The server reaches the users database inside the program folder.
@@ -106,15 +108,19 @@ TEST_F(ConcurrentImportTest, WhatCannotBeWrittenFailsBeforeTheRegistryIsAsked) {
   const std::string tooLong = "Trying to store a string of length 21 into a field that can only contain 20\r\n";
   const Case cases[] = {
       {"negative width", "-1", {}, piva, "Larghezza codice soggetto non valida (CaratteriRiempimentoClienti = -1)\r\n"},
-      {"width beyond the column", "2147483647", {}, piva,
+      {"width beyond the column",
+       "2147483647",
+       {},
+       piva,
        "Trying to store a string of length 2147483647 into a field that can only contain 20\r\n"},
       {"code beyond the column", "", {"-CODICESOGGETTO", std::string(21, 'C')}, piva, tooLong},
       {"VAT number beyond the column", "", {}, std::string(21, '1'), tooLong},
   };
   for (const Case& c : cases) {
     Sql("DELETE FROM TABX;\n" + (c.setting.empty() ? std::string()
-                                                     : "INSERT INTO TABX (NOME, TESTO) VALUES "
-                                                       "('CaratteriRiempimentoClienti', '" + c.setting + "');\n"));
+                                                   : "INSERT INTO TABX (NOME, TESTO) VALUES "
+                                                     "('CaratteriRiempimentoClienti', '" +
+                                                         c.setting + "');\n"));
     TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(Answer())});
     const ProgramResult result = Run(registry.Url("/base/"), c.extra, c.piva);
     registry.Stop();
@@ -181,13 +187,15 @@ TEST_F(ConcurrentImportTest, ARefusalThatDoesNotClearEndsTheRun) {
   const Case cases[] = {
       // Width 2: after 99 the next code, 100, is cut to 10, which is taken; 10 comes again.
       {"the same stored code again",
-       "DELETE FROM CLIENTI;\nINSERT INTO CLIENTI (CODICE) VALUES ('99');\nINSERT INTO CLIENTI (CODICE) VALUES ('10');\n"
+       "DELETE FROM CLIENTI;\nINSERT INTO CLIENTI (CODICE) VALUES ('99');\nINSERT INTO CLIENTI (CODICE) VALUES "
+       "('10');\n"
        "INSERT INTO TABX (NOME, TESTO) VALUES ('CaratteriRiempimentoClienti', '2');\n",
        "'10'", Rows{"10", "99"}},
       // Every insert into CLIENTI trips over a key of another table: the code is never stored,
       // and the run gives up after its tries.
       {"a key of another table",
-       "DELETE FROM TABX;\nCREATE TABLE BLOCCO (K INTEGER NOT NULL PRIMARY KEY);\nCOMMIT;\nINSERT INTO BLOCCO VALUES (1);\n"
+       "DELETE FROM TABX;\nCREATE TABLE BLOCCO (K INTEGER NOT NULL PRIMARY KEY);\nCOMMIT;\nINSERT INTO BLOCCO VALUES "
+       "(1);\n"
        "SET TERM ^ ;\nCREATE TRIGGER CLIENTI_BLOCCO FOR CLIENTI BEFORE INSERT AS BEGIN INSERT INTO BLOCCO VALUES (1); "
        "END^\nSET TERM ; ^\n",
        "BLOCCO", Rows{"10", "99"}},
@@ -235,7 +243,8 @@ TEST_F(ConcurrentImportTest, RunsForOneVatNumberWriteOneRowBetweenThem) {
   };
   for (const Case& c : {Case{"Riusa", 0}, Case{"Rifiuta", 1}}) {
     Sql("DELETE FROM CLIENTI WHERE CODICE <> '0123';\nDELETE FROM TABX;\n"
-        "INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', '" + c.setting + "');\n");
+        "INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', '" +
+        c.setting + "');\n");
     // Each request is answered after a short delay; the gate is never reached.
     TlsGatedServer registry(Answer(), 1000, 300);
     std::vector<ProgramResult> results(5);
@@ -336,10 +345,12 @@ TEST_F(ConcurrentImportTest, ANumberStoredDuringTheRegistryCallGetsTheCompanysAn
     std::string setting, out;
     int exitCode;
   };
-  const Case cases[] = {{"Riusa", "A9\r\n", 0}, {"Rifiuta", "P.IVA 01234567890 presente in archivio (codice A9)\r\n", 1}};
+  const Case cases[] = {{"Riusa", "A9\r\n", 0},
+                        {"Rifiuta", "P.IVA 01234567890 presente in archivio (codice A9)\r\n", 1}};
   for (const Case& c : cases) {
     Sql("DELETE FROM CLIENTI WHERE CODICE <> '0123';\nDELETE FROM TABX;\n"
-        "INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', '" + c.setting + "');\n");
+        "INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', '" +
+        c.setting + "');\n");
     ProgramResult result;
     std::jthread run;  // joined after the registry below has let every connection go
     TlsGatedServer registry(Answer(), 2);

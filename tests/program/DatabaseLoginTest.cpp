@@ -39,8 +39,8 @@ class DatabaseLoginTest : public ::testing::Test {
   // Imports 01234567890 with these variables added to the usual ones; `trace` receives the trace.
   testing::ProgramResult Run(const ProgramFolder& folder, std::map<std::string, std::string> variables,
                              const std::string& trace) {
-    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
-                            TlsTestServer::Close()});
+    TlsTestServer registry(
+        {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
     auto environment = folder.Environment(registry);
     variables["KORVANE_TRACE"] = trace;
     environment.merge(variables);
@@ -48,7 +48,8 @@ class DatabaseLoginTest : public ::testing::Test {
   }
 
   testing::TempDir traces_;
-  ProgramFolder folder_{KORVANE_BINARY, testing::ProgramFolderOptions{.throughServer = true, .usersThroughServer = true}};
+  ProgramFolder folder_{KORVANE_BINARY,
+                        testing::ProgramFolderOptions{.throughServer = true, .usersThroughServer = true}};
   testing::ServerUser user_{"Pw-k7q2xv"};
 };
 
@@ -60,18 +61,29 @@ TEST_F(DatabaseLoginTest, TheFirmsLoginReplacesTheBuiltInOneAndIsNeverShown) {
     std::string out, traced;
   };
   const Case cases[] = {
-      {"the firm's user", {{"KORVANE_DB_USER", user_.Name()}, {"KORVANE_DB_PASSWORD", user_.Password()}}, "0124",
+      {"the firm's user",
+       {{"KORVANE_DB_USER", user_.Name()}, {"KORVANE_DB_PASSWORD", user_.Password()}},
+       "0124",
        "database login: user " + user_.Name() + " (KORVANE_DB_USER), password (KORVANE_DB_PASSWORD)"},
-      {"a wrong password", {{"KORVANE_DB_USER", user_.Name()}, {"KORVANE_DB_PASSWORD", wrong}}, kRefusedLogin,
+      {"a wrong password",
+       {{"KORVANE_DB_USER", user_.Name()}, {"KORVANE_DB_PASSWORD", wrong}},
+       kRefusedLogin,
        "attach failed: " + std::string(kRefusedLogin)},
-      {"the user alone keeps the built-in password", {{"KORVANE_DB_USER", user_.Name()}}, kRefusedLogin,
+      {"the user alone keeps the built-in password",
+       {{"KORVANE_DB_USER", user_.Name()}},
+       kRefusedLogin,
        "database login: user " + user_.Name() + " (KORVANE_DB_USER), password (built-in)"},
-      {"the password alone keeps the built-in user", {{"KORVANE_DB_PASSWORD", wrong}}, kRefusedLogin,
+      {"the password alone keeps the built-in user",
+       {{"KORVANE_DB_PASSWORD", wrong}},
+       kRefusedLogin,
        "database login: user SYSDBA (built-in), password (KORVANE_DB_PASSWORD)"},
-      {"empty values are no values", {{"KORVANE_DB_USER", ""}, {"KORVANE_DB_PASSWORD", ""}}, "0125",
+      {"empty values are no values",
+       {{"KORVANE_DB_USER", ""}, {"KORVANE_DB_PASSWORD", ""}},
+       "0125",
        "database login: user SYSDBA (built-in), password (built-in)"},
       {"the tools' variables are not read",
-       {{"ISC_USER", user_.Name()}, {"ISC_PASSWORD", "rubbish"}}, "0126",
+       {{"ISC_USER", user_.Name()}, {"ISC_PASSWORD", "rubbish"}},
+       "0126",
        "database login: user SYSDBA (built-in), password (built-in)"},
   };
   int index = 0;
@@ -99,8 +111,7 @@ TEST_F(DatabaseLoginTest, TheArchiveUsesTheSameLogin) {
   user_.GrantTables(folder.Users(), {"UTENTI", "TABSOFTDES"});
   user_.GrantTables(folder.Archive(), {"CLIENTI", "FORNITO", "TABX"});
   const std::string trace = traces_.File("archive");
-  const auto refused =
-      Run(folder, {{"KORVANE_DB_USER", user_.Name()}, {"KORVANE_DB_PASSWORD", "Sbagliata-93"}}, trace);
+  const auto refused = Run(folder, {{"KORVANE_DB_USER", user_.Name()}, {"KORVANE_DB_PASSWORD", "Sbagliata-93"}}, trace);
   EXPECT_EQ(refused.out, std::string(kRefusedLogin) + "\r\n");
   const std::string steps = FileText(trace);
   EXPECT_NE(steps.find("users database opened"), std::string::npos) << steps;

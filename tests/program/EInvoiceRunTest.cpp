@@ -33,11 +33,13 @@ std::string Answer(const std::string& format, const std::string& extra) {
   if (format == "base") {
     return testing::JsonAnswer(R"({"success":true,"data":{"denominazione":"Rossi S.r.l.","cf":"01234567890",)"
                                R"("indirizzo":"Via Roma 12","civico":"12","comune":"Milano","provincia":"MI",)"
-                               R"("cap":"20121")" + more + "}}");
+                               R"("cap":"20121")" +
+                               more + "}}");
   }
   const std::string company = R"({"companyName":"ROSSI S.R.L.","taxCode":"01234567890","address":)"
                               R"({"registeredOffice":{"streetName":"VIA ROMA 12","streetNumber":"12",)"
-                              R"("town":"MILANO","province":"MI","zipCode":"20121"}})" + more + "}";
+                              R"("town":"MILANO","province":"MI","zipCode":"20121"}})" +
+                              more + "}";
   // IT-advanced is documented with "data" as one object.
   return testing::JsonAnswer(R"({"success":true,"data":)" + (format == "IT-start" ? "[" + company + "]" : company) +
                              "}");
@@ -62,8 +64,10 @@ class EInvoiceRunTest : public ::testing::Test {
   // its line and exit code as one text.
   std::string Run(const std::string& sql, const std::vector<std::string>& extra, const std::string& format,
                   TlsTestServer& registry, const std::string& tracePath = {}) {
-    testing::RunIsql(folder_.Archive(), "DELETE FROM TABX;\nDELETE FROM CLIENTI WHERE CODICE <> '0123';\n"
-                                        "DELETE FROM FORNITO;\n" + sql);
+    testing::RunIsql(folder_.Archive(),
+                     "DELETE FROM TABX;\nDELETE FROM CLIENTI WHERE CODICE <> '0123';\n"
+                     "DELETE FROM FORNITO;\n" +
+                         sql);
     auto environment = folder_.Environment(registry);
     environment["KORVANE_REGISTRY_URL"] = registry.Url("/" + format + "/");
     if (!tracePath.empty()) environment["KORVANE_TRACE"] = tracePath;
@@ -98,30 +102,71 @@ TEST_F(EInvoiceRunTest, WritesTheUsableValuesOfEachFormat) {
     Rows stored;
   };
   const Case cases[] = {
-      {"base", both, "base", R"("codice_destinatario":" m5uxcr1 ","pec":" rossi@pec.it ")", {},
+      {"base",
+       both,
+       "base",
+       R"("codice_destinatario":" m5uxcr1 ","pec":" rossi@pec.it ")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|M5UXCR1|rossi@pec.it|<null>"}},
-      {"IT-start", both, "IT-start", R"("sdiCode":"ABC123","pec":"rossi@pec.it")", {},
+      {"IT-start",
+       both,
+       "IT-start",
+       R"("sdiCode":"ABC123","pec":"rossi@pec.it")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|ABC123|rossi@pec.it|<null>"}},
-      {"IT-advanced", both, "IT-advanced", R"("sdiCode":"KRRH6B9","pec":"Orafo@Pec.Example")", {},
+      {"IT-advanced",
+       both,
+       "IT-advanced",
+       R"("sdiCode":"KRRH6B9","pec":"Orafo@Pec.Example")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|KRRH6B9|Orafo@Pec.Example|<null>"}},
-      {"the other format's member is not read", both, "base", R"("sdiCode":"KRRH6B9")", {},
+      {"the other format's member is not read",
+       both,
+       "base",
+       R"("sdiCode":"KRRH6B9")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|0000000|<null>|<null>"}},
-      {"values not usable: the table's defaults", both, "IT-start", R"("sdiCode":"AB-1234",)" + pec30, {},
+      {"values not usable: the table's defaults",
+       both,
+       "IT-start",
+       R"("sdiCode":"AB-1234",)" + pec30,
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|0000000|<null>|<null>"}},
-      {"null and no address", both, "base", R"("codice_destinatario":null,"pec":"rossi.pec.it")", {},
+      {"null and no address",
+       both,
+       "base",
+       R"("codice_destinatario":null,"pec":"rossi.pec.it")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|0000000|<null>|<null>"}},
-      {"no settings", "", "IT-advanced", R"("sdiCode":"KRRH6B9","pec":"rossi@pec.it")", {},
+      {"no settings",
+       "",
+       "IT-advanced",
+       R"("sdiCode":"KRRH6B9","pec":"rossi@pec.it")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|0000000|<null>|<null>"}},
-      {"only the PEC, into a quoted name", Setting(kPecSetting, "pec \"LEGALE\""), "base",
-       R"("codice_destinatario":"M5UXCR1","pec":"rossi@pec.it")", {},
+      {"only the PEC, into a quoted name",
+       Setting(kPecSetting, "pec \"LEGALE\""),
+       "base",
+       R"("codice_destinatario":"M5UXCR1","pec":"rossi@pec.it")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|0000000|<null>|rossi@pec.it"}},
-      {"a supplier", supplier + both, "base", R"("codice_destinatario":"m5uxcr1","pec":"rossi@pec.it")",
-       {"-TIPOSOGGETTO", "F"}, {"C 0123|<null>|<null>|<null>", "F 0001|M5UXCR1|rossi@pec.it"}},
-      {"a supplier run does not read the customer's settings", Setting(kPecSetting, "NUMERO"), "IT-start",
-       R"("sdiCode":"M5UXCR1","pec":"rossi@pec.it")", {"-TIPOSOGGETTO", "F"},
+      {"a supplier",
+       supplier + both,
+       "base",
+       R"("codice_destinatario":"m5uxcr1","pec":"rossi@pec.it")",
+       {"-TIPOSOGGETTO", "F"},
+       {"C 0123|<null>|<null>|<null>", "F 0001|M5UXCR1|rossi@pec.it"}},
+      {"a supplier run does not read the customer's settings",
+       Setting(kPecSetting, "NUMERO"),
+       "IT-start",
+       R"("sdiCode":"M5UXCR1","pec":"rossi@pec.it")",
+       {"-TIPOSOGGETTO", "F"},
        {"C 0123|<null>|<null>|<null>", "F 0001|NESSUNO|<null>"}},
-      {"a customer run with the supplier's settings only", supplier, "base",
-       R"("codice_destinatario":"M5UXCR1","pec":"rossi@pec.it")", {},
+      {"a customer run with the supplier's settings only",
+       supplier,
+       "base",
+       R"("codice_destinatario":"M5UXCR1","pec":"rossi@pec.it")",
+       {},
        {"C 0123|<null>|<null>|<null>", "C 0124|0000000|<null>|<null>"}},
   };
   for (const Case& c : cases) {
@@ -153,8 +198,8 @@ TEST_F(EInvoiceRunTest, RefusesABadSettingBeforeTheCall) {
        "Impostazione non valida (ColonnaPecClienti = NUMERO)"},
   };
   for (const Case& c : cases) {
-    TlsTestServer registry({TlsTestServer::ExpectRequest(),
-                            TlsTestServer::Send(Answer("base", R"("codice_destinatario":"M5UXCR1")"))});
+    TlsTestServer registry(
+        {TlsTestServer::ExpectRequest(), TlsTestServer::Send(Answer("base", R"("codice_destinatario":"M5UXCR1")"))});
     EXPECT_EQ(Run(c.sql, {}, "base", registry), c.out + "\r\nexit 1") << c.name;
     registry.Stop();
     EXPECT_EQ(registry.Request(), "") << c.name << ": the registry was asked";

@@ -48,13 +48,17 @@ class EndToEndTest : public ::testing::Test {
     CreateDatabase(users_, FixtureScript("users.sql"));
     RunIsql(users_,
             "INSERT INTO UTENTI VALUES (5, 'Anna', '02', 'x');\n"
-            "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" + archive_ + "');\n"
-            "INSERT INTO TABSOFTDES VALUES (5, '02', 'Archivio', '" + root_.File("none.fdb") + "');\n");
+            "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" +
+                archive_ +
+                "');\n"
+                "INSERT INTO TABSOFTDES VALUES (5, '02', 'Archivio', '" +
+                root_.File("none.fdb") + "');\n");
     if (!std::filesystem::exists(archive_)) {
       CreateDatabase(archive_, FixtureScript("archive.sql"));
-      RunIsql(archive_, "INSERT INTO CLIENTI (CODICE) VALUES ('0123');\n"
-                        "INSERT INTO FORNITO (CODICE) VALUES ('000041');\n"
-                        "INSERT INTO TABX VALUES ('CaratteriRiempimentoFornitori', '6', NULL);\n");
+      RunIsql(archive_,
+              "INSERT INTO CLIENTI (CODICE) VALUES ('0123');\n"
+              "INSERT INTO FORNITO (CODICE) VALUES ('000041');\n"
+              "INSERT INTO TABX VALUES ('CaratteriRiempimentoFornitori', '6', NULL);\n");
     }
     testing::TestCertificates::Get().WriteCaPem(caFile_);
   }
@@ -63,8 +67,8 @@ class EndToEndTest : public ::testing::Test {
   testing::ProgramResult Run(TlsTestServer& registry, std::vector<std::string> extra = {},
                              const std::string& utente = "5", const std::string& ditta = "01",
                              const std::map<std::string, std::string>& moreEnvironment = {}) {
-    std::vector<std::string> arguments = {"-UTENTE", utente, "-DITTA", ditta, "-PIVA", "01234567890",
-                                          "-APITOKEN", "segreto"};
+    std::vector<std::string> arguments = {"-UTENTE", utente,        "-DITTA",    ditta,
+                                          "-PIVA",   "01234567890", "-APITOKEN", "segreto"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     std::map<std::string, std::string> environment = Environment(registry);
     environment.insert(moreEnvironment.begin(), moreEnvironment.end());
@@ -83,7 +87,8 @@ class EndToEndTest : public ::testing::Test {
                        "SELECT CODICE||'|'||RAGSOC||'|'||CF||'|'||PI||'|'||INDIRIZZO||'|'||NUMEROCIVICO||'|'||"
                        "CITTA||'|'||PROVINCIA||'|'||CAP||'|'||CODICEPAESE||'|'||"
                        "IIF(DATACREAZIONE = CURRENT_DATE AND DATAULTIMOAGGIORNAMENTO = CURRENT_DATE, 'today', "
-                       "'other') FROM " + table + " WHERE CODICE = '" + codice + "'");
+                       "'other') FROM " +
+                           table + " WHERE CODICE = '" + codice + "'");
   }
 
   static TlsTestServer Registry(const std::string& answer) {
@@ -103,8 +108,7 @@ TEST_F(EndToEndTest, ACustomerIsWrittenAndItsCodePrinted) {
   EXPECT_EQ(result.out, "0124\r\n");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(registry.Request().substr(0, 58),
-            "GET /base/01234567890 HTTP/1.1\r\nAccept: application/json\r\n");
+  EXPECT_EQ(registry.Request().substr(0, 58), "GET /base/01234567890 HTTP/1.1\r\nAccept: application/json\r\n");
   EXPECT_NE(registry.Request().find("\r\nAuthorization: Bearer segreto\r\n"), std::string::npos);
   EXPECT_EQ(Row("CLIENTI", "0124"),
             Rows{"0124|Caffè Nerò & Figli S.r.l.|01234567890|01234567890|Via Roma|12|Milano|MI|20121|IT|today"});
@@ -114,12 +118,13 @@ TEST_F(EndToEndTest, ACustomerIsWrittenAndItsCodePrinted) {
 
 TEST_F(EndToEndTest, ValuesAreCutToTheirColumns) {
   const std::string name70 = "Società " + std::string(62, 'x');  // 70 characters, 71 UTF-8 bytes
-  TlsTestServer registry = Registry(Success(
-      R"("denominazione":")" + name70 + R"(","cf":"RSSMRA80A01H501UXYZ","indirizzo":"  Via 12 Ottobre 12 ",)"
-      R"("civico":"12","comune":"Roma","provincia":"Roma","cap":201210000123)"));
+  TlsTestServer registry = Registry(Success(R"("denominazione":")" + name70 +
+                                            R"(","cf":"RSSMRA80A01H501UXYZ","indirizzo":"  Via 12 Ottobre 12 ",)"
+                                            R"("civico":"12","comune":"Roma","provincia":"Roma","cap":201210000123)"));
   const auto result = Run(registry, {"-CODICESOGGETTO", "R1"});
   EXPECT_EQ(result.out, "R1\r\n");
-  EXPECT_EQ(Row("CLIENTI", "R1"), Rows{"R1|" + name70.substr(0, 65) + "|RSSMRA80A01H501U|01234567890|Via 12 Ottobre|12|"
+  EXPECT_EQ(Row("CLIENTI", "R1"), Rows{"R1|" + name70.substr(0, 65) +
+                                       "|RSSMRA80A01H501U|01234567890|Via 12 Ottobre|12|"
                                        "Roma|Ro|2012100001|IT|today"});
 }
 
@@ -135,9 +140,9 @@ TEST_F(EndToEndTest, HouseNumbersAreTakenOutOfTheAddress) {
   int n = 0;
   for (const auto& c : cases) {
     const std::string codice = "H" + std::to_string(++n);
-    TlsTestServer registry = Registry(Success(R"("denominazione":"X","cf":"","indirizzo":")" + c.indirizzo +
-                                              R"(","civico":)" + c.civico +
-                                              R"(,"comune":null,"provincia":"","cap":"1")"));
+    TlsTestServer registry =
+        Registry(Success(R"("denominazione":"X","cf":"","indirizzo":")" + c.indirizzo + R"(","civico":)" + c.civico +
+                         R"(,"comune":null,"provincia":"","cap":"1")"));
     ASSERT_EQ(Run(registry, {"-CODICESOGGETTO", codice}).out, codice + "\r\n");
     EXPECT_EQ(QueryColumn(archive_, "SELECT INDIRIZZO||'|'||NUMEROCIVICO FROM CLIENTI WHERE CODICE = '" + codice + "'"),
               Rows{c.stored})
@@ -188,7 +193,7 @@ TEST_F(EndToEndTest, ARefusedWriteIsRolledBackAndReportedWithItsPrefix) {
   ASSERT_EQ(result.out.substr(0, prefix.size()), prefix);
   EXPECT_NE(result.out.find("PRIMARY"), std::string::npos) << result.out;
   EXPECT_EQ(result.out.substr(result.out.size() - 2), "\r\n");
-  EXPECT_EQ(result.out.find('\r', prefix.size()) , result.out.find("\r\n", prefix.size()));
+  EXPECT_EQ(result.out.find('\r', prefix.size()), result.out.find("\r\n", prefix.size()));
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(QueryColumn(archive_, "SELECT COALESCE(RAGSOC, '<none>') FROM CLIENTI"), Rows{"<none>"});
 }
@@ -197,8 +202,8 @@ TEST_F(EndToEndTest, AKilledRunLeavesTheDatabasesAsTheyWere) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::StaySilent()});
   // The run waits for the answer; it is killed there.
   const auto result = RunProgram("/usr/bin/timeout",
-                                 {"--foreground", "-s", "KILL", "1", program_, "-UTENTE", "5", "-DITTA", "01", "-PIVA", "1",
-                                  "-APITOKEN", "segreto"},
+                                 {"--foreground", "-s", "KILL", "1", program_, "-UTENTE", "5", "-DITTA", "01", "-PIVA",
+                                  "1", "-APITOKEN", "segreto"},
                                  Environment(registry));
   EXPECT_EQ(result.exitCode, 137);
   EXPECT_EQ(result.out, "");

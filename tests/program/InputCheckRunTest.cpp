@@ -33,9 +33,9 @@ TEST(InputCheck, NothingInjectedReachesTheRegistry) {
   };
   for (const auto& c : cases) {
     TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer())});
-    const auto result = testing::RunProgram(
-        KORVANE_BINARY, {"-UTENTE", "5", "-DITTA", "01", "-PIVA", c.piva, "-APITOKEN", c.token},
-        {{"KORVANE_REGISTRY_URL", registry.Url(c.path)}});
+    const auto result =
+        testing::RunProgram(KORVANE_BINARY, {"-UTENTE", "5", "-DITTA", "01", "-PIVA", c.piva, "-APITOKEN", c.token},
+                            {{"KORVANE_REGISTRY_URL", registry.Url(c.path)}});
     registry.Stop();
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, "");
@@ -51,11 +51,12 @@ TEST(InputCheck, AVatNumberOfLettersAndDigitsGoesOutAsWritten) {
   testing::ProgramFolder folder(KORVANE_BINARY);
   testing::TempDir dir;
   const std::string trace = dir.File("trace");
-  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
-                          TlsTestServer::Close()});
+  TlsTestServer registry(
+      {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
   auto environment = folder.Environment(registry);
-  const auto result = testing::RunProgram(folder.Program(), {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "IT01234567890",
-                                                            "-APITOKEN", "segreto"}, environment);
+  const auto result = testing::RunProgram(
+      folder.Program(), {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "IT01234567890", "-APITOKEN", "segreto"},
+      environment);
   EXPECT_EQ(result.out, "0124\r\n");
   EXPECT_TRUE(registry.Request().starts_with("GET /base/IT01234567890 HTTP/1.1\r\n")) << registry.Request();
 

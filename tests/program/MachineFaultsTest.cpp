@@ -31,8 +31,8 @@ using testing::TlsTestServer;
 using Rows = std::vector<std::string>;
 
 TlsTestServer Registry() {
-  return TlsTestServer({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
-                        TlsTestServer::Close()});
+  return TlsTestServer(
+      {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
 }
 
 // Points the users' "Archivio" parameter somewhere else.
@@ -136,10 +136,10 @@ TEST(MachineFaults, AStopSignalEndsTheRunEvenWhenStdoutIsAFullPipe) {
 // cannot split or reorder the one line.
 TEST(MachineFaults, UnicodeLineBreaksAndBidiControlsInServerTextBecomeQuestionMarks) {
   const ProgramFolder folder(KORVANE_BINARY);
-  TlsTestServer registry({TlsTestServer::ExpectRequest(),
-                          TlsTestServer::Send(testing::JsonAnswer(
-                              "{\"success\":\"Guasto\u2028Riga\u2029\u202Eoiggassem\u2066x\u2069\"}")),
-                          TlsTestServer::Close()});
+  TlsTestServer registry(
+      {TlsTestServer::ExpectRequest(),
+       TlsTestServer::Send(testing::JsonAnswer("{\"success\":\"Guasto\u2028Riga\u2029\u202Eoiggassem\u2066x\u2069\"}")),
+       TlsTestServer::Close()});
   ExpectOneLineFailure(RunProgram(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry)),
                        "'Guasto?Riga??oiggassem?x?' is not a valid boolean value");
 }
@@ -272,7 +272,8 @@ TEST(MachineFaults, AConnectionCutAtAnyByteEndsTheRunWithOneLine) {
     const ProgramResult result =
         RunProgram(folder.Program(), {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"},
                    folder.Environment(registry));
-    const std::string where = "cut at byte " + std::to_string(cutAt) + (how == testing::TcpProxy::Cut::Reset ? " (reset)" : " (close)");
+    const std::string where =
+        "cut at byte " + std::to_string(cutAt) + (how == testing::TcpProxy::Cut::Reset ? " (reset)" : " (close)");
     EXPECT_EQ(result.signal, 0) << where;
     EXPECT_EQ(result.err, "") << where;
     EXPECT_TRUE(result.out.size() > 2 && result.out.ends_with("\r\n")) << where << ": " << result.out;

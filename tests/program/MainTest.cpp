@@ -19,8 +19,8 @@ using testing::StdoutTo;
 using testing::TlsTestServer;
 
 TlsTestServer Registry() {
-  return TlsTestServer({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
-                        TlsTestServer::Close()});
+  return TlsTestServer(
+      {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
 }
 
 // Whether any file under the folder holds these bytes.

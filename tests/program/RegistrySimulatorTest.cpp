@@ -34,8 +34,8 @@ class RegistrySimulatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string portFile = dir_.File("port");
-    const std::vector<std::string> arguments = {KORVANE_SIMULATOR, "--data", kData, "--ca-out", caFile_,
-                                                "--port-file", portFile};
+    const std::vector<std::string> arguments = {KORVANE_SIMULATOR, "--data",      kData,   "--ca-out",
+                                                caFile_,           "--port-file", portFile};
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);

@@ -78,8 +78,8 @@ void StopWhileTheRegistryIsSilent(const ProgramFolder& folder) {
   }
   EXPECT_EQ(folder.Customers(), Rows{"0123"});
 
-  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
-                          TlsTestServer::Close()});
+  TlsTestServer registry(
+      {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
   const auto next = testing::RunProgram(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry));
   EXPECT_EQ(next.out, "0124\r\n");
   EXPECT_EQ(folder.Customers(), (Rows{"0123", "0124"}));

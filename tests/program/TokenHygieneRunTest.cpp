@@ -32,11 +32,12 @@ TEST(TokenHygiene, TheRegistryGetsTheTokenFromTheEnvironmentOrTheCommandLine) {
   const Case cases[] = {{false, "\r\nAuthorization: Bearer dall-ambiente\r\n", "0124\r\n"},
                         {true, "\r\nAuthorization: Bearer segreto\r\n", "0125\r\n"}};
   for (const auto& c : cases) {
-    TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()),
-                            TlsTestServer::Close()});
+    TlsTestServer registry(
+        {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
     auto environment = folder.Environment(registry);
     environment["KORVANE_APITOKEN"] = "dall-ambiente";
-    const auto result = testing::RunProgram(folder.Program(), ProgramFolder::Arguments({}, c.onCommandLine), environment);
+    const auto result =
+        testing::RunProgram(folder.Program(), ProgramFolder::Arguments({}, c.onCommandLine), environment);
     EXPECT_EQ(result.out, c.out);
     EXPECT_NE(registry.Request().find(c.authorization), std::string::npos) << registry.Request();
     EXPECT_EQ(registry.Request().find("Bearer", registry.Request().find("Bearer") + 1), std::string::npos);

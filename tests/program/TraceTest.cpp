@@ -54,9 +54,8 @@ TEST(Trace, ASuccessfulRunTracesItsStepsAndNoSecret) {
   const std::string trace = FileText(tracePath);
   for (const char* step : {"korvane started", "command line: user 5, company 01, kind C, VAT 01234567890",
                            "registry: https://localhost:", "users database opened: ", "user 5 (Anna), company 01",
-                           "archive opened: ", "code computed: 0124", "connected to localhost:",
-                           "TLS TLSv1.", "server certificate: ", "certificate verification: ok",
-                           "request on the prepared channel",
+                           "archive opened: ", "code computed: 0124", "connected to localhost:", "TLS TLSv1.",
+                           "server certificate: ", "certificate verification: ok", "request on the prepared channel",
                            "request: GET /base/01234567890 HTTP/1.1 | Accept: application/json | "
                            "Authorization: Bearer *** | Host: localhost:",
                            "answer: HTTP/1.1 200 OK, ", "insert into CLIENTI, code 0124", "committed",
@@ -101,8 +100,7 @@ TEST(Trace, AnUntrustedRegistryIsTracedWithTheVerificationResult) {
   ASSERT_EQ(result.exitCode, 1);
   const std::string trace = FileText(tracePath);
   EXPECT_NE(trace.find("TLS handshake failed: Error connecting with SSL.??"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("certificate verification: unable to get local issuer certificate"), std::string::npos)
-      << trace;
+  EXPECT_NE(trace.find("certificate verification: unable to get local issuer certificate"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("request: "), std::string::npos) << trace;
   EXPECT_EQ(trace.find("segreto"), std::string::npos);
 }
@@ -153,10 +151,8 @@ TEST(Trace, OnlyTheRunningUsersOwnFileIsWritten) {
     std::string path, reason;
   };
   const Case cases[] = {
-      {dir.File("symlink"), "symbolic link"},
-      {dir.File("dangling"), "symbolic link"},
-      {foreign, "owned by another user"},
-      {linked, "more than one hard link"},
+      {dir.File("symlink"), "symbolic link"}, {dir.File("dangling"), "symbolic link"},
+      {foreign, "owned by another user"},     {linked, "more than one hard link"},
       {fifo, "not a regular file"},
   };
   ProgramFolder folder(KORVANE_BINARY);
@@ -205,8 +201,9 @@ TEST(Trace, CredentialsInTheRegistryAddressAreMasked) {
   const auto result = RunProgram(folder.Program(), ProgramFolder::Arguments(), environment);
   EXPECT_EQ(result.out, "0124\r\n");
   const std::string trace = FileText(tracePath);
-  EXPECT_NE(trace.find("registry: https://***@localhost:" + std::to_string(registry.Port()) + "/base/ (answer format base)"),
-            std::string::npos)
+  EXPECT_NE(
+      trace.find("registry: https://***@localhost:" + std::to_string(registry.Port()) + "/base/ (answer format base)"),
+      std::string::npos)
       << trace;
   EXPECT_EQ(trace.find("s3greta"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("mario"), std::string::npos) << trace;
@@ -225,10 +222,10 @@ TEST(Trace, AFailedStepIsTracedWithItsError) {
     const auto result = RunProgram(folder.Program(), ProgramFolder::Arguments(), environment);
     EXPECT_EQ(result.exitCode, 1);
     const std::string trace = FileText(dir.File("attach.trace"));
-    for (const std::string& step : {"opening the users database: " + folder.Users(), "attaching " + folder.Users(),
-                                    "opening the archive: " + folder.Archive(), "attaching " + folder.Archive(),
-                                    "attach failed: I/O error during \"open\" operation for file \"" +
-                                        folder.Archive() + "\"??"}) {
+    for (const std::string& step :
+         {"opening the users database: " + folder.Users(), "attaching " + folder.Users(),
+          "opening the archive: " + folder.Archive(), "attaching " + folder.Archive(),
+          "attach failed: I/O error during \"open\" operation for file \"" + folder.Archive() + "\"??"}) {
       EXPECT_NE(trace.find(step), std::string::npos) << step << "\n" << trace;
     }
   }

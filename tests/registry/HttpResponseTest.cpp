@@ -46,9 +46,8 @@ std::string Outcome(const std::string& answer, bool stallAtEnd = false, const re
 
 TEST(StatusCodeOf, ReadsTheNumberAfterTheFirstSpace) {
   const std::pair<const char*, int> cases[] = {
-      {"HTTP/1.1 200 OK", 200},      {"HTTP/1.1  201   Created", 201}, {"HTTP/1.0 404.7 Odd", 404},
-      {"HTTP/1.1 abc", -1},          {"HTTP/1.1", -1},                  {"HTTP/1.1 99999999999 Big", -1},
-      {"HTTP/1.1 -5 Negative", -5},  {"", -1},
+      {"HTTP/1.1 200 OK", 200}, {"HTTP/1.1  201   Created", 201}, {"HTTP/1.0 404.7 Odd", 404},  {"HTTP/1.1 abc", -1},
+      {"HTTP/1.1", -1},         {"HTTP/1.1 99999999999 Big", -1}, {"HTTP/1.1 -5 Negative", -5}, {"", -1},
   };
   for (const auto& [line, code] : cases) EXPECT_EQ(registry::StatusCodeOf(line), code) << line;
 }
@@ -66,7 +65,8 @@ TEST(HttpAnswerReader, StatusFramingAndCloseRules) {
       {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA", "hello"},
       {"bare LF lines", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", "ok"},
       {"length cut short by close", "HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + big, big},
-      {"length that is no number reads to close", "HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n\r\nall of it", "all of it"},
+      {"length that is no number reads to close", "HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n\r\nall of it",
+       "all of it"},
       {"no length reads to close", "HTTP/1.1 200 OK\r\n\r\nuntil close", "until close"},
       {"chunked with extension and trailer",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n"
@@ -80,8 +80,8 @@ TEST(HttpAnswerReader, StatusFramingAndCloseRules) {
        "error: Connection Closed Gracefully."},
       {"close before the trailer ends", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n",
        "error: Connection Closed Gracefully."},
-      {"interim 100 head skipped", "HTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc",
-       "abc"},
+      {"interim 100 head skipped",
+       "HTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", "abc"},
       {"close after an interim head", "HTTP/1.1 100 Continue\r\n\r\n", "error: Connection Closed Gracefully."},
       {"101 reads nothing", "HTTP/1.1 101 Switching Protocols\r\n\r\nnot a body", ""},
       {"204 reads nothing", "HTTP/1.1 204 No Content\r\n\r\nnot a body", ""},
@@ -176,8 +176,8 @@ TEST(HttpAnswerReader, BodyDecodedByCharset) {
       {"text/plain; charset=utf-7", "Hi+AOA- 1+-1", "Hi" + aGrave + " 1+1"},
   };
   for (const CharsetCase& c : cases) {
-    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(c.contentType) + "\r\nContent-Length: " +
-                               std::to_string(c.body.size()) + "\r\n\r\n" + c.body;
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(c.contentType) +
+                               "\r\nContent-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body;
     EXPECT_EQ(Outcome(answer), c.expected) << c.contentType;
   }
   // Without a Content-Type every byte is the character of its number.

@@ -51,8 +51,8 @@ TEST(NameLookup, ASilentNameServerEndsTheLookupAtTheDeadline) {
   testing::TempDir folder;
   const std::string resolvConf = folder.File("resolv.conf");
   std::ofstream(resolvConf) << "nameserver " << server.Address() << "\noptions timeout:30 attempts:3\n";
-  const std::string command = "mount --bind " + resolvConf + " /etc/resolv.conf && exec " KORVANE_TLS_PROBE
-                              " lookup registry.example.com 1500";
+  const std::string command =
+      "mount --bind " + resolvConf + " /etc/resolv.conf && exec " KORVANE_TLS_PROBE " lookup registry.example.com 1500";
   const Clock::time_point start = Clock::now();
   const testing::ProgramResult result = testing::RunProgram("/usr/bin/unshare", {"--mount", "sh", "-c", command});
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

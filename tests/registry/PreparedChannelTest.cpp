@@ -54,7 +54,8 @@ TEST(PreparedChannel, TimeSpentWaitingForTheRequestDoesNotCount) {
   TIdSSLIOHandlerSocketOpenSSL shortLimits;
   shortLimits.SSLOptions.SetSSLVersions(kAllSslVersions);
   shortLimits.ExchangeTimeout = 1000;
-  const auto prepared = registry::PreparedChannel::Start(*registry::ChannelTargetOf(registry.Url()), shortLimits.Settings());
+  const auto prepared =
+      registry::PreparedChannel::Start(*registry::ChannelTargetOf(registry.Url()), shortLimits.Settings());
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the databases are slow
   EXPECT_EQ(testing::GetThroughChannel(registry.Url("/base/1"),
                                        [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
@@ -76,8 +77,7 @@ TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
   ASSERT_TRUE(closing.WaitFinished(5000));
   ASSERT_TRUE(proxy.WaitForClosedConnections(1, 5000));  // the close has reached the prepared channel
   RegistryClient client;
-  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("1", "t", endpoint, prepared.get()); }),
-            "{}");
+  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("1", "t", endpoint, prepared.get()); }), "{}");
   EXPECT_EQ(proxy.Requests().size(), 2u);
 }
 

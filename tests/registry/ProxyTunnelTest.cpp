@@ -33,8 +33,8 @@ TEST(ProxyTunnel, TheRequestGoesThroughTheTunnelAndOnlyTheConnectLineToTheProxy)
   ConnectProxy proxy;
   EXPECT_EQ(testing::AskRegistry(Through(proxy.Port(), registry.Url("/base/")), "01234567890", "secret-token"), "{}");
   const std::string authority = "localhost:" + std::to_string(registry.Port());
-  ASSERT_EQ(proxy.Requests(), std::vector<std::string>{"CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority +
-                                                       "\r\n\r\n"});
+  ASSERT_EQ(proxy.Requests(),
+            std::vector<std::string>{"CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"});
   EXPECT_NE(registry.Request().find("Authorization: Bearer secret-token\r\n"), std::string::npos);
 }
 
@@ -69,7 +69,8 @@ TEST(ProxyTunnel, AnswersOtherThanATunnelEndTheRequest) {
        "error: HTTP/1.1 403 Forbidden"},
       {{TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.0 502 Bad\x01Gateway\r\n\r\n")},
        "error: HTTP/1.0 502 Bad?Gateway"},
-      {{TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 403 Forb")}, "error: Connection Closed Gracefully."},
+      {{TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 403 Forb")},
+       "error: Connection Closed Gracefully."},
       {{TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 200 OK\r\n" + std::string(16385, 'x'))},
        "error: Max line length exceeded."},
   };

@@ -94,12 +94,17 @@ TEST(SSLOptions, VersionSetDecidesTheMethod) {
 TEST(RegistryRequest, ExactBytesOnTheWire) {
   TlsTestServer server(Answer("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}"));
   EXPECT_EQ(Query(server, "01234567890", "secret-token"), "{}");
-  EXPECT_EQ(server.Request(), "GET /base/01234567890 HTTP/1.1\r\n"
-                              "Accept: application/json\r\n"
-                              "Authorization: Bearer secret-token\r\n"
-                              "Host: localhost:" + std::to_string(server.Port()) + "\r\n"
-                              "User-Agent: " + kUserAgent + "\r\n"
-                              "\r\n");
+  EXPECT_EQ(server.Request(),
+            "GET /base/01234567890 HTTP/1.1\r\n"
+            "Accept: application/json\r\n"
+            "Authorization: Bearer secret-token\r\n"
+            "Host: localhost:" +
+                std::to_string(server.Port()) +
+                "\r\n"
+                "User-Agent: " +
+                kUserAgent +
+                "\r\n"
+                "\r\n");
 }
 
 TEST(RegistryRequest, UnusualVatNumbersAndTokens) {
@@ -134,26 +139,32 @@ TEST(RegistryRequest, ScriptedAnswers) {
   const std::string head200 = "HTTP/1.1 200 OK\r\n";
   const std::string filler(300, 'x');
   const Case cases[] = {
-      {"json with charset", Answer(head200 + "Content-Type: application/json; charset=utf-8\r\nContent-Length: 2\r\n\r\n" + aGrave), aGrave},
-      {"json without charset", Answer(head200 + "Content-Type: application/json\r\nContent-Length: 2\r\n\r\n" + aGrave), aGrave},
-      {"text/plain", Answer(head200 + "Content-Type: text/plain\r\nContent-Length: 2\r\n\r\n" + aGrave), "\xC3\x83\xC2\xA0"},
-      {"text/xml", Answer(head200 + "Content-Type: text/xml\r\nContent-Length: 2\r\n\r\n" + aGrave), "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"json with charset",
+       Answer(head200 + "Content-Type: application/json; charset=utf-8\r\nContent-Length: 2\r\n\r\n" + aGrave), aGrave},
+      {"json without charset", Answer(head200 + "Content-Type: application/json\r\nContent-Length: 2\r\n\r\n" + aGrave),
+       aGrave},
+      {"text/plain", Answer(head200 + "Content-Type: text/plain\r\nContent-Length: 2\r\n\r\n" + aGrave),
+       "\xC3\x83\xC2\xA0"},
+      {"text/xml", Answer(head200 + "Content-Type: text/xml\r\nContent-Length: 2\r\n\r\n" + aGrave),
+       "\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"204", Answer("HTTP/1.1 204 No Content\r\n\r\n"), ""},
       {"100 then 200", Answer("HTTP/1.1 100 Continue\r\n\r\n" + head200 + "Content-Length: 4\r\n\r\nbody"), "body"},
       {"302", Answer("HTTP/1.1 302 Found\r\nLocation: https://localhost/elsewhere\r\nContent-Length: 0\r\n\r\n"),
        "error: HTTP/1.1 302 Found"},
-      {"401 bearer", Answer("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Bearer realm=\"api\"\r\nContent-Length: 2\r\n\r\nno"),
+      {"401 bearer",
+       Answer("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Bearer realm=\"api\"\r\nContent-Length: 2\r\n\r\nno"),
        "error: HTTP/1.1 401 Unauthorized"},
       {"404", Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"), "error: HTTP/1.1 404 Not Found"},
       {"chunked with extension",
        Answer(head200 + "Transfer-Encoding: chunked\r\n\r\n1a;ext\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n"),
        "abcdefghijklmnopqrstuvwxyz"},
       {"length 500 closed after 300", Answer(head200 + "Content-Length: 500\r\n\r\n" + filler), filler},
-      {"read to close", {TlsTestServer::ExpectRequest(), TlsTestServer::Send(head200 + "\r\npart one, "),
-                         TlsTestServer::Pause(50), TlsTestServer::Send("part two"), TlsTestServer::Close()},
+      {"read to close",
+       {TlsTestServer::ExpectRequest(), TlsTestServer::Send(head200 + "\r\npart one, "), TlsTestServer::Pause(50),
+        TlsTestServer::Send("part two"), TlsTestServer::Close()},
        "part one, part two"},
-      {"read to a close without alert", {TlsTestServer::ExpectRequest(), TlsTestServer::Send(head200 + "\r\nall"),
-                                         TlsTestServer::Drop()},
+      {"read to a close without alert",
+       {TlsTestServer::ExpectRequest(), TlsTestServer::Send(head200 + "\r\nall"), TlsTestServer::Drop()},
        "all"},
       {"close right after the handshake", {TlsTestServer::Close()}, "error: Connection Closed Gracefully."},
       {"drop right after the handshake", {TlsTestServer::Drop()}, "error: Connection Closed Gracefully."},
@@ -233,7 +244,8 @@ TEST(TlsChannel, TrustedServerByNameAddressAndTls13) {
 }
 
 TEST(TlsChannel, SocketFailures) {
-  EXPECT_EQ(GetWithLimit("https://registry.korvane.invalid/base/1", 0), "error: Socket Error # 11001\r\nHost not found.");
+  EXPECT_EQ(GetWithLimit("https://registry.korvane.invalid/base/1", 0),
+            "error: Socket Error # 11001\r\nHost not found.");
 
   const int port = loopback::Listener().Port();  // listened on, now closed: nobody accepts there
   EXPECT_EQ(GetWithLimit("https://127.0.0.1:" + std::to_string(port) + "/", 0),

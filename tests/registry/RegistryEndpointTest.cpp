@@ -49,7 +49,8 @@ TEST(RegistryUrl, ThePathEndsInASlashBeforeTheVatNumber) {
 
 TEST(RegistryUrl, AnAddressThatCouldNotGoOnARequestLineIsRefused) {
   for (const char* url : {"https://host/base/\r\n", "https://host/ba se/"}) {
-    EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}}), "error: Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+    EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}}),
+              "error: Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
   }
 }
 
@@ -91,9 +92,20 @@ TEST(ProxySetting, FormsAndVariables) {
 }
 
 TEST(ProxySetting, ValuesThatCannotBeUsedEndTheRun) {
-  const char* values[] = {"socks5://proxy:1080", "https://proxy:443", "http://", "http://:8080", "proxy:0",
-                          "proxy:65536", "proxy:80x", "proxy:", "http://proxy:8080/path", "pro xy:1",
-                          "proxy:1\r\nX: y", "http://us%zzer:pw@proxy:1", "[::1", "[::1]x"};
+  const char* values[] = {"socks5://proxy:1080",
+                          "https://proxy:443",
+                          "http://",
+                          "http://:8080",
+                          "proxy:0",
+                          "proxy:65536",
+                          "proxy:80x",
+                          "proxy:",
+                          "http://proxy:8080/path",
+                          "pro xy:1",
+                          "proxy:1\r\nX: y",
+                          "http://us%zzer:pw@proxy:1",
+                          "[::1",
+                          "[::1]x"};
   for (const char* value : values) {
     EXPECT_EQ(ProxyOutcome({{"https_proxy", value}}), "error: Indirizzo del proxy non valido (https_proxy)") << value;
   }
@@ -119,7 +131,8 @@ TEST(ProxySetting, NoProxyNamesTheRegistryHost) {
     EXPECT_EQ(registry::NoProxyNames(c.noProxy, c.host), c.direct) << c.noProxy << " / " << c.host;
   }
   const std::string url = "https://company.openapi.com/IT-start/";
-  EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}, {"https_proxy", "p:1"}, {"no_proxy", "openapi.com"}}), "direct");
+  EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}, {"https_proxy", "p:1"}, {"no_proxy", "openapi.com"}}),
+            "direct");
   EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}, {"https_proxy", "p:1"}, {"NO_PROXY", "*"}}), "direct");
   // The lower-case name wins here too.
   EXPECT_EQ(ProxyOutcome({{"KORVANE_REGISTRY_URL", url}, {"https_proxy", "p:1"}, {"no_proxy", "x"}, {"NO_PROXY", "*"}}),

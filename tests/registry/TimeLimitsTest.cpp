@@ -65,14 +65,22 @@ TEST(TimeLimits, TheExchangeEndsAtItsDeadline) {
   const Case cases[] = {
       // Every byte comes well within the receive limit; only the deadline ends the exchange.
       {"answer dripping a byte every 100 ms", drip, {}, {500, 30000, 1000}, "error: Read timed out."},
-      {"handshake never answered, deadline first", {TlsTestServer::StaySilent()}, bareTcp, {5000, 30000, 600},
+      {"handshake never answered, deadline first",
+       {TlsTestServer::StaySilent()},
+       bareTcp,
+       {5000, 30000, 600},
        "error: Read timed out."},
-      {"handshake never answered, receive limit first", {TlsTestServer::StaySilent()}, bareTcp, {300, 30000, 5000},
+      {"handshake never answered, receive limit first",
+       {TlsTestServer::StaySilent()},
+       bareTcp,
+       {300, 30000, 5000},
        "error: Socket Error # 10060\r\nConnection timed out."},
-      {"answer within the limits", {TlsTestServer::ExpectRequest(), TlsTestServer::Pause(200),
-                                    TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"),
-                                    TlsTestServer::Close()},
-       {}, {500, 500, 2000}, "ok"},
+      {"answer within the limits",
+       {TlsTestServer::ExpectRequest(), TlsTestServer::Pause(200),
+        TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), TlsTestServer::Close()},
+       {},
+       {500, 500, 2000},
+       "ok"},
   };
   for (const Case& c : cases) {
     TlsTestServer server(c.script, c.options);

@@ -46,8 +46,8 @@ TEST(TlsFloor, HoldsWhateverTheSystemConfigurationAllows) {
   const Case cases[] = {
       {"TLS 1.0 only", TLS1_VERSION, "", TlsTestServer::Certificate::Trusted, false},
       {"TLS 1.1 only", TLS1_1_VERSION, "", TlsTestServer::Certificate::Trusted, false},
-      {"TLS 1.2 with a CBC-SHA suite only", TLS1_2_VERSION, "ECDHE-ECDSA-AES128-SHA", TlsTestServer::Certificate::Trusted,
-       false},
+      {"TLS 1.2 with a CBC-SHA suite only", TLS1_2_VERSION, "ECDHE-ECDSA-AES128-SHA",
+       TlsTestServer::Certificate::Trusted, false},
       {"1024-bit RSA key", 0, "", TlsTestServer::Certificate::WeakKey, false},
       {"TLS 1.2 with ECDHE and AES-GCM", TLS1_2_VERSION, "ECDHE-ECDSA-AES128-GCM-SHA256",
        TlsTestServer::Certificate::Trusted, true},
@@ -67,7 +67,8 @@ TEST(TlsFloor, HoldsWhateverTheSystemConfigurationAllows) {
     options.certificate = c.certificate;
     {
       TlsTestServer server(Answer(), options);
-      const auto control = testing::RunProgram(KORVANE_TLS_PROBE, {"library", std::to_string(server.Port())}, environment);
+      const auto control =
+          testing::RunProgram(KORVANE_TLS_PROBE, {"library", std::to_string(server.Port())}, environment);
       EXPECT_EQ(control.out.rfind("handshake ", 0), 0u) << c.name << ": " << control.out << control.err;
     }
     TlsTestServer server(Answer(), options);
@@ -75,7 +76,8 @@ TEST(TlsFloor, HoldsWhateverTheSystemConfigurationAllows) {
     if (c.channelAccepts) {
       EXPECT_EQ(channel.out, "{}") << c.name << ": " << channel.err;
     } else {
-      EXPECT_EQ(channel.out.rfind("error: Error connecting with SSL.\r\nerror:", 0), 0u) << c.name << ": " << channel.out;
+      EXPECT_EQ(channel.out.rfind("error: Error connecting with SSL.\r\nerror:", 0), 0u)
+          << c.name << ": " << channel.out;
       EXPECT_EQ(server.Request(), "") << c.name;
     }
   }
@@ -88,7 +90,8 @@ TEST(TlsFloor, VersionSetChoosesAboveTheFloor) {
     TIdSSLVersions versions;
     std::string expected;
   };
-  const std::string noVersion = "error: Error connecting with SSL.\r\nerror:0A0000BF:SSL routines::no protocols available";
+  const std::string noVersion =
+      "error: Error connecting with SSL.\r\nerror:0A0000BF:SSL routines::no protocols available";
   const Case cases[] = {
       {SslVersionBit(sslvTLSv1), noVersion},
       {SslVersionBit(sslvTLSv1_1), noVersion},
@@ -99,7 +102,8 @@ TEST(TlsFloor, VersionSetChoosesAboveTheFloor) {
   for (const Case& c : cases) {
     TlsTestServer server(Answer());
     const std::string outcome = testing::GetThroughChannel(
-        server.Url("/base/1"), [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.SSLOptions.SetSSLVersions(c.versions); });
+        server.Url("/base/1"),
+        [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.SSLOptions.SetSSLVersions(c.versions); });
     EXPECT_EQ(outcome, c.expected) << int(c.versions);
   }
 }

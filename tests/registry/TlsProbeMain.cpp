@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
   }
   if (argc != 3) return 2;
   const std::string mode = argv[1];
-  const std::string outcome = mode == "channel" ? korvane::testing::GetThroughChannel(argv[2]) : WithLibraryDefaults(std::atoi(argv[2]));
+  const std::string outcome =
+      mode == "channel" ? korvane::testing::GetThroughChannel(argv[2]) : WithLibraryDefaults(std::atoi(argv[2]));
   std::fputs(outcome.c_str(), stdout);
   return 0;
 }

@@ -37,8 +37,10 @@ class ScopedEnvironment {
   }
   ~ScopedEnvironment() {
     for (const auto& [name, value] : saved_) {
-      if (value) setenv(name.c_str(), value->c_str(), 1);
-      else unsetenv(name.c_str());
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
     }
   }
 
@@ -96,16 +98,36 @@ TEST(TrustStore, DirectoryFirstAndTheFileOnlyWhenNoIssuerIsFound) {
   };
   const Case cases[] = {
       {"CA in the folder only", TlsTestServer::Certificate::Trusted, {certificates.caPem}, File::Missing, true, false},
-      {"CA in both: the file stays unread", TlsTestServer::Certificate::Trusted, {certificates.caPem}, File::TestCa, true,
+      {"CA in both: the file stays unread",
+       TlsTestServer::Certificate::Trusted,
+       {certificates.caPem},
+       File::TestCa,
+       true,
        false},
-      {"CA in the file, other certificates in the folder", TlsTestServer::Certificate::Trusted,
-       {certificates.untrustedCaPem}, File::TestCa, true, true},
-      {"intermediate sent by the server, root in the folder", TlsTestServer::Certificate::ViaIntermediate,
-       {certificates.caPem}, File::TestCa, true, false},
-      {"intermediate sent by the server, root in the file", TlsTestServer::Certificate::ViaIntermediate, {},
-       File::TestCa, true, true},
-      {"untrusted CA is refused after both were asked", TlsTestServer::Certificate::UntrustedCa, {certificates.caPem},
-       File::TestCa, false, true},
+      {"CA in the file, other certificates in the folder",
+       TlsTestServer::Certificate::Trusted,
+       {certificates.untrustedCaPem},
+       File::TestCa,
+       true,
+       true},
+      {"intermediate sent by the server, root in the folder",
+       TlsTestServer::Certificate::ViaIntermediate,
+       {certificates.caPem},
+       File::TestCa,
+       true,
+       false},
+      {"intermediate sent by the server, root in the file",
+       TlsTestServer::Certificate::ViaIntermediate,
+       {},
+       File::TestCa,
+       true,
+       true},
+      {"untrusted CA is refused after both were asked",
+       TlsTestServer::Certificate::UntrustedCa,
+       {certificates.caPem},
+       File::TestCa,
+       false,
+       true},
   };
   for (const Case& c : cases) {
     testing::TempDir work;
@@ -119,9 +141,10 @@ TEST(TrustStore, DirectoryFirstAndTheFileOnlyWhenNoIssuerIsFound) {
 
     TlsTestServer::Options options;
     options.certificate = c.server;
-    TlsTestServer server({TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
-                          TlsTestServer::Close()},
-                         options);
+    TlsTestServer server(
+        {TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
+         TlsTestServer::Close()},
+        options);
     const std::string outcome = testing::GetThroughChannel(server.Url("/base/1"));
     if (c.verified) {
       EXPECT_EQ(outcome, "{}") << c.name;
@@ -168,8 +191,8 @@ TEST(TrustStore, SpecialFilesAndFoldersAreRefusedBeforeTheLibraryOpensThem) {
   ScopedEnvironment environment;
   environment.Set("SSL_CERT_FILE", caFile);
   environment.Set("SSL_CERT_DIR", work.File("missing"));
-  TlsTestServer server({TlsTestServer::ExpectRequest(), TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
-                        TlsTestServer::Close()});
+  TlsTestServer server({TlsTestServer::ExpectRequest(),
+                        TlsTestServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"), TlsTestServer::Close()});
   EXPECT_EQ(testing::GetThroughChannel(server.Url("/base/1")), "{}");
 }
 
@@ -194,10 +217,11 @@ TEST(TrustStore, AFileThatNeverOpensHoldsTheRequestOnlyUntilTheExchangeEnds) {
   auto prepared = registry::PreparedChannel::Start(*registry::ChannelTargetOf(server.Url()), shortLimits.Settings());
   ASSERT_NE(prepared, nullptr);
   const auto start = std::chrono::steady_clock::now();
-  const std::string outcome = testing::GetThroughChannel(server.Url("/base/1"), [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
-    handler.ExchangeTimeout = 1000;
-    handler.Prepared = prepared.get();
-  });
+  const std::string outcome =
+      testing::GetThroughChannel(server.Url("/base/1"), [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
+        handler.ExchangeTimeout = 1000;
+        handler.Prepared = prepared.get();
+      });
   prepared.reset();
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(outcome, "error: Read timed out.");

@@ -84,8 +84,9 @@ void ConnectProxy::ServeOne(int client) {
   }
   if (!options_.requiredAuthorization.empty() &&
       HeaderValue(head, "Proxy-Authorization") != options_.requiredAuthorization) {
-    SendAll(client, "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"test\"\r\n"
-                    "Content-Length: 0\r\n\r\n");
+    SendAll(client,
+            "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"test\"\r\n"
+            "Content-Length: 0\r\n\r\n");
     return;
   }
   // "CONNECT <host>:<port> HTTP/1.1": the port after the authority's last colon.

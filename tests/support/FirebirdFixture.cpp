@@ -38,24 +38,21 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 // Runs an isql script file; `database` empty when the script connects or creates by itself.
 std::string RunIsqlScript(const std::string& scriptFile, const std::string& database) {
-  std::vector<std::string> arguments{"-q", "-b", "-user", kUserName, "-password", kPassword,
-                                     "-i", scriptFile};
+  std::vector<std::string> arguments{"-q", "-b", "-user", kUserName, "-password", kPassword, "-i", scriptFile};
   if (!database.empty()) arguments.push_back(database);
   // isql hands file names to the client library in its locale's character set: UTF-8, whatever
   // the test's own environment says, so that folders with accented names open.
   const ProgramResult result = RunProgram(kIsql, arguments, {{"LC_ALL", "C.UTF-8"}});
   if (result.exitCode != 0) {
-    throw std::runtime_error("isql-fb failed (" + std::to_string(result.exitCode) +
-                             "): " + result.err + result.out);
+    throw std::runtime_error("isql-fb failed (" + std::to_string(result.exitCode) + "): " + result.err + result.out);
   }
   return result.out;
 }
 
 void BuildDatabase(const std::string& path, const std::string& sqlScriptFile, int dialect) {
-  const std::string script = "SET SQL DIALECT " + std::to_string(dialect) +
-                             ";\nCREATE DATABASE '" + path + "' USER '" + kUserName +
-                             "' PAGE_SIZE 4096 DEFAULT CHARACTER SET NONE;\n" +
-                             ReadFile(sqlScriptFile) + "\nCOMMIT;\n";
+  const std::string script = "SET SQL DIALECT " + std::to_string(dialect) + ";\nCREATE DATABASE '" + path + "' USER '" +
+                             kUserName + "' PAGE_SIZE 4096 DEFAULT CHARACTER SET NONE;\n" + ReadFile(sqlScriptFile) +
+                             "\nCOMMIT;\n";
   const std::string scriptFile = path + ".create.sql";
   WriteFile(scriptFile, script);
   try {
@@ -88,8 +85,7 @@ void CreateDatabase(const std::string& path, const std::string& sqlScriptFile, i
   const auto key = std::make_pair(std::filesystem::absolute(sqlScriptFile).string(), dialect);
   auto found = templates.files.find(key);
   if (found == templates.files.end()) {
-    const std::string file =
-        templates.folder.File("template" + std::to_string(templates.files.size()) + ".fdb");
+    const std::string file = templates.folder.File("template" + std::to_string(templates.files.size()) + ".fdb");
     BuildDatabase(file, sqlScriptFile, dialect);
     found = templates.files.emplace(key, file).first;
   }
@@ -164,8 +160,7 @@ std::string ReadAliasFile() {
 
 }  // namespace
 
-ServerAlias::ServerAlias(const std::string& alias, const std::string& path)
-    : line_(alias + " = " + path) {
+ServerAlias::ServerAlias(const std::string& alias, const std::string& path) : line_(alias + " = " + path) {
   std::string text = ReadAliasFile();
   if (!text.empty() && text.back() != '\n') text += '\n';
   ReplaceAliasFile(text + line_ + "\n");

@@ -14,7 +14,8 @@ namespace korvane::testing {
 std::vector<std::string> StoredCustomer(const std::string& archive, const std::string& codice) {
   return QueryColumn(archive,
                      "SELECT RAGSOC||'|'||CF||'|'||PI||'|'||INDIRIZZO||'|'||NUMEROCIVICO||'|'||CITTA||'|'||"
-                     "PROVINCIA||'|'||CAP||'|'||CODICEPAESE FROM CLIENTI WHERE CODICE = '" + codice + "'");
+                     "PROVINCIA||'|'||CAP||'|'||CODICEPAESE FROM CLIENTI WHERE CODICE = '" +
+                         codice + "'");
 }
 
 std::string JsonAnswer(const std::string& body) {
@@ -31,7 +32,8 @@ ProgramFolder::ProgramFolder(const std::string& builtProgram, bool throughServer
     : ProgramFolder(builtProgram, ProgramFolderOptions{.throughServer = throughServer}) {}
 
 ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolderOptions& options) {
-  const std::filesystem::path programRoot = options.folderName.empty() ? root_.Path() : root_.Path() / options.folderName;
+  const std::filesystem::path programRoot =
+      options.folderName.empty() ? root_.Path() : root_.Path() / options.folderName;
   const std::filesystem::path dataRoot = options.folderName.empty() ? data_.Path() : data_.Path() / options.folderName;
   program_ = (programRoot / "bin/korvane").string();
   users_ = (programRoot / "bin/user/user.fdb").string();
@@ -60,8 +62,10 @@ ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolde
   }
   // "Archivio" is Windows-1252 text in the users database.
   const std::string archivio = platform::Utf8ToCp1252(options.throughServer ? "localhost:" + archive_ : archive_);
-  RunIsql(users_, "INSERT INTO UTENTI VALUES (5, 'Anna', '01', 'x');\n"
-                  "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" + archivio + "');\n");
+  RunIsql(users_,
+          "INSERT INTO UTENTI VALUES (5, 'Anna', '01', 'x');\n"
+          "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" +
+              archivio + "');\n");
   TestCertificates::Get().WriteCaPem(caFile_);
 }
 

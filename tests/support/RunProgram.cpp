@@ -15,8 +15,8 @@
 namespace korvane::testing {
 
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& arguments,
-                         const std::map<std::string, std::string>& environment,
-                         const std::string& workingDirectory, StdoutTo stdoutTo) {
+                         const std::map<std::string, std::string>& environment, const std::string& workingDirectory,
+                         StdoutTo stdoutTo) {
   StartedProgram program(path, arguments, environment, workingDirectory, stdoutTo);
   program.Wait(-1);
   return program.Result();

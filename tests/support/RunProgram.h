@@ -33,8 +33,8 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
 class StartedProgram {
  public:
   StartedProgram(const std::string& path, const std::vector<std::string>& arguments,
-                 const std::map<std::string, std::string>& environment = {},
-                 const std::string& workingDirectory = {}, StdoutTo stdoutTo = StdoutTo::Captured);
+                 const std::map<std::string, std::string>& environment = {}, const std::string& workingDirectory = {},
+                 StdoutTo stdoutTo = StdoutTo::Captured);
   ~StartedProgram();
   StartedProgram(const StartedProgram&) = delete;
   StartedProgram& operator=(const StartedProgram&) = delete;

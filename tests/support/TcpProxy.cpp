@@ -28,12 +28,12 @@ bool SendAll(int s, const char* data, std::size_t size) {
 struct Pair {
   int client;
   int server;
-  bool first = false;        // the first connection accepted: its bytes are counted
-  bool cut = false;          // cut once `relayed` reaches `cutAt`
+  bool first = false;  // the first connection accepted: its bytes are counted
+  bool cut = false;    // cut once `relayed` reaches `cutAt`
   std::size_t cutAt = 0;
-  bool orderly = false;      // the cut closes in order instead of resetting
-  std::size_t relayed = 0;   // bytes passed on, both directions
-  bool stalled = false;      // nothing passes any more; both sides stay open
+  bool orderly = false;     // the cut closes in order instead of resetting
+  std::size_t relayed = 0;  // bytes passed on, both directions
+  bool stalled = false;     // nothing passes any more; both sides stay open
 };
 
 void ClosePair(Pair& pair, bool orderly = false) {

@@ -91,7 +91,8 @@ void TlsGatedServer::Serve(int socket) {
       std::unique_lock<std::mutex> lock(mutex_);
       ++requests_;
       changed_.notify_all();
-      changed_.wait_for(lock, std::chrono::milliseconds(gateMs_), [this] { return stop_ || open_ || requests_ >= gate_; });
+      changed_.wait_for(lock, std::chrono::milliseconds(gateMs_),
+                        [this] { return stop_ || open_ || requests_ >= gate_; });
     }
     SSL_write(ssl, response_.data(), static_cast<int>(response_.size()));
     SSL_shutdown(ssl);

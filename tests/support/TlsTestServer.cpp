@@ -23,12 +23,12 @@ using Clock = std::chrono::steady_clock;
 
 certificates::SslContextPtr ServerContext(const TlsTestServer::Options& options) {
   const TestCertificates& certificates = TestCertificates::Get();
-  const TestIdentity& identity =
-      options.certificate == TlsTestServer::Certificate::UntrustedCa       ? certificates.untrusted
-      : options.certificate == TlsTestServer::Certificate::OtherName       ? certificates.otherName
-      : options.certificate == TlsTestServer::Certificate::ViaIntermediate ? certificates.viaIntermediate
-      : options.certificate == TlsTestServer::Certificate::WeakKey         ? certificates.weakKey
-                                                                           : certificates.server;
+  const TestIdentity& identity = options.certificate == TlsTestServer::Certificate::UntrustedCa ? certificates.untrusted
+                                 : options.certificate == TlsTestServer::Certificate::OtherName ? certificates.otherName
+                                 : options.certificate == TlsTestServer::Certificate::ViaIntermediate
+                                     ? certificates.viaIntermediate
+                                 : options.certificate == TlsTestServer::Certificate::WeakKey ? certificates.weakKey
+                                                                                              : certificates.server;
   certificates::SslContextPtr owner(SSL_CTX_new(TLS_server_method()));
   SSL_CTX* context = owner.get();
   if (context == nullptr) throw std::runtime_error("test server: SSL_CTX_new");
@@ -37,7 +37,8 @@ certificates::SslContextPtr ServerContext(const TlsTestServer::Options& options)
     SSL_CTX_set_min_proto_version(context, options.onlyVersion);
     SSL_CTX_set_max_proto_version(context, options.onlyVersion);
   }
-  if (options.onlyVersion != 0 || !options.cipherList.empty() || options.certificate == TlsTestServer::Certificate::WeakKey) {
+  if (options.onlyVersion != 0 || !options.cipherList.empty() ||
+      options.certificate == TlsTestServer::Certificate::WeakKey) {
     SSL_CTX_set_security_level(context, 0);
   }
   if (!options.cipherList.empty() && SSL_CTX_set_cipher_list(context, options.cipherList.c_str()) != 1) {
@@ -137,7 +138,8 @@ bool TlsTestServer::PeerClosed() {
 void TlsTestServer::Serve() {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.lifetimeMs);
   int socket = -1;
-  if (WaitReadable(listener_.Handle(), deadline, stop_)) socket = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
+  if (WaitReadable(listener_.Handle(), deadline, stop_))
+    socket = ::accept4(listener_.Handle(), nullptr, nullptr, SOCK_CLOEXEC);
   if (socket >= 0) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -207,8 +209,9 @@ void TlsTestServer::RunScript(int socket, void* sslHandle) {
         break;
       }
       case Step::Kind::Send: {
-        const int sent = ssl != nullptr ? SSL_write(ssl, step.bytes.data(), static_cast<int>(step.bytes.size()))
-                                        : static_cast<int>(::send(socket, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL));
+        const int sent = ssl != nullptr
+                             ? SSL_write(ssl, step.bytes.data(), static_cast<int>(step.bytes.size()))
+                             : static_cast<int>(::send(socket, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL));
         if (!step.bytes.empty() && sent <= 0) return;
         break;
       }
@@ -221,9 +224,7 @@ void TlsTestServer::RunScript(int socket, void* sslHandle) {
         if (ssl != nullptr) SSL_shutdown(ssl);
         drain();
         return;
-      case Step::Kind::Drop:
-        drain();
-        return;
+      case Step::Kind::Drop: drain(); return;
       case Step::Kind::StaySilent:
       case Step::Kind::ExpectPeerClose: {
         // Raw reads: whatever the peer sends (a handshake, a close alert) is swallowed.

@@ -26,8 +26,8 @@ class TlsTestServer {
     // security level to 0, so that old versions, weak suites and weak keys are really on offer.
     int onlyVersion = 0;
     std::string cipherList = {};
-    bool handshake = true;    // false: the script runs on the bare TCP connection
-    int lifetimeMs = 20000;   // waiting for the connection and each receive give up after this
+    bool handshake = true;   // false: the script runs on the bare TCP connection
+    int lifetimeMs = 20000;  // waiting for the connection and each receive give up after this
   };
 
   struct Step {

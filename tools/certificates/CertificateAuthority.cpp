@@ -54,8 +54,8 @@ CertificatePtr NewCertificate(EVP_PKEY* key, const std::string& commonName, X509
   X509_gmtime_adj(X509_getm_notAfter(certificate.get()), kValidAfterNow);
   X509_set_pubkey(certificate.get(), key);
   X509_NAME* name = X509_get_subject_name(certificate.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                             -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1,
+                             -1, 0);
   X509_set_issuer_name(certificate.get(), X509_get_subject_name(issuer != nullptr ? issuer : certificate.get()));
   return certificate;
 }
@@ -85,8 +85,7 @@ std::string CertificatePemOf(X509* certificate) {
 
 std::string KeyPemOf(EVP_PKEY* key) {
   BioPtr bio(BIO_new(BIO_s_mem()));
-  Check(bio != nullptr && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
-        "PEM");
+  Check(bio != nullptr && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1, "PEM");
   return PemOf(bio);
 }
 
@@ -124,8 +123,8 @@ std::string CertificateAuthority::CertificatePem() const { return CertificatePem
 bool UseIdentity(SSL_CTX* context, const Identity& identity) {
   const BioPtr certificates = MemoryBio(identity.certificatePem);
   const BioPtr keyText = MemoryBio(identity.keyPem);
-  const CertificatePtr certificate(
-      certificates ? PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr) : nullptr);
+  const CertificatePtr certificate(certificates ? PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr)
+                                                : nullptr);
   const KeyPtr key(keyText ? PEM_read_bio_PrivateKey(keyText.get(), nullptr, nullptr, nullptr) : nullptr);
   bool ok = certificate != nullptr && key != nullptr && SSL_CTX_use_certificate(context, certificate.get()) == 1 &&
             SSL_CTX_use_PrivateKey(context, key.get()) == 1;

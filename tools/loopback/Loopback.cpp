@@ -29,8 +29,7 @@ Listener::Listener(int port, int backlog) : socket_(::socket(AF_INET, SOCK_STREA
   socklen_t length = sizeof address;
   const int reuse = 1;
   if (socket_ < 0 || ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-      ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(socket_, backlog) != 0 ||
+      ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(socket_, backlog) != 0 ||
       ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     if (socket_ >= 0) ::close(socket_);
     throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));

@@ -71,8 +71,8 @@ std::string ReadFile(const std::string& path, bool& found) {
 }
 
 std::string Response(const std::string& status, const std::string& body) {
-  return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
 }
 
 // An endpoint of the registry: the path before the VAT number and the data subfolder it reads.
@@ -164,13 +164,20 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     const std::string value = argv[i + 1];
-    if (option == "--data") dataFolder = value;
-    else if (option == "--ca-out") caOut = value;
-    else if (option == "--port") port = std::atoi(value.c_str());
-    else if (option == "--port-file") portFile = value;
-    else if (option == "--max-requests") maxRequests = std::atol(value.c_str());
-    else if (option == "--delay-ms") delayMs = std::atoi(value.c_str());
-    else Fail("unknown option " + option);
+    if (option == "--data")
+      dataFolder = value;
+    else if (option == "--ca-out")
+      caOut = value;
+    else if (option == "--port")
+      port = std::atoi(value.c_str());
+    else if (option == "--port-file")
+      portFile = value;
+    else if (option == "--max-requests")
+      maxRequests = std::atol(value.c_str());
+    else if (option == "--delay-ms")
+      delayMs = std::atoi(value.c_str());
+    else
+      Fail("unknown option " + option);
   }
   if (dataFolder.empty() || caOut.empty()) Fail("usage: --data DIR --ca-out FILE [--port N] [--port-file FILE]");
   std::signal(SIGPIPE, SIG_IGN);

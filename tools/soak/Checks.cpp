@@ -69,7 +69,8 @@ std::string RowFault(const StoredRow& row, const RunPlan& plan) {
   const PoolNumber& number = VatPool()[static_cast<std::size_t>(plan.vat)];
   std::string wrong;
   auto expect = [&](const char* column, const std::string& got, const std::string& want) {
-    if (got != want) wrong += std::string(wrong.empty() ? "" : ", ") + column + " " + Quote(got) + " (expected " + Quote(want) + ")";
+    if (got != want)
+      wrong += std::string(wrong.empty() ? "" : ", ") + column + " " + Quote(got) + " (expected " + Quote(want) + ")";
   };
   expect("PI", row.pi, plan.piva);
   expect("CF", row.cf, number.digits);
@@ -118,7 +119,8 @@ bool IsUtf8(const std::string& bytes) {
       if ((next & 0xC0) != 0x80) return false;
       c = (c << 6) | (next & 0x3F);
     }
-    if ((length == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (length == 4 && (c < 0x10000 || c > 0x10FFFF))) {
+    if ((length == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
+        (length == 4 && (c < 0x10000 || c > 0x10FFFF))) {
       return false;
     }
     i += static_cast<std::size_t>(length);
@@ -153,8 +155,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
     if (const RunRecord* writer = tag >= 0 ? result.Find(tag) : nullptr; writer != nullptr && writer->launched) {
       byRun[tag].push_back(&row);
     } else if (row.ragsoc != kSeedTag) {
-      fail(-1, "row " + row.codice + " of " + Where(row.company, row.table) + " was written by no run of this soak: RAGSOC " +
-                   Quote(row.ragsoc) + ", PI " + Quote(row.pi));
+      fail(-1, "row " + row.codice + " of " + Where(row.company, row.table) +
+                   " was written by no run of this soak: RAGSOC " + Quote(row.ragsoc) + ", PI " + Quote(row.pi));
     }
   }
 
@@ -195,7 +197,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
     // What the rows say, whatever the run's end.
     if (own.size() > 1) {
       std::string codes;
-      for (const StoredRow* row : own) codes += (codes.empty() ? "" : ", ") + row->codice + " in " + Where(row->company, row->table);
+      for (const StoredRow* row : own)
+        codes += (codes.empty() ? "" : ", ") + row->codice + " in " + Where(row->company, row->table);
       fail(index, "one run, " + std::to_string(own.size()) + " rows: " + codes);
     }
     for (const StoredRow* row : own) {
@@ -210,7 +213,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
                         kTableWords[plan.table] + " = Rifiuta");
       }
       if (!number.valid && company.checkVatNumber) {
-        fail(index, "its row " + row->codice + " holds a VAT number whose check digit is wrong, with ControlloPartitaIva = Si");
+        fail(index, "its row " + row->codice +
+                        " holds a VAT number whose check digit is wrong, with ControlloPartitaIva = Si");
       }
     }
     // A run refused before the registry call never pays for an answer: not a request byte.
@@ -248,7 +252,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
     if (record.cutShort) continue;
     if (fault == FaultKind::Kill && record.endSignal == SIGKILL && !record.killedAtBound) continue;
     if (record.killedAtBound) {
-      fail(index, "still running " + std::to_string(static_cast<int>(record.boundSeconds)) + " s after its start (killed)" +
+      fail(index, "still running " + std::to_string(static_cast<int>(record.boundSeconds)) +
+                      " s after its start (killed)" +
                       (record.out.empty() ? "" : "; its output so far: " + Quote(record.out)));
       continue;
     }
@@ -297,7 +302,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
       if (record.outputSeen && !line.empty()) {
         const StoredRow* row = FindRow(result.rows, plan.company, plan.table, line);
         if (row == nullptr) {
-          fail(index, "exit 0 with code " + Quote(line) + ", but " + Where(plan.company, plan.table) + " has no such row");
+          fail(index,
+               "exit 0 with code " + Quote(line) + ", but " + Where(plan.company, plan.table) + " has no such row");
         } else if (NormalizeVat(row->pi) != number.digits) {
           fail(index, "exit 0 with code " + line + ", whose row holds P.IVA " + Quote(row->pi) + ", not " + plan.piva);
         } else if (rule != ExistingRule::Reuse && TagOf(row->ragsoc) != index) {
@@ -314,8 +320,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
           fail(index, Quote(line) + ", but its row is stored with code " + ownHere[0]->codice);
         }
       } else if (!ownHere.empty()) {
-        fail(index, "exit 1 (" + (record.outputSeen ? Quote(line) : std::string("output not seen")) + "), but its row " +
-                        ownHere[0]->codice + " is stored");
+        fail(index, "exit 1 (" + (record.outputSeen ? Quote(line) : std::string("output not seen")) +
+                        "), but its row " + ownHere[0]->codice + " is stored");
       }
       const std::string present = "P.IVA " + plan.piva + " presente in archivio (codice ";
       if (StartsWith(line, present)) {
@@ -343,7 +349,8 @@ CheckOutcome CheckSoak(const SoakResult& result) {
         matches = record.exitCode == 1 && StartsWith(line, "P.IVA " + plan.piva + " presente in archivio (codice ");
       }
       if (!matches) {
-        fail(index, "expected " + Quote(expected) + ", got exit " + std::to_string(record.exitCode) + " with " + Quote(record.out));
+        fail(index, "expected " + Quote(expected) + ", got exit " + std::to_string(record.exitCode) + " with " +
+                        Quote(record.out));
       }
     }
     // Without a fault, a run fails only for a reason of its company's settings.

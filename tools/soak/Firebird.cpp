@@ -32,7 +32,8 @@ void Check(const ISC_STATUS* status, const std::string& what) {
 
 std::string LoginBlock() {
   std::string dpb(1, static_cast<char>(isc_dpb_version1));
-  for (const auto& [tag, value] : {std::pair{isc_dpb_user_name, kDatabaseUser}, {isc_dpb_password, kDatabasePassword}}) {
+  for (const auto& [tag, value] :
+       {std::pair{isc_dpb_user_name, kDatabaseUser}, {isc_dpb_password, kDatabasePassword}}) {
     dpb += static_cast<char>(tag);
     dpb += static_cast<char>(std::strlen(value));
     dpb += value;
@@ -112,8 +113,8 @@ Attachment Attachment::Create(const std::string& name) {
   Attachment attachment;
   ISC_STATUS_ARRAY status;
   isc_tr_handle transaction = 0;
-  const std::string sql = "CREATE DATABASE '" + name + "' USER '" + kDatabaseUser + "' PASSWORD '" +
-                          kDatabasePassword + "' PAGE_SIZE 4096 DEFAULT CHARACTER SET NONE";
+  const std::string sql = "CREATE DATABASE '" + name + "' USER '" + kDatabaseUser + "' PASSWORD '" + kDatabasePassword +
+                          "' PAGE_SIZE 4096 DEFAULT CHARACTER SET NONE";
   isc_dsql_execute_immediate(status, &attachment.handle_, &transaction, 0, sql.c_str(), kDialect, nullptr);
   Check(status, "create " + name);
   return attachment;
@@ -122,8 +123,8 @@ Attachment Attachment::Create(const std::string& name) {
 Attachment::Attachment(const std::string& name) {
   ISC_STATUS_ARRAY status;
   const std::string dpb = LoginBlock();
-  isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &handle_,
-                      static_cast<short>(dpb.size()), dpb.data());
+  isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &handle_, static_cast<short>(dpb.size()),
+                      dpb.data());
   Check(status, "attach " + name);
 }
 
@@ -208,9 +209,7 @@ std::vector<Row> Attachment::Query(const std::string& select) {
       }
       const char* data = column.sqldata;
       switch (column.sqltype & ~1) {
-        case SQL_TEXT:
-          row.emplace_back(std::string(data, static_cast<std::size_t>(column.sqllen)));
-          break;
+        case SQL_TEXT: row.emplace_back(std::string(data, static_cast<std::size_t>(column.sqllen))); break;
         case SQL_VARYING: {
           short length = 0;
           std::memcpy(&length, data, sizeof length);

@@ -111,8 +111,8 @@ PoolNumber Number(const std::string& tenDigits, bool valid, bool ceased, bool se
 
 const std::vector<PoolNumber>& VatPool() {
   static const std::vector<PoolNumber> pool = {
-      Number("0211437001", true, false, false),  Number("0738962015", true, false, false),
-      Number("0456123039", true, true, false),   Number("0987654100", false, false, false),
+      Number("0211437001", true, false, false), Number("0738962015", true, false, false),
+      Number("0456123039", true, true, false),  Number("0987654100", false, false, false),
       Number("0345678120", true, false, true),
   };
   return pool;
@@ -153,7 +153,9 @@ std::string FaultKindName(FaultKind kind) {
   return "?";
 }
 
-bool IsRegistryFault(FaultKind kind) { return kind >= FaultKind::RegistryRefuse && kind <= FaultKind::RegistryHttpError; }
+bool IsRegistryFault(FaultKind kind) {
+  return kind >= FaultKind::RegistryRefuse && kind <= FaultKind::RegistryHttpError;
+}
 
 bool IsStdoutFault(FaultKind kind) { return kind >= FaultKind::StdoutClosed; }
 
@@ -163,15 +165,14 @@ const char* const kHandshakeVariantNames[kHandshakeVariants] = {
     "garbage instead of the server's hello", "closed after the client's hello",
     "a certificate from an unknown authority", "a certificate for another name"};
 
-const char* const kGarbageVariantNames[kGarbageVariants] = {
-    "random bytes",
-    "an HTML page with status 200",
-    "a JSON body cut short of its Content-Length",
-    "\"success\": false",
-    "a status line that is not one",
-    "headers cut short",
-    "a chunk size that is not a number",
-    "\"success\": \"yes\""};
+const char* const kGarbageVariantNames[kGarbageVariants] = {"random bytes",
+                                                            "an HTML page with status 200",
+                                                            "a JSON body cut short of its Content-Length",
+                                                            "\"success\": false",
+                                                            "a status line that is not one",
+                                                            "headers cut short",
+                                                            "a chunk size that is not a number",
+                                                            "\"success\": \"yes\""};
 
 }  // namespace
 
@@ -200,7 +201,8 @@ std::string Describe(const Fault& fault) {
              " ms apart";
     case FaultKind::RegistryGarbage: return std::string("registry answers ") + kGarbageVariantNames[fault.variant];
     case FaultKind::RegistryHttpError:
-      return "registry answers status " + std::to_string(fault.status) + (fault.variant == 0 ? " (JSON body)" : " (HTML body)");
+      return "registry answers status " + std::to_string(fault.status) +
+             (fault.variant == 0 ? " (JSON body)" : " (HTML body)");
     case FaultKind::StdoutClosed: return "standard output closed at start";
     case FaultKind::StdoutFull: return "standard output is /dev/full";
     case FaultKind::StdoutBlocked: return "standard output is a full pipe that nobody reads";
@@ -220,12 +222,24 @@ struct Weight {
 };
 
 constexpr Weight kFaultWeights[] = {
-    {FaultKind::None, 360},           {FaultKind::StopSignal, 70},        {FaultKind::Kill, 60},
-    {FaultKind::DatabaseCut, 150},    {FaultKind::RegistryRefuse, 20},    {FaultKind::RegistryHandshake, 40},
-    {FaultKind::RegistryDropIdle, 30}, {FaultKind::RegistryNoAnswer, 30}, {FaultKind::RegistryStall, 30},
-    {FaultKind::RegistryHang, 4},     {FaultKind::RegistryDrip, 30},      {FaultKind::RegistryGarbage, 40},
-    {FaultKind::RegistryHttpError, 40}, {FaultKind::StdoutClosed, 20},    {FaultKind::StdoutFull, 20},
-    {FaultKind::StdoutBlocked, 16},   {FaultKind::StdoutGone, 20},        {FaultKind::StdoutAbandoned, 20},
+    {FaultKind::None, 360},
+    {FaultKind::StopSignal, 70},
+    {FaultKind::Kill, 60},
+    {FaultKind::DatabaseCut, 150},
+    {FaultKind::RegistryRefuse, 20},
+    {FaultKind::RegistryHandshake, 40},
+    {FaultKind::RegistryDropIdle, 30},
+    {FaultKind::RegistryNoAnswer, 30},
+    {FaultKind::RegistryStall, 30},
+    {FaultKind::RegistryHang, 4},
+    {FaultKind::RegistryDrip, 30},
+    {FaultKind::RegistryGarbage, 40},
+    {FaultKind::RegistryHttpError, 40},
+    {FaultKind::StdoutClosed, 20},
+    {FaultKind::StdoutFull, 20},
+    {FaultKind::StdoutBlocked, 16},
+    {FaultKind::StdoutGone, 20},
+    {FaultKind::StdoutAbandoned, 20},
 };
 
 constexpr int kHttpErrorStatuses[] = {400, 401, 402, 403, 404, 406, 429, 500, 502, 503};
@@ -322,8 +336,8 @@ RunPlan Planner::Run(int index, int group) const {
   run.group = group;
   const std::vector<int> served = CompaniesWhere(false);
   const bool ownCompany = !Companies()[static_cast<std::size_t>(focus.company)].embedded && !random.Percent(75);
-  run.company = ownCompany ? served[static_cast<std::size_t>(random.Below(static_cast<int>(served.size())))]
-                           : focus.company;
+  run.company =
+      ownCompany ? served[static_cast<std::size_t>(random.Below(static_cast<int>(served.size())))] : focus.company;
   run.table = random.Percent(75) ? focus.table : random.Below(kTables);
   run.vat = random.Percent(75) ? focus.vat : random.Below(static_cast<int>(VatPool().size()));
   const std::string& digits = VatPool()[static_cast<std::size_t>(run.vat)].digits;

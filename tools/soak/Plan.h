@@ -116,10 +116,10 @@ inline constexpr int kGarbageVariants = 8;
 struct RunPlan {
   int index = 0;
   int group = 0;
-  int company = 0;  // into Companies()
-  int table = 0;    // 0 customers, 1 suppliers
-  int vat = 0;      // into VatPool()
-  std::string piva;  // as given on the command line
+  int company = 0;               // into Companies()
+  int table = 0;                 // 0 customers, 1 suppliers
+  int vat = 0;                   // into VatPool()
+  std::string piva;              // as given on the command line
   bool successorFormat = false;  // the registry address ends in /IT-start/
   bool tokenInEnvironment = false;
   bool chunkedAnswer = false;

@@ -90,7 +90,8 @@ std::string CompanyBody(const RunPlan& run, const std::string& success) {
   return "{\"success\":" + success + ",\"message\":\"\",\"data\":{\"cf\":\"" + number.digits +
          "\",\"denominazione\":\"" + RunTag(run.index) +
          "\",\"indirizzo\":\"Via Roma 12\",\"civico\":\"12\",\"comune\":\"Milano\",\"provincia\":\"MI\","
-         "\"cap\":\"20121\",\"stato_attivita\":\"" + status + "\"}}";
+         "\"cap\":\"20121\",\"stato_attivita\":\"" +
+         status + "\"}}";
 }
 
 std::string ChunkedResponse(const std::string& body) {
@@ -122,7 +123,8 @@ std::string GarbageAnswer(const RunPlan& run) {
     case 3: return Response(200, "application/json", "{\"success\":false,\"message\":\"Soak\",\"data\":null}");
     case 4: return "HTTP/1.1 2x0 OK\r\nContent-Length: 2\r\n\r\n{}";
     case 5: return "HTTP/1.1 200 OK\r\nContent-Ty";
-    case 6: return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n";
+    case 6:
+      return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n";
     default: return Response(200, "application/json", CompanyBody(run, "\"yes\""));
   }
 }
@@ -130,9 +132,9 @@ std::string GarbageAnswer(const RunPlan& run) {
 std::string ErrorAnswer(const RunPlan& run) {
   const int status = run.fault.status;
   if (run.fault.variant == 0) {
-    return Response(status, "application/json",
-                    "{\"success\":false,\"message\":\"Soak error\",\"error\":" + std::to_string(status) +
-                        ",\"data\":null}");
+    return Response(
+        status, "application/json",
+        "{\"success\":false,\"message\":\"Soak error\",\"error\":" + std::to_string(status) + ",\"data\":null}");
   }
   return Response(status, "text/html",
                   "<html><head><title>" + std::to_string(status) + "</title></head><body>nginx</body></html>");

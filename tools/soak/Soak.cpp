@@ -103,18 +103,19 @@ void Soak::Launch(const RunPlan& plan) {
   freeSlots_.pop_back();
   const Company& company = Companies()[static_cast<std::size_t>(plan.company)];
   const ExistingRule rule = company.existing[plan.table];
-  record.storedAtLaunch =
-      stored_[static_cast<std::size_t>(plan.company)][static_cast<std::size_t>(plan.table)][static_cast<std::size_t>(plan.vat)];
+  record.storedAtLaunch = stored_[static_cast<std::size_t>(plan.company)][static_cast<std::size_t>(plan.table)]
+                                 [static_cast<std::size_t>(plan.vat)];
   record.boundSeconds =
       rule == ExistingRule::Off && !IsRegistryFault(plan.fault.kind) ? kShortBoundSeconds : kLongBoundSeconds;
 
   const std::string token = "soak-" + std::to_string(plan.index);
   record.program = workspace_.ProgramOf(record.slot);
-  record.arguments = {"-UTENTE", std::to_string(Workspace::UserOf(record.slot)), "-DITTA", company.ditta,
-                      "-TIPOSOGGETTO", kKindSwitches[plan.table], "-PIVA", plan.piva};
+  record.arguments = {"-UTENTE",       std::to_string(Workspace::UserOf(record.slot)),
+                      "-DITTA",        company.ditta,
+                      "-TIPOSOGGETTO", kKindSwitches[plan.table],
+                      "-PIVA",         plan.piva};
   if (!plan.tokenInEnvironment) record.arguments.insert(record.arguments.end(), {"-APITOKEN", token});
-  record.environment = {"PATH=/usr/bin:/bin",
-                        "SSL_CERT_FILE=" + workspace_.CaFile(),
+  record.environment = {"PATH=/usr/bin:/bin", "SSL_CERT_FILE=" + workspace_.CaFile(),
                         "SSL_CERT_DIR=" + workspace_.CertificateFolder(),
                         "KORVANE_REGISTRY_URL=https://127.0.0.1:" + std::to_string(registry_.Port(record.slot)) +
                             (plan.successorFormat ? "/IT-start/" : "/base/")};
@@ -288,7 +289,8 @@ void Soak::Reap() {
     for (auto [fd, sink] : {std::pair{&record.outFd, &record.out}, std::pair{&record.errFd, &record.err}}) {
       if (*fd < 0) continue;
       fcntl(*fd, F_SETFL, fcntl(*fd, F_GETFL) & ~O_NONBLOCK);
-      for (ssize_t got; (got = read(*fd, buffer, sizeof buffer)) > 0;) sink->append(buffer, static_cast<std::size_t>(got));
+      for (ssize_t got; (got = read(*fd, buffer, sizeof buffer)) > 0;)
+        sink->append(buffer, static_cast<std::size_t>(got));
       close(*fd);
       *fd = -1;
     }
@@ -344,8 +346,8 @@ void Soak::Finish(RunRecord& record) {
            [static_cast<std::size_t>(plan.vat)] = true;
   }
   if (plan.fault.kind == FaultKind::Kill && record.endSignal == SIGKILL && !record.killedAtBound && !record.cutShort) {
-    killChecks_.push_back({static_cast<std::size_t>(&record - records_.data()), record.pid,
-                           Clock::now() + kAttachmentGrace});
+    killChecks_.push_back(
+        {static_cast<std::size_t>(&record - records_.data()), record.pid, Clock::now() + kAttachmentGrace});
   }
   if (options_.verbose) {
     std::string line = record.out;
@@ -422,7 +424,8 @@ SoakResult Soak::Run() {
       const bool timeUp = options_.seconds > 0 && now - begin >= std::chrono::duration<double>(options_.seconds);
       if ((allPlanned && queue.empty()) || timeUp || stopRequested) {
         launchesEnd = now;
-        hardEnd = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.graceSeconds));
+        hardEnd =
+            now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.graceSeconds));
         queue.clear();
       }
     }

@@ -24,10 +24,10 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
   std::uint64_t seed = 1;
-  int runs = 0;          // 0: no limit
-  double seconds = 0;    // 0: no limit
-  int groupSize = 8;     // at most this many runs start together
-  int running = 12;      // at most this many runs at once, slow ones aside
+  int runs = 0;        // 0: no limit
+  double seconds = 0;  // 0: no limit
+  int groupSize = 8;   // at most this many runs start together
+  int running = 12;    // at most this many runs at once, slow ones aside
   double graceSeconds = 20;
   std::string program;
   std::string self;  // how the soak was started, for the reproducers
@@ -51,7 +51,7 @@ struct RunRecord {
   pid_t pid = -1;
   Clock::time_point start;
   double durationMs = 0;
-  int exitCode = -1;   // -1: ended by a signal
+  int exitCode = -1;  // -1: ended by a signal
   int endSignal = 0;
   std::string out;
   std::string err;
@@ -61,10 +61,10 @@ struct RunRecord {
   bool stopSignalInMain = false;  // the stop signal came once the program had set up its signals
   double signalSentMs = -1;
   bool killedAtBound = false;
-  bool cutShort = false;          // still running when the soak ended
+  bool cutShort = false;  // still running when the soak ended
   double boundSeconds = 0;
-  bool storedAtLaunch = false;    // its number was known stored in its table when it started
-  std::string attachmentLeft;     // the server still held an attachment of the killed run
+  bool storedAtLaunch = false;               // its number was known stored in its table when it started
+  std::string attachmentLeft;                // the server still held an attachment of the killed run
   std::vector<std::string> engineLocksLeft;  // shared engine mutexes it died holding (released since)
   RelayLog relay;
   RegistryLog registry;

@@ -1,20 +1,19 @@
 // A soak of the built program: many real imports, started in groups of one to eight over a few
-// VAT numbers (so that runs for one number meet), on archives served by the local database server and embedded, against a scripted registry, each
-// run with at most one fault drawn from the seed (a stop signal or SIGKILL at a random moment,
-// its database connection cut at a random byte, a registry that closes, stalls, drips, answers
-// garbage or an error status or fails the handshake, a standard output closed, full or
-// abandoned). Afterwards the archives, the registry's log and each run's exit and output are
-// checked against what every run must do whatever happens to it.
+// VAT numbers (so that runs for one number meet), on archives served by the local database server and embedded, against
+// a scripted registry, each run with at most one fault drawn from the seed (a stop signal or SIGKILL at a random
+// moment, its database connection cut at a random byte, a registry that closes, stalls, drips, answers garbage or an
+// error status or fails the handshake, a standard output closed, full or abandoned). Afterwards the archives, the
+// registry's log and each run's exit and output are checked against what every run must do whatever happens to it.
 //
 //   soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]
 //        [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]
 //
 // --runs and --seconds bound the runs started (at least one of them, or --only); runs still going
 // when the launches end get --grace seconds (20) to finish. --group-size (8) bounds a group,
-// --running (12) the runs going at once (a run past its first two seconds no longer counts). --only runs those run indices of the
-// seed, all at once, in a new folder: each violation's reproducer. The local database server must
-// be running on 127.0.0.1:3050 (scripts/firebird-server start); the soak only adds its own files
-// in a new folder under --folder (/tmp), removed at the end unless --keep.
+// --running (12) the runs going at once (a run past its first two seconds no longer counts). --only runs those run
+// indices of the seed, all at once, in a new folder: each violation's reproducer. The local database server must be
+// running on 127.0.0.1:3050 (scripts/firebird-server start); the soak only adds its own files in a new folder under
+// --folder (/tmp), removed at the end unless --keep.
 //
 // Prints its figures, each violation with the run's command, fault and a reproducer, then
 //   soak: <runs> runs, <faults> faults, <violations> violations (seed <s>)
@@ -54,7 +53,6 @@ constexpr const char* kUsage =
   std::cerr << "soak: " << problem << "\n" << kUsage;
   std::exit(2);
 }
-
 
 Options ReadOptions(int argc, char** argv, bool& seedGiven) {
   Options options;
@@ -114,8 +112,9 @@ Options ReadOptions(int argc, char** argv, bool& seedGiven) {
 }
 
 std::string ShellWord(const std::string& word) {
-  if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-./:=,+") ==
-                           std::string::npos) {
+  if (!word.empty() &&
+      word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-./:=,+") ==
+          std::string::npos) {
     return word;
   }
   std::string quoted = "'";
@@ -210,11 +209,12 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
   }
   const auto runs = result.runs.size();
   std::cout << std::fixed << std::setprecision(2);
-  std::cout << "figures: " << runs << " runs in " << result.seconds << " s (" << (static_cast<double>(runs) / result.seconds)
-            << " runs/s), groups of 1 to " << options.groupSize << " runs started together, at most " << options.running
-            << " running at once (slow ones aside)\n";
-  std::cout << "  ends: " << exitZero << " exit 0, " << exitOne << " exit 1, " << killed << " killed by a SIGKILL fault, "
-            << checks.earlyStops << " ended by a stop signal before the program had set up its signals (no line promised), "
+  std::cout << "figures: " << runs << " runs in " << result.seconds << " s ("
+            << (static_cast<double>(runs) / result.seconds) << " runs/s), groups of 1 to " << options.groupSize
+            << " runs started together, at most " << options.running << " running at once (slow ones aside)\n";
+  std::cout << "  ends: " << exitZero << " exit 0, " << exitOne << " exit 1, " << killed
+            << " killed by a SIGKILL fault, " << checks.earlyStops
+            << " ended by a stop signal before the program had set up its signals (no line promised), "
             << other - checks.earlyStops << " otherwise, " << cutShort << " cut short at the soak's end\n";
   if (!checks.locksLeftByKills.empty() || !result.engineLocksLeft.empty()) {
     std::cout << "  embedded engine mutexes left held by dead processes (released by the soak):";
@@ -226,8 +226,9 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
             << " ms, longest " << Median(durations, 1.0) << " ms\n";
   std::cout << "  fault: runs, fired, exit 0, exit 1\n";
   for (const auto& [kind, count] : faults) {
-    std::cout << "    " << std::left << std::setw(34) << FaultKindName(kind) << std::right << std::setw(6) << count.drawn
-              << std::setw(6) << count.fired << std::setw(6) << count.exitZero << std::setw(6) << count.exitOne << "\n";
+    std::cout << "    " << std::left << std::setw(34) << FaultKindName(kind) << std::right << std::setw(6)
+              << count.drawn << std::setw(6) << count.fired << std::setw(6) << count.exitZero << std::setw(6)
+              << count.exitOne << "\n";
   }
   std::cout << "  database bytes of a run without fault: users connection median " << Median(usersBytes, 0.5)
             << ", archive connection median " << Median(archiveBytes, 0.5) << "\n";
@@ -257,8 +258,8 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
     std::cout << "violation " << number << ": run " << plan.index << ": " << violation.what << "\n";
     std::cout << "  run " << plan.index << " of group " << plan.group << ", slot " << record.slot << ": company "
               << company.ditta << (company.embedded ? " (embedded)" : " (server)") << ", " << kTableNames[plan.table]
-              << ", P.IVA " << plan.piva << (record.storedAtLaunch ? " (stored before it began)" : "") << "; fault: "
-              << Describe(plan.fault) << (record.faultFired ? "" : " (not fired)") << "\n";
+              << ", P.IVA " << plan.piva << (record.storedAtLaunch ? " (stored before it began)" : "")
+              << "; fault: " << Describe(plan.fault) << (record.faultFired ? "" : " (not fired)") << "\n";
     std::cout << "  command: " << Command(record) << "\n";
     std::cout << "  ended: " << Ending(record) << "\n";
     std::cout << "  registry: " << record.registry.connections << " connections, " << record.registry.handshakes
