@@ -27,7 +27,7 @@ bool IsAsciiLettersAndDigits(std::string_view text) {
 }  // namespace
 
 TParametri::TParametri(std::vector<std::string> arguments, std::string environmentApiToken)
-    : FArguments(std::move(arguments)), FEnvironmentApiToken(std::move(environmentApiToken)) {}
+    : arguments_(std::move(arguments)), environmentApiToken_(std::move(environmentApiToken)) {}
 
 bool TParametri::IsParametro(std::string_view text) {
   if (text.empty() || text.front() != '-') return false;
@@ -43,14 +43,14 @@ TTipoSoggetto TParametri::StrToTipoSoggetto(std::string_view text) {
 
 void TParametri::ReadFromCmdLine() {
   FDictionary.clear();
-  if (FArguments.empty()) throw Exception("Nessun parametro specificato");
-  if (FArguments.size() == 1) throw Exception("Parametri incompleti");
+  if (arguments_.empty()) throw Exception("Nessun parametro specificato");
+  if (arguments_.size() == 1) throw Exception("Parametri incompleti");
 
   // Every argument is examined as a possible switch in its turn, also one just taken as a value.
-  for (std::size_t i = 0; i < FArguments.size(); ++i) {
-    const std::string switchName = platform::UpperCase(FArguments[i]);
-    if (!IsParametro(switchName) || i + 1 >= FArguments.size()) continue;
-    const std::string& value = FArguments[i + 1];
+  for (std::size_t i = 0; i < arguments_.size(); ++i) {
+    const std::string switchName = platform::UpperCase(arguments_[i]);
+    if (!IsParametro(switchName) || i + 1 >= arguments_.size()) continue;
+    const std::string& value = arguments_[i + 1];
     if (IsParametro(value)) continue;
     if (!FDictionary.emplace(switchName, value).second) throw Exception("Duplicates not allowed");
   }
@@ -87,7 +87,7 @@ std::string TParametri::Linea() const { return Value("-LINEA"); }
 std::string TParametri::PIVA() const { return Value("-PIVA"); }
 std::string TParametri::CodiceSoggetto() const { return Value("-CODICESOGGETTO"); }
 std::string TParametri::ApiToken() const {
-  return FDictionary.count("-APITOKEN") != 0 ? Value("-APITOKEN") : FEnvironmentApiToken;
+  return FDictionary.count("-APITOKEN") != 0 ? Value("-APITOKEN") : environmentApiToken_;
 }
 
 TTipoSoggetto TParametri::TipoSoggetto() const {

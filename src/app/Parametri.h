@@ -35,8 +35,8 @@ class TParametri {
   static TTipoSoggetto StrToTipoSoggetto(std::string_view text);
   std::string Value(const std::string& key) const;
 
-  std::vector<std::string> FArguments;
-  std::string FEnvironmentApiToken;
+  std::vector<std::string> arguments_;
+  std::string environmentApiToken_;
   std::map<std::string, std::string> FDictionary;
 };
 

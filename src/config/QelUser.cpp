@@ -43,11 +43,7 @@ TQelUser::TQelUser(config::DatabaseLogin login) : FDBUser(std::make_unique<TIBDa
 
 TQelUser::~TQelUser() = default;
 
-void TQelUser::ConnettiDB() { ConnettiDB(ProgramFolder(platform::ProgramFilePath()) + "user/user.fdb"); }
-
 void TQelUser::ConnettiDB(const TFileName& fileName) { OpenIBDatabaseFile(*FDBUser, fileName, login_); }
-
-void TQelUser::ConnettiDB(PDBConnectionInfo info) { OpenIBDatabase(*FDBUser, *info, login_); }
 
 void TQelUser::SetCodiceUtente(std::int32_t valore) {
   const auto sql = NewReadStatement(*FDBUser);

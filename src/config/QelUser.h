@@ -28,11 +28,8 @@ class TQelUser {
   const std::string& DittaUtente() const { return FDittaUtente; }
   void SetDittaUtente(std::string ditta) { FDittaUtente = std::move(ditta); }
 
-  // Opens the users database at "<program folder>/user/user.fdb".
-  void ConnettiDB();
   // Opens the users database file, redirected by the dati.ini beside it.
   void ConnettiDB(const TFileName& fileName);
-  void ConnettiDB(PDBConnectionInfo info);
 
   // Loads the user's row; raises "Utente <code> non trovato" when there is none.
   void SetCodiceUtente(std::int32_t valore);
