@@ -208,7 +208,10 @@ void ImportRun::ConfirmLostWrite(const WriteFailed& lost) {
   bool stored = false;
   try {
     DBArchivio->Reconnect();
-    stored = SubjectStored(*DBArchivio, inputs_.tipoSoggetto, code_.Codice, inputs_.vatNumber);
+    // Only this run's own row counts: another run for the same number may have committed the same
+    // code meanwhile.
+    stored =
+        SubjectStored(*DBArchivio, inputs_.tipoSoggetto, code_.Codice, inputs_.vatNumber, insert_->TransactionId());
   } catch (const Exception&) {
     throw Exception("Esito della scrittura non verificabile (codice " + code_.Codice + ")");
   }

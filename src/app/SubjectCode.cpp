@@ -95,12 +95,14 @@ NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t wid
   return next;
 }
 
-bool SubjectStored(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& codice, const std::string& piva) {
+bool SubjectStored(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& codice, const std::string& piva,
+                   std::int64_t writtenBy) {
   TIBSQL sql(&archive);
   TIBTransaction& transaction =
       sql.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot));
   sql.AddLine(std::string("SELECT COUNT(*) AS PRESENTI FROM ") + SubjectKindOf(tipo).table);
   sql.AddLine("WHERE CODICE = :CODICE AND PI = :PI");
+  if (writtenBy != 0) sql.AddLine("AND RDB$RECORD_VERSION = " + std::to_string(writtenBy));
   transaction.StartTransaction();
   sql.ParamByName("CODICE").SetAsString(codice);
   sql.ParamByName("PI").SetAsString(piva);

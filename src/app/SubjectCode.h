@@ -44,8 +44,10 @@ struct NextCode {
 };
 NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t width, const std::string& taken);
 
-// True when the table holds a committed row with this code and this VAT number. One read in a
-// transaction committed before returning.
-bool SubjectStored(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& codice, const std::string& piva);
+// True when the table holds a committed row with this code and this VAT number, written by the
+// transaction with this number (any, when it is 0). One read in a transaction committed before
+// returning.
+bool SubjectStored(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& codice, const std::string& piva,
+                   std::int64_t writtenBy = 0);
 
 }  // namespace korvane

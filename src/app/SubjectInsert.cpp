@@ -82,6 +82,10 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
   SQLInserimento.ParamByName("CAP").SetAsString(Cut(row.postCode, 10));
   for (const CompanyColumnValue& company : companyColumns_)
     SQLInserimento.ParamByName(company.parameter).SetAsString(company.value);
+  // The row this write commits carries the transaction's number as its record version: after a
+  // connection lost under the commit, that tells this run's row from another run's with the same
+  // code and number.
+  transactionId_ = transaction_.Id();
 
   try {
     SQLInserimento.ExecQuery();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -67,6 +68,9 @@ class SubjectInsert {
   // return. Returns once the row is committed.
   void Write(const std::string& piva, const SubjectRow& row, const std::string& codice);
 
+  // The server's number of the transaction of the last write (0 before the first).
+  std::int64_t TransactionId() const { return transactionId_; }
+
   // The statement's lines, as built.
   const std::vector<std::string>& StatementLines() const { return SQLInserimento.SQL(); }
 
@@ -76,6 +80,7 @@ class SubjectInsert {
   bool checkAndInsert_;
   std::vector<CompanyColumnValue> companyColumns_;
   platform::RunGate& gate_;
+  std::int64_t transactionId_ = 0;
 };
 
 }  // namespace korvane

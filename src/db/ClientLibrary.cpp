@@ -72,6 +72,7 @@ const ClientApi& LoadClientLibrary() {
   Resolve(library, "isc_start_multiple", resolved.start_multiple);
   Resolve(library, "isc_commit_transaction", resolved.commit_transaction);
   Resolve(library, "isc_rollback_transaction", resolved.rollback_transaction);
+  Resolve(library, "isc_transaction_info", resolved.transaction_info);
   Resolve(library, "isc_dsql_allocate_statement", resolved.dsql_allocate_statement);
   Resolve(library, "isc_dsql_prepare", resolved.dsql_prepare);
   Resolve(library, "isc_dsql_sql_info", resolved.dsql_sql_info);

@@ -19,6 +19,7 @@ struct ClientApi {
   decltype(&::isc_start_multiple) start_multiple;
   decltype(&::isc_commit_transaction) commit_transaction;
   decltype(&::isc_rollback_transaction) rollback_transaction;
+  decltype(&::isc_transaction_info) transaction_info;
   // Not isc_dsql_alloc_statement2: that one keeps the address of the caller's handle and writes
   // zero there when the connection is detached, and a statement whose drop failed on a broken
   // connection may be gone by then (a local of a finished function): the write lands in freed

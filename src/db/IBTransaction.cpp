@@ -96,6 +96,23 @@ void TIBTransaction::StartTransaction() {
   }
 }
 
+std::int64_t TIBTransaction::Id() {
+  if (!InTransaction()) RaiseClientError(kNotInTransaction);
+  const ISC_SCHAR items[] = {isc_info_tra_id};
+  ISC_SCHAR answer[64] = {};
+  ISC_STATUS_ARRAY status{};
+  if (Api().transaction_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
+    const DatabaseError error = DatabaseErrorOf(status);
+    if (error.LostConnection()) MarkDatabasesLost();
+    error.Raise();
+  }
+  // The item's code, a two-byte length and that many bytes of value.
+  if (answer[0] != isc_info_tra_id) return 0;
+  const short length = static_cast<short>(Api().vax_integer(answer + 1, 2));
+  if (length <= 0 || length > 8) return 0;
+  return Api().portable_integer(reinterpret_cast<const ISC_UCHAR*>(answer + 3), length);
+}
+
 void TIBTransaction::Commit() { End(true); }
 void TIBTransaction::Rollback() { End(false); }
 

@@ -45,6 +45,8 @@ class TIBTransaction {
   void Commit();
   void Rollback();
   bool InTransaction() const { return handle_ != 0; }
+  // The server's number of the active transaction: the record version of every row it writes.
+  std::int64_t Id();
   bool Active() const { return InTransaction(); }
 
  private:

@@ -6,6 +6,8 @@
 
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "db/IBTransaction.h"
 #include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
@@ -149,6 +151,31 @@ TEST(SettleSubjectCode, AGivenCodeReadsNothing) {
 
 TEST(SettleSubjectCode, WithoutSettingsTableTheRunStops) {
   EXPECT_THROW(Allocate("", Parametri("C"), "users.sql"), Exception);
+}
+
+// After a lost commit the run looks for its own row: one with its code and number written by
+// its own transaction, not another run's with the same code and number.
+TEST(SubjectStored, TellsTheRowOfOneTransactionFromAnother) {
+  for (const int dialect : {3, 1}) {
+    testing::TempDir dir;
+    const std::string path = dir.File("archivio.fdb");
+    CreateDatabase(path, FixtureScript("archive.sql"), dialect);
+    TIBDatabase database;
+    OpenIBDatabaseFile(database, path);
+    TIBSQL insert(&database);
+    TIBTransaction& transaction =
+        insert.OwnTransaction(std::make_unique<TIBTransaction>(&database, TIBTransactionLevel::ibtrSnapshot));
+    insert.AddLine("INSERT INTO CLIENTI (CODICE, PI) VALUES ('0124', '01234567890')");
+    transaction.StartTransaction();
+    const std::int64_t writer = transaction.Id();
+    EXPECT_GT(writer, 0) << dialect;
+    insert.ExecQuery();
+    transaction.Commit();
+    EXPECT_TRUE(SubjectStored(database, TTipoSoggetto::tsCliente, "0124", "01234567890", writer)) << dialect;
+    EXPECT_TRUE(SubjectStored(database, TTipoSoggetto::tsCliente, "0124", "01234567890")) << dialect;
+    EXPECT_FALSE(SubjectStored(database, TTipoSoggetto::tsCliente, "0124", "01234567890", writer + 1)) << dialect;
+    EXPECT_FALSE(SubjectStored(database, TTipoSoggetto::tsCliente, "0125", "01234567890", writer)) << dialect;
+  }
 }
 
 }  // namespace

@@ -300,15 +300,16 @@ CheckOutcome CheckSoak(const SoakResult& result) {
 
     if (record.exitCode == 0) {
       if (record.outputSeen && !line.empty()) {
-        // Not judged: whose row it is. A run whose connection dropped under its write may settle
-        // the write by finding another run's row with the same code and number (the lost-write
-        // check cannot tell the two apart yet); its own row is then missing while it exits 0.
         const StoredRow* row = FindRow(result.rows, plan.company, plan.table, line);
         if (row == nullptr) {
           fail(index,
                "exit 0 with code " + Quote(line) + ", but " + Where(plan.company, plan.table) + " has no such row");
         } else if (NormalizeVat(row->pi) != number.digits) {
           fail(index, "exit 0 with code " + line + ", whose row holds P.IVA " + Quote(row->pi) + ", not " + plan.piva);
+        } else if (rule != ExistingRule::Reuse && TagOf(row->ragsoc) != index) {
+          fail(index, "exit 0 with code " + line + ", a row that another run wrote (" + Quote(row->ragsoc) + "); " +
+                          (ownHere.empty() ? std::string("this run's own row was never stored")
+                                           : "this run's own row is " + ownHere[0]->codice));
         }
       } else if (!record.outputSeen && rule != ExistingRule::Reuse && ownHere.size() != 1) {
         fail(index, "exit 0, but " + Where(plan.company, plan.table) + " has no row of its own");
