@@ -36,8 +36,11 @@ constexpr const char* kTls12Suites = "ECDHE+AESGCM:ECDHE+CHACHA20:!aNULL:!PSK";
 std::mutex gLibraryLock;
 bool gLibraryReady = false;
 
-// The library with its error texts, which the channel's messages carry.
-constexpr std::uint64_t kLibraryOptions = OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS;
+// The library with its error texts, which the channel's messages carry. Its state is not torn
+// down when the process ends: a preparing thread left to end by itself (a trust-store file that
+// never opens) may wake inside the library while the exit handlers run, and must find it whole.
+constexpr std::uint64_t kLibraryOptions =
+    OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ATEXIT;
 
 // Starts the library once per process; a failure is tried again at the next opening.
 void StartLibrary() {
