@@ -9,6 +9,7 @@
 #include "config/TabX.h"
 #include "db/IBDatabase.h"
 #include "db/IBTransaction.h"
+#include "support/EngineMonitor.h"
 #include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
@@ -109,6 +110,7 @@ class SettingLockTest : public CompanySettingsTest {
                                    Row("PartitaIvaPresenteFornitori", "Riusa"));
     OpenIBDatabaseFile(first_, archive_);
     OpenIBDatabaseFile(second_, archive_);
+    OpenIBDatabaseFile(monitor_, archive_);
     held_.Params() = LockingTransactionParams(std::chrono::seconds(2));
     waiting_.Params() = LockingTransactionParams(std::chrono::seconds(2));
     held_.StartTransaction();
@@ -122,7 +124,7 @@ class SettingLockTest : public CompanySettingsTest {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
 
-  TIBDatabase first_, second_;
+  TIBDatabase first_, second_, monitor_;
   TIBTransaction held_{&first_}, waiting_{&second_};
 };
 
@@ -137,20 +139,21 @@ TEST_F(SettingLockTest, ALockHeldElsewhereIsWaitedForWithinTheLockTimeout) {
   EXPECT_LT(SecondsToLock(second_, waiting_, "PartitaIvaPresenteFornitori"), 1.0);
   EXPECT_EQ(GetTabXValue(second_, "PartitaIvaPresenteClienti", -1), "Riusa");
 
-  // The holder ends its transaction either way; the waiter holds the lock as soon as it does, and
-  // the roles swap.
+  // The holder ends its transaction either way once the waiter waits; the waiter holds the lock
+  // as soon as it does, and the roles swap.
   TIBDatabase* holderDatabase = &first_;
   TIBDatabase* waiterDatabase = &second_;
   TIBTransaction* holder = &held_;
   TIBTransaction* waiter = &waiting_;
   for (const bool commit : {true, false}) {
+    bool waited = false;
     std::thread ending([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      waited = testing::WaitForStatementOfAnother(monitor_, "SELECT NOME FROM TABX");
       commit ? holder->Commit() : holder->Rollback();
     });
     const double seconds = SecondsToLock(*waiterDatabase, *waiter, "PartitaIvaPresenteClienti");
     ending.join();
-    EXPECT_GE(seconds, 0.35) << commit;
+    EXPECT_TRUE(waited) << commit;
     EXPECT_LT(seconds, 1.5) << commit;
     std::swap(holder, waiter);
     std::swap(holderDatabase, waiterDatabase);
@@ -164,6 +167,7 @@ TEST_F(SettingLockTest, ALockHeldElsewhereIsWaitedForWithinTheLockTimeout) {
   // The lock changed no stored value.
   first_.Close();
   second_.Close();
+  monitor_.Close();
   EXPECT_EQ(testing::QueryColumn(archive_, "SELECT NOME || '=' || TESTO || '/' || COALESCE(UTENTE, '-') FROM TABX"),
             (std::vector<std::string>{"PartitaIvaPresenteClienti=Riusa/-", "PartitaIvaPresenteClienti=Riusa/3",
                                       "PartitaIvaPresenteFornitori=Riusa/-"}));
