@@ -55,12 +55,6 @@ void TraceValue(const char* what, const std::string& column, const EInvoiceValue
   }
 }
 
-std::string SettingText(std::string_view setting, const std::optional<config::CompanyColumn>& column) {
-  std::string text(setting);
-  if (!column) return text + " off";
-  return text + " " + column->name + " (" + std::to_string(column->length) + " characters)";
-}
-
 }  // namespace
 
 EInvoiceValue RecipientCodeOf(const TJSONValue* answer, const AnswerPaths& paths) {
@@ -87,12 +81,6 @@ EInvoiceValue PecOf(const TJSONValue* answer, const AnswerPaths& paths, std::int
     return LeftOut(text, "is longer than the column's " + std::to_string(columnLength) + " characters");
   }
   return value;
-}
-
-void TraceEInvoiceSettings(const config::EInvoiceSettingNames& names, const config::EInvoiceColumns& columns) {
-  if (!trace::On() || !columns.Any()) return;
-  trace::Step("e-invoicing settings: " + SettingText(names.recipientCode, columns.recipientCode) + ", " +
-              SettingText(names.pec, columns.pec));
 }
 
 std::vector<CompanyColumnValue> EInvoiceColumnValues(const TJSONValue* answer, const AnswerPaths& paths,

@@ -28,10 +28,6 @@ EInvoiceValue RecipientCodeOf(const TJSONValue* answer, const AnswerPaths& paths
 // characters whole. An address is never cut or changed.
 EInvoiceValue PecOf(const TJSONValue* answer, const AnswerPaths& paths, std::int32_t columnLength);
 
-// Traces the settings in force, when one is on: "e-invoicing settings: <setting> <column>
-// (<length> characters) | off, <setting> ...".
-void TraceEInvoiceSettings(const config::EInvoiceSettingNames& names, const config::EInvoiceColumns& columns);
-
 // The values for the company's columns that the answer gives usably, in the order recipient code,
 // PEC; a column without one is left to the table's default. Traces each outcome.
 std::vector<CompanyColumnValue> EInvoiceColumnValues(const TJSONValue* answer, const AnswerPaths& paths,

@@ -9,6 +9,16 @@ namespace korvane {
 
 namespace trace = platform::trace;
 
+namespace {
+
+std::string SettingText(std::string_view setting, const std::optional<config::CompanyColumn>& column) {
+  std::string text(setting);
+  if (!column) return text + " off";
+  return text + " " + column->name + " (" + std::to_string(column->length) + " characters)";
+}
+
+}  // namespace
+
 void TraceRunInputs(const RunInputs& inputs) {
   if (!trace::On()) return;
   const RunOptions& options = inputs.options;
@@ -53,6 +63,12 @@ void TraceCompanySettings(const SubjectKind& kind, const config::CompanySettings
 void TraceExistingSubject(const std::optional<std::string>& existing, bool underLock) {
   trace::Step(std::string("existing subject with this VAT number") + (underLock ? ", under the lock: " : ": ") +
               (existing ? *existing : "none"));
+}
+
+void TraceEInvoiceSettings(const config::EInvoiceSettingNames& names, const config::EInvoiceColumns& columns) {
+  if (!trace::On() || !columns.Any()) return;
+  trace::Step("e-invoicing settings: " + SettingText(names.recipientCode, columns.recipientCode) + ", " +
+              SettingText(names.pec, columns.pec));
 }
 
 }  // namespace korvane

@@ -8,6 +8,7 @@
 
 #include "app/RunInputs.h"
 #include "app/SubjectCode.h"
+#include "config/EInvoiceColumns.h"
 #include "config/QelUser.h"
 
 namespace korvane {
@@ -19,5 +20,8 @@ void TraceUser(TQelUser& user);
 void TraceSubjectCode(const SubjectKind& kind, const SubjectCode& code);
 void TraceCompanySettings(const SubjectKind& kind, const config::CompanySettings& settings);
 void TraceExistingSubject(const std::optional<std::string>& existing, bool underLock);
+// Traces the settings in force, when one is on: "e-invoicing settings: <setting> <column>
+// (<length> characters) | off, <setting> ...".
+void TraceEInvoiceSettings(const config::EInvoiceSettingNames& names, const config::EInvoiceColumns& columns);
 
 }  // namespace korvane

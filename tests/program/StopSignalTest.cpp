@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -40,6 +41,19 @@ const StopSignal kStopSignals[] = {{SIGTERM, "Operazione interrotta (SIGTERM)\r\
                                    {SIGINT, "Operazione interrotta (SIGINT)\r\n"},
                                    {SIGHUP, "Operazione interrotta (SIGHUP)\r\n"}};
 
+// The signals a thread or process blocks, from its /proc status file; nullopt when the file is
+// gone or the process is a zombie (it has ended).
+std::optional<std::uint64_t> BlockedSignals(const std::filesystem::path& statusFile) {
+  std::ifstream status(statusFile);
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("State:", 0) == 0 && line.find("Z (zombie)") != std::string::npos) return std::nullopt;
+    if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+  }
+  return std::nullopt;
+}
+
+bool Blocks(std::uint64_t blocked, int signal) { return (blocked & (std::uint64_t{1} << (signal - 1))) != 0; }
+
 // The threads, other than the one watcher, that would take one of the three signals themselves
 // (and so run whatever handler the client library installed): "<thread id>:<signal> ...".
 // The watcher shows them unblocked while it waits for them.
@@ -50,16 +64,10 @@ std::string ThreadsNotBlocking(pid_t pid) {
     std::string name;
     std::getline(std::ifstream(task.path() / "comm"), name);
     if (name == "stop-signals" && ++watchers == 1) continue;
-    std::ifstream status(task.path() / "status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("SigBlk:", 0) != 0) continue;
-      const std::uint64_t blocked = std::stoull(line.substr(7), nullptr, 16);
-      for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
-        if ((blocked & (std::uint64_t{1} << (number - 1))) == 0) {
-          threads += task.path().filename().string() + ":" + std::to_string(number) + " ";
-        }
-      }
+    const std::optional<std::uint64_t> blocked = BlockedSignals(task.path() / "status");
+    if (!blocked) continue;
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+      if (!Blocks(*blocked, number)) threads += task.path().filename().string() + ":" + std::to_string(number) + " ";
     }
   }
   return threads;
@@ -134,14 +142,10 @@ TEST(StopSignal, ASignalIgnoredAtStartStaysIgnored) {
 // time runs out.
 bool WaitUntilBlocked(pid_t pid, int signal, int milliseconds) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  const std::uint64_t bit = std::uint64_t{1} << (signal - 1);
   while (std::chrono::steady_clock::now() < until) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    if (!status) return false;
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("State:", 0) == 0 && line.find("Z (zombie)") != std::string::npos) return false;
-      if (line.rfind("SigBlk:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & bit) != 0) return true;
-    }
+    const std::optional<std::uint64_t> blocked = BlockedSignals("/proc/" + std::to_string(pid) + "/status");
+    if (!blocked) return false;
+    if (Blocks(*blocked, signal)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
