@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -41,6 +42,26 @@ std::string Answer() {
       R"("civico":"4","comune":"Torino","provincia":"TO","cap":"10121"}})";
   return testing::JsonAnswer(body);
 }
+
+// Another writer's insert into the archive, run in a snapshot transaction that stays open until
+// the test commits or rolls it back.
+class OtherWriter {
+ public:
+  OtherWriter(const std::string& database, const std::string& insert) {
+    OpenIBDatabaseFile(database_, database);
+    insert_.OwnTransaction(std::make_unique<TIBTransaction>(&database_, TIBTransactionLevel::ibtrSnapshot));
+    insert_.AddLine(insert);
+    Transaction().StartTransaction();
+    insert_.ExecQuery();
+  }
+
+  TIBDatabase& Database() { return database_; }
+  TIBTransaction& Transaction() { return *insert_.Transaction(); }
+
+ private:
+  TIBDatabase database_;
+  TIBSQL insert_{&database_};
+};
 
 // A program folder with its users database beside it; a dati.ini there and the user's
 // "Archivio" parameter send both connections through the local server. CLIENTI holds 0123.
@@ -179,19 +200,12 @@ TEST_F(ConcurrentImportTest, ACodeHeldByAnInsertNotYetCommittedIsWaitedFor) {
     run = std::jthread([&, url = registry.Url("/base/")] { result = Run(url, {}, "01234567890", trace); });
     ASSERT_TRUE(registry.WaitForRequests(1, 60000));
     // Another writer inserts the code the run computed and holds it while the run writes.
-    TIBDatabase other;
-    OpenIBDatabaseFile(other, served_);
-    TIBSQL insert(&other);
-    TIBTransaction& transaction =
-        insert.OwnTransaction(std::make_unique<TIBTransaction>(&other, TIBTransactionLevel::ibtrSnapshot));
-    insert.AddLine("INSERT INTO CLIENTI (CODICE) VALUES ('0124')");
-    transaction.StartTransaction();
-    insert.ExecQuery();
+    OtherWriter other(served_, "INSERT INTO CLIENTI (CODICE) VALUES ('0124')");
     registry.Open();
     // Without the company's lock the run's insert does not wait on the key: it finds the code
     // taken and tries again until the other writer ends.
     ASSERT_TRUE(WaitForTraceStep(trace, "code taken: 0124"));
-    c.commit ? transaction.Commit() : transaction.Rollback();
+    c.commit ? other.Transaction().Commit() : other.Transaction().Rollback();
     run.join();
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.exitCode, 0);
@@ -316,21 +330,15 @@ TEST_F(ConcurrentImportTest, AfterTheCheckATakenCodeStillGivesWayToTheNextOne) {
     run = std::jthread([&, url = registry.Url("/base/")] { result = Run(url); });
     ASSERT_TRUE(registry.WaitForRequests(1, 60000)) << c.name;
     // The run computed 0124 and waits for the registry, holding no lock.
-    TIBDatabase other;
-    OpenIBDatabaseFile(other, served_);
-    TIBSQL insert(&other);
-    TIBTransaction& transaction =
-        insert.OwnTransaction(std::make_unique<TIBTransaction>(&other, TIBTransactionLevel::ibtrSnapshot));
-    insert.AddLine(c.committedFirst ? "INSERT INTO CLIENTI (CODICE) SELECT '0124' FROM RDB$DATABASE UNION ALL "
-                                      "SELECT '0125' FROM RDB$DATABASE"
-                                    : "INSERT INTO CLIENTI (CODICE) VALUES ('0124')");
-    transaction.StartTransaction();
-    insert.ExecQuery();
-    if (c.committedFirst) transaction.Commit();
+    OtherWriter other(served_, c.committedFirst ? "INSERT INTO CLIENTI (CODICE) SELECT '0124' FROM RDB$DATABASE "
+                                                  "UNION ALL SELECT '0125' FROM RDB$DATABASE"
+                                                : "INSERT INTO CLIENTI (CODICE) VALUES ('0124')");
+    if (c.committedFirst) other.Transaction().Commit();
     registry.Open();
     if (!c.committedFirst) {
-      ASSERT_TRUE(testing::WaitForStatementOfAnother(other, "INSERT INTO CLIENTI")) << c.name;
-      c.commit ? transaction.Commit() : transaction.Rollback();
+      // Under the company's lock the run's insert waits on the other writer's key.
+      ASSERT_TRUE(testing::WaitForStatementOfAnother(other.Database(), "INSERT INTO CLIENTI")) << c.name;
+      c.commit ? other.Transaction().Commit() : other.Transaction().Rollback();
     }
     run.join();
     EXPECT_EQ(result.out, c.out) << c.name;
