@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/IBError.h"
+#include "db/StatusCodes.h"
 
 namespace korvane::db {
 
@@ -48,27 +49,6 @@ const ClientApi& LoadClientLibrary();
 // The loaded library; only valid after a successful LoadClientLibrary.
 const ClientApi& Api();
 bool ClientLibraryLoaded();
-
-// Status-vector codes the layer looks for.
-inline constexpr ISC_STATUS kConnectionLost = 335544741;      // isc_lost_db_connection
-inline constexpr ISC_STATUS kNetworkError = 335544721;        // isc_network_error
-inline constexpr ISC_STATUS kNetworkReadError = 335544726;    // isc_net_read_err
-inline constexpr ISC_STATUS kNetworkWriteError = 335544727;   // isc_net_write_err
-inline constexpr ISC_STATUS kConnectionShutdown = 335545106;  // isc_att_shutdown
-// The codes that tell a connection that went away.
-inline constexpr ISC_STATUS kLostConnectionCodes[] = {kNetworkError, kNetworkReadError, kNetworkWriteError,
-                                                      kConnectionLost, kConnectionShutdown};
-// The engine's refusals of a row whose key is taken.
-inline constexpr ISC_STATUS kUniqueKeyViolation = 335544665;     // isc_unique_key_violation
-inline constexpr ISC_STATUS kDuplicateInIndex = 335544349;       // isc_no_dup
-inline constexpr ISC_STATUS kLockConflict = 335544345;           // isc_lock_conflict
-inline constexpr ISC_STATUS kDeadlock = 335544336;               // isc_deadlock
-inline constexpr ISC_STATUS kUpdateConflict = 335544451;         // isc_update_conflict
-inline constexpr ISC_STATUS kConcurrentTransaction = 335544878;  // isc_concurrent_transaction
-inline constexpr ISC_STATUS kIoError = 335544344;                // isc_io_error
-inline constexpr ISC_STATUS kNoCursor = 335544572;               // isc_dsql_cursor_err
-inline constexpr ISC_STATUS kBadStatementHandle = 335544485;
-inline constexpr ISC_STATUS kCursorAlreadyClosed = 335544577;
 
 // How the library's lines are read. Text from inside the databases is in their code page; an
 // attach's failure names what the attach was given, the file name and the login, which go out as

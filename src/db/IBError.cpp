@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <iterator>
 
-#include "db/ClientLibrary.h"
+#include "db/StatusCodes.h"
 
 namespace korvane::db {
 
