@@ -19,6 +19,19 @@
 
 namespace korvane::platform {
 
+namespace {
+
+// Writes a short line in one write once the descriptor reports room, waiting at most `limit` for
+// that: a pipe that reports room takes a line this short whole, without waiting. True when all
+// of it was written.
+bool WriteOnceWritable(int descriptor, const std::string& line, std::chrono::milliseconds limit) noexcept {
+  pollfd target{descriptor, POLLOUT, 0};
+  if (::poll(&target, 1, static_cast<int>(limit.count())) != 1 || (target.revents & POLLOUT) == 0) return false;
+  return ::write(descriptor, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
+
+}  // namespace
+
 std::string ProgramFilePath() {
   std::error_code error;
   const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -116,14 +129,10 @@ bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limi
                std::chrono::steady_clock::now() + limit)
         .value_or(false);
   } catch (...) {
-    // No thread to spare: write only when standard output takes bytes without waiting (a pipe
-    // that does takes a short line whole).
-    pollfd out{STDOUT_FILENO, POLLOUT, 0};
-    const int timeout = static_cast<int>(limit.count());
-    if (::poll(&out, 1, timeout) != 1 || (out.revents & POLLOUT) == 0) return false;
+    // No thread to spare: write only when standard output takes bytes without waiting.
     std::string line(utf8);
     line += "\r\n";
-    return ::write(STDOUT_FILENO, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    return WriteOnceWritable(STDOUT_FILENO, line, limit);
   }
 }
 
@@ -131,10 +140,7 @@ void WriteStderrLine(std::string_view text, std::chrono::milliseconds limit) noe
   try {
     std::string line(text);
     line += '\n';
-    // A pipe that reports room takes a line this short whole, without waiting.
-    pollfd err{STDERR_FILENO, POLLOUT, 0};
-    if (::poll(&err, 1, static_cast<int>(limit.count())) != 1 || (err.revents & POLLOUT) == 0) return;
-    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+    WriteOnceWritable(STDERR_FILENO, line, limit);
   } catch (...) {
     // No memory for the line: the notice is dropped.
   }
