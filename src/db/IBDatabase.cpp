@@ -108,7 +108,7 @@ void TIBDatabase::ReadDatabaseInfo() {
   ISC_STATUS_ARRAY status{};
   if (api.database_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
     const DatabaseError error = DatabaseErrorOf(status);
-    if (error.LostConnection()) MarkLost();
+    NoteLost(error);
     error.Raise();
   }
   // Each item answered: its code, a two-byte length and that many bytes of value.
@@ -152,6 +152,10 @@ void TIBDatabase::DoClose(bool force) {
   handle_ = 0;
   dbSqlDialect_ = 1;
   readOnly_ = false;
+}
+
+void TIBDatabase::NoteLost(const DatabaseError& error) noexcept {
+  if (error.LostConnection()) lost_ = true;
 }
 
 // Statements and transactions see the connection lost and let go of their handles without a call;

@@ -12,6 +12,10 @@ namespace korvane {
 
 class TIBSQL;
 
+namespace db {
+class DatabaseError;
+}  // namespace db
+
 // One connection to a database through the client library. The library is loaded at the
 // first Open in the process. All text of the connection travels in the databases' code page
 // (db/DatabaseText.h).
@@ -70,7 +74,8 @@ class TIBDatabase {
   void DoClose(bool force);
   void ForceClose() noexcept { DoClose(true); }
   void CloseLost() noexcept;
-  void MarkLost() noexcept { lost_ = true; }
+  // Marks the connection lost when `error` says it went away under the call.
+  void NoteLost(const db::DatabaseError& error) noexcept;
   void AddTransaction(TIBTransaction* transaction);
   void RemoveTransaction(TIBTransaction* transaction) noexcept;
   void AddStatement(TIBSQL* statement);

@@ -132,8 +132,12 @@ bool TIBSQL::ServerReachable() const noexcept {
   return database_ != nullptr && database_->Connected() && !database_->Lost();
 }
 
+void TIBSQL::NoteLost(const DatabaseError& error) const noexcept {
+  if (database_ != nullptr) database_->NoteLost(error);
+}
+
 void TIBSQL::Raise(const DatabaseError& error) const {
-  if (error.LostConnection() && database_ != nullptr) database_->MarkLost();
+  NoteLost(error);
   error.Raise();
 }
 
@@ -205,7 +209,7 @@ void TIBSQL::Prepare(const ConvertedSQL* given) {
   // Any failure from here drops the statement; a lost connection also closes the connection.
   const auto fail = [&] {
     const DatabaseError error = DatabaseErrorOf(status);
-    if (error.LostConnection() && database_ != nullptr) database_->MarkLost();
+    NoteLost(error);
     FreeHandle();
     if (error.Holds(kConnectionLost) && database_ != nullptr) database_->ForceClose();
     error.Raise();
@@ -314,7 +318,7 @@ void TIBSQL::Next() {
       eof_ = true;
       return;
     }
-    if (error.LostConnection() && database_ != nullptr) database_->MarkLost();
+    NoteLost(error);
     CloseQuietly();
     error.Raise();
   }

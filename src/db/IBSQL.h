@@ -103,6 +103,8 @@ class TIBSQL {
   unsigned short Dialect() const { return static_cast<unsigned short>(database_->SQLDialect()); }
   // The connection is open and not known to be lost.
   bool ServerReachable() const noexcept;
+  // Marks the connection lost when `error` says it went away under the call.
+  void NoteLost(const db::DatabaseError& error) const noexcept;
   // Raises `error`, noting first on the connection that it is lost when the error says so.
   [[noreturn]] void Raise(const db::DatabaseError& error) const;
   void FreeHandle() noexcept;

@@ -91,7 +91,7 @@ void TIBTransaction::StartTransaction() {
   if (Api().start_multiple(status, &handle_, static_cast<short>(elements.size()), elements.data()) != 0) {
     handle_ = 0;
     const DatabaseError error = DatabaseErrorOf(status);
-    if (error.LostConnection()) MarkDatabasesLost();
+    NoteLost(error);
     error.Raise();
   }
 }
@@ -103,7 +103,7 @@ std::int64_t TIBTransaction::Id() {
   ISC_STATUS_ARRAY status{};
   if (Api().transaction_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
     const DatabaseError error = DatabaseErrorOf(status);
-    if (error.LostConnection()) MarkDatabasesLost();
+    NoteLost(error);
     error.Raise();
   }
   // The item's code, a two-byte length and that many bytes of value.
@@ -133,15 +133,15 @@ void TIBTransaction::End(bool commit) {
   // The handle stays, so a rollback can follow a failed commit. A network failure means the
   // connection is gone: close it by force, which drops this handle too.
   const DatabaseError error = DatabaseErrorOf(status);
-  if (error.LostConnection()) MarkDatabasesLost();
+  NoteLost(error);
   if (error.SQLCode() == -902 && error.FirstCode() == kNetworkError) {
     for (TIBDatabase* database : std::vector<TIBDatabase*>(databases_)) database->ForceClose();
   }
   error.Raise();
 }
 
-void TIBTransaction::MarkDatabasesLost() noexcept {
-  for (TIBDatabase* database : databases_) database->MarkLost();
+void TIBTransaction::NoteLost(const DatabaseError& error) noexcept {
+  for (TIBDatabase* database : databases_) database->NoteLost(error);
 }
 
 void TIBTransaction::ForcedEnd() noexcept {

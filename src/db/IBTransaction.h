@@ -9,6 +9,10 @@ namespace korvane {
 class TIBDatabase;
 class TIBSQL;
 
+namespace db {
+class DatabaseError;
+}  // namespace db
+
 // Ready-made transaction parameter lists.
 enum class TIBTransactionLevel {
   ibtrDefault,   // empty list: the server's defaults
@@ -56,8 +60,8 @@ class TIBTransaction {
   // Ends an active transaction by DefaultAction (a failed commit is rolled back); the handle
   // is dropped whatever happens and nothing is raised.
   void ForcedEnd() noexcept;
-  // A call of this transaction found its connection gone.
-  void MarkDatabasesLost() noexcept;
+  // Marks its connections lost when `error` of one of its calls says they went away.
+  void NoteLost(const db::DatabaseError& error) noexcept;
   void AddDatabase(TIBDatabase* database);
   void RemoveDatabase(TIBDatabase* database) noexcept;
   void AddStatement(TIBSQL* statement);
