@@ -1,36 +1,72 @@
 #include "config/ColumnLengths.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
+#include "db/IBTransaction.h"
 #include "db/IBXSQLVAR.h"
+#include "platform/Text.h"
 
 namespace korvane::config {
+
+namespace {
+
+// The metadata's field types of CHAR and VARCHAR.
+constexpr std::int32_t kCharType = 14;
+constexpr std::int32_t kVarcharType = 37;
+
+}  // namespace
+
+std::vector<TableColumn> ReadTableColumns(TIBDatabase& database, std::string_view table) {
+  TIBSQL sql(&database);
+  TIBTransaction& transaction = sql.OwnTransaction(std::make_unique<TIBTransaction>(&database));
+  sql.SetParamCheck(false);
+  // A database from an old server may lack the length in characters: the length in bytes
+  // stands for it. Names are padded with blanks, which no name ends with.
+  sql.AddLine("SELECT TRIM(TRAILING FROM RF.RDB$FIELD_NAME) AS COLONNA, F.RDB$FIELD_TYPE AS TIPO,");
+  sql.AddLine("COALESCE(F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH) AS LUNGHEZZA,");
+  sql.AddLine("CASE WHEN F.RDB$COMPUTED_BLR IS NULL THEN 0 ELSE 1 END AS CALCOLATA");
+  sql.AddLine("FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE");
+  sql.AddLine("WHERE RF.RDB$RELATION_NAME = '" + DoubleApostrophes(table) + "'");
+  sql.AddLine("ORDER BY RF.RDB$FIELD_POSITION");
+  std::vector<TableColumn> columns;
+  transaction.StartTransaction();
+  for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
+    const std::int32_t type = sql.FieldByName("TIPO").AsInteger();
+    TableColumn column;
+    column.name = sql.FieldByName("COLONNA").AsString();
+    column.text = type == kCharType || type == kVarcharType;
+    column.computed = sql.FieldByName("CALCOLATA").AsInteger() != 0;
+    column.length = column.text ? sql.FieldByName("LUNGHEZZA").AsInteger() : 0;
+    columns.push_back(std::move(column));
+  }
+  transaction.Commit();
+  return columns;
+}
+
+const TableColumn* FindColumn(const std::vector<TableColumn>& columns, std::string_view name) {
+  const TableColumn* found = nullptr;
+  int alike = 0;
+  for (const TableColumn& column : columns) {
+    if (column.name == name) return &column;
+    if (platform::SameTextAscii(column.name, name)) {
+      found = &column;
+      ++alike;
+    }
+  }
+  return alike == 1 ? found : nullptr;
+}
 
 std::map<std::string, std::int32_t> TextColumnLengths(TIBDatabase& database, const std::string& table,
                                                       const std::vector<std::string>& columns) {
   std::map<std::string, std::int32_t> lengths;
   if (columns.empty()) return lengths;
-  std::string names;
-  for (const std::string& column : columns) {
-    names += (names.empty() ? "'" : ", '") + DoubleApostrophes(column) + "'";
+  for (const TableColumn& column : ReadTableColumns(database, table)) {
+    if (column.text && std::ranges::find(columns, column.name) != columns.end()) lengths[column.name] = column.length;
   }
-  TIBSQL sql(&database);
-  TIBTransaction& transaction = sql.OwnTransaction(std::make_unique<TIBTransaction>(&database));
-  sql.SetParamCheck(false);
-  // Field types 14 and 37 are CHAR and VARCHAR; a database from an old server may lack the
-  // length in characters, and then the length in bytes stands for it.
-  sql.AddLine(
-      "SELECT TRIM(RF.RDB$FIELD_NAME) AS COLONNA, "
-      "COALESCE(F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH) AS LUNGHEZZA");
-  sql.AddLine("FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE");
-  sql.AddLine("WHERE RF.RDB$RELATION_NAME = '" + DoubleApostrophes(table) + "' AND F.RDB$FIELD_TYPE IN (14, 37)");
-  sql.AddLine("AND RF.RDB$FIELD_NAME IN (" + names + ")");
-  transaction.StartTransaction();
-  for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
-    lengths[sql.FieldByName("COLONNA").AsString()] = sql.FieldByName("LUNGHEZZA").AsInteger();
-  }
-  transaction.Commit();
   return lengths;
 }
 

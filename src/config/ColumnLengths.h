@@ -13,9 +13,25 @@ class TIBDatabase;
 
 namespace korvane::config {
 
+// A column of a table as the database's metadata describes it.
+struct TableColumn {
+  std::string name;
+  bool text = false;        // CHAR or VARCHAR
+  bool computed = false;    // computed by the database, not stored
+  std::int32_t length = 0;  // in characters, for a text column
+};
+
+// The columns of `table`, in their order, read from the metadata in a transaction of its own.
+// None for a table that does not exist.
+std::vector<TableColumn> ReadTableColumns(TIBDatabase& database, std::string_view table);
+
+// The column a setting names: the one spelled exactly as the setting's text, else the only one
+// spelled so without regard to ASCII letter case. Nothing when none or several are.
+const TableColumn* FindColumn(const std::vector<TableColumn>& columns, std::string_view name);
+
 // The declared length, in characters, of each of the named text columns (CHAR or VARCHAR) of a
 // table, read from the database's own metadata. A column that is missing or is not text has
-// no entry. Read in a transaction of its own, ended before returning.
+// no entry. Read with ReadTableColumns.
 std::map<std::string, std::int32_t> TextColumnLengths(TIBDatabase& database, const std::string& table,
                                                       const std::vector<std::string>& columns);
 

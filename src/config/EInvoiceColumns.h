@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/ColumnLengths.h"
+
 namespace korvane {
 class TIBDatabase;
 }  // namespace korvane
@@ -38,21 +40,6 @@ struct EInvoiceSettingNames {
 
 // A recipient code has 7 characters (6 for a public administration's office).
 inline constexpr std::int32_t kRecipientCodeLength = 7;
-
-// A column of a table as the database's metadata describes it.
-struct TableColumn {
-  std::string name;
-  bool text = false;        // CHAR or VARCHAR, stored (not computed)
-  std::int32_t length = 0;  // in characters, for a text column
-};
-
-// The columns of `table`, in their order, read from the metadata in a transaction of its own.
-// None for a table that does not exist.
-std::vector<TableColumn> ReadTableColumns(TIBDatabase& database, std::string_view table);
-
-// The column a setting names: the one spelled exactly as the setting's text, else the only one
-// spelled so without regard to ASCII letter case. Nothing when none or several are.
-const TableColumn* FindColumn(const std::vector<TableColumn>& columns, std::string_view name);
 
 // Reads the two settings (GetTabXValue, no user filter; characters of code 32 and below around
 // the value ignored; off when missing or empty) and checks each against `table`'s columns: it
