@@ -29,8 +29,6 @@ EInvoiceValue LeftOut(std::string_view text, std::string_view because) {
   return {std::nullopt, "'" + platform::OutsideTextForMessage(text) + "' " + std::string(because)};
 }
 
-bool IsAsciiLetterOrDigit(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
-
 // A blank or a control character of any kind: none belongs in an address.
 bool IsBlankOrControl(char32_t c) {
   return c <= 0x20 || (c >= 0x7F && c <= 0xA0) || c == 0x1680 || (c >= 0x2000 && c <= 0x200F) ||
@@ -61,7 +59,7 @@ EInvoiceValue RecipientCodeOf(const TJSONValue* answer, const AnswerPaths& paths
   EInvoiceValue value = TextAt(answer, paths.recipientCode);
   if (!value.text) return value;
   const std::string& text = *value.text;
-  if ((text.size() != 6 && text.size() != 7) || !std::ranges::all_of(text, IsAsciiLetterOrDigit)) {
+  if ((text.size() != 6 && text.size() != 7) || !platform::IsAsciiLettersAndDigits(text)) {
     return LeftOut(text, "is not 6 or 7 letters and digits");
   }
   value.text = platform::UpperCase(text);

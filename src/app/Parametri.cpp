@@ -14,12 +14,6 @@ namespace {
 constexpr std::array<std::string_view, 7> NomiParametri = {"UTENTE", "DITTA",    "LINEA",         "TIPOSOGGETTO",
                                                            "PIVA",   "APITOKEN", "CODICESOGGETTO"};
 
-bool IsAsciiLettersAndDigits(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-  });
-}
-
 [[noreturn]] void RaiseMissing(std::string_view format, std::string_view name) {
   throw Exception(platform::Format(format, {name}));
 }
@@ -64,7 +58,7 @@ void TParametri::Check() const {
   }
   // The VAT number becomes the last segment of the request's path: anything but letters and
   // digits could end the line, or ask for another resource with the firm's token.
-  if (!IsAsciiLettersAndDigits(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  if (!platform::IsAsciiLettersAndDigits(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
   // The token goes onto a line of the request: a control character could end it and start another.
   if (ApiToken().empty() || platform::HasAsciiControlCharacter(ApiToken())) {
     RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");

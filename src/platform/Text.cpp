@@ -271,6 +271,12 @@ bool HasAsciiControlCharacter(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
+bool IsAsciiLettersAndDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  });
+}
+
 namespace {
 
 // Control characters, the separators that end a line by Unicode's rules, and the controls that

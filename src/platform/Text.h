@@ -67,6 +67,9 @@ std::string_view TrimIniBlanks(std::string_view text);
 // request line it could end that line and start another.
 bool HasAsciiControlCharacter(std::string_view text);
 
+// True when the text is not empty and holds ASCII letters and digits only.
+bool IsAsciiLettersAndDigits(std::string_view text);
+
 // Text from outside (a server's answer) made fit to stand inside a one-line message: every
 // control character (C0, DEL, U+0080 to U+009F), line or paragraph separator (U+2028, U+2029)
 // and bidirectional control (U+202A to U+202E, U+2066 to U+2069) becomes "?", and a text longer than
