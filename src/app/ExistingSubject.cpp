@@ -49,12 +49,11 @@ std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTrans
 
 std::optional<std::string> LookForSubject(TIBDatabase& archive, std::string_view table, std::string_view piva,
                                           std::chrono::seconds lockWait) {
-  TIBTransaction transaction(&archive);
-  transaction.Params() = config::LockingTransactionParams(lockWait);
-  transaction.SetDefaultAction(TIBTransactionAction::TARollback);
-  transaction.StartTransaction();
-  const std::optional<std::string> codice = FindSubjectByVatNumber(archive, transaction, table, piva);
-  transaction.Commit();
+  // The same kind of transaction as the look under the lock, which here takes no lock.
+  const std::unique_ptr<TIBTransaction> transaction = NewCheckAndInsertTransaction(archive, lockWait);
+  transaction->StartTransaction();
+  const std::optional<std::string> codice = FindSubjectByVatNumber(archive, *transaction, table, piva);
+  transaction->Commit();
   return codice;
 }
 
