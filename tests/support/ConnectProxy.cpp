@@ -16,16 +16,6 @@ namespace {
 
 constexpr int kPollMs = 50;
 
-bool SendAll(int socket, const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 std::string HeaderValue(const std::string& head, const std::string& name) {
   const std::size_t at = head.find("\r\n" + name + ": ");
   if (at == std::string::npos) return {};
@@ -84,9 +74,9 @@ void ConnectProxy::ServeOne(int client) {
   }
   if (!options_.requiredAuthorization.empty() &&
       HeaderValue(head, "Proxy-Authorization") != options_.requiredAuthorization) {
-    SendAll(client,
-            "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"test\"\r\n"
-            "Content-Length: 0\r\n\r\n");
+    loopback::SendAll(client,
+                      "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"test\"\r\n"
+                      "Content-Length: 0\r\n\r\n");
     return;
   }
   // "CONNECT <host>:<port> HTTP/1.1": the port after the authority's last colon.
@@ -99,10 +89,10 @@ void ConnectProxy::ServeOne(int client) {
   ++tunnels_;
   const int upstream = loopback::Connect(port);
   if (upstream < 0) {
-    SendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
+    loopback::SendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
     return;
   }
-  SendAll(client, "HTTP/1.1 200 Connection established\r\n\r\n");
+  loopback::SendAll(client, "HTTP/1.1 200 Connection established\r\n\r\n");
   pollfd entries[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
   char buffer[16384];
   while (!stop_) {
@@ -111,7 +101,8 @@ void ConnectProxy::ServeOne(int client) {
     for (int i = 0; i < 2; ++i) {
       if (entries[i].revents == 0) continue;
       const ssize_t got = ::recv(entries[i].fd, buffer, sizeof buffer, 0);
-      if (got <= 0 || !SendAll(entries[1 - i].fd, std::string(buffer, static_cast<std::size_t>(got)))) ended = true;
+      if (got <= 0 || !loopback::SendAll(entries[1 - i].fd, std::string_view(buffer, static_cast<std::size_t>(got))))
+        ended = true;
     }
     if (ended) break;
   }

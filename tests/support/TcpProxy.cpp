@@ -15,16 +15,6 @@ namespace korvane::testing {
 
 namespace {
 
-bool SendAll(int s, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::send(s, data, size, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 struct Pair {
   int client;
   int server;
@@ -52,7 +42,7 @@ void ClosePair(Pair& pair, bool orderly = false) {
 bool PassOn(Pair& pair, int to, const char* data, std::size_t size) {
   const std::size_t room = pair.cut ? pair.cutAt - pair.relayed : size;
   const std::size_t passed = std::min(size, room);
-  if (!SendAll(to, data, passed)) return false;
+  if (!loopback::SendAll(to, std::string_view(data, passed))) return false;
   pair.relayed += passed;
   return !(pair.cut && pair.relayed >= pair.cutAt);
 }

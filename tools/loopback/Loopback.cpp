@@ -64,4 +64,13 @@ int Connect(int port) {
   return socket;
 }
 
+bool SendAll(int socket, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t sent = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
+}
+
 }  // namespace korvane::loopback

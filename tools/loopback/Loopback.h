@@ -3,6 +3,8 @@
 // TCP on 127.0.0.1 only: the local servers of the tools and of the tests listen there, and their
 // relays connect there.
 
+#include <string_view>
+
 namespace korvane::loopback {
 
 // A TCP socket listening on 127.0.0.1 (close-on-exec, address reuse), closed by its owner.
@@ -27,5 +29,9 @@ class Listener {
 
 // A new TCP connection to 127.0.0.1:<port> (close-on-exec), or -1 when none could be made.
 int Connect(int port);
+
+// Sends all of `bytes` on a connected socket (never raising SIGPIPE); false when a send fails
+// first or the peer takes nothing more.
+bool SendAll(int socket, std::string_view bytes);
 
 }  // namespace korvane::loopback

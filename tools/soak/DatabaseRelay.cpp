@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 namespace korvane::soak {
 
@@ -20,16 +21,6 @@ void Prepare(int socket) {
   // A peer that does not read cannot hold the relay (and every other slot) for long.
   timeval limit{5, 0};
   setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
-bool SendAll(int socket, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t sent = ::send(socket, data, size, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<std::size_t>(sent);
-  }
-  return true;
 }
 
 }  // namespace
@@ -131,7 +122,7 @@ bool DatabaseRelay::Pass(Pair& pair, bool fromClient) {
     size = pair.cutAt - pair.relayed;
     cutNow = true;
   }
-  const bool sent = size == 0 || SendAll(to, buffer_.data(), size);
+  const bool sent = size == 0 || loopback::SendAll(to, std::string_view(buffer_.data(), size));
   pair.relayed += size;
   {
     const std::lock_guard lock(mutex_);
