@@ -92,7 +92,8 @@ class ConcurrentImportTest : public ::testing::Test {
                     const std::string& piva = "01234567890", const std::string& trace = "") {
     std::vector<std::string> arguments = {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    std::map<std::string, std::string> environment = {{"SSL_CERT_FILE", caFile_}, {"KORVANE_REGISTRY_URL", registryUrl}};
+    std::map<std::string, std::string> environment = {{"SSL_CERT_FILE", caFile_},
+                                                      {"KORVANE_REGISTRY_URL", registryUrl}};
     if (!trace.empty()) environment["KORVANE_TRACE"] = trace;
     return testing::RunProgram(program_, arguments, environment);
   }

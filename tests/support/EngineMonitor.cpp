@@ -19,8 +19,7 @@ bool AnotherIsRunning(TIBDatabase& database, std::string_view textStart) {
   TIBSQL sql(&database);
   sql.SetTransaction(&look);
   sql.AddLine("SELECT COUNT(*) FROM MON$STATEMENTS");
-  sql.AddLine("WHERE MON$STATE = " + std::to_string(kStatementActive) +
-              " AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+  sql.AddLine("WHERE MON$STATE = " + std::to_string(kStatementActive) + " AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
   sql.AddLine("AND MON$SQL_TEXT STARTING WITH '" + std::string(textStart) + "'");
   look.StartTransaction();
   sql.ExecQuery();
