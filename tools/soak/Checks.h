@@ -11,7 +11,8 @@
 namespace korvane::soak {
 
 struct Violation {
-  int run = -1;  // -1: the archives as a whole
+  int run = -1;                // -1: the archives as a whole
+  const char* invariant = "";  // the name of the invariant it breaks
   std::string what;
 };
 

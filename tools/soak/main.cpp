@@ -249,13 +249,14 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
   for (const Violation& violation : checks.violations) {
     ++number;
     if (violation.run < 0) {
-      std::cout << "violation " << number << ": " << violation.what << "\n";
+      std::cout << "violation " << number << ": " << violation.what << " [" << violation.invariant << "]\n";
       continue;
     }
     const RunRecord& record = *result.Find(violation.run);
     const RunPlan& plan = record.plan;
     const Company& company = Companies()[static_cast<std::size_t>(plan.company)];
-    std::cout << "violation " << number << ": run " << plan.index << ": " << violation.what << "\n";
+    std::cout << "violation " << number << ": run " << plan.index << ": " << violation.what << " ["
+              << violation.invariant << "]\n";
     std::cout << "  run " << plan.index << " of group " << plan.group << ", slot " << record.slot << ": company "
               << company.ditta << (company.embedded ? " (embedded)" : " (server)") << ", " << kTableNames[plan.table]
               << ", P.IVA " << plan.piva << (record.storedAtLaunch ? " (stored before it began)" : "")
