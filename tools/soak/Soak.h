@@ -107,9 +107,7 @@ class Soak {
   enum class Readiness { Ready, NoRoom, ArchiveBusy };
   Readiness CanLaunch(const GroupPlan& group, int active) const;
   void Launch(const RunPlan& plan);
-  void Spawn(RunRecord& record);
   void Timers(Clock::time_point now, std::optional<Clock::time_point> hardEnd);
-  void ReadOutputs(int waitMs);
   void Reap();
   void Finish(RunRecord& record);
   void CheckKilled(bool final);
