@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config/PathMap.h"
 #include "config/PathTerms.h"
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
@@ -43,7 +44,10 @@ TQelUser::TQelUser(config::DatabaseLogin login) : FDBUser(std::make_unique<TIBDa
 
 TQelUser::~TQelUser() = default;
 
-void TQelUser::ConnettiDB(const TFileName& fileName) { OpenIBDatabaseFile(*FDBUser, fileName, login_); }
+void TQelUser::ConnettiDB(const TFileName& fileName) {
+  usersDatabaseFile_ = fileName;
+  OpenIBDatabaseFile(*FDBUser, fileName, login_);
+}
 
 void TQelUser::SetCodiceUtente(std::int32_t valore) {
   const auto sql = NewReadStatement(*FDBUser);
@@ -84,6 +88,7 @@ std::string TQelUser::GetParamSoftDes(const std::string& nome) {
     throw;
   }
   FinishRead(*sql, false);
+  if (nome == "Archivio") return config::ServerArchivePath(valore, config::PathMapFileName(usersDatabaseFile_));
   return valore;
 }
 

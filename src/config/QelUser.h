@@ -36,6 +36,9 @@ class TQelUser {
   // Raises "Password errata" unless the text equals the stored password exactly.
   void CheckPassword(const std::string& valore) const;
   // The value of the software parameter for the current user and company; empty when missing.
+  // "Archivio" names the company's archive as the firm's desktops see it, and comes back as this
+  // server reaches it: a desktop's drive or share is translated by the path map beside the users
+  // database (config/PathMap.h).
   std::string GetParamSoftDes(const std::string& nome);
 
   TIBDatabase& DBUser() { return *FDBUser; }
@@ -47,6 +50,7 @@ class TQelUser {
   std::string FPasswordUtente;
   std::unique_ptr<TIBDatabase> FDBUser;
   config::DatabaseLogin login_;
+  std::string usersDatabaseFile_;
 };
 
 // Where user.fdb is: "<program folder>/user/user.fdb", else the "user" folder beside the

@@ -33,8 +33,10 @@ std::string DecodeIniText(std::string_view bytes) {
   return Cp1252ToUtf8(bytes);
 }
 
+std::string ReadIniText(const std::string& fileName) { return DecodeIniText(ReadFileBytes(fileName)); }
+
 std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {
-  const std::string content = DecodeIniText(ReadFileBytes(fileName_));
+  const std::string content = ReadIniText(fileName_);
   const std::string wantedSection(TrimIniBlanks(section));
   const std::string wantedKey(TrimIniBlanks(key));
 

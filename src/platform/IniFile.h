@@ -32,5 +32,7 @@ class IniFile {
 
 // The whole content of an INI file decoded to UTF-8 by the rules above.
 std::string DecodeIniText(std::string_view bytes);
+// The file's content decoded so; empty for a file that cannot be read.
+std::string ReadIniText(const std::string& fileName);
 
 }  // namespace korvane::platform
