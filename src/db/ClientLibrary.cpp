@@ -125,6 +125,7 @@ DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines) {
     if (tag == isc_arg_gds && i + 1 < ISC_STATUS_LENGTH) error.codes_.push_back(status[i + 1]);
     i += (tag == isc_arg_cstring) ? 3 : 2;
   }
+  error.lostConnection_ = std::ranges::any_of(kLostConnectionCodes, [&](ISC_STATUS code) { return error.Holds(code); });
   return error;
 }
 
@@ -132,14 +133,10 @@ bool DatabaseError::Holds(ISC_STATUS code) const {
   return std::find(codes_.begin(), codes_.end(), code) != codes_.end();
 }
 
-bool DatabaseError::LostConnection() const {
-  return std::ranges::any_of(kLostConnectionCodes, [&](ISC_STATUS code) { return Holds(code); });
-}
-
 void DatabaseError::Raise() const {
   const int errorCode = static_cast<int>(firstCode_);
-  if (sqlCode_ == -551) throw EIBInterBaseRoleError(message_, sqlCode_, errorCode);
-  throw EIBInterBaseError(message_, sqlCode_, errorCode);
+  if (sqlCode_ == -551) throw EIBInterBaseRoleError(message_, sqlCode_, errorCode, lostConnection_);
+  throw EIBInterBaseError(message_, sqlCode_, errorCode, lostConnection_);
 }
 
 void RaiseClientError(ClientEntry entry) { throw EIBClientError(entry, EntryText(entry)); }

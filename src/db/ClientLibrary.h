@@ -65,9 +65,9 @@ class DatabaseError {
   // The first error code of the vector (its second element).
   ISC_STATUS FirstCode() const { return firstCode_; }
   bool Holds(ISC_STATUS code) const;
-  // The connection went away under the call (the codes of db::ConnectionLost, anywhere in the
-  // vector).
-  bool LostConnection() const;
+  // The connection went away under the call: one of kLostConnectionCodes anywhere in the vector.
+  // The one rule of the layer, decided here and carried on the raised error.
+  bool LostConnection() const { return lostConnection_; }
   // EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
   [[noreturn]] void Raise() const;
 
@@ -78,6 +78,7 @@ class DatabaseError {
   int sqlCode_ = 0;
   ISC_STATUS firstCode_ = 0;
   std::vector<ISC_STATUS> codes_;
+  bool lostConnection_ = false;
 };
 
 DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines = StatusLines::DatabaseCodePage);

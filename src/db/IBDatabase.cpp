@@ -147,7 +147,7 @@ void TIBDatabase::DoClose(bool force) {
   ISC_STATUS_ARRAY status{};
   if (Api().detach_database(status, &handle_) != 0 && !force) {
     const DatabaseError error = DatabaseErrorOf(status);
-    if (!error.Holds(kConnectionLost)) error.Raise();
+    if (!error.LostConnection()) error.Raise();
   }
   handle_ = 0;
   dbSqlDialect_ = 1;

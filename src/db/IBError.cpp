@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <iterator>
 
 #include "db/StatusCodes.h"
 
@@ -27,9 +26,8 @@ bool LockHeldElsewhere(const Exception& error) {
 }
 
 bool ConnectionLost(const Exception& error) {
-  const auto* database = dynamic_cast<const EIBInterBaseError*>(&error);
-  return database != nullptr &&
-         std::ranges::find(kLostConnectionCodes, database->IBErrorCode()) != std::end(kLostConnectionCodes);
+  const auto* database = dynamic_cast<const EIBError*>(&error);
+  return database != nullptr && database->ConnectionLost();
 }
 
 }  // namespace korvane::db

@@ -8,17 +8,25 @@ namespace korvane {
 
 // Every failure of the database layer. SQLCode is the server's SQL code for a failure reported
 // by the client library, or the layer's own message number for a check of the layer itself.
+// Whether the connection went away under the call is decided once, when the layer builds the
+// error from what the client library reported, and carried here: the layer and its callers ask
+// the error, never the codes.
 class EIBError : public Exception {
  public:
-  EIBError(std::string message, int sqlCode, int ibErrorCode)
-      : Exception(std::move(message)), sqlCode_(sqlCode), ibErrorCode_(ibErrorCode) {}
+  EIBError(std::string message, int sqlCode, int ibErrorCode, bool connectionLost = false)
+      : Exception(std::move(message)), sqlCode_(sqlCode), ibErrorCode_(ibErrorCode), connectionLost_(connectionLost) {}
 
   int SQLCode() const noexcept { return sqlCode_; }
   int IBErrorCode() const noexcept { return ibErrorCode_; }
+  // The connection went away under the call (the network dropped, the server stopped or
+  // restarted): what the call did on the server is not known from here, and the connection must
+  // be opened again before anything else.
+  bool ConnectionLost() const noexcept { return connectionLost_; }
 
  private:
   int sqlCode_;
   int ibErrorCode_;
+  bool connectionLost_;
 };
 
 // A failure reported by the client library through its status vector.
@@ -51,9 +59,7 @@ bool KeyTaken(const Exception& error);
 // lock or update conflict, a deadlock or a concurrent transaction): asking again may succeed.
 bool LockHeldElsewhere(const Exception& error);
 
-// The connection to the database went away under the call (the network dropped, the server
-// stopped or restarted): what the call did on the server is not known from here, and the
-// connection must be opened again before anything else.
+// `error` is a database error whose connection went away under the call (EIBError::ConnectionLost).
 bool ConnectionLost(const Exception& error);
 
 }  // namespace korvane::db

@@ -211,7 +211,7 @@ void TIBSQL::Prepare(const ConvertedSQL* given) {
     const DatabaseError error = DatabaseErrorOf(status);
     NoteLost(error);
     FreeHandle();
-    if (error.Holds(kConnectionLost) && database_ != nullptr) database_->ForceClose();
+    if (error.LostConnection() && database_ != nullptr) database_->ForceClose();
     error.Raise();
   };
   if (api.dsql_allocate_statement(status, database_->HandleAddress(), &handle_) != 0) fail();

@@ -130,11 +130,11 @@ void TIBTransaction::End(bool commit) {
     handle_ = 0;
     return;
   }
-  // The handle stays, so a rollback can follow a failed commit. A network failure means the
-  // connection is gone: close it by force, which drops this handle too.
+  // The handle stays, so a rollback can follow a failed commit. A connection that went away is
+  // closed by force, which drops this handle too.
   const DatabaseError error = DatabaseErrorOf(status);
   NoteLost(error);
-  if (error.SQLCode() == -902 && error.FirstCode() == kNetworkError) {
+  if (error.LostConnection()) {
     for (TIBDatabase* database : std::vector<TIBDatabase*>(databases_)) database->ForceClose();
   }
   error.Raise();

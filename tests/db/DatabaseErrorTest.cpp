@@ -74,5 +74,39 @@ TEST(DatabaseErrorOf, RaisesTheKindBySQLCode) {
   EXPECT_EQ(raised.ibErrorCode, db::kNetworkError);
 }
 
+// One rule tells a lost connection, wherever its code stands in the vector, and the raised error
+// carries what the layer decided: the layer (which stops talking to the connection) and the
+// callers that ask the error never disagree.
+TEST(DatabaseErrorOf, ALostConnectionIsDecidedOnceAndCarriedOnTheError) {
+  db::LoadClientLibrary();
+  struct Case {
+    const char* name;
+    std::vector<Cluster> clusters;
+    bool lost;
+  };
+  const std::vector<Case> cases{
+      {"network error first", {{db::kNetworkError, {"x"}}, {db::kNetworkReadError, {}}}, true},
+      {"lost connection after another code", {{isc_random, {"statement failed"}}, {db::kConnectionLost, {}}}, true},
+      {"write failure after another code", {{isc_random, {"x"}}, {db::kNetworkWriteError, {}}}, true},
+      {"connection shut down", {{db::kConnectionShutdown, {}}}, true},
+      {"key taken", {{db::kUniqueKeyViolation, {"PK", "T"}}}, false},
+      {"lock conflict", {{db::kLockConflict, {}}, {db::kConcurrentTransaction, {}}}, false},
+  };
+  for (const Case& c : cases) {
+    const auto status = StatusVector(c.clusters);
+    const db::DatabaseError error = db::DatabaseErrorOf(status.data());
+    EXPECT_EQ(error.LostConnection(), c.lost) << c.name;
+    try {
+      error.Raise();
+    } catch (const EIBError& raised) {
+      EXPECT_EQ(raised.ConnectionLost(), c.lost) << c.name;
+      EXPECT_EQ(db::ConnectionLost(raised), c.lost) << c.name;
+    }
+  }
+  // Errors of the layer's own checks and other errors never say so.
+  EXPECT_FALSE(db::ConnectionLost(EIBClientError(db::kDatabaseClosed, "Cannot perform operation -- DB is not open")));
+  EXPECT_FALSE(db::ConnectionLost(Exception("other")));
+}
+
 }  // namespace
 }  // namespace korvane::testing
