@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The request of one import as the service expects it: the body that carries the arguments, the
+// text the signature covers, and the header lines.
+namespace korvane::winclient {
+
+inline constexpr std::string_view kMethod = "POST";
+inline constexpr std::string_view kPath = "/v1/import";
+inline constexpr std::size_t kMaxBodyBytes = 16 * 1024;
+inline constexpr std::size_t kMaxArguments = 32;
+
+// Each non-empty argument (UTF-8) followed by one NUL byte, in order. Raises ClientError, with the
+// service's own text, for what the service would refuse anyway, so that it never leaves the
+// desktop: -APITOKEN in any letter case (the registry's token is the server's), more than
+// kMaxArguments arguments, more than kMaxBodyBytes bytes.
+std::string RequestBody(const std::vector<std::string>& arguments);
+
+// The text the request's HMAC-SHA256 covers.
+std::string SigningText(std::string_view time, std::string_view nonce, std::string_view bodySha256Hex);
+
+// The header lines the request adds to those the HTTP stack writes (Host, Content-Length), each
+// ended by CR LF.
+std::string RequestHeaders(std::string_view keyName, std::string_view time, std::string_view nonce,
+                           std::string_view signatureHex);
+
+}  // namespace korvane::winclient
