@@ -6,6 +6,8 @@
 #   share/doc/korvane/           README.md and docs/*.md, as in the tree (the README's links hold)
 #   user/                        empty: the firm's users database goes here, user/user.fdb in the
 #                                parent of the program's folder, where the program looks for it
+#   windows/korvane.exe          the Windows desktops' client, when the build made it (mingw-w64),
+#   windows/korvane.ini.esempio  and an example of its settings: both are copied to the desktops
 # The Debian package installs the same under /opt/korvane and adds the links from the system's
 # own folders, which a package may own and a plain install into a prefix must not create.
 
@@ -17,6 +19,10 @@ install(FILES ${CMAKE_BINARY_DIR}/korvane.1 DESTINATION share/man/man1)
 install(FILES README.md DESTINATION share/doc/korvane)
 install(FILES docs/administrator.md docs/developer.md DESTINATION share/doc/korvane/docs)
 install(DIRECTORY DESTINATION user)
+if(TARGET korvane_exe)
+  install(PROGRAMS ${KORVANE_EXE} DESTINATION windows)
+  install(FILES src/winclient/korvane.ini.esempio DESTINATION windows)
+endif()
 
 # /usr/bin/korvane and the manual page's link, in a component of their own that only the package
 # installs. The program finds its users database from its own file, the link resolved, so the link

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "winclient/ClientError.h"
@@ -64,6 +66,20 @@ TEST(WinclientSettings, ReadsKorvaneIniByTheProfileRules) {
   // Notepad's "Unicode": UTF-16 with its byte-order mark.
   const SettingTexts utf16 = ReadIniSettings(Utf16Le(u"[Desktop]\r\nChiave=ab\u00e8\r\n"));
   EXPECT_EQ(utf16.key.value, "ab\xC3\xA8");
+}
+
+TEST(WinclientSettings, TheShippedExampleNeedsOnlyTheDesktopsNameAndKey) {
+  std::ifstream in(KORVANE_SOURCE_DIR "/src/winclient/korvane.ini.esempio", std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  SettingTexts texts = ReadIniSettings(bytes);
+  EXPECT_EQ(texts.address.value, "https://srv01.studio.local:8443");
+  EXPECT_EQ(texts.pin.value, "");
+  EXPECT_EQ(texts.wait.value, "180");
+  EXPECT_EQ(ErrorOf(texts),
+            "Impostazione mancante (korvane.ini [Desktop] Nome o KORVANE_KEY_NAME): nessuna importazione eseguita");
+  texts.keyName.value = "desktop-01";
+  texts.key.value = kKey;
+  EXPECT_EQ(CheckSettings(texts).waitSeconds, 180);
 }
 
 TEST(WinclientSettings, EnvironmentVariablesOverrideTheFile) {
