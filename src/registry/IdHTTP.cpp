@@ -9,6 +9,7 @@
 #include "platform/Trace.h"
 #include "registry/HttpResponse.h"
 #include "registry/IdSSLOpenSSL.h"
+#include "registry/RegistryEndpoint.h"
 #include "registry/Uri.h"
 
 namespace korvane {
@@ -106,7 +107,8 @@ void TraceRequest(std::string_view head) {
                (line.empty() ? "***" : " ***");
       continue;
     }
-    shown += (shown.empty() ? "" : " | ") + std::string(line);
+    // The request line's query may hold a key.
+    shown += shown.empty() ? registry::WithoutQuery(line) : " | " + std::string(line);
   }
   platform::trace::Step("request: " + shown);
 }

@@ -105,8 +105,17 @@ std::string WithoutCredentials(std::string_view url) {
   const std::size_t authorityStart = schemeEnd == std::string_view::npos ? 0 : schemeEnd + 3;
   const std::size_t authorityEnd = std::min(url.find_first_of("/?#", authorityStart), url.size());
   const std::size_t at = url.substr(0, authorityEnd).rfind('@');
-  if (at == std::string_view::npos || at < authorityStart) return std::string(url);
-  return std::string(url.substr(0, authorityStart)) + "***" + std::string(url.substr(at));
+  if (at == std::string_view::npos || at < authorityStart) return WithoutQuery(url);
+  return std::string(url.substr(0, authorityStart)) + "***" + WithoutQuery(url.substr(at));
+}
+
+std::string WithoutQuery(std::string_view text) {
+  const std::size_t question = text.find('?');
+  if (question == std::string_view::npos) return std::string(text);
+  // A request line goes on after its target; an address's query runs to its end (a fragment
+  // after it included).
+  const std::size_t end = std::min(text.find(' ', question), text.size());
+  return std::string(text.substr(0, question)) + "?***" + std::string(text.substr(end));
 }
 
 bool NoProxyNames(std::string_view noProxy, std::string_view host) {
