@@ -1,24 +1,42 @@
 #include "platform/IniFile.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+
+#include "platform/Exception.h"
 #include "platform/Text.h"
 
 namespace korvane::platform {
 
 namespace {
 
-// A file that cannot be read (missing, a folder, no permission) reads as empty.
+// A file that cannot be read (missing, a folder, a FIFO or a device, no permission) reads as
+// empty; one larger than kMaxFileBytes is refused before more than that is read.
 std::string ReadFileBytes(const std::string& fileName) {
-  try {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) return {};
-    std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-    return in.bad() ? std::string() : bytes;
-  } catch (const std::ios_base::failure&) {
-    return {};
+  // Not blocking: a FIFO without a writer must not hold the run.
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  struct stat info {};
+  std::string bytes;
+  bool tooLarge = false;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    tooLarge = info.st_size > IniFile::kMaxFileBytes;
+    char buffer[65536];
+    // One byte past the limit tells a file that grew since.
+    while (!tooLarge) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      bytes.append(buffer, static_cast<std::size_t>(got));
+      tooLarge = bytes.size() > static_cast<std::size_t>(IniFile::kMaxFileBytes);
+    }
   }
+  ::close(fd);
+  if (tooLarge) throw Exception("File " + SanitizeUtf8(fileName) + " troppo grande (oltre 1 MiB)");
+  return bytes;
 }
 
 bool SameName(std::string_view a, std::string_view b) { return UpperCase(a) == UpperCase(b); }

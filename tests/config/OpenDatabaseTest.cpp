@@ -135,6 +135,17 @@ TEST(OpenIBDatabase, IncompleteSettingsLeaveTheComponentClosed) {
   EXPECT_EQ(database.Params(), LoginParams());
 }
 
+// A dati.ini over 1 MiB is no settings file anyone wrote: refused, naming it, and nothing opened.
+TEST(OpenIBDatabaseFile, AnOversizedSettingsFileIsRefused) {
+  testing::TempDir dir;
+  const std::string path = MarkedArchive(dir, "archivio.fdb");
+  WriteFile(dir.File("dati.ini"), "[CONFIG]\n" + std::string(2 * 1024 * 1024, ';') + "\n");
+  TIBDatabase database;
+  EXPECT_EQ(ErrorOf([&] { OpenIBDatabaseFile(database, path); }),
+            "File " + dir.File("dati.ini") + " troppo grande (oltre 1 MiB)");
+  EXPECT_FALSE(database.Connected());
+}
+
 TEST(OpenIBDatabaseFile, EmptyPathIsRejectedByTheDatabaseLayer) {
   TIBDatabase database;
   EXPECT_EQ(ErrorOf([&] { OpenIBDatabaseFile(database, ""); }), "Database name is missing");

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
+#include "support/ErrorOf.h"
 #include "support/TempDir.h"
 
 namespace korvane {
@@ -72,6 +75,30 @@ TEST(IniFile, MissingFileReadsAsDefault) {
   testing::TempDir dir;
   EXPECT_EQ(IniFile(dir.File("none.ini")).ReadString("CONFIG", "Alias", ""), "");
   EXPECT_EQ(IniFile(dir.Path().string()).ReadString("CONFIG", "Alias", "x"), "x");  // a folder
+}
+
+// A FIFO (or a device) named dati.ini is no settings file: read as missing, never waited on.
+TEST(IniFile, AFileThatIsNotRegularReadsAsDefault) {
+  testing::TempDir dir;
+  const std::string fifo = dir.File("dati.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(IniFile(fifo).ReadString("CONFIG", "Alias", "x"), "x");
+  EXPECT_EQ(IniFile("/dev/zero").ReadString("CONFIG", "Alias", "x"), "x");
+}
+
+// Up to 1 MiB a file is read; past it the file is refused, naming it, before it is read whole.
+TEST(IniFile, AFileOver1MiBIsRefused) {
+  testing::TempDir dir;
+  const std::string lines = "[CONFIG]\nAlias=ditta1\n";
+  const std::string filler =
+      std::string(static_cast<std::size_t>(IniFile::kMaxFileBytes) - lines.size() - 1, ';') + "\n";
+  const IniFile whole(WriteIni(dir, filler + lines));
+  EXPECT_EQ(whole.ReadString("CONFIG", "Alias", ""), "ditta1");
+  const IniFile over(WriteIni(dir, filler + lines + "\n"));
+  EXPECT_EQ(testing::ErrorOf([&] { over.ReadString("CONFIG", "Alias", ""); }),
+            "File " + over.FileName() + " troppo grande (oltre 1 MiB)");
+  EXPECT_EQ(testing::ErrorOf([&] { platform::ReadIniText(over.FileName()); }),
+            "File " + over.FileName() + " troppo grande (oltre 1 MiB)");
 }
 
 TEST(IniFile, CutsLongValuesTo2047Characters) {
