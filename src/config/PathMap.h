@@ -43,7 +43,7 @@ class PathMap {
   // quotes around a side too. Raises, naming `fileName` and the line, on any other line.
   static PathMap Parse(std::string_view text, const std::string& fileName);
   // The same for the file's bytes, decoded as a dati.ini is. A missing or unreadable file is an
-  // empty map.
+  // empty map; one over 1 MiB is refused, as a dati.ini is.
   static PathMap Load(const std::string& fileName);
 
   // The path on this server: the longest prefix that matches whole folder names (letters compared
