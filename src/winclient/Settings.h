@@ -39,7 +39,7 @@ SettingTexts ReadIniSettings(std::string_view fileBytes);
 using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
 void ApplyEnvironment(SettingTexts& settings, const EnvironmentLookup& lookup);
 
-inline constexpr int kDefaultWaitSeconds = 180;
+inline constexpr int kDefaultWaitSeconds = 240;
 inline constexpr int kMaxWaitSeconds = 3600;
 
 // The settings of one run, checked.

@@ -74,12 +74,12 @@ TEST(WinclientSettings, TheShippedExampleNeedsOnlyTheDesktopsNameAndKey) {
   SettingTexts texts = ReadIniSettings(bytes);
   EXPECT_EQ(texts.address.value, "https://srv01.studio.local:8443");
   EXPECT_EQ(texts.pin.value, "");
-  EXPECT_EQ(texts.wait.value, "180");
+  EXPECT_EQ(texts.wait.value, "240");
   EXPECT_EQ(ErrorOf(texts),
             "Impostazione mancante (korvane.ini [Desktop] Nome o KORVANE_KEY_NAME): nessuna importazione eseguita");
   texts.keyName.value = "desktop-01";
   texts.key.value = kKey;
-  EXPECT_EQ(CheckSettings(texts).waitSeconds, 180);
+  EXPECT_EQ(CheckSettings(texts).waitSeconds, 240);
 }
 
 TEST(WinclientSettings, EnvironmentVariablesOverrideTheFile) {
