@@ -6,11 +6,26 @@
 
 namespace korvane {
 
-std::string NormalizeVatNumber(std::string_view piva) {
+namespace {
+
+std::string WithoutSeparators(std::string_view piva) {
   std::string compact;
   for (const char ch : piva) {
     if (ch != ' ' && ch != '\t' && ch != '.' && ch != '-') compact += ch;
   }
+  return compact;
+}
+
+}  // namespace
+
+std::string CleanVatNumber(std::string_view piva) {
+  std::string cleaned = WithoutSeparators(piva);
+  while (!cleaned.empty() && (cleaned.back() == '\r' || cleaned.back() == '\n')) cleaned.pop_back();
+  return cleaned;
+}
+
+std::string NormalizeVatNumber(std::string_view piva) {
+  std::string compact = WithoutSeparators(piva);
   if (compact.size() >= 2 && platform::SameTextAscii(std::string_view(compact).substr(0, 2), "IT")) {
     compact.erase(0, 2);
   }

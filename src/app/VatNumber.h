@@ -5,6 +5,13 @@
 
 namespace korvane {
 
+// The VAT number as people type it, made into the one the run uses: blanks (spaces and tabs),
+// "." and "-" removed wherever they stand, then the line end (CR, LF) at its end, as a queue
+// exported from a spreadsheet leaves it. Nothing else changes: an "IT" prefix stays as given, and
+// any other character stays for the command line's check to refuse. "IT 0123.4567-890\r" gives
+// "IT01234567890".
+std::string CleanVatNumber(std::string_view piva);
+
 // The VAT number as two writings of it are compared: without blanks (spaces and tabs), "." and
 // "-", then without a leading "IT" in any letter case. "IT 0123.4567-890" gives "01234567890".
 std::string NormalizeVatNumber(std::string_view piva);

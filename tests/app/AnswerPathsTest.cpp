@@ -239,5 +239,63 @@ TEST(CompanyCeased, TheStatusOfEitherFormat) {
   EXPECT_FALSE(CompanyCeased(second.get(), kSuccessorAnswerPaths));  // the first company counts
 }
 
+// Several companies for one number (a VAT group, a ceased and an active entry): the ceased ones
+// are set aside, one left is imported, none left is the first, more than one is refused.
+TEST(ChooseCompany, CeasedEntriesAreSetAside) {
+  const std::string active = Company(kExample);
+  const std::string ceased = Company(With(kExample, "activityStatus", R"(" Cessata ")"));
+  const std::string noStatus = Company(Without(kExample, "activityStatus"));
+  const std::string refused = "Più imprese attive con la P.IVA IT12485671007 (indicare il codice fiscale)";
+  const std::pair<std::string, std::string> cases[] = {
+      {"[" + active + "]", "0 "},
+      {"[" + ceased + "]", "0 "},
+      {active, "0 "},  // one object in place of the list
+      {"[]", "0 "},
+      {"null", "0 "},
+      {"[" + active + "," + ceased + "]", "0 entry 0 of 2 companies: the only active one"},
+      {"[" + ceased + "," + active + "]", "1 entry 1 of 2 companies: the only active one"},
+      {"[" + ceased + "," + ceased + "," + active + "]", "2 entry 2 of 3 companies: the only active one"},
+      {"[" + ceased + "," + ceased + "]", "0 entry 0 of 2 companies: none is active, the first counts"},
+      {"[null," + active + "]", "1 entry 1 of 2 companies: the only active one"},
+      {R"(["x",)" + ceased + "]", "0 entry 0 of 2 companies: none is active, the first counts"},
+      {"[" + active + "," + active + "]", refused},
+      {"[" + ceased + "," + active + "," + noStatus + "]", refused},  // no status is not ceased
+      {"[" + noStatus + "," + noStatus + "]", refused},
+  };
+  for (const auto& [data, outcome] : cases) {
+    const auto answer = ParseJSONValue(Answer(data));
+    std::string chosen;
+    const std::string error = testing::ErrorOf([&] {
+      const ChosenCompany choice = ChooseCompany(answer.get(), kSuccessorAnswerPaths, "IT12485671007");
+      chosen = std::to_string(choice.entry) + " " + choice.reason;
+    });
+    EXPECT_EQ(error.empty() ? chosen : error, outcome) << data;
+  }
+  // /base holds one company, whatever its "data" is.
+  const auto base = ParseJSONValue(Answer("[" + active + "," + active + "]"));
+  EXPECT_EQ(ChooseCompany(base.get(), kBaseAnswerPaths, "1").entry, 0u);
+  EXPECT_EQ(ChooseCompany(nullptr, kSuccessorAnswerPaths, "1").entry, 0u);
+}
+
+TEST(CompanyAnswerPaths, AnotherEntryIsReadAtItsIndex) {
+  const CompanyAnswerPaths third(kSuccessorAnswerPaths, 2);
+  EXPECT_EQ(third.Paths().companyName, "data[2].companyName");
+  EXPECT_EQ(third.Paths().streetNumber, "data[2].address.registeredOffice.streetNumber");
+  EXPECT_EQ(third.Paths().pec, "data[2].pec");
+  EXPECT_EQ(third.Paths().companies, "data");
+  EXPECT_EQ(CompanyAnswerPaths(kSuccessorAnswerPaths, 0).Paths().companyName, "data[0].companyName");
+  EXPECT_EQ(CompanyAnswerPaths(kBaseAnswerPaths, 2).Paths().companyName, "data.denominazione");
+
+  const Members other = With(With(kExample, "companyName", R"("ALTRA S.R.L.")"), "activityStatus", R"("CESSATA")");
+  const auto answer = ParseJSONValue(Answer("[" + Company(other) + "," + Company(kExample) + "]"));
+  const ChosenCompany choice = ChooseCompany(answer.get(), kSuccessorAnswerPaths, "12485671007");
+  const CompanyAnswerPaths chosen(kSuccessorAnswerPaths, choice.entry);
+  EXPECT_EQ(ReadSubjectRow(answer.get(), chosen.Paths()).companyName, "OPENAPI S.P.A.");
+  EXPECT_FALSE(CompanyCeased(answer.get(), chosen.Paths()));
+  const auto missing = ParseJSONValue(Answer("[" + Company(other) + "," + Company(Without(kExample, "taxCode")) + "]"));
+  EXPECT_EQ(testing::ErrorOf([&] { ReadSubjectRow(missing.get(), chosen.Paths()); }),
+            "Value 'data[1].taxCode' not found");
+}
+
 }  // namespace
 }  // namespace korvane

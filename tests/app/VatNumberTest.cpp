@@ -5,6 +5,30 @@
 namespace korvane {
 namespace {
 
+TEST(CleanVatNumber, SeparatorsAndTheLineEndGoThePrefixStays) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"01234567890", "01234567890"},
+      {"IT 0123.4567-890", "IT01234567890"},
+      {"it 0123.4567-890\r", "it01234567890"},
+      {"01234567890\r\n", "01234567890"},
+      {"01234567890\n", "01234567890"},
+      {"0123 4567 890 \r", "01234567890"},  // blanks before the line end go too
+      {"\t01234567890\t", "01234567890"},
+      {"0123\r4567890", "0123\r4567890"},  // a CR inside stays, for the check to refuse
+      {"\r01234567890", "\r01234567890"},
+      {"0123/4567890", "0123/4567890"},
+      {"01234567890?", "01234567890?"},
+      {"0123_4567890", "0123_4567890"},
+      {"\xC2\xA0"
+       "01234567890",
+       "\xC2\xA0"
+       "01234567890"},  // a no-break space is no blank of ours
+      {" .-\r\n", ""},
+      {"", ""},
+  };
+  for (const auto& [typed, cleaned] : cases) EXPECT_EQ(CleanVatNumber(typed), cleaned) << typed;
+}
+
 TEST(NormalizeVatNumber, BlanksDotsDashesAndTheCountryPrefixGo) {
   const std::pair<const char*, const char*> cases[] = {
       {"01234567890", "01234567890"},
