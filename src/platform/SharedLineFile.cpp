@@ -1,0 +1,93 @@
+#include "platform/SharedLineFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Exception.h"
+#include "platform/OwnFile.h"
+
+namespace korvane::platform {
+
+namespace {
+
+// Read from the end in blocks of this size: a long file's older part is never read.
+constexpr std::size_t kBlock = 64 * 1024;
+
+[[noreturn]] void RaiseSystemError() { throw Exception(std::strerror(errno)); }
+
+}  // namespace
+
+SharedLineFile::SharedLineFile(const std::string& path) {
+  std::string refused;
+  file_ = OpenOwnFile(path.c_str(), OwnFileAccess::ReadAndAppend, refused);
+  if (file_ < 0) throw Exception(refused);
+}
+
+SharedLineFile::~SharedLineFile() {
+  if (file_ >= 0) ::close(file_);
+}
+
+std::unique_ptr<FileLock> SharedLineFile::Lock(std::chrono::milliseconds wait) {
+  auto lock = std::make_unique<FileLock>(file_, wait);
+  if (!lock->Held()) throw Exception(lock->Reason());
+  return lock;
+}
+
+bool SharedLineFile::Empty() const {
+  struct stat info {};
+  if (::fstat(file_, &info) != 0) RaiseSystemError();
+  return info.st_size == 0;
+}
+
+void SharedLineFile::Append(std::string_view bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(file_, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) RaiseSystemError();
+    if (n == 0) throw Exception(std::strerror(ENOSPC));
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+void SharedLineFile::ReadLinesBackwards(const std::function<bool(std::string_view)>& each) const {
+  struct stat info {};
+  if (::fstat(file_, &info) != 0) RaiseSystemError();
+  auto end = static_cast<off_t>(info.st_size);
+  // The tail of the line being gathered: what has been read of it so far, from its start onwards.
+  std::string line;
+  bool atEnd = true;
+  while (end > 0) {
+    const off_t start = end > static_cast<off_t>(kBlock) ? end - static_cast<off_t>(kBlock) : 0;
+    std::string block(static_cast<std::size_t>(end - start), '\0');
+    std::size_t got = 0;
+    while (got < block.size()) {
+      const ssize_t n = ::pread(file_, block.data() + got, block.size() - got, start + static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) RaiseSystemError();
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    block.resize(got);
+    // The file's last LF ends the last line, not an empty one after it.
+    if (atEnd && !block.empty() && block.back() == '\n') block.pop_back();
+    atEnd = false;
+    std::size_t stop = block.size();
+    for (;;) {
+      const std::size_t lf = stop == 0 ? std::string::npos : block.rfind('\n', stop - 1);
+      if (lf == std::string::npos) break;
+      line.insert(0, block, lf + 1, stop - lf - 1);
+      if (!each(line)) return;
+      line.clear();
+      stop = lf;
+    }
+    line.insert(0, block, 0, stop);
+    end = start;
+  }
+  if (!atEnd) each(line);
+}
+
+}  // namespace korvane::platform
