@@ -1,11 +1,14 @@
-// Arbitrary bytes as the registry's answer body: parsing and the run's reads must never crash,
-// hang or recurse without bound; errors surface only as the tool's own exceptions.
+// Arbitrary bytes as the registry's answer body: parsing and the run's reads (the subject's fields,
+// the e-invoicing values for a company's columns of several lengths) must never crash, hang or
+// recurse without bound; errors surface only as the tool's own exceptions.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "app/AnswerPaths.h"
+#include "app/EInvoiceValues.h"
 #include "app/JsonValue.h"
+#include "config/EInvoiceColumns.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
@@ -18,10 +21,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const korvane::Exception&) {
   }
   for (const auto& p : {korvane::kBaseAnswerPaths, korvane::kSuccessorAnswerPaths}) {
-    for (const std::string_view path :
-         {p.streetNumber, p.companyName, p.taxCode, p.streetName, p.town, p.province, p.postCode, p.activityStatus}) {
+    for (const std::string_view path : {p.streetNumber, p.companyName, p.taxCode, p.streetName, p.town, p.province,
+                                        p.postCode, p.activityStatus, p.recipientCode, p.pec}) {
       try {
         korvane::GetValueAsString(answer.get(), path);
+      } catch (const korvane::Exception&) {
+      }
+    }
+    for (const std::int32_t length : {0, 7, 40, 255}) {
+      korvane::config::EInvoiceColumns columns;
+      columns.recipientCode = korvane::config::CompanyColumn{"CODICE_SDI", length};
+      columns.pec = korvane::config::CompanyColumn{"PEC", length};
+      try {
+        korvane::EInvoiceColumnValues(answer.get(), p, columns);
       } catch (const korvane::Exception&) {
       }
     }
