@@ -29,6 +29,10 @@ mkdir -p "$work/registry"
 for vat in "${vat_numbers[@]}"; do cp tools/demo/registry/01234567890.json "$work/registry/$vat.json"; done
 start_simulator "$build" "$work/registry" --delay-ms "$delay_ms"
 export KORVANE_REGISTRY_URL=https://localhost:$port/base/ SSL_CERT_FILE=$work/ca.pem
+# The runs log in to the test server with its own password, not the built-in one.
+scripts/firebird-server start
+KORVANE_DB_PASSWORD=$(test_server_password)
+export KORVANE_DB_USER=$SYSDBA_USER KORVANE_DB_PASSWORD
 
 # Both databases through the server, as runs at the same time need: dati.ini beside user.fdb,
 # "Archivio" a host:path name. The server's user owns the files.
@@ -43,7 +47,7 @@ chmod -R u+rwX,g+rwX "$work"
 chmod o+x "$work" "$work/bin" "$work/bin/user"
 
 served_sql() {
-  echo "$1 COMMIT;" | isql-fb -q -user "$SYSDBA_USER" -password "$SYSDBA_PASSWORD" "localhost:$archive" >/dev/null
+  echo "$1 COMMIT;" | ISC_USER=$SYSDBA_USER ISC_PASSWORD=$KORVANE_DB_PASSWORD isql-fb -q "localhost:$archive" >/dev/null
 }
 
 # batch SETTING: 5 runs at once; prints the batch's wall time in seconds.

@@ -26,9 +26,9 @@ remove_work_folder() {
 }
 
 # create_database FILE SCHEMA STATEMENTS: FILE made on the embedded engine from the schema script
-# and the statements, committed.
+# and the statements, committed. The embedded engine checks no password.
 create_database() {
-  { echo "CREATE DATABASE '$1' USER '$SYSDBA_USER' PASSWORD '$SYSDBA_PASSWORD' DEFAULT CHARACTER SET NONE;"
+  { echo "CREATE DATABASE '$1' USER '$SYSDBA_USER' DEFAULT CHARACTER SET NONE;"
     cat "$2"; echo "$3"; echo "COMMIT;"; } | isql-fb -q -b >/dev/null
 }
 

@@ -12,6 +12,7 @@
 #include "db/IBDatabase.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
+#include "serverlogin/ServerLogin.h"
 #include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
@@ -25,7 +26,7 @@ using testing::RunIsql;
 
 // The login parameters of every database the tool opens.
 std::vector<std::string> LoginParams() {
-  return {std::string("user_name=") + testing::kUserName, std::string("password=") + testing::kPassword};
+  return {std::string("user_name=") + testing::kUserName, std::string("password=") + testing::kBuiltInPassword};
 }
 
 // An archive database whose TABX holds one row telling which file it is.
@@ -107,7 +108,8 @@ TEST(OpenIBDatabaseFile, ServerAndAliasGoThroughTheLocalServer) {
   WriteFile(dir.File("dati.ini"), "[CONFIG]\nNome Server=localhost\nAlias=" + alias +
                                       "\nLettera Disco Server=Q\nPercorsoDatabase=/nowhere/x.fdb\n");
   TIBDatabase database;
-  OpenIBDatabaseFile(database, dir.File("alias.fdb"));
+  OpenIBDatabaseFile(database, dir.File("alias.fdb"),
+                     config::DatabaseLogin{.user = serverlogin::kUser, .password = serverlogin::Password()});
   EXPECT_EQ(database.DatabaseName(), "localhost:" + alias);
   EXPECT_EQ(GetTabXValue(database, "Marker", -1), "alias.fdb");
 }

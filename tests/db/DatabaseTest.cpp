@@ -56,7 +56,8 @@ TEST_F(DatabaseTest, ParamsAndNameAreLockedWhileConnected) {
   EXPECT_CLIENT_ERROR(database.SetDatabaseName(Path() + "x"), 16, locked);
   database.SetDatabaseName(Path());   // the same name is accepted
   database.SetParam("lc_ctype", "");  // removing a line that is not there changes nothing
-  EXPECT_EQ(database.Params(), (std::vector<std::string>{"user_name=SYSDBA", std::string("password=") + kPassword}));
+  EXPECT_EQ(database.Params(),
+            (std::vector<std::string>{"user_name=SYSDBA", std::string("password=") + kBuiltInPassword}));
   EXPECT_TRUE(database.Connected());
 }
 
@@ -106,8 +107,7 @@ TEST_F(DatabaseTest, ReadOnlyIsTheDatabasesOwnFlag) {
   database.Open();
   EXPECT_FALSE(database.ReadOnly());
   database.Close();
-  const ProgramResult gfix =
-      RunProgram("/usr/bin/gfix", {"-user", kUserName, "-password", kPassword, "-mode", "read_only", Path()});
+  const ProgramResult gfix = RunProgram("/usr/bin/gfix", {"-user", kUserName, "-mode", "read_only", Path()});
   ASSERT_EQ(gfix.exitCode, 0) << gfix.out << gfix.err;
   database.Open();
   EXPECT_TRUE(database.ReadOnly());

@@ -7,6 +7,7 @@
 
 #include "db/IBDatabase.h"
 #include "db/IBError.h"
+#include "serverlogin/ServerLogin.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
 
@@ -14,16 +15,18 @@ namespace korvane::testing {
 
 inline std::string LayerScript() { return std::string(KORVANE_SOURCE_DIR) + "/tests/db/layer.sql"; }
 
-// The tool's login and a connection string, as the configuration layer sets them.
+// The tool's login and a connection string, as the configuration layer sets them; a name that
+// goes through the local server gets that server's password instead of the built-in one.
 inline void Prepare(TIBDatabase& database, const std::string& name) {
   database.SetLoginPrompt(false);
   database.ClearParams();
   database.SetParam("user_name", kUserName);
-  database.SetParam("password", kPassword);
+  database.SetParam("password", ThroughServer(name) ? serverlogin::Password() : std::string(kBuiltInPassword));
   database.SetDatabaseName(name);
 }
 
-// A fresh database from tests/db/layer.sql per test, opened through the embedded engine.
+// A fresh database from tests/db/layer.sql per test, opened through the embedded engine (which
+// checks no password).
 class LayerTest : public ::testing::Test {
  protected:
   void SetUp() override { CreateDatabase(path_, LayerScript()); }

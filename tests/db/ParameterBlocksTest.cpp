@@ -16,14 +16,14 @@ Bytes LoginDpb() {
   Bytes dpb{1, 28, 6};
   for (char c : std::string("SYSDBA")) dpb.push_back(static_cast<std::uint8_t>(c));
   dpb.insert(dpb.end(), {29, 9});
-  for (char c : std::string(kPassword)) dpb.push_back(static_cast<std::uint8_t>(c));
+  for (char c : std::string(kBuiltInPassword)) dpb.push_back(static_cast<std::uint8_t>(c));
   dpb.insert(dpb.end(), {77, 0});
   return dpb;
 }
 
 TEST(BuildDPB, LoginIsTwentyTwoBytesWhateverTheNameSpelling) {
   ASSERT_EQ(LoginDpb().size(), 22u);
-  const std::string password = kPassword;
+  const std::string password = kBuiltInPassword;
   const std::vector<std::vector<std::string>> spellings{
       {"user_name=SYSDBA", "password=" + password},
       {"USER_NAME=SYSDBA", "Password=" + password},

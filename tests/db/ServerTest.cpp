@@ -12,6 +12,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
 #include "db/IBSQL.h"
+#include "serverlogin/ServerLogin.h"
 #include "support/TcpProxy.h"
 
 namespace korvane::testing {
@@ -26,7 +27,7 @@ class ServerTest : public LayerTest {
   }
 
   // The one value of T through a connection string.
-  static std::string ReadThrough(const std::string& name, const std::string& password = kPassword) {
+  static std::string ReadThrough(const std::string& name, const std::string& password = serverlogin::Password()) {
     TIBDatabase database;
     Prepare(database, name);
     database.SetParam("password", password);

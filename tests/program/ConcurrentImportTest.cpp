@@ -17,6 +17,7 @@
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
+#include "serverlogin/ServerLogin.h"
 #include "support/EngineMonitor.h"
 #include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
@@ -48,7 +49,8 @@ std::string Answer() {
 class OtherWriter {
  public:
   OtherWriter(const std::string& database, const std::string& insert) {
-    OpenIBDatabaseFile(database_, database);
+    OpenIBDatabaseFile(database_, database,
+                       config::DatabaseLogin{.user = serverlogin::kUser, .password = serverlogin::Password()});
     insert_.OwnTransaction(std::make_unique<TIBTransaction>(&database_, TIBTransactionLevel::ibtrSnapshot));
     insert_.AddLine(insert);
     Transaction().StartTransaction();
@@ -92,8 +94,9 @@ class ConcurrentImportTest : public ::testing::Test {
                     const std::string& piva = "01234567890", const std::string& trace = "") {
     std::vector<std::string> arguments = {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    std::map<std::string, std::string> environment = {{"SSL_CERT_FILE", caFile_},
-                                                      {"KORVANE_REGISTRY_URL", registryUrl}};
+    std::map<std::string, std::string> environment = testing::ServerLoginEnvironment();
+    environment["SSL_CERT_FILE"] = caFile_;
+    environment["KORVANE_REGISTRY_URL"] = registryUrl;
     if (!trace.empty()) environment["KORVANE_TRACE"] = trace;
     return testing::RunProgram(program_, arguments, environment);
   }
@@ -404,7 +407,8 @@ TEST_F(ConcurrentImportTest, ANumberStoredDuringTheRegistryCallGetsTheCompanysAn
 TEST_F(ConcurrentImportTest, ALockHeldTooLongEndsTheRunWithItsOwnMessage) {
   Sql("INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', 'Rifiuta');\n");
   TIBDatabase other;
-  OpenIBDatabaseFile(other, served_);
+  OpenIBDatabaseFile(other, served_,
+                     config::DatabaseLogin{.user = serverlogin::kUser, .password = serverlogin::Password()});
   TIBTransaction holder(&other);
   holder.Params() = config::LockingTransactionParams(std::chrono::seconds(1));
   holder.StartTransaction();

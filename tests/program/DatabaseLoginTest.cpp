@@ -1,12 +1,14 @@
 // KORVANE_DB_USER / KORVANE_DB_PASSWORD: a firm's own database login for every connection of a
 // run, through the real server, and never the password in any output or trace. The database
-// tools' ISC_USER / ISC_PASSWORD change nothing.
+// tools' ISC_USER / ISC_PASSWORD change nothing. The test server's SYSDBA password is generated on
+// the machine, so the built-in login is refused there.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 #include <map>
 
+#include "serverlogin/ServerLogin.h"
 #include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
@@ -42,8 +44,10 @@ class DatabaseLoginTest : public ::testing::Test {
     TlsTestServer registry(
         {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
     auto environment = folder.Environment(registry);
+    environment.erase("KORVANE_DB_USER");
+    environment.erase("KORVANE_DB_PASSWORD");
     variables["KORVANE_TRACE"] = trace;
-    environment.merge(variables);
+    for (const auto& [name, value] : variables) environment[name] = value;
     return testing::RunProgram(folder.Program(), ProgramFolder::Arguments(), environment);
   }
 
@@ -74,16 +78,17 @@ TEST_F(DatabaseLoginTest, TheFirmsLoginReplacesTheBuiltInOneAndIsNeverShown) {
        kRefusedLogin,
        "database login: user " + user_.Name() + " (KORVANE_DB_USER), password (built-in)"},
       {"the password alone keeps the built-in user",
-       {{"KORVANE_DB_PASSWORD", wrong}},
-       kRefusedLogin,
+       {{"KORVANE_DB_PASSWORD", serverlogin::Password()}},
+       "0125",
        "database login: user SYSDBA (built-in), password (KORVANE_DB_PASSWORD)"},
+      // The test server's SYSDBA password is not the built-in one: the built-in login is refused.
       {"empty values are no values",
        {{"KORVANE_DB_USER", ""}, {"KORVANE_DB_PASSWORD", ""}},
-       "0125",
+       kRefusedLogin,
        "database login: user SYSDBA (built-in), password (built-in)"},
       {"the tools' variables are not read",
-       {{"ISC_USER", user_.Name()}, {"ISC_PASSWORD", "rubbish"}},
-       "0126",
+       {{"ISC_USER", user_.Name()}, {"ISC_PASSWORD", user_.Password()}},
+       kRefusedLogin,
        "database login: user SYSDBA (built-in), password (built-in)"},
   };
   int index = 0;
@@ -95,12 +100,13 @@ TEST_F(DatabaseLoginTest, TheFirmsLoginReplacesTheBuiltInOneAndIsNeverShown) {
     EXPECT_EQ(result.err, "") << c.name;
     const std::string steps = FileText(trace);
     EXPECT_NE(steps.find(c.traced), std::string::npos) << c.name << "\n" << steps;
-    for (const std::string& password : {user_.Password(), wrong, std::string("brackenly")}) {
+    for (const std::string& password :
+         {user_.Password(), wrong, std::string(testing::kBuiltInPassword), serverlogin::Password()}) {
       EXPECT_EQ(result.out.find(password), std::string::npos) << c.name;
       EXPECT_EQ(steps.find(password), std::string::npos) << c.name;
     }
   }
-  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124", "0125", "0126"}));
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124", "0125"}));
 }
 
 // The archive logs in the same way: with the users database opened by the engine in the process

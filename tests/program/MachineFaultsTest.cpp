@@ -14,6 +14,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
 #include "db/IBTransaction.h"
+#include "serverlogin/ServerLogin.h"
 #include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
@@ -81,8 +82,8 @@ TEST(MachineFaults, SpecialFilesAtEitherDatabasePathEndTheRunBeforeAnyAttach) {
 // gfix sets the database's own flag; the registry is never asked.
 TEST(MachineFaults, AReadOnlyArchiveIsRefusedBeforeTheRegistryCall) {
   const ProgramFolder folder(KORVANE_BINARY);
-  const ProgramResult gfix = RunProgram("/usr/bin/gfix", {"-user", testing::kUserName, "-password", testing::kPassword,
-                                                          "-mode", "read_only", folder.Archive()});
+  const ProgramResult gfix =
+      RunProgram("/usr/bin/gfix", {"-user", testing::kUserName, "-mode", "read_only", folder.Archive()});
   ASSERT_EQ(gfix.exitCode, 0) << gfix.out << gfix.err;
   TlsTestServer registry = Registry();
   ExpectOneLineFailure(RunProgram(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry)),
@@ -156,7 +157,7 @@ class CommittedCustomer {
   explicit CommittedCustomer(const std::string& archive) {
     database_.SetLoginPrompt(false);
     database_.SetParam("user_name", testing::kUserName);
-    database_.SetParam("password", testing::kPassword);
+    database_.SetParam("password", serverlogin::Password());
     database_.SetDatabaseName("localhost:" + archive);
     database_.Open();
   }

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "platform/Text.h"
+#include "serverlogin/ServerLogin.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 
@@ -36,13 +37,18 @@ void WriteFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
-// Runs an isql script file; `database` empty when the script connects or creates by itself.
+// Runs an isql script file; `database` empty when the script connects or creates by itself (on
+// the embedded engine).
 std::string RunIsqlScript(const std::string& scriptFile, const std::string& database) {
-  std::vector<std::string> arguments{"-q", "-b", "-user", kUserName, "-password", kPassword, "-i", scriptFile};
+  std::vector<std::string> arguments{"-q", "-b", "-user", kUserName, "-i", scriptFile};
   if (!database.empty()) arguments.push_back(database);
   // isql hands file names to the client library in its locale's character set: UTF-8, whatever
   // the test's own environment says, so that folders with accented names open.
-  const ProgramResult result = RunProgram(kIsql, arguments, {{"LC_ALL", "C.UTF-8"}});
+  std::map<std::string, std::string> environment{{"LC_ALL", "C.UTF-8"}};
+  // A name other than an absolute path goes through the server, whose password is given in the
+  // environment rather than on the command line.
+  if (ThroughServer(database)) environment["ISC_PASSWORD"] = serverlogin::Password();
+  const ProgramResult result = RunProgram(kIsql, arguments, environment);
   if (result.exitCode != 0) {
     throw std::runtime_error("isql-fb failed (" + std::to_string(result.exitCode) + "): " + result.err + result.out);
   }
@@ -75,6 +81,10 @@ Templates& ProcessTemplates() {
 }
 
 }  // namespace
+
+std::map<std::string, std::string> ServerLoginEnvironment() {
+  return {{"KORVANE_DB_USER", serverlogin::kUser}, {"KORVANE_DB_PASSWORD", serverlogin::Password()}};
+}
 
 std::string FixtureScript(const std::string& name) {
   return std::string(KORVANE_SOURCE_DIR) + "/tests/fixtures/" + name;

@@ -2,6 +2,7 @@
 
 // Real Firebird databases for tests, made and read with isql-fb.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ std::string FixtureScript(const std::string& name);
 void CreateDatabase(const std::string& path, const std::string& sqlScriptFile, int dialect = 3);
 
 // Runs SQL statements (ended by ";") against a database with isql-fb, as SYSDBA, and commits.
-// A plain path goes through the embedded engine, "localhost:..." through the server. Returns
+// A plain path goes through the embedded engine, "localhost:..." through the server (with the
+// test server's password). Returns
 // isql's standard output as raw bytes; throws std::runtime_error when isql fails.
 std::string RunIsql(const std::string& database, const std::string& sql);
 
@@ -66,8 +68,17 @@ class ServerUser {
   std::string password_;
 };
 
-// The login every connection of the tool uses.
+// The login every connection of the tool uses unless a run is given another. The embedded engine
+// checks no password; the local test server does not accept this one (ServerLoginEnvironment).
 inline constexpr const char* kUserName = "SYSDBA";
-inline constexpr const char* kPassword = "brackenly";
+inline constexpr const char* kBuiltInPassword = "brackenly";
+
+// Whether tests reach a database of this name through the local server: any name but an
+// absolute path (the engine in the process opens those).
+inline bool ThroughServer(const std::string& name) { return !name.empty() && name.front() != '/'; }
+
+// The variables that give a run of the program the local test server's login (SYSDBA with the
+// password generated on this machine): every run that reaches a database through that server.
+std::map<std::string, std::string> ServerLoginEnvironment();
 
 }  // namespace korvane::testing

@@ -31,7 +31,8 @@ std::string CompleteAnswer() {
 ProgramFolder::ProgramFolder(const std::string& builtProgram, bool throughServer)
     : ProgramFolder(builtProgram, ProgramFolderOptions{.throughServer = throughServer}) {}
 
-ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolderOptions& options) {
+ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolderOptions& options)
+    : throughServer_(options.throughServer || options.usersThroughServer) {
   const std::filesystem::path programRoot =
       options.folderName.empty() ? root_.Path() : root_.Path() / options.folderName;
   const std::filesystem::path dataRoot = options.folderName.empty() ? data_.Path() : data_.Path() / options.folderName;
@@ -78,12 +79,16 @@ std::vector<std::string> ProgramFolder::Arguments(const std::vector<std::string>
 
 ProgramResult ProgramFolder::Import(const std::string& registryUrl, const std::string& caFile,
                                     const std::string& piva) const {
-  return RunProgram(program_, {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"},
-                    {{"SSL_CERT_FILE", caFile}, {"KORVANE_REGISTRY_URL", registryUrl}});
+  std::map<std::string, std::string> environment{{"SSL_CERT_FILE", caFile}, {"KORVANE_REGISTRY_URL", registryUrl}};
+  if (throughServer_) environment.merge(ServerLoginEnvironment());
+  return RunProgram(program_, {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"}, environment);
 }
 
 std::map<std::string, std::string> ProgramFolder::Environment(const TlsTestServer& registry) const {
-  return {{"SSL_CERT_FILE", caFile_}, {"KORVANE_REGISTRY_URL", registry.Url("/base/")}};
+  std::map<std::string, std::string> environment{{"SSL_CERT_FILE", caFile_},
+                                                 {"KORVANE_REGISTRY_URL", registry.Url("/base/")}};
+  if (throughServer_) environment.merge(ServerLoginEnvironment());
+  return environment;
 }
 
 std::vector<std::string> ProgramFolder::Customers() const {

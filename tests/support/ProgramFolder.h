@@ -48,7 +48,8 @@ class ProgramFolder {
   // The switches of an ordinary run (a token on the command line unless `withToken` is false),
   // then `extra`.
   static std::vector<std::string> Arguments(const std::vector<std::string>& extra = {}, bool withToken = true);
-  // Trusts the test CA and points the run at `registry`'s path /base/.
+  // Trusts the test CA and points the run at `registry`'s path /base/; a folder whose databases
+  // go through the server adds the server's login (ServerLoginEnvironment).
   std::map<std::string, std::string> Environment(const TlsTestServer& registry) const;
 
   // Imports a customer with this VAT number (token "segreto") from the registry at `registryUrl`,
@@ -66,6 +67,7 @@ class ProgramFolder {
   std::string users_;
   std::string archive_;
   std::string caFile_;
+  bool throughServer_ = false;
 };
 
 }  // namespace korvane::testing

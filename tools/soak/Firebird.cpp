@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+#include "serverlogin/ServerLogin.h"
+
 namespace korvane::soak {
 
 namespace {
@@ -32,10 +34,10 @@ void Check(const ISC_STATUS* status, const std::string& what) {
 
 std::string LoginBlock() {
   std::string dpb(1, static_cast<char>(isc_dpb_version1));
-  for (const auto& [tag, value] :
-       {std::pair{isc_dpb_user_name, kDatabaseUser}, {isc_dpb_password, kDatabasePassword}}) {
+  for (const auto& [tag, value] : {std::pair<int, std::string>{isc_dpb_user_name, serverlogin::kUser},
+                                   {isc_dpb_password, serverlogin::Password()}}) {
     dpb += static_cast<char>(tag);
-    dpb += static_cast<char>(std::strlen(value));
+    dpb += static_cast<char>(value.size());
     dpb += value;
   }
   return dpb;
@@ -113,8 +115,8 @@ Attachment Attachment::Create(const std::string& name) {
   Attachment attachment;
   ISC_STATUS_ARRAY status;
   isc_tr_handle transaction = 0;
-  const std::string sql = "CREATE DATABASE '" + name + "' USER '" + kDatabaseUser + "' PASSWORD '" + kDatabasePassword +
-                          "' PAGE_SIZE 4096 DEFAULT CHARACTER SET NONE";
+  const std::string sql = "CREATE DATABASE '" + name + "' USER '" + serverlogin::kUser + "' PASSWORD '" +
+                          serverlogin::Password() + "' PAGE_SIZE 4096 DEFAULT CHARACTER SET NONE";
   isc_dsql_execute_immediate(status, &attachment.handle_, &transaction, 0, sql.c_str(), kDialect, nullptr);
   Check(status, "create " + name);
   return attachment;

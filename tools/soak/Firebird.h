@@ -20,12 +20,9 @@ class FirebirdError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The login every connection of the program uses.
-inline constexpr const char* kDatabaseUser = "SYSDBA";
-inline constexpr const char* kDatabasePassword = "brackenly";
-
 // One attachment, "localhost:/path" through the server or a plain path through the embedded
-// engine. Failures raise FirebirdError with the engine's text.
+// engine, with the test server's login (serverlogin/ServerLogin.h). Failures raise FirebirdError with the engine's
+// text.
 class Attachment {
  public:
   // Creates a new database (character set NONE, dialect 3) and stays attached to it.

@@ -11,6 +11,7 @@
 
 #include "EngineLocks.h"
 #include "RunProcess.h"
+#include "serverlogin/ServerLogin.h"
 
 namespace korvane::soak {
 
@@ -94,6 +95,10 @@ void Soak::Launch(const RunPlan& plan) {
   if (plan.tokenInEnvironment) record.environment.push_back("KORVANE_APITOKEN=" + token);
   if (options_.trace) record.environment.push_back("KORVANE_TRACE=" + workspace_.TraceFile(plan.index));
   record.environment.push_back("FIREBIRD_LOCK=" + workspace_.LockFolder());
+  // The users database and some archives go through the test server, whose login is not the
+  // built-in one.
+  record.environment.push_back(std::string("KORVANE_DB_USER=") + serverlogin::kUser);
+  record.environment.push_back(kPasswordVariable + serverlogin::Password());
 
   relay_.Assign(record.slot, plan.index, plan.fault);
   registry_.Assign(record.slot, &plan);

@@ -39,6 +39,9 @@ struct Options {
 };
 
 // One run: its plan, how it was started, and what it did.
+// The run's database password, in its environment; a reproducer names the file it comes from.
+inline constexpr const char* kPasswordVariable = "KORVANE_DB_PASSWORD=";
+
 struct RunRecord {
   RunPlan plan;
   int slot = -1;

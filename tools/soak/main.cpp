@@ -37,6 +37,7 @@
 #include "RegistryServer.h"
 #include "Soak.h"
 #include "Workspace.h"
+#include "serverlogin/ServerLogin.h"
 
 namespace {
 
@@ -130,7 +131,10 @@ std::string Command(const RunRecord& record) {
   std::string command;
   for (const std::string& word : words) {
     if (!command.empty()) command += ' ';
-    command += ShellWord(word);
+    // The test server's password stays in its file.
+    command += word.starts_with(kPasswordVariable)
+                   ? std::string(kPasswordVariable) + "\"$(cat " + korvane::serverlogin::kPasswordFile + ")\""
+                   : ShellWord(word);
   }
   return command;
 }
