@@ -45,9 +45,14 @@ std::string RunIsqlScript(const std::string& scriptFile, const std::string& data
   // isql hands file names to the client library in its locale's character set: UTF-8, whatever
   // the test's own environment says, so that folders with accented names open.
   std::map<std::string, std::string> environment{{"LC_ALL", "C.UTF-8"}};
-  // A name other than an absolute path goes through the server, whose password is given in the
-  // environment rather than on the command line.
-  if (ThroughServer(database)) environment["ISC_PASSWORD"] = serverlogin::Password();
+  // The server's password, in the environment rather than on the command line: for a name that
+  // goes through the server, and for a file that the server holds open, which the client library
+  // then opens through the server (its loopback provider) with the same login.
+  if (ThroughServer(database)) {
+    environment["ISC_PASSWORD"] = serverlogin::Password();
+  } else if (const auto password = serverlogin::PasswordIfAny()) {
+    environment["ISC_PASSWORD"] = *password;
+  }
   const ProgramResult result = RunProgram(kIsql, arguments, environment);
   if (result.exitCode != 0) {
     throw std::runtime_error("isql-fb failed (" + std::to_string(result.exitCode) + "): " + result.err + result.out);

@@ -25,4 +25,12 @@ const std::string& Password() {
   return password;
 }
 
+std::optional<std::string> PasswordIfAny() {
+  try {
+    return Password();
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace korvane::serverlogin

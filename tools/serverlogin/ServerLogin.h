@@ -4,6 +4,7 @@
 // generated on this machine by scripts/firebird-server (never the program's built-in one, never
 // in the repository).
 
+#include <optional>
 #include <string>
 
 namespace korvane::serverlogin {
@@ -15,5 +16,7 @@ inline constexpr const char* kPasswordFile = "/var/lib/korvane-tests/sysdba.pass
 // The password, read once. Throws std::runtime_error naming the file when it cannot be read or
 // holds no password (the server was never started with scripts/firebird-server).
 const std::string& Password();
+// The password when there is one, else nothing.
+std::optional<std::string> PasswordIfAny();
 
 }  // namespace korvane::serverlogin
