@@ -77,16 +77,11 @@ bool IsNetworkSharePath(std::string_view path) { return path.starts_with("\\\\")
 
 PathMap PathMap::Parse(std::string_view text, const std::string& fileName) {
   PathMap map;
-  int number = 0;
-  std::size_t lineStart = 0;
-  while (lineStart < text.size()) {
-    std::size_t lineEnd = text.find('\n', lineStart);
-    if (lineEnd == std::string_view::npos) lineEnd = text.size();
-    ++number;
-    // The trim takes the CR of a CR LF line end too.
-    const std::string_view line = platform::TrimIniBlanks(text.substr(lineStart, lineEnd - lineStart));
-    lineStart = lineEnd + 1;
-    if (line.empty() || line.starts_with('#') || line.starts_with(';')) continue;
+  const std::vector<std::string_view> lines = platform::SettingsLines(text);
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    const std::string_view line = lines[index];
+    const int number = static_cast<int>(index) + 1;
+    if (line.empty()) continue;
 
     const std::size_t equals = line.find('=');
     const std::string_view prefix =

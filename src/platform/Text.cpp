@@ -266,6 +266,20 @@ std::string_view TrimIniBlanks(std::string_view text) {
   return TrimWhere(text, [](unsigned char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; });
 }
 
+std::vector<std::string_view> SettingsLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = TrimIniBlanks(text.substr(start, end - start));
+    if (line.starts_with('#') || line.starts_with(';')) line = {};
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
 bool HasAsciiControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });

@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Text inside the program is UTF-8 in std::string. These helpers convert at the edges
 // (database bytes, HTTP bytes, command-line bytes) and count the way the tool's callers
@@ -62,6 +63,11 @@ std::string_view TrimBlanksAndTabs(std::string_view text);
 // The white space of an INI file line: blank, tab, vertical tab, form feed and a stray CR. Other
 // control characters are part of the text.
 std::string_view TrimIniBlanks(std::string_view text);
+
+// The lines of a settings file's text (split at LF), each without the INI blanks around it
+// (a CR of a CR LF line end included); a blank line or a comment (starting with "#" or ";") is
+// empty. Line n is element n - 1.
+std::vector<std::string_view> SettingsLines(std::string_view text);
 
 // True when the text holds an ASCII control character (below 0x20, or 0x7F): placed into a
 // request line it could end that line and start another.

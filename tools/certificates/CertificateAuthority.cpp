@@ -15,7 +15,7 @@ namespace korvane::certificates {
 namespace {
 
 constexpr long kValidBeforeNow = 3600;
-constexpr long kValidAfterNow = 30L * 24 * 3600;
+constexpr int kAuthorityDays = 30;
 
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("certificate: ") + what);
@@ -43,21 +43,30 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& v
   Check(extension != nullptr && X509_add_ext(certificate, extension.get(), -1) == 1, "extension");
 }
 
-// A certificate for `key` and `commonName`, without its extensions yet, issued by `issuer`
-// (itself when null).
-CertificatePtr NewCertificate(EVP_PKEY* key, const std::string& commonName, X509* issuer) {
+// A certificate for `key` and `commonName`, valid for `days` days, without its extensions yet,
+// issued by `issuer` (itself when null).
+CertificatePtr NewCertificate(EVP_PKEY* key, const std::string& commonName, X509* issuer, int days = kAuthorityDays) {
   CertificatePtr certificate(X509_new());
   Check(certificate != nullptr, "X509_new");
   X509_set_version(certificate.get(), X509_VERSION_3);
   SetRandomSerial(certificate.get());
   X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -kValidBeforeNow);
-  X509_gmtime_adj(X509_getm_notAfter(certificate.get()), kValidAfterNow);
+  X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 24L * 3600 * days);
   X509_set_pubkey(certificate.get(), key);
   X509_NAME* name = X509_get_subject_name(certificate.get());
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1,
                              -1, 0);
   X509_set_issuer_name(certificate.get(), X509_get_subject_name(issuer != nullptr ? issuer : certificate.get()));
   return certificate;
+}
+
+// What makes a certificate a TLS server's, for these names.
+void AddServerExtensions(X509* certificate, X509* signer, const std::string& subjectAltNames,
+                         const char* keyUsage = "critical,digitalSignature,keyEncipherment") {
+  AddExtension(certificate, signer, NID_basic_constraints, "critical,CA:FALSE");
+  AddExtension(certificate, signer, NID_key_usage, keyUsage);
+  AddExtension(certificate, signer, NID_ext_key_usage, "serverAuth");
+  AddExtension(certificate, signer, NID_subject_alt_name, subjectAltNames);
 }
 
 CertificatePtr NewAuthorityCertificate(EVP_PKEY* key, const std::string& commonName, X509* issuer,
@@ -108,14 +117,37 @@ Identity CertificateAuthority::IssueServer(const std::string& commonName, const 
                                            KeyType keyType) const {
   const KeyPtr key = NewKey(keyType);
   const CertificatePtr certificate = NewCertificate(key.get(), commonName, certificate_.get());
-  X509* signer = certificate_.get();
-  AddExtension(certificate.get(), signer, NID_basic_constraints, "critical,CA:FALSE");
-  AddExtension(certificate.get(), signer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
-  AddExtension(certificate.get(), signer, NID_ext_key_usage, "serverAuth");
-  AddExtension(certificate.get(), signer, NID_subject_alt_name, subjectAltNames);
-  AddExtension(certificate.get(), signer, NID_authority_key_identifier, "keyid:always");
+  AddServerExtensions(certificate.get(), certificate_.get(), subjectAltNames);
+  AddExtension(certificate.get(), certificate_.get(), NID_authority_key_identifier, "keyid:always");
   Check(X509_sign(certificate.get(), key_.get(), EVP_sha256()) > 0, "signing");
   return {CertificatePemOf(certificate.get()), KeyPemOf(key.get())};
+}
+
+Identity SelfSignedServer(const std::string& commonName, const std::string& subjectAltNames, int days) {
+  const KeyPtr key = NewKey(KeyType::EcP256);
+  const CertificatePtr certificate = NewCertificate(key.get(), commonName, nullptr, days);
+  // An EC key signs; it does not encipher.
+  AddServerExtensions(certificate.get(), certificate.get(), subjectAltNames, "critical,digitalSignature");
+  AddExtension(certificate.get(), certificate.get(), NID_subject_key_identifier, "hash");
+  Check(X509_sign(certificate.get(), key.get(), EVP_sha256()) > 0, "signing");
+  return {CertificatePemOf(certificate.get()), KeyPemOf(key.get())};
+}
+
+std::string Sha256Fingerprint(const std::string& certificatePem) {
+  const BioPtr text = MemoryBio(certificatePem);
+  const CertificatePtr certificate(text ? PEM_read_bio_X509(text.get(), nullptr, nullptr, nullptr) : nullptr);
+  ERR_clear_error();
+  Check(certificate != nullptr, "no certificate in the PEM text");
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  Check(X509_digest(certificate.get(), EVP_sha256(), digest, &size) == 1, "digest");
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kDigits[digest[i] >> 4];
+    hex += kDigits[digest[i] & 0x0F];
+  }
+  return hex;
 }
 
 std::string CertificateAuthority::CertificatePem() const { return CertificatePemOf(certificate_.get()); }

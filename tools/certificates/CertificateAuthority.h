@@ -43,6 +43,14 @@ class CertificateAuthority {
   CertificatePtr certificate_;
 };
 
+// A self-signed server certificate with a new P-256 key, valid from an hour ago for `days` days:
+// what a firm without its own authority gives a service whose clients pin the certificate.
+Identity SelfSignedServer(const std::string& commonName, const std::string& subjectAltNames, int days);
+
+// The lowercase hex SHA-256 of the first certificate of a PEM text, in its DER form: the pin.
+// Raises std::runtime_error when the text holds no certificate.
+std::string Sha256Fingerprint(const std::string& certificatePem);
+
 // Sets a server context's certificate, the chain after it and the key; false when one of them
 // does not load or does not fit.
 bool UseIdentity(SSL_CTX* context, const Identity& identity);
