@@ -71,6 +71,18 @@ Workspace::~Workspace() {
   fs::remove_all(folder_, ignored);
 }
 
+void Workspace::KeepFor(const std::set<int>& runs) {
+  if (keep_) return;
+  keep_ = true;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(folder_ + "/traces", ignored)) {
+    const std::string name = entry.path().stem().string();
+    const bool numbered =
+        !name.empty() && name.find_first_not_of("0123456789") == std::string::npos && name.size() < 10;
+    if (!numbered || runs.count(std::stoi(name)) == 0) fs::remove(entry.path(), ignored);
+  }
+}
+
 std::string Workspace::ArchiveFile(int company) const {
   return folder_ + "/archive-" + Companies()[static_cast<std::size_t>(company)].ditta + ".fdb";
 }

@@ -5,6 +5,7 @@
 // whose user's "Archivio" values send the run's database connections through its slot's relay.
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,11 @@ class Workspace {
   // archive (none for embedded ones).
   Attachment& Users() { return *users_; }
   Attachment* ServedArchive(int company) { return archives_[static_cast<std::size_t>(company)].get(); }
+
+  // Kept at the end for the runs that broke an invariant: the archives, the program folders and
+  // those runs' traces (the other traces go, unless the whole folder was to be kept).
+  void KeepFor(const std::set<int>& runs);
+  bool Kept() const { return keep_; }
 
   // Every row of both tables of every company. Embedded archives are opened here: no run may be
   // using them.

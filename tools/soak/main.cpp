@@ -29,6 +29,7 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -331,6 +332,16 @@ int main(int argc, char** argv) {
     PrintViolations(options, result, checks, workspace);
     int faults = 0;
     for (const RunRecord& record : result.runs) faults += record.plan.fault.kind != FaultKind::None ? 1 : 0;
+    std::set<int> violating;
+    for (const Violation& violation : checks.violations) {
+      if (violation.run >= 0) violating.insert(violation.run);
+    }
+    // A violation is read afterwards from what the runs left: the archives and their traces.
+    if (!checks.violations.empty() && !options.keep) {
+      workspace.KeepFor(violating);
+      std::cout << "soak: folder kept for the violations: " << workspace.Folder()
+                << " (the archives, the program folders, traces/<run>.trace of the runs named)\n";
+    }
     std::cout << "soak: " << result.runs.size() << " runs, " << faults << " faults, " << checks.violations.size()
               << " violations (seed " << options.seed << ")" << std::endl;
     return checks.violations.empty() ? 0 : 1;
