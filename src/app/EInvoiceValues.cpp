@@ -16,17 +16,24 @@ namespace trace = platform::trace;
 constexpr const char* kRecipientCodeParameter = "CODICEDESTINATARIO";
 constexpr const char* kPecParameter = "PEC";
 
-// The text at the path, without the characters of code 32 and below around it; else why not.
+EInvoiceValue LeftOut(std::string_view text, std::string_view because) {
+  return {std::nullopt, "'" + platform::OutsideTextForMessage(text) + "' " + std::string(because)};
+}
+
+// The text at the path without the blanks around it (spaces, tabs, line breaks); else why not.
+// A text that then holds a control character anywhere is left out: trimming one away (a NUL at
+// the end, say) would write another value than the registry gave.
 EInvoiceValue TextAt(const TJSONValue* answer, std::string_view path) {
   const TJSONValue* value = answer ? answer->FindValue(path) : nullptr;
   if (value == nullptr) return {std::nullopt, "not in the answer"};
   if (value->GetKind() == TJSONValue::Kind::Null) return {std::nullopt, "null in the answer"};
   if (value->GetKind() != TJSONValue::Kind::String) return {std::nullopt, "not a text"};
-  return {std::string(platform::TrimControl(value->Text())), {}};
-}
-
-EInvoiceValue LeftOut(std::string_view text, std::string_view because) {
-  return {std::nullopt, "'" + platform::OutsideTextForMessage(text) + "' " + std::string(because)};
+  std::string_view text = value->Text();
+  constexpr std::string_view kBlanks = " \t\r\n";
+  text.remove_prefix(std::min(text.find_first_not_of(kBlanks), text.size()));
+  text.remove_suffix(text.size() - (text.find_last_not_of(kBlanks) + 1));
+  if (platform::HasAsciiControlCharacter(text)) return LeftOut(text, "holds a control character");
+  return {std::string(text), {}};
 }
 
 // A blank or a control character of any kind: none belongs in an address.

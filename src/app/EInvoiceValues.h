@@ -18,14 +18,17 @@ struct EInvoiceValue {
   std::string leftOutBecause;
 };
 
-// The recipient code at the format's path: a text that, without the characters of code 32 and
-// below around it and upper-cased, is 6 or 7 ASCII letters and digits ("0000000" too).
+// Each value is a JSON text at the format's path, taken without the blanks around it (spaces,
+// tabs, line breaks); one that holds a control character (a NUL, an escape, ...) is left out
+// whole, never trimmed into another value.
+
+// The recipient code at the format's path: a text that, without the blanks around it and
+// upper-cased, is 6 or 7 ASCII letters and digits ("0000000" too).
 EInvoiceValue RecipientCodeOf(const TJSONValue* answer, const AnswerPaths& paths);
 
-// The PEC at the format's path: a text that, without the characters of code 32 and below around
-// it, is one address (one "@" with text on both sides, a "." after it, no blank or control
-// character), that the archive's code page holds exactly and that fits `columnLength`
-// characters whole. An address is never cut or changed.
+// The PEC at the format's path: a text that, without the blanks around it, is one address (one "@" with text on both
+// sides, a "." after it, no blank or control character), that the archive's code page holds exactly and that fits
+// `columnLength` characters whole. An address is never cut or changed.
 EInvoiceValue PecOf(const TJSONValue* answer, const AnswerPaths& paths, std::int32_t columnLength);
 
 // The values for the company's columns that the answer gives usably, in the order recipient code,
