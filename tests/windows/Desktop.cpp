@@ -32,9 +32,9 @@ Desktop::Desktop(const std::string& ini) : folder_((dir_.Path() / "Gestionale").
   std::ofstream(folder_ + "/korvane.ini", std::ios::binary) << ini;
 }
 
-ProgramResult Desktop::Run(const std::vector<std::string>& arguments,
-                           const std::map<std::string, std::string>& environment, CodePage codePage,
-                           int limitMs) const {
+std::unique_ptr<StartedProgram> Desktop::Start(const std::vector<std::string>& arguments,
+                                               const std::map<std::string, std::string>& environment,
+                                               CodePage codePage) const {
   std::vector<std::string> command = {folder_ + "/korvane.exe"};
   command.insert(command.end(), arguments.begin(), arguments.end());
   std::map<std::string, std::string> variables = {
@@ -43,9 +43,15 @@ ProgramResult Desktop::Run(const std::vector<std::string>& arguments,
       {"LC_ALL", codePage == CodePage::Utf8 ? "hi_IN.UTF-8" : "it_IT.UTF-8"},
   };
   for (const auto& [name, value] : environment) variables[name] = value;
-  StartedProgram program(KORVANE_WINE64, command, variables);
-  if (!program.Wait(limitMs)) throw std::runtime_error("korvane.exe still running after the limit");
-  return program.Result();
+  return std::make_unique<StartedProgram>(KORVANE_WINE64, command, variables);
+}
+
+ProgramResult Desktop::Run(const std::vector<std::string>& arguments,
+                           const std::map<std::string, std::string>& environment, CodePage codePage,
+                           int limitMs) const {
+  const std::unique_ptr<StartedProgram> program = Start(arguments, environment, codePage);
+  if (!program->Wait(limitMs)) throw std::runtime_error("korvane.exe still running after the limit");
+  return program->Result();
 }
 
 std::string DesktopIni(const std::string& url, const std::string& pin, const std::string& keyName,

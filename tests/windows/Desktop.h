@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ class Desktop {
   ProgramResult Run(const std::vector<std::string>& arguments,
                     const std::map<std::string, std::string>& environment = {},
                     CodePage codePage = CodePage::Windows1252, int limitMs = 60000) const;
+
+  // Starts korvane.exe and leaves it running.
+  std::unique_ptr<StartedProgram> Start(const std::vector<std::string>& arguments,
+                                        const std::map<std::string, std::string>& environment = {},
+                                        CodePage codePage = CodePage::Windows1252) const;
 
   const std::string& Folder() const { return folder_; }
 
