@@ -33,7 +33,7 @@ std::string RequestBody(const std::vector<std::string>& arguments) {
       throw ClientError("Richiesta non valida (-APITOKEN non ammesso: il token è quello del server)");
     }
     if (++count > kMaxArguments) {
-      throw ClientError("Richiesta non valida (più di " + std::to_string(kMaxArguments) + " parametri)");
+      throw ClientError("Richiesta non valida (più di " + std::to_string(kMaxArguments) + " argomenti)");
     }
     body += argument;
     body += '\0';

@@ -55,7 +55,7 @@ TEST(WinclientRequest, RefusesWhatMustNotLeaveTheDesktop) {
 
   EXPECT_EQ(ErrorOf(std::vector<std::string>(kMaxArguments, "a")), "no error");
   std::vector<std::string> tooMany(kMaxArguments + 1, "a");
-  EXPECT_EQ(ErrorOf(tooMany), "Richiesta non valida (più di 32 parametri)");
+  EXPECT_EQ(ErrorOf(tooMany), "Richiesta non valida (più di 32 argomenti)");
   tooMany.insert(tooMany.begin(), 10, "");  // empty arguments do not count
   tooMany.pop_back();
   EXPECT_EQ(ErrorOf(tooMany), "no error");
