@@ -1,7 +1,7 @@
 #include "app/ExistingSubject.h"
 
 #include "app/VatNumber.h"
-#include "config/CompanySettings.h"
+#include "config/WriteLock.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
@@ -47,29 +47,15 @@ std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTrans
   return codice;
 }
 
-std::optional<std::string> LookForSubject(TIBDatabase& archive, std::string_view table, std::string_view piva,
-                                          std::chrono::seconds lockWait) {
-  // The same kind of transaction as the look under the lock, which here takes no lock.
-  const std::unique_ptr<TIBTransaction> transaction = NewCheckAndInsertTransaction(archive, lockWait);
-  transaction->StartTransaction();
-  const std::optional<std::string> codice = FindSubjectByVatNumber(archive, *transaction, table, piva);
-  transaction->Commit();
-  return codice;
+std::optional<std::string> LookForSubject(TIBDatabase& archive, std::string_view table, std::string_view piva) {
+  return config::ReadAsTheLockWaits(
+      archive, [&](TIBSQL& sql) { return FindSubjectByVatNumber(archive, *sql.Transaction(), table, piva); });
 }
 
-std::unique_ptr<TIBTransaction> NewCheckAndInsertTransaction(TIBDatabase& archive, std::chrono::seconds lockWait) {
-  auto transaction = std::make_unique<TIBTransaction>(&archive);
-  transaction->Params() = config::LockingTransactionParams(lockWait);
-  transaction->SetDefaultAction(TIBTransactionAction::TARollback);
-  return transaction;
-}
-
-std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, TIBTransaction& transaction,
-                                              std::string_view settingName, std::string_view table,
+std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, config::WriteLock& lock, std::string_view table,
                                               std::string_view piva) {
-  transaction.StartTransaction();
-  config::LockSettingRows(archive, transaction, settingName);
-  return FindSubjectByVatNumber(archive, transaction, table, piva);
+  lock.Take();
+  return FindSubjectByVatNumber(archive, lock.Transaction(), table, piva);
 }
 
 }  // namespace korvane

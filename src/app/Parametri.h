@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace korvane {
+#include "app/SubjectKind.h"
 
-enum class TTipoSoggetto { tsNonDefinito = 0, tsCliente = 1, tsFornitore = 2 };
+namespace korvane {
 
 // The command line of one run: the recognised switches with the argument that followed each.
 class TParametri {

@@ -1,18 +1,29 @@
 #include "app/RunInputs.h"
 
+#include "app/Parametri.h"
+#include "app/RunOutcome.h"
+
 namespace korvane {
 
-RunInputs ReadRunInputs(const TParametri& parametri, const EnvironmentLookup& environment) {
-  RunInputs inputs;
-  inputs.user = parametri.Utente();
-  inputs.company = parametri.Ditta();
-  inputs.tipoSoggetto = parametri.TipoSoggetto();
-  inputs.kind = &SubjectKindOf(inputs.tipoSoggetto);
-  inputs.vatNumber = parametri.PIVA();
-  inputs.apiToken = parametri.ApiToken();
-  inputs.givenCode = parametri.CodiceSoggetto();
-  inputs.options = ReadRunOptions(environment);
-  return inputs;
+RunRequest ReadRunRequest(std::vector<std::string> arguments, const platform::EnvironmentLookup& environment) {
+  RunRequest request;
+  const RunOutcome outcome = CatchOutcome([&] {
+    TParametri Parametri(std::move(arguments), ApiTokenFrom(environment));
+    Parametri.ReadFromCmdLine();
+    Parametri.Check();
+    RunInputs inputs;
+    inputs.session.user = Parametri.Utente();
+    inputs.session.company = Parametri.Ditta();
+    inputs.session.tipoSoggetto = Parametri.TipoSoggetto();
+    inputs.session.apiToken = Parametri.ApiToken();
+    inputs.subject.vatNumber = Parametri.PIVA();
+    inputs.subject.givenCode = Parametri.CodiceSoggetto();
+    inputs.session.options = ReadRunOptions(environment);
+    request.inputs = std::move(inputs);
+    return RunOutcome{{}, 0};
+  });
+  if (!request.inputs) request.refusal = outcome.line;
+  return request;
 }
 
 }  // namespace korvane

@@ -1,40 +1,49 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "app/Parametri.h"
 #include "app/RunOptions.h"
 #include "app/SubjectKind.h"
-#include "config/CompanySettings.h"
-#include "config/EInvoiceColumns.h"
+#include "platform/Environment.h"
 
 namespace korvane {
 
-// The company's own rules for the run's kind of subject, read once from the archive before the
-// registry is asked.
-struct CompanyRules {
-  config::CompanySettings settings;
-  config::EInvoiceColumns eInvoiceColumns;
-};
-
-// What one run was told, read once from the checked command line and the environment; every step
-// takes its inputs from here.
-struct RunInputs {
+// What a session was told: whom it works for, the company and the kind of subject, the token,
+// and how the registry and the databases are reached.
+struct SessionInputs {
   std::int32_t user = 0;
   std::string company;
   TTipoSoggetto tipoSoggetto = TTipoSoggetto::tsCliente;
-  const SubjectKind* kind = nullptr;
-  std::string vatNumber;
   std::string apiToken;
-  // -CODICESOGGETTO; empty when the command line gives none.
-  std::string givenCode;
   RunOptions options;
-  // Read once the archive is open.
-  CompanyRules rules;
 };
 
-// The checked command line's values, then what the environment adds (ReadRunOptions' checks).
-RunInputs ReadRunInputs(const TParametri& parametri, const EnvironmentLookup& environment);
+// One subject to import on a session.
+struct SubjectInputs {
+  std::string vatNumber;
+  // -CODICESOGGETTO; empty when the command line gives none.
+  std::string givenCode;
+};
+
+// What one run was told: a session and the one subject it imports.
+struct RunInputs {
+  SessionInputs session;
+  SubjectInputs subject;
+};
+
+// What a run was told, or the message that refuses it before any work.
+struct RunRequest {
+  std::optional<RunInputs> inputs;
+  std::string refusal;
+};
+
+// Reads and checks the command line (the process arguments after the program name, UTF-8) with
+// TParametri, its first missing or invalid switch refusing the run with its message; then what
+// the environment adds (ReadRunOptions, with its own messages). The only reader of either: every
+// step below takes its inputs from the value returned.
+RunRequest ReadRunRequest(std::vector<std::string> arguments, const platform::EnvironmentLookup& environment);
 
 }  // namespace korvane

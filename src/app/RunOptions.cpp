@@ -12,12 +12,12 @@ constexpr const char* kDatabasePasswordVariable = "KORVANE_DB_PASSWORD";
 
 }  // namespace
 
-std::string ApiTokenFrom(const EnvironmentLookup& environment) {
+std::string ApiTokenFrom(const platform::EnvironmentLookup& environment) {
   const char* token = environment("KORVANE_APITOKEN");
   return token != nullptr ? platform::SanitizeUtf8(token) : std::string();
 }
 
-RunOptions ReadRunOptions(const EnvironmentLookup& environment) {
+RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment) {
   RunOptions options;
   options.registryEndpoint = registry::ReadRegistryEndpoint(environment);
   options.answerPaths = &AnswerPathsFor(options.registryEndpoint.url);

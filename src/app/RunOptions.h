@@ -4,13 +4,10 @@
 
 #include "app/AnswerPaths.h"
 #include "config/QelDBUtility.h"
+#include "platform/Environment.h"
 #include "registry/RegistryEndpoint.h"
 
 namespace korvane {
-
-// A variable of the process environment, nullptr when it is not set: std::getenv for a real run;
-// tests hand their own values in.
-using EnvironmentLookup = registry::EnvironmentLookup;
 
 // What the environment adds to the command line, read and checked once at the start of a run
 // and handed downwards from there.
@@ -29,7 +26,7 @@ struct RunOptions {
 
 // The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not
 // shown to other local users the way a command line is.
-std::string ApiTokenFrom(const EnvironmentLookup& environment);
+std::string ApiTokenFrom(const platform::EnvironmentLookup& environment);
 
 // Reads and checks the registry's address ("Indirizzo del registro non valido
 // (KORVANE_REGISTRY_URL)" for one that could not go on a request line), then the web proxy
@@ -37,6 +34,6 @@ std::string ApiTokenFrom(const EnvironmentLookup& environment);
 // database login: KORVANE_DB_USER and KORVANE_DB_PASSWORD, each when set and not empty, replace
 // the built-in user name and password. The database tools' own ISC_USER and ISC_PASSWORD are not
 // read: an administrator's settings for those tools must not change the login of a run.
-RunOptions ReadRunOptions(const EnvironmentLookup& environment);
+RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment);
 
 }  // namespace korvane

@@ -21,9 +21,10 @@ std::string SettingText(std::string_view setting, const std::optional<config::Co
 
 void TraceRunInputs(const RunInputs& inputs) {
   if (!trace::On()) return;
-  const RunOptions& options = inputs.options;
-  trace::Step("command line: user " + std::to_string(inputs.user) + ", company " + inputs.company + ", kind " +
-              (inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " + inputs.vatNumber);
+  const SessionInputs& session = inputs.session;
+  const RunOptions& options = session.options;
+  trace::Step("command line: user " + std::to_string(session.user) + ", company " + session.company + ", kind " +
+              (session.tipoSoggetto == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " + inputs.subject.vatNumber);
   trace::Step("registry: " + registry::WithoutCredentials(options.registryEndpoint.url) + " (answer format " +
               (options.answerPaths == &kSuccessorAnswerPaths ? "IT-start/IT-advanced" : "base") + ")");
   if (const auto& proxy = options.registryEndpoint.proxy) {

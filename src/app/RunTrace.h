@@ -8,6 +8,7 @@
 
 #include "app/RunInputs.h"
 #include "app/SubjectCode.h"
+#include "config/CompanySettings.h"
 #include "config/EInvoiceColumns.h"
 #include "config/QelUser.h"
 

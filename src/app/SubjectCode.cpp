@@ -6,6 +6,7 @@
 #include "app/QelUtility.h"
 #include "app/SubjectKind.h"
 #include "config/ColumnLengths.h"
+#include "config/ReadTransaction.h"
 #include "config/TabX.h"
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
@@ -36,8 +37,8 @@ std::string Successor(const std::string& highest, std::int32_t width) {
 
 }  // namespace
 
-SubjectColumnLengths ReadSubjectColumnLengths(TIBDatabase& archive, TTipoSoggetto tipo) {
-  const auto lengths = config::TextColumnLengths(archive, SubjectKindOf(tipo).table, {"CODICE", "PI"});
+SubjectColumnLengths SubjectColumnLengthsOf(const std::vector<config::TableColumn>& tableColumns) {
+  const auto lengths = config::TextColumnLengths(tableColumns, {"CODICE", "PI"});
   auto length = [&](const char* column) -> std::optional<std::int32_t> {
     const auto found = lengths.find(column);
     if (found == lengths.end()) return std::nullopt;
@@ -56,6 +57,7 @@ SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, 
   const SubjectKind& kind = SubjectKindOf(tipo);
   TIBQuery query;
   query.SetDatabase(&archive);
+  // Left open on purpose, owned by the connection: the interface's own description of this read.
   query.SetTransaction(&archive.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot));
   query.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX ");
   query.AddLine(std::string("FROM ") + kind.table);
@@ -80,36 +82,29 @@ SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, 
 
 NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t width, const std::string& taken) {
   const char* table = SubjectKindOf(tipo).table;
-  TIBSQL sql(&archive);
-  TIBTransaction& transaction =
-      sql.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot));
-  sql.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX,");
-  sql.AddLine(std::string("(SELECT COUNT(*) FROM ") + table + " WHERE CODICE = :CODICE) AS PRESENTI");
-  sql.AddLine(std::string("FROM ") + table);
-  sql.AddLine(kNumericCodes);
-  transaction.StartTransaction();
-  sql.ParamByName("CODICE").SetAsString(taken);
-  sql.ExecQuery();
-  NextCode next{Successor(sql.FieldByName("CODICEMAX").AsString(), width), sql.FieldByName("PRESENTI").AsInteger() > 0};
-  transaction.Commit();
-  return next;
+  return config::ReadInTransaction(archive, TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
+    sql.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX,");
+    sql.AddLine(std::string("(SELECT COUNT(*) FROM ") + table + " WHERE CODICE = :CODICE) AS PRESENTI");
+    sql.AddLine(std::string("FROM ") + table);
+    sql.AddLine(kNumericCodes);
+    sql.ParamByName("CODICE").SetAsString(taken);
+    sql.ExecQuery();
+    return NextCode{Successor(sql.FieldByName("CODICEMAX").AsString(), width),
+                    sql.FieldByName("PRESENTI").AsInteger() > 0};
+  });
 }
 
 bool SubjectStored(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& codice, const std::string& piva,
                    std::int64_t writtenBy) {
-  TIBSQL sql(&archive);
-  TIBTransaction& transaction =
-      sql.OwnTransaction(std::make_unique<TIBTransaction>(&archive, TIBTransactionLevel::ibtrSnapshot));
-  sql.AddLine(std::string("SELECT COUNT(*) AS PRESENTI FROM ") + SubjectKindOf(tipo).table);
-  sql.AddLine("WHERE CODICE = :CODICE AND PI = :PI");
-  if (writtenBy != 0) sql.AddLine("AND RDB$RECORD_VERSION = " + std::to_string(writtenBy));
-  transaction.StartTransaction();
-  sql.ParamByName("CODICE").SetAsString(codice);
-  sql.ParamByName("PI").SetAsString(piva);
-  sql.ExecQuery();
-  const bool stored = sql.FieldByName("PRESENTI").AsInteger() > 0;
-  transaction.Commit();
-  return stored;
+  return config::ReadInTransaction(archive, TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
+    sql.AddLine(std::string("SELECT COUNT(*) AS PRESENTI FROM ") + SubjectKindOf(tipo).table);
+    sql.AddLine("WHERE CODICE = :CODICE AND PI = :PI");
+    if (writtenBy != 0) sql.AddLine("AND RDB$RECORD_VERSION = " + std::to_string(writtenBy));
+    sql.ParamByName("CODICE").SetAsString(codice);
+    sql.ParamByName("PI").SetAsString(piva);
+    sql.ExecQuery();
+    return sql.FieldByName("PRESENTI").AsInteger() > 0;
+  });
 }
 
 }  // namespace korvane

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "app/Parametri.h"
+#include "app/SubjectKind.h"
+#include "config/ColumnLengths.h"
 
 namespace korvane {
 
@@ -16,7 +18,8 @@ struct SubjectColumnLengths {
   std::optional<std::int32_t> code;
   std::optional<std::int32_t> vatNumber;
 };
-SubjectColumnLengths ReadSubjectColumnLengths(TIBDatabase& archive, TTipoSoggetto tipo);
+// Those lengths among the table's columns as the metadata gives them (config::ReadTableColumns).
+SubjectColumnLengths SubjectColumnLengthsOf(const std::vector<config::TableColumn>& tableColumns);
 
 // The code of the new subject and how it came about.
 struct SubjectCode {
@@ -29,7 +32,7 @@ struct SubjectCode {
 // Settles the code of the new subject: `givenCode` (-CODICESOGGETTO) when not empty, or the highest code
 // of the table made of 1 to 18 digits plus one, zero-filled to the width configured in TABX for
 // that kind of subject (4 when it is missing or not a number). The reads' snapshot transactions
-// stay open on the connection until it closes.
+// stay open on the connection until it closes, as the tool's interface describes them.
 // A code longer than `codeLength` fails with the database layer's length error, a width beyond
 // it without the code being built; a negative width, which would give an empty code, is refused.
 SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, TIBDatabase& archive,

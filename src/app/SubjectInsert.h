@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Parametri.h"
+#include "app/SubjectKind.h"
 #include "app/SubjectRow.h"
 #include "db/IBSQL.h"
 #include "platform/Exception.h"

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "app/Parametri.h"
-
 namespace korvane {
+
+// The kind of subject a run imports, as the command line gives it (-TIPOSOGGETTO C or F).
+enum class TTipoSoggetto { tsNonDefinito = 0, tsCliente = 1, tsFornitore = 2 };
 
 // What a kind of subject selects in the archive: its table and the company settings that apply
 // to it. The one place that maps a kind to these names.

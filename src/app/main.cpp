@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ImportRun.h"
+#include "app/RunInputs.h"
 #include "app/ProgramInformation.h"
+#include "app/SingleRun.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
@@ -68,10 +69,11 @@ int main(int argc, char** argv) {
     korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
     return exitCode;
   }
-  korvane::ImportRun run(
-      std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); },
-      korvane::platform::ProcessRunGate());
-  const korvane::RunOutcome outcome = run.Execute();
+  // What the run was told, read once; nothing below reads the command line or the environment.
+  const korvane::RunRequest request =
+      korvane::ReadRunRequest(std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); });
+  korvane::SingleRun run(korvane::platform::ProcessRunGate());
+  const korvane::RunOutcome outcome = run.Execute(request);
   // The line before the release: nothing that releasing the run's objects meets (a connection
   // that is gone, a server that does not answer) can cost it. A line that cannot be written in
   // time changes nothing: the exit code is the truth about the database.

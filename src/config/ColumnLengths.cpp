@@ -1,8 +1,8 @@
 #include "config/ColumnLengths.h"
 
 #include <algorithm>
-#include <memory>
 
+#include "config/ReadTransaction.h"
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
@@ -21,30 +21,28 @@ constexpr std::int32_t kVarcharType = 37;
 }  // namespace
 
 std::vector<TableColumn> ReadTableColumns(TIBDatabase& database, std::string_view table) {
-  TIBSQL sql(&database);
-  TIBTransaction& transaction = sql.OwnTransaction(std::make_unique<TIBTransaction>(&database));
-  sql.SetParamCheck(false);
-  // A database from an old server may lack the length in characters: the length in bytes
-  // stands for it. Names are padded with blanks, which no name ends with.
-  sql.AddLine("SELECT TRIM(TRAILING FROM RF.RDB$FIELD_NAME) AS COLONNA, F.RDB$FIELD_TYPE AS TIPO,");
-  sql.AddLine("COALESCE(F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH) AS LUNGHEZZA,");
-  sql.AddLine("CASE WHEN F.RDB$COMPUTED_BLR IS NULL THEN 0 ELSE 1 END AS CALCOLATA");
-  sql.AddLine("FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE");
-  sql.AddLine("WHERE RF.RDB$RELATION_NAME = '" + DoubleApostrophes(table) + "'");
-  sql.AddLine("ORDER BY RF.RDB$FIELD_POSITION");
-  std::vector<TableColumn> columns;
-  transaction.StartTransaction();
-  for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
-    const std::int32_t type = sql.FieldByName("TIPO").AsInteger();
-    TableColumn column;
-    column.name = sql.FieldByName("COLONNA").AsString();
-    column.text = type == kCharType || type == kVarcharType;
-    column.computed = sql.FieldByName("CALCOLATA").AsInteger() != 0;
-    column.length = column.text ? sql.FieldByName("LUNGHEZZA").AsInteger() : 0;
-    columns.push_back(std::move(column));
-  }
-  transaction.Commit();
-  return columns;
+  return ReadInTransaction(database, TIBTransactionLevel::ibtrDefault, [&](TIBSQL& sql) {
+    sql.SetParamCheck(false);
+    // A database from an old server may lack the length in characters: the length in bytes
+    // stands for it. Names are padded with blanks, which no name ends with.
+    sql.AddLine("SELECT TRIM(TRAILING FROM RF.RDB$FIELD_NAME) AS COLONNA, F.RDB$FIELD_TYPE AS TIPO,");
+    sql.AddLine("COALESCE(F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH) AS LUNGHEZZA,");
+    sql.AddLine("CASE WHEN F.RDB$COMPUTED_BLR IS NULL THEN 0 ELSE 1 END AS CALCOLATA");
+    sql.AddLine("FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE");
+    sql.AddLine("WHERE RF.RDB$RELATION_NAME = '" + DoubleApostrophes(table) + "'");
+    sql.AddLine("ORDER BY RF.RDB$FIELD_POSITION");
+    std::vector<TableColumn> columns;
+    for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
+      const std::int32_t type = sql.FieldByName("TIPO").AsInteger();
+      TableColumn column;
+      column.name = sql.FieldByName("COLONNA").AsString();
+      column.text = type == kCharType || type == kVarcharType;
+      column.computed = sql.FieldByName("CALCOLATA").AsInteger() != 0;
+      column.length = column.text ? sql.FieldByName("LUNGHEZZA").AsInteger() : 0;
+      columns.push_back(std::move(column));
+    }
+    return columns;
+  });
 }
 
 const TableColumn* FindColumn(const std::vector<TableColumn>& columns, std::string_view name) {
@@ -62,9 +60,14 @@ const TableColumn* FindColumn(const std::vector<TableColumn>& columns, std::stri
 
 std::map<std::string, std::int32_t> TextColumnLengths(TIBDatabase& database, const std::string& table,
                                                       const std::vector<std::string>& columns) {
+  if (columns.empty()) return {};
+  return TextColumnLengths(ReadTableColumns(database, table), columns);
+}
+
+std::map<std::string, std::int32_t> TextColumnLengths(const std::vector<TableColumn>& tableColumns,
+                                                      const std::vector<std::string>& columns) {
   std::map<std::string, std::int32_t> lengths;
-  if (columns.empty()) return lengths;
-  for (const TableColumn& column : ReadTableColumns(database, table)) {
+  for (const TableColumn& column : tableColumns) {
     if (column.text && std::ranges::find(columns, column.name) != columns.end()) lengths[column.name] = column.length;
   }
   return lengths;

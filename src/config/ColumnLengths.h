@@ -34,6 +34,9 @@ const TableColumn* FindColumn(const std::vector<TableColumn>& columns, std::stri
 // no entry. Read with ReadTableColumns.
 std::map<std::string, std::int32_t> TextColumnLengths(TIBDatabase& database, const std::string& table,
                                                       const std::vector<std::string>& columns);
+// The same from a table's columns already read.
+std::map<std::string, std::int32_t> TextColumnLengths(const std::vector<TableColumn>& tableColumns,
+                                                      const std::vector<std::string>& columns);
 
 // Raises the error the database layer raises when a text parameter is set to a value longer
 // than its column, when `characters` is more than `length`; nothing when the length is unknown.

@@ -2,12 +2,7 @@
 
 #include <string>
 
-#include "config/SqlLiteral.h"
 #include "config/TabX.h"
-#include "db/IBDatabase.h"
-#include "db/IBError.h"
-#include "db/IBSQL.h"
-#include "db/IBTransaction.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
@@ -21,7 +16,7 @@ Exception InvalidSetting(std::string_view name, std::string_view value) {
 
 std::optional<std::size_t> ReadSettingChoice(TIBDatabase& archive, std::string_view name,
                                              std::initializer_list<std::string_view> choices) {
-  const std::string stored = GetTabXValue(archive, std::string(name), -1);
+  const std::string stored = ReadTabXValue(archive, std::string(name));
   const std::string_view value = platform::TrimControl(stored);
   if (value.empty()) return std::nullopt;
   std::size_t index = 0;
@@ -40,34 +35,6 @@ CompanySettings ReadCompanySettings(TIBDatabase& archive, const SubjectSettingNa
   settings.refuseCeasedCompany = ReadSettingChoice(archive, names.ceasedCompany, {"Rifiuta"}).has_value();
   settings.checkVatNumber = ReadSettingChoice(archive, kCheckVatNumberSetting, {"Si", "No"}) == 0u;
   return settings;
-}
-
-std::vector<std::string> LockingTransactionParams(std::chrono::seconds lockWait) {
-  return {"read_committed", "rec_version", "wait", "lock_timeout=" + std::to_string(lockWait.count())};
-}
-
-void WithinLockTimeout(const std::function<void()>& read) {
-  try {
-    read();
-  } catch (const EIBError& error) {
-    if (db::LockHeldElsewhere(error)) throw Exception(kArchiveBusyMessage);
-    throw;
-  }
-}
-
-void LockSettingRows(TIBDatabase& archive, TIBTransaction& transaction, std::string_view name) {
-  TIBSQL sql(&archive);
-  sql.SetTransaction(&transaction);
-  // The lock rewrites each row as it is, which a reader never waits for.
-  sql.AddLine("SELECT NOME FROM TABX");
-  sql.AddLine("WHERE (NOME='" + DoubleApostrophes(name) + "')");
-  sql.AddLine("WITH LOCK");
-  WithinLockTimeout([&] {
-    // Each row is locked as it is fetched.
-    for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
-    }
-    sql.Close();
-  });
 }
 
 }  // namespace korvane::config

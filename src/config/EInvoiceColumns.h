@@ -41,13 +41,17 @@ struct EInvoiceSettingNames {
 // A recipient code has 7 characters (6 for a public administration's office).
 inline constexpr std::int32_t kRecipientCodeLength = 7;
 
-// Reads the two settings (GetTabXValue, no user filter; characters of code 32 and below around
+// Reads the two settings (ReadTabXValue, no user filter; characters of code 32 and below around
 // the value ignored; off when missing or empty) and checks each against `table`'s columns: it
 // must name a text column that the table has, none of `writtenColumns` (the insert's own), not
 // the other setting's column, and for the recipient code one of kRecipientCodeLength characters
 // or more. Otherwise fails with "Impostazione non valida (<setting> = <value>)", the recipient
 // code's setting checked first. The metadata is read only when a setting is on.
 EInvoiceColumns ReadEInvoiceColumns(TIBDatabase& archive, std::string_view table, const EInvoiceSettingNames& names,
+                                    std::span<const std::string_view> writtenColumns);
+// The same with the table's columns already read (`tableColumns`, from ReadTableColumns).
+EInvoiceColumns ReadEInvoiceColumns(TIBDatabase& archive, const std::vector<TableColumn>& tableColumns,
+                                    const EInvoiceSettingNames& names,
                                     std::span<const std::string_view> writtenColumns);
 
 // The name as a statement writes a quoted identifier: between double quotes, each double quote

@@ -4,6 +4,7 @@
 
 #include "config/PathMap.h"
 #include "config/PathTerms.h"
+#include "config/ReadTransaction.h"
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
@@ -13,25 +14,6 @@
 namespace korvane {
 
 namespace {
-
-// A statement with a transaction of its own (server defaults), started, sent as written.
-std::unique_ptr<TIBSQL> NewReadStatement(TIBDatabase& database) {
-  auto sql = std::make_unique<TIBSQL>(&database);
-  sql->OwnTransaction(std::make_unique<TIBTransaction>(&database)).StartTransaction();
-  sql->SetParamCheck(false);
-  return sql;
-}
-
-// Ends a read: cursor closed, transaction rolled back. On the way out of a failure the first
-// error is the one that counts, so a failure here is then dropped.
-void FinishRead(TIBSQL& sql, bool afterFailure) {
-  try {
-    sql.Close();
-    sql.Transaction()->Rollback();
-  } catch (...) {
-    if (!afterFailure) throw;
-  }
-}
 
 // The folder of the program file, a path of this machine.
 std::string ProgramFolder(const std::string& programFilePath) {
@@ -50,26 +32,23 @@ void TQelUser::ConnettiDB(const TFileName& fileName) {
 }
 
 void TQelUser::SetCodiceUtente(std::int32_t valore) {
-  const auto sql = NewReadStatement(*FDBUser);
-  sql->AddLine("SELECT * FROM UTENTI WHERE CODICE=" + std::to_string(valore));
-  sql->ExecQuery();
-  std::int32_t codice = 0;
-  std::string nome, ditta, password;
-  try {
-    if (sql->Eof()) throw Exception("Utente " + std::to_string(valore) + " non trovato");
-    codice = sql->FieldByName("CODICE").AsInteger();
-    nome = sql->FieldByName("NOMEUTENTE").AsString();
-    ditta = sql->FieldByName("DITTA").AsString();
-    password = sql->FieldByName("PWDUTENTE").AsString();
-  } catch (...) {
-    FinishRead(*sql, true);
-    throw;
-  }
-  FinishRead(*sql, false);
-  FCodiceUtente = codice;
-  FNomeUtente = std::move(nome);
-  FDittaUtente = std::move(ditta);
-  FPasswordUtente = std::move(password);
+  struct UserRow {
+    std::int32_t codice = 0;
+    std::string nome, ditta, password;
+  };
+  // Read with the server's default transaction, the statement sent as written.
+  const UserRow row = config::ReadInTransaction(*FDBUser, TIBTransactionLevel::ibtrDefault, [&](TIBSQL& sql) {
+    sql.SetParamCheck(false);
+    sql.AddLine("SELECT * FROM UTENTI WHERE CODICE=" + std::to_string(valore));
+    sql.ExecQuery();
+    if (sql.Eof()) throw Exception("Utente " + std::to_string(valore) + " non trovato");
+    return UserRow{sql.FieldByName("CODICE").AsInteger(), sql.FieldByName("NOMEUTENTE").AsString(),
+                   sql.FieldByName("DITTA").AsString(), sql.FieldByName("PWDUTENTE").AsString()};
+  });
+  FCodiceUtente = row.codice;
+  FNomeUtente = row.nome;
+  FDittaUtente = row.ditta;
+  FPasswordUtente = row.password;
 }
 
 void TQelUser::CheckPassword(const std::string& valore) const {
@@ -77,17 +56,12 @@ void TQelUser::CheckPassword(const std::string& valore) const {
 }
 
 std::string TQelUser::GetParamSoftDes(const std::string& nome) {
-  const auto sql = NewReadStatement(*FDBUser);
-  for (const std::string& line : config::ParamSoftDesSQL(FCodiceUtente, FDittaUtente, nome)) sql->AddLine(line);
-  sql->ExecQuery();
-  std::string valore;
-  try {
-    if (!sql->Eof()) valore = sql->Fields(0).AsString();
-  } catch (...) {
-    FinishRead(*sql, true);
-    throw;
-  }
-  FinishRead(*sql, false);
+  const std::string valore = config::ReadInTransaction(*FDBUser, TIBTransactionLevel::ibtrDefault, [&](TIBSQL& sql) {
+    sql.SetParamCheck(false);
+    for (const std::string& line : config::ParamSoftDesSQL(FCodiceUtente, FDittaUtente, nome)) sql.AddLine(line);
+    sql.ExecQuery();
+    return sql.Eof() ? std::string() : sql.Fields(0).AsString();
+  });
   if (nome == "Archivio") return config::ServerArchivePath(valore, config::PathMapFileName(usersDatabaseFile_));
   return valore;
 }

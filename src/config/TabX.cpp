@@ -1,5 +1,6 @@
 #include "config/TabX.h"
 
+#include "config/ReadTransaction.h"
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
@@ -17,6 +18,7 @@ std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::in
   std::string result;
   TIBQuery query;
   query.SetDatabase(&database);
+  // Left open on purpose, owned by the connection: the interface's own description of this read.
   query.SetTransaction(&database.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot));
   query.Close();
   query.ClearSQL();
@@ -24,6 +26,14 @@ std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::in
   query.Open();
   if (query.RecordCount() > 0) result = query.Fields(0).AsString();
   return result;
+}
+
+std::string config::ReadTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente) {
+  return ReadInTransaction(database, TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
+    for (const std::string& line : TabXSQL(nome, filtroUtente)) sql.AddLine(line);
+    sql.ExecQuery();
+    return sql.Eof() ? std::string() : sql.Fields(0).AsString();
+  });
 }
 
 }  // namespace korvane

@@ -10,7 +10,8 @@ class TIBDatabase;
 
 // The text of the named setting in the archive's TABX table; empty when there is no such row
 // or its text is NULL. A negative user filter reads the setting of any user. The read runs in
-// a snapshot transaction owned by the connection, left open until the connection closes.
+// a snapshot transaction owned by the connection, left open until the connection closes: the
+// tool's interface describes the operation so.
 std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente);
 
 }  // namespace korvane
@@ -19,5 +20,9 @@ namespace korvane::config {
 
 // The lines of that read, the name placed between apostrophes.
 std::vector<std::string> TabXSQL(const std::string& nome, std::int32_t filtroUtente);
+
+// The same read for the program's own settings, in a snapshot transaction ended before it
+// returns.
+std::string ReadTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente = -1);
 
 }  // namespace korvane::config

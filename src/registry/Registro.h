@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "registry/ChannelSettings.h"
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
 #include "registry/PreparedChannel.h"
@@ -10,35 +12,35 @@
 
 namespace korvane {
 
-// The registry request's HTTP client and the TLS handler under it, created and released together:
-// the client goes first, since releasing it closes the handler's connection.
+// The client of the registry at one address: the HTTP client and the TLS handler under it, the
+// address's target and channel settings worked out once, and the channel its first request goes
+// on, made ready ahead. Released together: the HTTP client first (releasing it closes the
+// handler's connection), then the handler, then a prepared channel never used, closed without a
+// request byte.
 class RegistryClient {
  public:
-  RegistryClient();
+  // With `prepareChannel`, the connection for the first request is made ready at once (name
+  // lookup, connect, proxy tunnel, TLS handshake and verification) in a thread of its own while
+  // the caller does its other work; nothing is prepared when the address is not one a connection
+  // can be opened to (the request then reports it) or no thread can be had.
+  explicit RegistryClient(registry::RegistryEndpoint endpoint, bool prepareChannel = true);
+  ~RegistryClient();
   RegistryClient(const RegistryClient&) = delete;
   RegistryClient& operator=(const RegistryClient&) = delete;
 
-  // Asks the registry at `endpoint` for the company with this VAT number, with the bearer token,
-  // and returns the body of the answer as UTF-8 text. The request goes on `prepared` when it is
-  // given (its failure is raised here), else on a connection opened now.
-  std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken,
-                                const registry::RegistryEndpoint& endpoint, registry::PreparedChannel* prepared);
+  // Asks the registry for the company with this VAT number, with the bearer token, and returns
+  // the body of the answer as UTF-8 text. The first request goes on the prepared channel (its
+  // failure is raised here), every other one on a connection opened for it. Each request is made
+  // afresh: nothing of an earlier one is sent again.
+  std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken);
 
  private:
+  registry::RegistryEndpoint endpoint_;
+  std::optional<registry::ChannelTarget> target_;
+  registry::ChannelSettings settings_;
+  std::unique_ptr<registry::PreparedChannel> prepared_;
   TIdSSLIOHandlerSocketOpenSSL GestoreSSL;
   TIdHTTP ClientHTTP;
 };
 
 }  // namespace korvane
-
-namespace korvane::registry {
-
-// What the registry's connections are opened with, the prepared one and the client's alike.
-ChannelSettings RegistryChannelSettings(const RegistryEndpoint& endpoint);
-
-// Starts preparing the connection that InterrogaRegistro will send its request on, with the same
-// settings. Nothing when the address is not one a connection can be opened to (the request then
-// reports it) or no thread can be had.
-std::unique_ptr<PreparedChannel> PrepareRegistryChannel(const RegistryEndpoint& endpoint) noexcept;
-
-}  // namespace korvane::registry

@@ -33,8 +33,8 @@ std::optional<std::string> PercentDecoded(std::string_view text) {
 
 // The first variable of the pair that is set (the lower-case name first, as curl reads them),
 // with its name; nothing when neither is.
-std::optional<std::pair<std::string, std::string>> FirstSet(const EnvironmentLookup& lookup, const char* lower,
-                                                            const char* upper) {
+std::optional<std::pair<std::string, std::string>> FirstSet(const platform::EnvironmentLookup& lookup,
+                                                            const char* lower, const char* upper) {
   for (const char* name : {lower, upper}) {
     if (const char* value = lookup(name); value != nullptr)
       return std::make_pair(std::string(name), std::string(value));
@@ -137,7 +137,7 @@ bool NoProxyNames(std::string_view noProxy, std::string_view host) {
   return false;
 }
 
-RegistryEndpoint ReadRegistryEndpoint(const EnvironmentLookup& lookup) {
+RegistryEndpoint ReadRegistryEndpoint(const platform::EnvironmentLookup& lookup) {
   RegistryEndpoint endpoint;
   if (const char* configured = lookup(kUrlVariable); configured != nullptr && *configured != '\0') {
     endpoint.url = configured;

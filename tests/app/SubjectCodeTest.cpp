@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "app/Parametri.h"
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"

@@ -1,4 +1,5 @@
 #include "config/CompanySettings.h"
+#include "config/WriteLock.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "config/CompanySettings.h"
+#include "config/WriteLock.h"
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"

@@ -26,9 +26,8 @@ inline std::string GetThroughChannel(const std::string& url,
 // The body, or "error: " and the message.
 inline std::string AskRegistry(const registry::RegistryEndpoint& endpoint, const std::string& piva,
                                const std::string& token) {
-  const auto prepared = registry::PrepareRegistryChannel(endpoint);
-  RegistryClient client;
-  return OutcomeOf([&] { return client.InterrogaRegistro(piva, token, endpoint, prepared.get()); });
+  RegistryClient client(endpoint);
+  return OutcomeOf([&] { return client.InterrogaRegistro(piva, token); });
 }
 
 }  // namespace korvane::testing

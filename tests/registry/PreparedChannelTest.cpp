@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,10 +32,9 @@ long MillisecondsSince(Clock::time_point start) {
 
 TEST(PreparedChannel, GivenUpItShowsAHandshakeAndNoRequestByte) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(kAnswer)});
-  auto prepared = registry::PrepareRegistryChannel(At(registry.Url("/base/")));
-  ASSERT_NE(prepared, nullptr);
+  auto client = std::make_unique<RegistryClient>(At(registry.Url("/base/")));
   ASSERT_TRUE(registry.WaitForHandshake(5000));
-  prepared.reset();
+  client.reset();
   EXPECT_TRUE(registry.HandshakeCompleted());
   EXPECT_EQ(registry.Request(), "");
 }
@@ -42,10 +42,10 @@ TEST(PreparedChannel, GivenUpItShowsAHandshakeAndNoRequestByte) {
 TEST(PreparedChannel, GivingUpDoesNotWaitForASlowServer) {
   // Accepts the connection and never answers the handshake.
   TlsTestServer silent({TlsTestServer::StaySilent()}, {.handshake = false, .lifetimeMs = 5000});
-  auto prepared = registry::PrepareRegistryChannel(At(silent.Url("/base/")));
+  auto client = std::make_unique<RegistryClient>(At(silent.Url("/base/")));
   ASSERT_TRUE(silent.WaitForConnection(5000));
   const Clock::time_point start = Clock::now();
-  prepared.reset();
+  client.reset();
   EXPECT_LT(MillisecondsSince(start), 500);
 }
 
@@ -73,11 +73,10 @@ TEST(PreparedChannel, AChannelTheServerClosedMeanwhileIsOpenedAgain) {
   testing::ConnectProxy proxy({.upstreamPorts = {closing.Port(), answering.Port()}});
   registry::RegistryEndpoint endpoint = At(closing.Url("/base/"));
   endpoint.proxy = registry::ParseProxyUrl("127.0.0.1:" + std::to_string(proxy.Port()));
-  const auto prepared = registry::PrepareRegistryChannel(endpoint);
+  RegistryClient client(endpoint);
   ASSERT_TRUE(closing.WaitFinished(5000));
   ASSERT_TRUE(proxy.WaitForClosedConnections(1, 5000));  // the close has reached the prepared channel
-  RegistryClient client;
-  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("1", "t", endpoint, prepared.get()); }), "{}");
+  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("1", "t"); }), "{}");
   EXPECT_EQ(proxy.Requests().size(), 2u);
 }
 

@@ -11,6 +11,7 @@
 #include "registry/IdHTTP.h"
 #include "registry/IdSSLOpenSSL.h"
 #include "registry/Registro.h"
+#include "support/ConnectProxy.h"
 #include "support/ErrorOf.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
@@ -58,8 +59,8 @@ std::string Query(TlsTestServer& server, const std::string& piva, const std::str
 std::string QueryOnNewConnection(TlsTestServer& server) {
   registry::RegistryEndpoint endpoint;
   endpoint.url = server.Url("/base/");
-  RegistryClient client;
-  return testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "t", endpoint, nullptr); });
+  RegistryClient client(endpoint, false);
+  return testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "t"); });
 }
 
 // A GET through a handler with a short receive limit.
@@ -105,6 +106,27 @@ TEST(RegistryRequest, ExactBytesOnTheWire) {
                 kUserAgent +
                 "\r\n"
                 "\r\n");
+}
+
+// One client asked twice makes each request afresh: the second sends its Accept and
+// Authorization once, as the first did, on a connection of its own.
+TEST(RegistryRequest, AClientAskedTwiceSendsEachHeaderOnce) {
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
+  TlsTestServer first(Answer(ok));
+  TlsTestServer second(Answer(ok));
+  testing::ConnectProxy proxy({.upstreamPorts = {first.Port(), second.Port()}});
+  registry::RegistryEndpoint endpoint;
+  endpoint.url = first.Url("/base/");
+  endpoint.proxy = registry::ParseProxyUrl("127.0.0.1:" + std::to_string(proxy.Port()));
+  RegistryClient client(endpoint);
+  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "first-token"); }), "{}");
+  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("09876543210", "second-token"); }), "{}");
+  const auto request = [&](const std::string& piva, const std::string& token) {
+    return "GET /base/" + piva + " HTTP/1.1\r\nAccept: application/json\r\nAuthorization: Bearer " + token +
+           "\r\nHost: localhost:" + std::to_string(first.Port()) + "\r\nUser-Agent: " + kUserAgent + "\r\n\r\n";
+  };
+  EXPECT_EQ(first.Request(), request("01234567890", "first-token"));
+  EXPECT_EQ(second.Request(), request("09876543210", "second-token"));
 }
 
 TEST(RegistryRequest, UnusualVatNumbersAndTokens) {

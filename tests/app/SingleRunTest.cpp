@@ -1,17 +1,15 @@
-// The import run inside the test process: its inputs, its gate and the program folder are handed
+// The single run inside the test process: its request, its gate and the program folder are handed
 // in, so the run's flow is checked without starting the program.
 
-#include "app/ImportRun.h"
+#include "app/SingleRun.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <string>
 
+#include "InProcessRun.h"
 #include "platform/StopSignals.h"
-#include "support/ProgramFolder.h"
-#include "support/TestCertificates.h"
 #include "support/TlsTestServer.h"
 
 namespace korvane {
@@ -19,39 +17,22 @@ namespace {
 
 using testing::TlsTestServer;
 
-class ImportRunTest : public ::testing::Test {
+class SingleRunTest : public testing::InProcessRunTest {
  protected:
-  void SetUp() override {
-    // The TLS library reads its trust store from the process's environment.
-    const std::string ca = folder_.Program() + ".ca.pem";
-    testing::TestCertificates::Get().WriteCaPem(ca);
-    setenv("SSL_CERT_FILE", ca.c_str(), 1);
-    unsetenv("SSL_CERT_DIR");
-  }
-  void TearDown() override { unsetenv("SSL_CERT_FILE"); }
-
   // Runs an import of the folder's user and company against `registry`, with these variables.
   RunOutcome Run(TlsTestServer& registry, const std::vector<std::string>& extra = {}) {
     environment_["KORVANE_REGISTRY_URL"] = registry.Url("/base/");
-    ImportRun run(
-        testing::ProgramFolder::Arguments(extra),
-        [this](const char* name) -> const char* {
-          const auto found = environment_.find(name);
-          return found == environment_.end() ? nullptr : found->second.c_str();
-        },
-        gate_, folder_.Program());
-    const RunOutcome outcome = run.Execute();
+    SingleRun run(gate_, folder_.Program());
+    const RunOutcome outcome = run.Execute(Request(testing::ProgramFolder::Arguments(extra), environment_));
     run.Release();
     return outcome;
   }
 
-  // Any file stands for the program: the run finds its users database beside it.
-  testing::ProgramFolder folder_{"/bin/true"};
   platform::RunGate gate_;
   std::map<std::string, std::string> environment_;
 };
 
-TEST_F(ImportRunTest, AnImportCommitsAndSettlesItsGateWithSuccess) {
+TEST_F(SingleRunTest, AnImportCommitsAndSettlesItsGateWithSuccess) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer())});
   const RunOutcome outcome = Run(registry);
   EXPECT_EQ(outcome.line, "0124");
@@ -61,7 +42,7 @@ TEST_F(ImportRunTest, AnImportCommitsAndSettlesItsGateWithSuccess) {
   EXPECT_NE(registry.Request().find("GET /base/01234567890 HTTP/1.1\r\n"), std::string::npos);
 }
 
-TEST_F(ImportRunTest, ARunThatFailsBeforeTheCallSendsNoRequestAndSettlesWithFailure) {
+TEST_F(SingleRunTest, ARunThatFailsBeforeTheCallSendsNoRequestAndSettlesWithFailure) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer())});
   // A code longer than its column is refused before the registry is paid.
   const RunOutcome outcome = Run(registry, {"-CODICESOGGETTO", std::string(80, '7')});
@@ -72,7 +53,7 @@ TEST_F(ImportRunTest, ARunThatFailsBeforeTheCallSendsNoRequestAndSettlesWithFail
   EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123"}));
 }
 
-TEST_F(ImportRunTest, TheLoginComesFromTheLookupHandedIn) {
+TEST_F(SingleRunTest, TheLoginComesFromTheLookupHandedIn) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer())});
   environment_["KORVANE_DB_USER"] = "SYSDBA";
   environment_["ISC_USER"] = "nobody";

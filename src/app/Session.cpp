@@ -1,0 +1,64 @@
+#include "app/Session.h"
+
+#include "app/RunTrace.h"
+#include "app/SubjectInsert.h"
+#include "config/QelDBUtility.h"
+#include "platform/Exception.h"
+#include "platform/Trace.h"
+
+namespace korvane {
+
+namespace trace = platform::trace;
+
+Session::~Session() { Release(); }
+
+void Session::Open(SessionInputs inputs, const std::string& programFile) {
+  inputs_ = std::move(inputs);
+  const config::DatabaseLogin& login = inputs_.options.databaseLogin;
+  // Connects and verifies the registry while the databases are read; the request waits.
+  registryClient_ = std::make_unique<RegistryClient>(inputs_.options.registryEndpoint);
+
+  UtenteCorrente = std::make_unique<TQelUser>(login);
+  const std::string userDatabase = GetUserDatabasePath(programFile);
+  trace::Step("opening the users database: " + userDatabase);
+  UtenteCorrente->ConnettiDB(userDatabase);
+  trace::Step("users database opened: " + UtenteCorrente->DBUser().DatabaseName());
+  UtenteCorrente->SetCodiceUtente(inputs_.user);
+  // The company of the session is the one asked for, not the one on the user's row.
+  UtenteCorrente->SetDittaUtente(inputs_.company);
+  TraceUser(*UtenteCorrente);
+
+  DBArchivio = std::make_unique<TIBDatabase>();
+  const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
+  trace::Step("opening the archive: " + archiveFile);
+  OpenIBDatabaseFile(*DBArchivio, archiveFile, login);
+  trace::Step("archive opened: " + DBArchivio->DatabaseName());
+  if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
+
+  // Read once: the lengths that a subject's values are checked against before paying, and the
+  // columns the company's e-invoicing settings may name.
+  columns_ = config::ReadTableColumns(*DBArchivio, Kind().table);
+  lengths_ = SubjectColumnLengthsOf(columns_);
+}
+
+const CompanyRules& Session::Rules() {
+  if (rules_) return *rules_;
+  const SubjectKind& kind = Kind();
+  CompanyRules rules;
+  rules.settings = config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
+  TraceCompanySettings(kind, rules.settings);
+  // E-invoicing: the columns that receive the recipient code and the PEC.
+  const config::EInvoiceSettingNames eInvoiceSettings{kind.recipientCodeSetting, kind.pecSetting};
+  rules.eInvoiceColumns = config::ReadEInvoiceColumns(*DBArchivio, columns_, eInvoiceSettings, kInsertedColumns);
+  TraceEInvoiceSettings(eInvoiceSettings, rules.eInvoiceColumns);
+  rules_ = std::move(rules);
+  return *rules_;
+}
+
+void Session::Release() noexcept {
+  registryClient_.reset();
+  UtenteCorrente.reset();
+  DBArchivio.reset();
+}
+
+}  // namespace korvane

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/JsonValue.h"
+#include "app/RunInputs.h"
+#include "app/RunOutcome.h"
+#include "app/Session.h"
+#include "app/SubjectCode.h"
+#include "app/SubjectInsert.h"
+#include "app/SubjectRow.h"
+#include "config/WriteLock.h"
+#include "platform/StopSignals.h"
+
+namespace korvane {
+
+// What the checks before paying decided.
+enum class BeforePaying {
+  Pay,       // every check passed: the registry is asked next
+  Answered,  // a stored subject with this VAT number answers the import ("Riusa"): nothing to pay
+};
+
+// The import of one subject on an open session. Owns everything it creates (the code, the
+// registry's answer, the insert, the write lock's transaction) and ends it when released: an
+// active lock transaction is rolled back.
+class SubjectImport {
+ public:
+  // `commitGate` is told when the insert's commit is sent.
+  SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate);
+  ~SubjectImport();
+  SubjectImport(const SubjectImport&) = delete;
+  SubjectImport& operator=(const SubjectImport&) = delete;
+
+  // Everything that can fail before the registry is paid, in a fixed order: the VAT number's
+  // length, the code (given or computed, and its length), the company's rules, the check digits
+  // when the company checks them, and a stored subject with this VAT number when the company asks
+  // what to do with one. Nothing is written.
+  BeforePaying CheckBeforePaying();
+  // The paid part, after CheckBeforePaying said Pay: asks the registry, reads the answer and
+  // writes the row; a computed code another run took first is replaced and the write tried again
+  // without asking the registry again, a connection lost before the write is opened once more, and
+  // one lost under the commit is settled by looking the row up.
+  void PayAndWrite();
+
+  // The code written, or the stored subject's code that answers the import.
+  const std::string& Code() const { return code_.Codice; }
+  // True once the insert's commit has succeeded (or the look-up found the row committed).
+  bool Committed() const { return committed_; }
+
+ private:
+  void WriteWithRetries(const SubjectRow& row);
+  void ConfirmLostWrite(const WriteFailed& lost);
+  // The look for a stored subject with the VAT number: before the registry call without a lock,
+  // or with `underLock` after the answer, taking the write lock first. True when its answer ends
+  // the import with that subject's code ("Riusa"); "Rifiuta" raises.
+  bool StoredSubjectAnswers(bool underLock);
+
+  Session& session_;
+  SubjectInputs subject_;
+  platform::RunGate& commitGate_;
+  SubjectCode code_;
+  bool committed_ = false;
+  std::unique_ptr<TJSONValue> answer_;
+  // Released in the reverse order: the insert's statement, then the lock's transaction.
+  std::unique_ptr<config::WriteLock> lock_;
+  std::unique_ptr<SubjectInsert> insert_;
+};
+
+// Imports one subject on an open session and returns its outcome: the new code (or the stored
+// one that answers it) and exit 0, or the message of the error that stopped it and exit 1. Once
+// the insert's commit has succeeded the outcome is success, whatever happens after it: a caller
+// that retries on failure would store the subject twice. Ends everything it created before it
+// returns; the session stays open for the next subject.
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate);
+
+}  // namespace korvane
