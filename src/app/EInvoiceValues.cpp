@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "db/IBXSQLVAR.h"
+#include "config/ColumnLengths.h"
 #include "platform/Text.h"
 #include "platform/Trace.h"
 
@@ -82,7 +82,7 @@ EInvoiceValue PecOf(const TJSONValue* answer, const AnswerPaths& paths, std::int
   if (platform::Cp1252ToUtf8(platform::Utf8ToCp1252(text)) != text) {
     return LeftOut(text, "has characters the archive cannot hold");
   }
-  if (db::ParameterTextLength(text) > columnLength) {
+  if (config::TextLength(text) > columnLength) {
     return LeftOut(text, "is longer than the column's " + std::to_string(columnLength) + " characters");
   }
   return value;

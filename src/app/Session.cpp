@@ -16,7 +16,7 @@ void Session::Open(SessionInputs inputs, const std::string& programFile) {
   inputs_ = std::move(inputs);
   const config::DatabaseLogin& login = inputs_.options.databaseLogin;
   // Connects and verifies the registry while the databases are read; the request waits.
-  registryClient_ = std::make_unique<RegistryClient>(inputs_.options.registryEndpoint);
+  registryClient_ = std::make_unique<registry::RegistryClient>(inputs_.options.registryEndpoint);
 
   UtenteCorrente = std::make_unique<TQelUser>(login);
   const std::string userDatabase = GetUserDatabasePath(programFile);

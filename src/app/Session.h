@@ -59,7 +59,7 @@ class Session {
   // for them once its code is settled, the point where a run has always read them, so that a
   // single run reports its errors in the same order.
   const CompanyRules& Rules();
-  RegistryClient& Registry() { return *registryClient_; }
+  registry::RegistryClient& Registry() { return *registryClient_; }
 
  private:
   SessionInputs inputs_;
@@ -67,7 +67,7 @@ class Session {
   SubjectColumnLengths lengths_;
   std::optional<CompanyRules> rules_;
   // Released in this order by Release().
-  std::unique_ptr<RegistryClient> registryClient_;
+  std::unique_ptr<registry::RegistryClient> registryClient_;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBDatabase> DBArchivio;
 };

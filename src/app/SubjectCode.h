@@ -42,7 +42,7 @@ SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, 
 // at the same width, and whether `taken` itself is among the committed codes. One read in a
 // transaction committed before returning.
 struct NextCode {
-  std::string Codice;
+  std::string code;
   bool takenIsStored = false;
 };
 NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t width, const std::string& taken);

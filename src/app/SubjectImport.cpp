@@ -133,7 +133,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
       trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "write failed");
       if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
       const NextCode next = NextFreeCode(archive, tipo, code_.width, code_.Codice);
-      if (next.Codice == code_.Codice) {
+      if (next.code == code_.Codice) {
         // A stored code that comes again (a width that cuts the number) can never be written.
         if (next.takenIsStored) throw;
         // Under the lock the insert has already waited for that other insert as long as the
@@ -143,13 +143,13 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
         // next computation passes it) or roll back (and the code is free).
         std::this_thread::sleep_for(kConcurrentWritePause);
       }
-      code_.Codice = next.Codice;
+      code_.Codice = next.code;
     } catch (const Exception& error) {
       if (reopened || !db::ConnectionLost(error)) throw;
       reopened = true;
       trace::Step("archive connection lost before the write: opening it again");
       archive.Reconnect();
-      if (code_.computed) code_.Codice = NextFreeCode(archive, tipo, code_.width, code_.Codice).Codice;
+      if (code_.computed) code_.Codice = NextFreeCode(archive, tipo, code_.width, code_.Codice).code;
     }
   }
 }

@@ -9,8 +9,9 @@
 
 namespace korvane {
 
-// The address as the registry gave it and with the house number taken out, kept by the run.
-struct IndirizzoSoggetto {
+// The address as the registry gave it and with the house number taken out (the names the tool's
+// interface gives them).
+struct SubjectAddress {
   std::string Indirizzo;
   std::string IndirizzoSenzaCivico;
 };
@@ -26,13 +27,13 @@ struct CompanyColumnValue {
 // The new subject's values as the registry's answer gives them, read once; the insert cuts them
 // to their columns.
 struct SubjectRow {
-  std::string streetNumber;   // NUMEROCIVICO
-  std::string companyName;    // RAGSOC
-  std::string taxCode;        // CF
-  IndirizzoSoggetto address;  // INDIRIZZO, without the house number
-  std::string town;           // CITTA
-  std::string province;       // PROVINCIA
-  std::string postCode;       // CAP
+  std::string streetNumber;  // NUMEROCIVICO
+  std::string companyName;   // RAGSOC
+  std::string taxCode;       // CF
+  SubjectAddress address;    // INDIRIZZO, without the house number
+  std::string town;          // CITTA
+  std::string province;      // PROVINCIA
+  std::string postCode;      // CAP
   // The e-invoicing values for the company's own columns, written as they are; none without
   // those settings.
   std::vector<CompanyColumnValue> companyColumns;

@@ -79,8 +79,10 @@ void CheckLength(std::int64_t characters, std::optional<std::int32_t> length) {
   }
 }
 
+std::int64_t TextLength(std::string_view text) { return db::ParameterTextLength(text); }
+
 void CheckTextLength(std::string_view text, std::optional<std::int32_t> length) {
-  CheckLength(db::ParameterTextLength(text), length);
+  CheckLength(TextLength(text), length);
 }
 
 }  // namespace korvane::config

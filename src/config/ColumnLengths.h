@@ -43,7 +43,11 @@ std::map<std::string, std::int32_t> TextColumnLengths(const std::vector<TableCol
 // Lets a value that cannot be written fail before any costly step.
 void CheckLength(std::int64_t characters, std::optional<std::int32_t> length);
 
-// The same for a text, counted as the layer counts it: its characters in the database's code page.
+// The length of a text as the database layer counts it against a column: its characters in the
+// database's code page.
+std::int64_t TextLength(std::string_view text);
+
+// CheckLength for a text, counted by TextLength.
 void CheckTextLength(std::string_view text, std::optional<std::int32_t> length);
 
 }  // namespace korvane::config

@@ -33,7 +33,8 @@ class TQelUser {
 
   // Loads the user's row; raises "Utente <code> non trovato" when there is none.
   void SetCodiceUtente(std::int32_t valore);
-  // Raises "Password errata" unless the text equals the stored password exactly.
+  // Raises "Password errata" unless the text equals the stored password exactly. Part of the
+  // user's interface, which the import never calls: a run is not given the user's password.
   void CheckPassword(const std::string& valore) const;
   // The value of the software parameter for the current user and company; empty when missing.
   // "Archivio" names the company's archive as the firm's desktops see it, and comes back as this

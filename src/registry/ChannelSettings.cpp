@@ -1,6 +1,6 @@
 #include "registry/ChannelSettings.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 void SslOptions::SetSSLVersions(TIdSSLVersions versions) {
   constexpr TIdSSLVersion kSingles[] = {sslvSSLv2, sslvSSLv3, sslvTLSv1, sslvTLSv1_1, sslvTLSv1_2};
@@ -19,4 +19,4 @@ void SslOptions::SetSSLVersions(TIdSSLVersions versions) {
   }
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

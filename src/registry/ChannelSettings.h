@@ -23,6 +23,8 @@ enum TIdSSLVersion : std::uint8_t {
 // A set of TIdSSLVersion, one bit per member (bit value 1 << member).
 using TIdSSLVersions = std::uint8_t;
 
+namespace registry {
+
 constexpr TIdSSLVersions SslVersionBit(TIdSSLVersion version) { return static_cast<TIdSSLVersions>(1u << version); }
 inline constexpr TIdSSLVersions kAllSslVersions = 63;
 
@@ -40,8 +42,6 @@ class SslOptions {
   TIdSSLVersions versions_ = SslVersionBit(sslvTLSv1);
   TIdSSLVersion method_ = sslvTLSv1;
 };
-
-namespace registry {
 
 // The channel's time limits, in milliseconds: each send and receive, the TCP connect, and the
 // whole exchange (connect, handshake, request and answer).

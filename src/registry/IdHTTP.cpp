@@ -73,7 +73,7 @@ Target ResolveTarget(const std::string& url) {
   return target;
 }
 
-std::string BuildHead(const HttpRequest& request, const Target& target) {
+std::string BuildHead(const registry::HttpRequest& request, const Target& target) {
   std::vector<std::string> lines;
   for (const std::string& custom : request.CustomHeaders) lines.push_back(custom);
   SetHeader(lines, "Host", target.hostHeader);
@@ -115,7 +115,7 @@ void TraceRequest(std::string_view head) {
 
 }  // namespace
 
-HttpRequest::HttpRequest() { Clear(); }
+registry::HttpRequest::HttpRequest() { Clear(); }
 
 std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const std::string& url) {
   try {
@@ -126,10 +126,9 @@ std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const std::stri
   }
 }
 
-void HttpRequest::Clear() {
+void registry::HttpRequest::Clear() {
   Accept = kDefaultAccept;
   UserAgent = kDefaultUserAgent;
-  BasicAuthentication = false;
 }
 
 std::string registry::BuildRequestHead(const HttpRequest& request, const std::string& url) {

@@ -6,26 +6,28 @@
 
 #include "registry/IdSSLOpenSSL.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 // What the next GET sends besides its target: the fields the registry request sets, and no
-// others (a Clear empties the rest of a request, which this client never sends).
+// others (a Clear empties the rest of a request, which this client never sends). The client
+// sends GET only, and makes no Authorization header from a user name and password: the bearer
+// token travels in CustomHeaders.
 class HttpRequest {
  public:
   HttpRequest();
 
   std::string Accept;
   std::string UserAgent;
-  std::string Method = "GET";
-  // No Authorization header is made from a user name and password; the bearer token travels
-  // in CustomHeaders.
-  bool BasicAuthentication = false;
   // Extra header lines, sent as they stand, before the request lines.
   std::vector<std::string> CustomHeaders;
 
   // Back to the defaults; CustomHeaders stay as they are.
   void Clear();
 };
+
+}  // namespace korvane::registry
+
+namespace korvane {
 
 // An HTTPS client for one GET at a time over the attached TLS handler, which it does not own:
 // the handler must outlive the client.
@@ -36,7 +38,7 @@ class TIdHTTP {
   TIdHTTP(const TIdHTTP&) = delete;
   TIdHTTP& operator=(const TIdHTTP&) = delete;
 
-  HttpRequest Request;
+  registry::HttpRequest Request;
   TIdSSLIOHandlerSocketOpenSSL* IOHandler = nullptr;
 
   // Sends GET for the URL and returns the body of a 2xx answer as UTF-8 text; any other

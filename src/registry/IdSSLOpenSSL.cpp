@@ -25,17 +25,17 @@ registry::ChannelSettings TIdSSLIOHandlerSocketOpenSSL::Settings() const {
   settings.sslOptions = SSLOptions;
   settings.stepLimitMs = ReadTimeout > 0 ? ReadTimeout : registry::kStepLimitMs;
   settings.connectLimitMs = ConnectTimeout;
-  settings.exchangeLimitMs = ExchangeTimeout;
-  settings.proxy = ProxyServer;
+  settings.exchangeLimitMs = exchangeTimeout;
+  settings.proxy = proxyServer;
   return settings;
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool ipv6) {
   Close();
   const registry::ChannelTarget target{host, port, ipv6};
-  if (registry::PreparedChannel* prepared = std::exchange(Prepared, nullptr);
-      prepared != nullptr && prepared->Serves(target)) {
-    connection_ = prepared->Take();
+  if (registry::PreparedChannel* channel = std::exchange(prepared, nullptr);
+      channel != nullptr && channel->Serves(target)) {
+    connection_ = channel->Take();
     // A server may close a connection that waited long for its request: then a new one is opened,
     // with the exchange's whole time.
     if (connection_->StillOpen()) {
@@ -45,7 +45,7 @@ void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool 
     connection_.reset();
     platform::trace::Step("the prepared channel was closed by the server: opening another");
   }
-  connection_ = registry::OpenTlsConnection(target, Settings(), registry::Deadline(ExchangeTimeout));
+  connection_ = registry::OpenTlsConnection(target, Settings(), registry::Deadline(exchangeTimeout));
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Write(std::string_view bytes) {

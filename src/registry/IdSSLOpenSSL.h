@@ -25,20 +25,20 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
   TIdSSLIOHandlerSocketOpenSSL(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
   TIdSSLIOHandlerSocketOpenSSL& operator=(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
 
-  SslOptions SSLOptions;
+  registry::SslOptions SSLOptions;
   // Milliseconds; when above 0 it replaces the 30000 ms limit on each send and receive.
   int ReadTimeout = -1;
   // Milliseconds the TCP connect may take: past it, socket error 10060.
   int ConnectTimeout = registry::kConnectLimitMs;
   // Milliseconds from the start of Open within which connect, handshake, request and answer
   // must be done: past it, any wait on the connection fails with "Read timed out.".
-  int ExchangeTimeout = registry::kExchangeLimitMs;
+  int exchangeTimeout = registry::kExchangeLimitMs;
 
   // The web proxy that connections go through (an HTTP CONNECT tunnel); none: straight to the host.
-  std::optional<registry::Proxy> ProxyServer;
+  std::optional<registry::Proxy> proxyServer;
   // A channel prepared ahead of the request, not owned; the next Open to its host and port takes
   // its connection (or raises its failure) instead of opening one.
-  registry::PreparedChannel* Prepared = nullptr;
+  registry::PreparedChannel* prepared = nullptr;
 
   // Resolves `host`, connects to `port` and runs the handshake with `host` as the server name
   // and as the name the certificate must carry. `ipv6` marks a host written in brackets.

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace korvane {
+namespace korvane::registry {
 
 namespace {
 
@@ -11,8 +11,8 @@ constexpr const char* kUserAgent =
     "Chrome/52.0.2743.116 Safari/537.36";
 
 // What the registry's connections are opened with, the prepared one and the client's alike.
-registry::ChannelSettings SettingsFor(const registry::RegistryEndpoint& endpoint) {
-  registry::ChannelSettings settings;
+ChannelSettings SettingsFor(const RegistryEndpoint& endpoint) {
+  ChannelSettings settings;
   settings.sslOptions.SetSSLVersions(kAllSslVersions);
   settings.proxy = endpoint.proxy;
   return settings;
@@ -20,16 +20,14 @@ registry::ChannelSettings SettingsFor(const registry::RegistryEndpoint& endpoint
 
 }  // namespace
 
-RegistryClient::RegistryClient(registry::RegistryEndpoint endpoint, bool prepareChannel)
-    : endpoint_(std::move(endpoint)),
-      target_(registry::ChannelTargetOf(endpoint_.url)),
-      settings_(SettingsFor(endpoint_)) {
+RegistryClient::RegistryClient(RegistryEndpoint endpoint, bool prepareChannel)
+    : endpoint_(std::move(endpoint)), target_(ChannelTargetOf(endpoint_.url)), settings_(SettingsFor(endpoint_)) {
   GestoreSSL.SSLOptions = settings_.sslOptions;
-  GestoreSSL.ProxyServer = settings_.proxy;
+  GestoreSSL.proxyServer = settings_.proxy;
   ClientHTTP.IOHandler = &GestoreSSL;
   if (prepareChannel && target_) {
-    prepared_ = registry::PreparedChannel::Start(*target_, settings_);
-    GestoreSSL.Prepared = prepared_.get();
+    prepared_ = PreparedChannel::Start(*target_, settings_);
+    GestoreSSL.prepared = prepared_.get();
   }
 }
 
@@ -38,8 +36,6 @@ RegistryClient::~RegistryClient() = default;
 std::string RegistryClient::InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken) {
   // A request of its own each time: the custom header lines of an earlier one are not kept.
   HttpRequest request;
-  request.BasicAuthentication = false;
-  request.Method = "GET";
   request.CustomHeaders.push_back("Accept: application/json");
   request.CustomHeaders.push_back("Authorization: Bearer " + ApiToken);
   request.Accept = "application/json";
@@ -48,4 +44,4 @@ std::string RegistryClient::InterrogaRegistro(const std::string& PIVA, const std
   return ClientHTTP.Get(endpoint_.url + PIVA);
 }
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -10,7 +10,7 @@
 #include "registry/PreparedChannel.h"
 #include "registry/RegistryEndpoint.h"
 
-namespace korvane {
+namespace korvane::registry {
 
 // The client of the registry at one address: the HTTP client and the TLS handler under it, the
 // address's target and channel settings worked out once, and the channel its first request goes
@@ -23,7 +23,7 @@ class RegistryClient {
   // lookup, connect, proxy tunnel, TLS handshake and verification) in a thread of its own while
   // the caller does its other work; nothing is prepared when the address is not one a connection
   // can be opened to (the request then reports it) or no thread can be had.
-  explicit RegistryClient(registry::RegistryEndpoint endpoint, bool prepareChannel = true);
+  explicit RegistryClient(RegistryEndpoint endpoint, bool prepareChannel = true);
   ~RegistryClient();
   RegistryClient(const RegistryClient&) = delete;
   RegistryClient& operator=(const RegistryClient&) = delete;
@@ -35,12 +35,12 @@ class RegistryClient {
   std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken);
 
  private:
-  registry::RegistryEndpoint endpoint_;
-  std::optional<registry::ChannelTarget> target_;
-  registry::ChannelSettings settings_;
-  std::unique_ptr<registry::PreparedChannel> prepared_;
+  RegistryEndpoint endpoint_;
+  std::optional<ChannelTarget> target_;
+  ChannelSettings settings_;
+  std::unique_ptr<PreparedChannel> prepared_;
   TIdSSLIOHandlerSocketOpenSSL GestoreSSL;
   TIdHTTP ClientHTTP;
 };
 
-}  // namespace korvane
+}  // namespace korvane::registry

@@ -118,7 +118,7 @@ int ProtocolVersionOf(TIdSSLVersion version) {
   }
 }
 
-registry::SslContext CreateClientContext(const SslOptions& options) {
+registry::SslContext CreateClientContext(const registry::SslOptions& options) {
   registry::CheckTrustStorePaths();
   const TIdSSLVersion method = options.Method();
   int singleVersion = 0;
@@ -136,7 +136,7 @@ registry::SslContext CreateClientContext(const SslOptions& options) {
   SSL_CTX_set_max_proto_version(raw, singleVersion);  // 0: the newest the library has
   if (singleVersion == 0) {
     for (const ProtocolOption& entry : kProtocolOptions) {
-      if ((options.SSLVersions() & SslVersionBit(entry.version)) == 0) {
+      if ((options.SSLVersions() & registry::SslVersionBit(entry.version)) == 0) {
         SSL_CTX_set_options(raw, entry.option);
       } else {
         SSL_CTX_clear_options(raw, entry.option);

@@ -102,7 +102,7 @@ TEST(SettleSubjectCode, ADialect1ArchiveCountsLongCodesToo) {
   OpenIBDatabaseFile(database, path);
   EXPECT_EQ(SettleSubjectCode(TTipoSoggetto::tsCliente, "", database).Codice, "999999999999999999");
   const NextCode afterStored = NextFreeCode(database, TTipoSoggetto::tsCliente, 18, "3000000000");
-  EXPECT_EQ(afterStored.Codice, "999999999999999999");
+  EXPECT_EQ(afterStored.code, "999999999999999999");
   EXPECT_TRUE(afterStored.takenIsStored);
   EXPECT_FALSE(NextFreeCode(database, TTipoSoggetto::tsCliente, 18, "999999999999999999").takenIsStored);
 }

@@ -70,7 +70,7 @@ class RegistrySimulatorTest : public ::testing::Test {
   std::string Get(const std::string& target, bool withToken = true) {
     setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
     TIdSSLIOHandlerSocketOpenSSL channel;
-    channel.SSLOptions.SetSSLVersions(kAllSslVersions);
+    channel.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
     channel.Open("localhost", std::stoi(port_));
     channel.Write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" +
                   (withToken ? "Authorization: Bearer segreto\r\n" : "") + "\r\n");

@@ -15,7 +15,7 @@ namespace korvane::testing {
 inline std::string GetThroughChannel(const std::string& url,
                                      const std::function<void(TIdSSLIOHandlerSocketOpenSSL&)>& configure = {}) {
   TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(kAllSslVersions);
+  handler.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
   if (configure) configure(handler);
   TIdHTTP client;
   client.IOHandler = &handler;
@@ -26,7 +26,7 @@ inline std::string GetThroughChannel(const std::string& url,
 // The body, or "error: " and the message.
 inline std::string AskRegistry(const registry::RegistryEndpoint& endpoint, const std::string& piva,
                                const std::string& token) {
-  RegistryClient client(endpoint);
+  registry::RegistryClient client(endpoint);
   return OutcomeOf([&] { return client.InterrogaRegistro(piva, token); });
 }
 

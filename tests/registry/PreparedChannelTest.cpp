@@ -15,6 +15,7 @@
 namespace korvane {
 namespace {
 
+using registry::RegistryClient;
 using testing::TlsTestServer;
 using Clock = std::chrono::steady_clock;
 
@@ -52,15 +53,15 @@ TEST(PreparedChannel, GivingUpDoesNotWaitForASlowServer) {
 TEST(PreparedChannel, TimeSpentWaitingForTheRequestDoesNotCount) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(kAnswer), TlsTestServer::Close()});
   TIdSSLIOHandlerSocketOpenSSL shortLimits;
-  shortLimits.SSLOptions.SetSSLVersions(kAllSslVersions);
-  shortLimits.ExchangeTimeout = 1000;
+  shortLimits.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
+  shortLimits.exchangeTimeout = 1000;
   const auto prepared =
       registry::PreparedChannel::Start(*registry::ChannelTargetOf(registry.Url()), shortLimits.Settings());
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the databases are slow
   EXPECT_EQ(testing::GetThroughChannel(registry.Url("/base/1"),
                                        [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
-                                         handler.ExchangeTimeout = 1000;
-                                         handler.Prepared = prepared.get();
+                                         handler.exchangeTimeout = 1000;
+                                         handler.prepared = prepared.get();
                                        }),
             "{}");
 }

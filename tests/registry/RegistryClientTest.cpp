@@ -59,7 +59,7 @@ std::string Query(TlsTestServer& server, const std::string& piva, const std::str
 std::string QueryOnNewConnection(TlsTestServer& server) {
   registry::RegistryEndpoint endpoint;
   endpoint.url = server.Url("/base/");
-  RegistryClient client(endpoint, false);
+  registry::RegistryClient client(endpoint, false);
   return testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "t"); });
 }
 
@@ -80,12 +80,12 @@ TEST(SSLOptions, VersionSetDecidesTheMethod) {
   };
   const Case cases[] = {
       {63, 61, sslvSSLv23},
-      {SslVersionBit(sslvTLSv1_2), SslVersionBit(sslvTLSv1_2), sslvTLSv1_2},
-      {SslVersionBit(sslvSSLv23), 61, sslvSSLv23},
-      {SslVersionBit(sslvTLSv1_1) | SslVersionBit(sslvTLSv1_2), 48, sslvSSLv23},
+      {registry::SslVersionBit(sslvTLSv1_2), registry::SslVersionBit(sslvTLSv1_2), sslvTLSv1_2},
+      {registry::SslVersionBit(sslvSSLv23), 61, sslvSSLv23},
+      {registry::SslVersionBit(sslvTLSv1_1) | registry::SslVersionBit(sslvTLSv1_2), 48, sslvSSLv23},
   };
   for (const Case& c : cases) {
-    SslOptions options;
+    registry::SslOptions options;
     options.SetSSLVersions(c.set);
     EXPECT_EQ(options.SSLVersions(), c.stored) << int(c.set);
     EXPECT_EQ(options.Method(), c.method) << int(c.set);
@@ -118,7 +118,7 @@ TEST(RegistryRequest, AClientAskedTwiceSendsEachHeaderOnce) {
   registry::RegistryEndpoint endpoint;
   endpoint.url = first.Url("/base/");
   endpoint.proxy = registry::ParseProxyUrl("127.0.0.1:" + std::to_string(proxy.Port()));
-  RegistryClient client(endpoint);
+  registry::RegistryClient client(endpoint);
   EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "first-token"); }), "{}");
   EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("09876543210", "second-token"); }), "{}");
   const auto request = [&](const std::string& piva, const std::string& token) {
@@ -204,7 +204,7 @@ TEST(RegistryRequest, ConnectionCloseIsHonouredRightAfterTheBody) {
                         TlsTestServer::Send("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok"),
                         TlsTestServer::ExpectPeerClose()});
   TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(kAllSslVersions);
+  handler.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
   TIdHTTP client;
   client.IOHandler = &handler;
   EXPECT_EQ(client.Get(server.Url("/base/1")), "ok");
@@ -257,7 +257,7 @@ TEST(TlsChannel, TrustedServerByNameAddressAndTls13) {
     // A handler limited to TLS 1.2 cannot meet a server that speaks only 1.3.
     TlsTestServer server({TlsTestServer::ExpectRequest()}, tls13);
     TIdSSLIOHandlerSocketOpenSSL handler;
-    handler.SSLOptions.SetSSLVersions(SslVersionBit(sslvTLSv1_2));
+    handler.SSLOptions.SetSSLVersions(registry::SslVersionBit(sslvTLSv1_2));
     TIdHTTP client;
     client.IOHandler = &handler;
     const std::string error = testing::ErrorOf([&] { client.Get(server.Url("/")); });

@@ -36,7 +36,7 @@ Outcome GetWithLimits(const std::string& url, Limits limits) {
   outcome.text = testing::GetThroughChannel(url, [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
     handler.ReadTimeout = limits.read;
     handler.ConnectTimeout = limits.connect;
-    handler.ExchangeTimeout = limits.exchange;
+    handler.exchangeTimeout = limits.exchange;
   });
   outcome.milliseconds =
       static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());

@@ -93,11 +93,12 @@ TEST(TlsFloor, VersionSetChoosesAboveTheFloor) {
   const std::string noVersion =
       "error: Error connecting with SSL.\r\nerror:0A0000BF:SSL routines::no protocols available";
   const Case cases[] = {
-      {SslVersionBit(sslvTLSv1), noVersion},
-      {SslVersionBit(sslvTLSv1_1), noVersion},
-      {SslVersionBit(sslvTLSv1) | SslVersionBit(sslvTLSv1_1), "{}"},  // TLS 1.3 is never switched off
-      {SslVersionBit(sslvTLSv1_2), "{}"},
-      {kAllSslVersions, "{}"},
+      {registry::SslVersionBit(sslvTLSv1), noVersion},
+      {registry::SslVersionBit(sslvTLSv1_1), noVersion},
+      {registry::SslVersionBit(sslvTLSv1) | registry::SslVersionBit(sslvTLSv1_1),
+       "{}"},  // TLS 1.3 is never switched off
+      {registry::SslVersionBit(sslvTLSv1_2), "{}"},
+      {registry::kAllSslVersions, "{}"},
   };
   for (const Case& c : cases) {
     TlsTestServer server(Answer());

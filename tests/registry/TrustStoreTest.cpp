@@ -221,15 +221,15 @@ TEST(TrustStore, AFileThatNeverOpensHoldsTheRequestOnlyUntilTheExchangeEnds) {
   const std::size_t threadsBefore = ThreadCount();
   TlsTestServer server({TlsTestServer::ExpectRequest()}, {.lifetimeMs = 5000});
   TIdSSLIOHandlerSocketOpenSSL shortLimits;
-  shortLimits.SSLOptions.SetSSLVersions(kAllSslVersions);
-  shortLimits.ExchangeTimeout = 1000;
+  shortLimits.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
+  shortLimits.exchangeTimeout = 1000;
   auto prepared = registry::PreparedChannel::Start(*registry::ChannelTargetOf(server.Url()), shortLimits.Settings());
   ASSERT_NE(prepared, nullptr);
   const auto start = std::chrono::steady_clock::now();
   const std::string outcome =
       testing::GetThroughChannel(server.Url("/base/1"), [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
-        handler.ExchangeTimeout = 1000;
-        handler.Prepared = prepared.get();
+        handler.exchangeTimeout = 1000;
+        handler.prepared = prepared.get();
       });
   prepared.reset();
   const auto waited = std::chrono::steady_clock::now() - start;

@@ -34,7 +34,7 @@ TEST(ParseUri, SplitsWithoutPercentCoding) {
 }
 
 TEST(BuildRequestHead, OrderReplacementHostAndAscii) {
-  HttpRequest request;
+  registry::HttpRequest request;
   request.CustomHeaders = {"accept: text/plain", "X-Token: caf\xC3\xA9 \xF0\x9F\x98\x80", "", "user-agent: old"};
   request.Accept = "application/json";
   request.UserAgent = "agent";
