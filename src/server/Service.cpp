@@ -116,17 +116,15 @@ struct Service::Impl {
       if (request.method != "POST" || request.path != kImportPath) throw Refusal::NotFound();
       // A body of a declared length only: the library reads a chunked one without a bound.
       const std::string length = request.get_header_value("Content-Length");
-      if (length.empty() || request.has_header("Transfer-Encoding")) {
+      if (length.empty() || request.has_header("Transfer-Encoding"))
         throw Refusal::BadRequest("Content-Length mancante");
-      } else {
-        std::size_t size = 0;
-        const auto parsed = std::from_chars(length.data(), length.data() + length.size(), size);
-        if (parsed.ec == std::errc::result_out_of_range) throw Refusal::TooLarge();
-        if (parsed.ec != std::errc() || parsed.ptr != length.data() + length.size()) {
-          throw Refusal::BadRequest("Content-Length non valido");
-        }
-        if (size > kMaxBodyBytes) throw Refusal::TooLarge();
+      std::size_t size = 0;
+      const auto parsed = std::from_chars(length.data(), length.data() + length.size(), size);
+      if (parsed.ec == std::errc::result_out_of_range) throw Refusal::TooLarge();
+      if (parsed.ec != std::errc() || parsed.ptr != length.data() + length.size()) {
+        throw Refusal::BadRequest("Content-Length non valido");
       }
+      if (size > kMaxBodyBytes) throw Refusal::TooLarge();
     } catch (const Refusal& refusal) {
       Answer(response, refusal);
       Log(refusal.Status(), refusal.Status() == 400 ? refusal.Message() : refusal.Reason());

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -46,7 +47,11 @@ int Run(const Command& command) {
   settings.importerEnvironment = ImporterEnvironment(environ);
   RequireOwnerOnly(settings.keysFile);
   RequireOwnerOnly(settings.privateKey);
-  korvane::server::DesktopKeys::Load(settings.keysFile);
+  const DesktopKeys keys = DesktopKeys::Load(settings.keysFile);
+  if (std::none_of(keys.Keys().begin(), keys.Keys().end(), [](const DesktopKey& key) { return key.key.has_value(); })) {
+    std::cerr << "korvane-server: nessuna chiave in uso in " << settings.keysFile
+              << ": ogni richiesta sarà rifiutata (korvane-server key add NOME)" << std::endl;
+  }
   if (::access(settings.program.c_str(), X_OK) != 0) {
     throw Exception("Programma " + settings.program + " non eseguibile: " + std::strerror(errno));
   }

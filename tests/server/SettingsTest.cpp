@@ -76,8 +76,7 @@ TEST(Settings, WhatIsRefused) {
       {"IndirizziAmmessi = 192.168.1.0/33",
        "Riga 2 di f: IndirizziAmmessi: Indirizzo o rete non valida: 192.168.1.0/33"},
   };
-  for (const auto& [line, message] : cases)
-    EXPECT_EQ(ErrorOf([&] { Settings::Parse("# x\n" + line + "\n", "f"); }), message);
+  for (const auto& c : cases) EXPECT_EQ(ErrorOf([&] { Settings::Parse("# x\n" + c.first + "\n", "f"); }), c.second);
 }
 
 TEST(Settings, TheImporterSeesOnlyItsOwnVariables) {
