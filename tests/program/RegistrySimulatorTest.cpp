@@ -13,6 +13,7 @@
 
 #include "registry/IdSSLOpenSSL.h"
 #include "support/ProgramFolder.h"
+#include "support/RunProgram.h"
 #include "support/TempDir.h"
 
 namespace korvane {
@@ -34,8 +35,8 @@ class RegistrySimulatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string portFile = dir_.File("port");
-    const std::vector<std::string> arguments = {KORVANE_SIMULATOR, "--data",      kData,   "--ca-out",
-                                                caFile_,           "--port-file", portFile};
+    const std::vector<std::string> arguments = {KORVANE_SIMULATOR, "--data", kData,           "--ca-out", caFile_,
+                                                "--port-file",     portFile, "--wrong-token", "scaduto"};
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -66,14 +67,15 @@ class RegistrySimulatorTest : public ::testing::Test {
 
   std::string Url(const std::string& endpoint) const { return "https://localhost:" + port_ + endpoint; }
 
-  // The whole answer to one GET of `target`, read until the simulator closes.
-  std::string Get(const std::string& target, bool withToken = true) {
+  // The whole answer to one GET of `target` with this bearer token (none when empty), read until the
+  // simulator closes.
+  std::string Get(const std::string& target, const std::string& token = "segreto") {
     setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
     TIdSSLIOHandlerSocketOpenSSL channel;
     channel.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
     channel.Open("localhost", std::stoi(port_));
     channel.Write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" +
-                  (withToken ? "Authorization: Bearer segreto\r\n" : "") + "\r\n");
+                  (token.empty() ? "" : "Authorization: Bearer " + token + "\r\n") + "\r\n");
     std::string answer;
     char buffer[4096];
     while (const std::size_t n = channel.Read(buffer, sizeof buffer)) answer.append(buffer, n);
@@ -121,8 +123,12 @@ TEST_F(RegistrySimulatorTest, AnswersEveryDocumentedOutcome) {
                                  std::to_string(c.body.size()) + "\r\nConnection: close\r\n\r\n" + c.body)
         << c.target;
   }
-  const std::string unauthorized = Get("/IT-start/02345678901", false);
+  const std::string unauthorized = Get("/IT-start/02345678901", "");
   EXPECT_EQ(unauthorized.substr(0, unauthorized.find("\r\n")), "HTTP/1.1 401 Unauthorized");
+  // A token it was told is wrong, as the registry answers a wrong or expired one.
+  const std::string wrong = Get("/IT-start/02345678901", "scaduto");
+  EXPECT_EQ(wrong.substr(0, wrong.find("\r\n")), "HTTP/1.1 401 Unauthorized");
+  EXPECT_NE(wrong.find(R"({"success":false,"message":"invalid or expired token"})"), std::string::npos) << wrong;
 }
 
 TEST_F(RegistrySimulatorTest, KorvaneImportsThroughEachEndpoint) {
@@ -145,6 +151,11 @@ TEST_F(RegistrySimulatorTest, KorvaneImportsThroughEachEndpoint) {
     EXPECT_EQ(result.out, c.out + "\r\n") << c.endpoint << c.piva;
     EXPECT_EQ(result.exitCode, c.out.starts_with("01") ? 0 : 1) << c.endpoint << c.piva;
   }
+  const auto refused = testing::RunProgram(
+      folder.Program(), {"-UTENTE", "5", "-DITTA", "01", "-PIVA", "02345678901", "-APITOKEN", "scaduto"},
+      {{"SSL_CERT_FILE", caFile_}, {"KORVANE_REGISTRY_URL", Url("/IT-start/")}});
+  EXPECT_EQ(refused.out, "HTTP/1.1 401 Unauthorized\r\n");
+  EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(folder.Customer("0124"),
             Rows{"Torrefazione Caffè Nerò S.r.l.|01234567890|01234567890|Via Giuseppe Verdi|12|Milano|MI|20121|IT"});
   EXPECT_EQ(folder.Customer("0125"), Rows{"CANTINA SOCIALE DI VÒ SOCIETÀ COOPERATIVA AGRICOLA|02345678901|"

@@ -4,7 +4,7 @@
 // the authority's certificate to a PEM file, so that a client can trust it through SSL_CERT_FILE.
 //
 //   registry-simulator --data DIR --ca-out FILE [--port N] [--port-file FILE] [--max-requests N]
-//                      [--delay-ms N]
+//                      [--delay-ms N] [--wrong-token TOKEN]...
 //
 // Each connection is served in a thread of its own; --delay-ms holds every answer that long after
 // its request has arrived, as a registry that takes its time does (for benchmarks of runs at the
@@ -17,6 +17,7 @@
 // Every other outcome comes in the format of the endpoint asked, with the provider's error codes
 // (successor / base) and statuses:
 //   no bearer token                                    401
+//   a token given with --wrong-token (one per option)  401, as a wrong or expired token gets it
 //   no VAT number                                      400, error 300 / 200
 //   VAT 00000000400                                    400, error 300 / 200
 //   VAT 00000000402 (no credit left)                   402, error 610 / 202
@@ -24,6 +25,7 @@
 //   VAT 00000000406, or one not made of 0-9 and A-Z    406, error 301 / 201
 //   any other path                                     404
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -43,6 +45,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "certificates/CertificateAuthority.h"
 #include "certificates/OpenSslHandles.h"
@@ -108,8 +111,18 @@ std::string FailureResponse(const Failure& failure, const Endpoint& endpoint) {
                                       "\",\"error\":" + std::to_string(error) + ",\"data\":null}");
 }
 
+// The bearer token of a request head; nothing when there is none.
+std::optional<std::string> BearerToken(const std::string& head) {
+  const std::string field = "\r\nAuthorization: Bearer ";
+  const std::size_t start = head.find(field);
+  if (start == std::string::npos) return std::nullopt;
+  const std::size_t value = start + field.size();
+  return head.substr(value, head.find("\r\n", value) - value);
+}
+
 // The answer for one request head.
-std::string Answer(const std::string& head, const std::string& dataFolder) {
+std::string Answer(const std::string& head, const std::string& dataFolder,
+                   const std::vector<std::string>& wrongTokens) {
   const Endpoint* endpoint = nullptr;
   std::string target;
   if (head.compare(0, 4, "GET ") == 0) {
@@ -119,8 +132,10 @@ std::string Answer(const std::string& head, const std::string& dataFolder) {
     }
   }
   if (!endpoint) return Response("404 Not Found", "{\"success\":false,\"message\":\"no such endpoint\"}");
-  if (head.find("\r\nAuthorization: Bearer ") == std::string::npos) {
-    return Response("401 Unauthorized", "{\"success\":false,\"message\":\"missing token\"}");
+  const std::optional<std::string> token = BearerToken(head);
+  if (!token) return Response("401 Unauthorized", "{\"success\":false,\"message\":\"missing token\"}");
+  if (std::find(wrongTokens.begin(), wrongTokens.end(), *token) != wrongTokens.end()) {
+    return Response("401 Unauthorized", "{\"success\":false,\"message\":\"invalid or expired token\"}");
   }
   const std::string vat = target.substr(std::strlen(endpoint->prefix));
   if (vat.empty() || vat == "00000000400") return FailureResponse(kVatRequired, *endpoint);
@@ -134,7 +149,8 @@ std::string Answer(const std::string& head, const std::string& dataFolder) {
   return Response("200 OK", body);
 }
 
-void Serve(SSL_CTX* context, int client, const std::string& dataFolder, int delayMs) {
+void Serve(SSL_CTX* context, int client, const std::string& dataFolder, const std::vector<std::string>& wrongTokens,
+           int delayMs) {
   timeval limit{10, 0};
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -148,7 +164,7 @@ void Serve(SSL_CTX* context, int client, const std::string& dataFolder, int dela
     if (n <= 0) return;
     head.append(buffer, static_cast<std::size_t>(n));
   }
-  const std::string answer = Answer(head, dataFolder);
+  const std::string answer = Answer(head, dataFolder, wrongTokens);
   if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
   SSL_write(ssl.get(), answer.data(), static_cast<int>(answer.size()));
   SSL_shutdown(ssl.get());
@@ -161,6 +177,7 @@ int main(int argc, char** argv) {
   int port = 0;
   int delayMs = 0;
   long maxRequests = -1;
+  std::vector<std::string> wrongTokens;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     const std::string value = argv[i + 1];
@@ -176,6 +193,8 @@ int main(int argc, char** argv) {
       maxRequests = std::atol(value.c_str());
     else if (option == "--delay-ms")
       delayMs = std::atoi(value.c_str());
+    else if (option == "--wrong-token")
+      wrongTokens.push_back(value);
     else
       Fail("unknown option " + option);
   }
@@ -222,7 +241,7 @@ int main(int argc, char** argv) {
       ++serving;
     }
     std::thread([&, client] {
-      Serve(context.get(), client, dataFolder, delayMs);
+      Serve(context.get(), client, dataFolder, wrongTokens, delayMs);
       close(client);
       const std::lock_guard<std::mutex> guard(lock);
       --serving;
