@@ -30,6 +30,8 @@ class TIBDatabase {
 
   bool Connected() const { return handle_ != 0; }
 
+  // Kept as the interface's calling order sets it (off before every open) and never read: no
+  // login is ever prompted for.
   bool LoginPrompt() const { return loginPrompt_; }
   void SetLoginPrompt(bool prompt) { loginPrompt_ = prompt; }
 

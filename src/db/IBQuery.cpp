@@ -13,22 +13,24 @@ namespace {
 
 }  // namespace
 
-// ---- TIBField ----
+// ---- db::QueryField ----
 
-std::string TIBField::FieldName() const {
+std::string db::QueryField::FieldName() const {
   if (index_ >= query_->sql_.FieldCount()) return {};
   return query_->sql_.Fields(index_).Name();
 }
 
-bool TIBField::IsNull() const {
+bool db::QueryField::IsNull() const {
   // Without a current row (empty result, or the query closed under it) every field is NULL.
   return !query_->Active() || query_->recordCount_ == 0 || index_ >= query_->sql_.FieldCount() ||
          query_->sql_.Fields(index_).IsNull();
 }
 
-std::string TIBField::AsString() const { return IsNull() ? std::string() : query_->sql_.Fields(index_).AsString(); }
+std::string db::QueryField::AsString() const {
+  return IsNull() ? std::string() : query_->sql_.Fields(index_).AsString();
+}
 
-std::int32_t TIBField::AsInteger() const { return IsNull() ? 0 : query_->sql_.Fields(index_).AsInteger(); }
+std::int32_t db::QueryField::AsInteger() const { return IsNull() ? 0 : query_->sql_.Fields(index_).AsInteger(); }
 
 // ---- TIBQuery ----
 
@@ -82,7 +84,7 @@ void TIBQuery::Open() {
     }
     sql_.ExecQuery();
     for (int i = 0; i < sql_.FieldCount(); ++i) {
-      fields_.push_back(std::unique_ptr<TIBField>(new TIBField(this, i)));
+      fields_.push_back(std::unique_ptr<db::QueryField>(new db::QueryField(this, i)));
     }
     if (sql_.Open()) sql_.Next();
     recordCount_ = sql_.RecordCount();
@@ -103,12 +105,12 @@ void TIBQuery::Close() {
   if (wasActive) sql_.Close();
 }
 
-TIBField& TIBQuery::Fields(int index) {
+db::QueryField& TIBQuery::Fields(int index) {
   if (index < 0 || index >= static_cast<int>(fields_.size())) FieldNotFound(std::to_string(index));
   return *fields_[static_cast<std::size_t>(index)];
 }
 
-TIBField& TIBQuery::FieldByName(std::string_view name) {
+db::QueryField& TIBQuery::FieldByName(std::string_view name) {
   for (const auto& field : fields_) {
     if (platform::UpperCase(field->FieldName()) == platform::UpperCase(platform::TrimControl(name))) {
       return *field;

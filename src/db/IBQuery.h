@@ -11,14 +11,16 @@
 #include "db/IBTransaction.h"
 
 namespace korvane {
-
 class TIBQuery;
+}  // namespace korvane
+
+namespace korvane::db {
 
 // One column of a query's result; reads the value of the current row.
-class TIBField {
+class QueryField {
  public:
-  TIBField(const TIBField&) = delete;
-  TIBField& operator=(const TIBField&) = delete;
+  QueryField(const QueryField&) = delete;
+  QueryField& operator=(const QueryField&) = delete;
 
   std::string FieldName() const;
   bool IsNull() const;
@@ -26,12 +28,16 @@ class TIBField {
   std::int32_t AsInteger() const;  // NULL: 0
 
  private:
-  friend class TIBQuery;
-  TIBField(TIBQuery* query, int index) : query_(query), index_(index) {}
+  friend class korvane::TIBQuery;
+  QueryField(TIBQuery* query, int index) : query_(query), index_(index) {}
 
   TIBQuery* query_;
   int index_;
 };
+
+}  // namespace korvane::db
+
+namespace korvane {
 
 // A SELECT that opens its connection and starts its transaction by itself. It never ends its
 // transaction: one it started stays active until committed, rolled back or its connection
@@ -57,20 +63,19 @@ class TIBQuery {
   void Close();
   // A query whose connection closed is closed too.
   bool Active() const { return active_ && sql_.Prepared(); }
-  void SetActive(bool active) { active ? Open() : Close(); }
   int RecordCount() const { return recordCount_; }
 
-  TIBField& Fields(int index);
-  TIBField& FieldByName(std::string_view name);
+  db::QueryField& Fields(int index);
+  db::QueryField& FieldByName(std::string_view name);
   int FieldCount() const { return static_cast<int>(fields_.size()); }
 
  private:
-  friend class TIBField;
+  friend class db::QueryField;
 
   TIBSQL sql_;
   bool active_ = false;
   int recordCount_ = 0;
-  std::vector<std::unique_ptr<TIBField>> fields_;
+  std::vector<std::unique_ptr<db::QueryField>> fields_;
 };
 
 }  // namespace korvane

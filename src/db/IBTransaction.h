@@ -42,8 +42,8 @@ class TIBTransaction {
 
   TIBTransactionAction DefaultAction() const { return defaultAction_; }
   void SetDefaultAction(TIBTransactionAction action) { defaultAction_ = action; }
-  bool AllowAutoStart() const { return allowAutoStart_; }
-  void SetAllowAutoStart(bool allow) { allowAutoStart_ = allow; }
+  // Always: nothing in the program keeps a query from starting its transaction itself.
+  bool AllowAutoStart() const { return true; }
 
   void StartTransaction();
   void Commit();
@@ -79,7 +79,6 @@ class TIBTransaction {
   bool tpbBuilt_ = false;
   std::vector<std::uint8_t> tpb_;
   TIBTransactionAction defaultAction_ = TIBTransactionAction::TACommit;
-  bool allowAutoStart_ = true;
 };
 
 }  // namespace korvane
