@@ -1,6 +1,7 @@
 #include "Checks.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -59,6 +60,19 @@ const StoredRow* FindRow(const std::vector<StoredRow>& rows, int company, int ta
     if (row.company == company && row.table == table && row.codice == codice) return &row;
   }
   return nullptr;
+}
+
+Clock::time_point EndOf(const RunRecord& record) {
+  return record.start +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(record.durationMs));
+}
+
+bool SilentNeighbour(const RunFacts& run) {
+  for (const RunRecord& other : run.result.runs) {
+    if (&other == &run.record || other.plan.company != run.plan.company || !other.relay.silent) continue;
+    if (*other.relay.firedAt <= EndOf(run.record) && EndOf(other) >= run.record.start) return true;
+  }
+  return false;
 }
 
 namespace {

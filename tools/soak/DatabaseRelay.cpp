@@ -45,9 +45,20 @@ DatabaseRelay::~DatabaseRelay() {
 }
 
 void DatabaseRelay::Assign(int slot, int run, const Fault& fault) {
-  const std::lock_guard lock(mutex_);
-  slots_[static_cast<std::size_t>(slot)] = {run, fault};
-  if (run >= 0) logs_[run];
+  {
+    const std::lock_guard lock(mutex_);
+    Slot& owner = slots_[static_cast<std::size_t>(slot)];
+    if (owner.run >= 0) {
+      ended_.insert(owner.run);
+      newlyEnded_.push_back(owner.run);
+    }
+    owner = {run, fault};
+    if (run >= 0) logs_[run];
+  }
+  const char byte = 0;
+  if (write(wake_[1], &byte, 1) < 0) {
+    // A full pipe already wakes the loop.
+  }
 }
 
 RelayLog DatabaseRelay::Log(int run) const {
@@ -90,9 +101,11 @@ void DatabaseRelay::Accept(int slot) {
       return;
     }
     log.bytes.push_back(0);
+    log.requests.push_back(0);
     pair.run = owner.run;
     pair.connection = static_cast<int>(log.bytes.size());
     pair.cuts = cutFault && fault.connection == pair.connection;
+    if (fault.kind == FaultKind::DatabaseSilent && fault.connection == pair.connection) pair.silence = fault;
     pair.cutAt = static_cast<std::size_t>(fault.bytes);
     pair.reset = fault.reset;
     if (pair.cuts && pair.cutAt == 0) {
@@ -111,30 +124,76 @@ void DatabaseRelay::Accept(int slot) {
   pairs_.push_back(pair);
 }
 
+std::size_t DatabaseRelay::BeforeSilence(Pair& pair, bool fromClient, std::size_t size) {
+  if (!pair.silence) return size;
+  const Fault& silence = *pair.silence;
+  switch (silence.variant) {
+    case kSilentAtByte: {
+      const auto at = static_cast<std::size_t>(silence.bytes);
+      return pair.relayed + size >= at ? at - pair.relayed : size;
+    }
+    case kSilentRequestLost: return fromClient && pair.requests == silence.request ? 0 : size;
+    default:
+      if (!fromClient && pair.answerLost) return 0;
+      if (fromClient && pair.requests == silence.request) pair.answerLost = true;
+      return size;
+  }
+}
+
+bool DatabaseRelay::Note(const Pair& pair, std::size_t passed, bool cut, bool silent) {
+  const std::lock_guard lock(mutex_);
+  RelayLog& log = logs_[pair.run];
+  const auto connection = static_cast<std::size_t>(pair.connection - 1);
+  log.bytes[connection] += passed;
+  if (cut || silent) log.firedAt = std::chrono::steady_clock::now();
+  if (cut) log.cut = true;
+  if (silent) log.silent = true;
+  return ended_.count(pair.run) > 0;
+}
+
 bool DatabaseRelay::Pass(Pair& pair, bool fromClient) {
+  if (pair.silent) return true;
   const int from = fromClient ? pair.client : pair.server;
   const int to = fromClient ? pair.server : pair.client;
   const ssize_t got = ::recv(from, buffer_.data(), buffer_.size(), 0);
   if (got <= 0) return false;
+  if (fromClient) {
+    ++pair.requests;
+    const std::lock_guard lock(mutex_);
+    ++logs_[pair.run].requests[static_cast<std::size_t>(pair.connection - 1)];
+  }
   std::size_t size = static_cast<std::size_t>(got);
   bool cutNow = false;
   if (pair.cuts && pair.relayed + size >= pair.cutAt) {
     size = pair.cutAt - pair.relayed;
     cutNow = true;
   }
+  const std::size_t passing = BeforeSilence(pair, fromClient, size);
+  const bool silentNow = passing < size || (pair.silence && pair.silence->variant == kSilentAtByte &&
+                                            pair.relayed + passing == static_cast<std::size_t>(pair.silence->bytes));
+  size = passing;
   const bool sent = size == 0 || loopback::SendAll(to, std::string_view(buffer_.data(), size));
   pair.relayed += size;
-  {
-    const std::lock_guard lock(mutex_);
-    RelayLog& log = logs_[pair.run];
-    log.bytes[static_cast<std::size_t>(pair.connection - 1)] += size;
-    if (cutNow) log.cut = true;
-  }
+  const bool runEnded = Note(pair, size, cutNow, silentNow);
   if (cutNow) {
     Close(pair, pair.reset);
     return false;
   }
-  return sent;
+  // What is read from now on is dropped, as a network that has gone silent drops it; a run that
+  // has already ended leaves nobody to wait for it.
+  if (silentNow) pair.silent = true;
+  return sent && !(silentNow && runEnded);
+}
+
+void DatabaseRelay::CloseSilentOfEndedRuns() {
+  std::vector<int> ended;
+  {
+    const std::lock_guard lock(mutex_);
+    ended.swap(newlyEnded_);
+  }
+  for (Pair& pair : pairs_) {
+    if (pair.silent && std::find(ended.begin(), ended.end(), pair.run) != ended.end()) Close(pair, false);
+  }
 }
 
 void DatabaseRelay::Loop() {
@@ -143,10 +202,16 @@ void DatabaseRelay::Loop() {
     for (const auto& listener : listeners_) watched.push_back({listener.Handle(), POLLIN, 0});
     const std::size_t firstPair = watched.size();
     for (const Pair& pair : pairs_) {
-      watched.push_back({pair.client, POLLIN, 0});
-      watched.push_back({pair.server, POLLIN, 0});
+      // A silent pair is not read: what its peers send waits in the buffers until they fill.
+      watched.push_back({pair.silent ? -1 : pair.client, POLLIN, 0});
+      watched.push_back({pair.silent ? -1 : pair.server, POLLIN, 0});
     }
     if (::poll(watched.data(), watched.size(), 1000) <= 0) continue;
+    if (watched[0].revents != 0) {
+      char drained[64];
+      while (::read(wake_[0], drained, sizeof drained) > 0) {
+      }
+    }
     // Pairs accepted below were not watched in this round.
     const std::size_t watchedPairs = pairs_.size();
     for (std::size_t i = 0; i < watchedPairs; ++i) {
@@ -156,6 +221,7 @@ void DatabaseRelay::Loop() {
       if (open && pair.client >= 0 && watched[firstPair + 2 * i + 1].revents != 0) open = Pass(pair, false);
       if (!open) Close(pair, false);
     }
+    CloseSilentOfEndedRuns();
     pairs_.erase(std::remove_if(pairs_.begin(), pairs_.end(), [](const Pair& pair) { return pair.client < 0; }),
                  pairs_.end());
     for (std::size_t slot = 0; slot < listeners_.size(); ++slot) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -64,8 +65,15 @@ std::string SignalName(int number) {
 void EndsByItselfWithinItsBound(const RunFacts& run, const Finding& finding) {
   const RunRecord& record = run.record;
   if (record.killedAtBound) {
+    std::string silence;
+    if (record.relay.silent && record.relay.firedAt) {
+      silence = "; its database connection went silent " +
+                std::to_string(static_cast<long>(
+                    std::chrono::duration<double, std::milli>(*record.relay.firedAt - record.start).count())) +
+                " ms after its start";
+    }
     finding.Fail("still running " + std::to_string(static_cast<int>(record.boundSeconds)) +
-                 " s after its start (killed)" +
+                 " s after its start (killed)" + silence +
                  (record.out.empty() ? "" : "; its output so far: " + Quote(record.out)));
   } else if (record.endSignal != 0) {
     const bool stopSignal = run.fault == FaultKind::StopSignal && record.endSignal == run.plan.fault.signal;
@@ -119,7 +127,7 @@ void ExitZeroOnlyWithItsRow(const RunFacts& run, const Finding& finding) {
 
 void ExitOneWritesNothing(const RunFacts& run, const Finding& finding) {
   if (run.record.exitCode != 1) return;
-  if (StartsWith(run.line, "Esito della scrittura non verificabile")) {
+  if (StartsWith(run.line, kUnverifiableMessage)) {
     if (run.ownHere.size() == 1 && NamedCode(run.line) != run.ownHere[0]->codice) {
       finding.Fail(Quote(run.line) + ", but its row is stored with code " + run.ownHere[0]->codice);
     }
@@ -190,8 +198,44 @@ void NoFailureWithoutAFault(const RunFacts& run, const Finding& finding) {
       (run.rule == ExistingRule::Refuse && StartsWith(line, "P.IVA " + piva + " presente in archivio (codice ")) ||
       (run.number.ceased && run.company.refuseCeased[run.plan.table] &&
        line == "Impresa cessata (P.IVA " + piva + ")") ||
-      (run.rule != ExistingRule::Off && StartsWith(line, "Archivio occupato"));
+      (run.rule != ExistingRule::Off && StartsWith(line, "Archivio occupato")) ||
+      (StartsWith(line, kNoAnswerMessage) && SilentNeighbour(run));
   if (!allowed) finding.Fail("failed without a fault: " + Quote(run.record.out));
+}
+
+// After its line the process ends within seconds, whatever the release of its connections
+// meets: a caller that waits for it must not hang once the outcome is settled.
+void EndsSoonAfterItsLine(const RunFacts& run, const Finding& finding) {
+  const RunRecord& record = run.record;
+  if (record.lineMs < 0 || record.durationMs - record.lineMs <= (kEndAfterLineSeconds + kMarginSeconds) * 1000.0) {
+    return;
+  }
+  finding.Fail("ended " + std::to_string(static_cast<int>(record.durationMs - record.lineMs)) + " ms after its line (" +
+               std::to_string(kEndAfterLineSeconds) + " s are promised)");
+}
+
+// "Esito della scrittura non verificabile" says that the row may be there: only a run whose
+// archive connection was lost or went silent, or that was told to stop, once the registry had
+// begun its answer (the insert and the commit come after it) may say so.
+void UnverifiableOnlyWhereTheRowMayExist(const RunFacts& run, const Finding& finding) {
+  if (!StartsWith(run.line, kUnverifiableMessage)) return;
+  const RunRecord& record = run.record;
+  const auto answerAt = record.registry.answerAt;
+  bool mayExist = false;
+  if (IsDatabaseFault(run.fault) && record.faultFired && run.plan.fault.connection >= 2) {
+    mayExist = answerAt && record.relay.firedAt && *record.relay.firedAt >= *answerAt;
+  } else if (run.fault == FaultKind::StopSignal && record.signalSentMs >= 0) {
+    const auto sentAt = record.start + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double, std::milli>(record.signalSentMs));
+    mayExist = answerAt && sentAt >= *answerAt;
+  }
+  if (!mayExist) {
+    finding.Fail(Quote(run.line) + ", although its " +
+                 (run.fault == FaultKind::None ? std::string("run had no fault")
+                                               : "fault (" + Describe(run.plan.fault) + ") came " +
+                                                     (record.faultFired ? "before the registry's answer" : "never")) +
+                 ": its commit was never under way");
+  }
 }
 
 constexpr RunInvariant kEnds[] = {
@@ -204,6 +248,8 @@ constexpr RunInvariant kEnds[] = {
     {"a stored subject's code holds its number", Judges::Output, StoredCodeNamesTheNumber},
     {"the settings decide before the registry", Judges::Output, SettingsDecideBeforeTheRegistry},
     {"no failure without a fault", Judges::Output, NoFailureWithoutAFault},
+    {"ends within seconds of its line", Judges::Output, EndsSoonAfterItsLine},
+    {"\"non verificabile\" only where the row may exist", Judges::Output, UnverifiableOnlyWhereTheRowMayExist},
 };
 
 }  // namespace

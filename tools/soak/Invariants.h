@@ -61,6 +61,19 @@ std::span<const RunInvariant> RowInvariants();
 // How each run ended and what it said (EndInvariants.cpp).
 std::span<const RunInvariant> EndInvariants();
 
+// What the program says when a database call has not answered within its bound, and when the
+// outcome of its commit could not be known.
+inline constexpr const char* kNoAnswerMessage = "Il database non risponde";
+inline constexpr const char* kUnverifiableMessage = "Esito della scrittura non verificabile";
+// Added to a bound the program promises, for a loaded machine.
+inline constexpr int kMarginSeconds = 2;
+
+// Whether another run's connection to the same archive had gone silent while this run ran: the
+// server holds that run's transaction (its locks, its uncommitted row) until it has ended.
+bool SilentNeighbour(const RunFacts& run);
+// A run's end on the soak's clock.
+Clock::time_point EndOf(const RunRecord& record);
+
 bool StartsWith(const std::string& text, const std::string& prefix);
 // "CLIENTI of company 01".
 std::string Where(int company, int table);

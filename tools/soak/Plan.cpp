@@ -135,6 +135,7 @@ std::string FaultKindName(FaultKind kind) {
     case FaultKind::StopSignal: return "stop signal";
     case FaultKind::Kill: return "SIGKILL";
     case FaultKind::DatabaseCut: return "database cut";
+    case FaultKind::DatabaseSilent: return "database goes silent";
     case FaultKind::RegistryRefuse: return "registry refuses";
     case FaultKind::RegistryHandshake: return "registry handshake fails";
     case FaultKind::RegistryDropIdle: return "registry drops the idle channel";
@@ -158,6 +159,8 @@ bool IsRegistryFault(FaultKind kind) {
 }
 
 bool IsStdoutFault(FaultKind kind) { return kind >= FaultKind::StdoutClosed; }
+
+bool IsDatabaseFault(FaultKind kind) { return kind == FaultKind::DatabaseCut || kind == FaultKind::DatabaseSilent; }
 
 namespace {
 
@@ -188,6 +191,15 @@ std::string Describe(const Fault& fault) {
       return "database connection " + std::to_string(fault.connection) + " of the run cut after " +
              std::to_string(fault.bytes) + " bytes" + (fault.reset ? " by a reset" : " by an orderly close") +
              (fault.refuseLater ? ", later connections refused" : "");
+    case FaultKind::DatabaseSilent: {
+      const std::string where = "database connection " + std::to_string(fault.connection) + " of the run goes silent ";
+      const std::string request = std::to_string(fault.request);
+      switch (fault.variant) {
+        case kSilentAtByte: return where + "after " + std::to_string(fault.bytes) + " bytes";
+        case kSilentRequestLost: return where + "at its request " + request + ", never passed on";
+        default: return where + "after its request " + request + ", whose answer never comes back";
+      }
+    }
     case FaultKind::RegistryRefuse: return "registry closes every connection as it is accepted" + closing;
     case FaultKind::RegistryHandshake:
       return std::string("registry handshake fails: ") + kHandshakeVariantNames[fault.variant];
@@ -222,10 +234,11 @@ struct Weight {
 };
 
 constexpr Weight kFaultWeights[] = {
-    {FaultKind::None, 360},
+    {FaultKind::None, 300},
     {FaultKind::StopSignal, 70},
     {FaultKind::Kill, 60},
     {FaultKind::DatabaseCut, 150},
+    {FaultKind::DatabaseSilent, 60},
     {FaultKind::RegistryRefuse, 20},
     {FaultKind::RegistryHandshake, 40},
     {FaultKind::RegistryDropIdle, 30},
@@ -247,7 +260,10 @@ constexpr int kHttpErrorStatuses[] = {400, 401, 402, 403, 404, 406, 429, 500, 50
 // The bytes a run's database connections carry, roughly: a cut is drawn over a little more than
 // the whole connection, so that some cuts come after its end and do nothing.
 constexpr int kUsersConnectionBytes = 3600;
-constexpr int kArchiveConnectionBytes = 8000;
+constexpr int kArchiveConnectionBytes = 11000;
+// The requests a run's client makes on each, roughly, drawn over in the same way.
+constexpr int kUsersConnectionRequests = 18;
+constexpr int kArchiveConnectionRequests = 60;
 
 // A moment in a run: one in six in its first milliseconds, where start-up races live.
 int Moment(Random& random) { return random.Percent(16) ? random.Between(0, 5) : random.Between(5, 900); }
@@ -277,6 +293,14 @@ Fault DrawFault(Random& random) {
       fault.bytes = random.Between(0, fault.connection == 1 ? kUsersConnectionBytes : kArchiveConnectionBytes);
       fault.reset = random.Percent(50);
       fault.refuseLater = random.Percent(25);
+      break;
+    }
+    case FaultKind::DatabaseSilent: {
+      const bool users = random.Percent(35);
+      fault.connection = users ? 1 : 2;
+      fault.variant = random.Below(kSilenceVariants);
+      fault.bytes = random.Between(0, users ? kUsersConnectionBytes : kArchiveConnectionBytes);
+      fault.request = random.Between(1, users ? kUsersConnectionRequests : kArchiveConnectionRequests);
       break;
     }
     case FaultKind::RegistryRefuse:

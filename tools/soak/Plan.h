@@ -74,6 +74,7 @@ enum class FaultKind {
   StopSignal,         // SIGTERM or SIGINT after `delayMs`
   Kill,               // SIGKILL after `delayMs`
   DatabaseCut,        // the run's `connection`-th database connection cut after `bytes` bytes
+  DatabaseSilent,     // the run's `connection`-th database connection stops forwarding (`variant`), sockets open
   RegistryRefuse,     // every registry connection closed as soon as it is accepted
   RegistryHandshake,  // the TLS handshake fails (`variant`: garbage, early close, untrusted, wrong name)
   RegistryDropIdle,   // the first registry connection closed after the handshake, before the request
@@ -98,6 +99,7 @@ struct Fault {
   int bytes = 0;
   bool reset = false;        // a reset instead of an orderly close
   bool refuseLater = false;  // DatabaseCut: later connections of the run are refused
+  int request = 0;           // DatabaseSilent: the client's request (1-based) the silence falls at
   int variant = 0;
   int status = 0;
   int chunk = 0;
@@ -107,7 +109,13 @@ std::string FaultKindName(FaultKind kind);
 // The fault in words, for the report.
 std::string Describe(const Fault& fault);
 bool IsRegistryFault(FaultKind kind);
+bool IsDatabaseFault(FaultKind kind);
 bool IsStdoutFault(FaultKind kind);
+
+// Where a database connection goes silent: at a byte of either direction (`bytes`), or at the
+// client's `request`-th request, which is never passed on, or is passed on and its answer never
+// comes back.
+enum SilenceVariant { kSilentAtByte, kSilentRequestLost, kSilentAnswerLost, kSilenceVariants };
 
 // Variants of RegistryHandshake and RegistryGarbage.
 inline constexpr int kHandshakeVariants = 4;

@@ -329,6 +329,9 @@ void RegistryServer::ServeTls(int socket, const RunPlan& run, int connection) {
     const std::string body = CompanyBody(run, "true");
     answer = run.chunkedAnswer ? ChunkedResponse(body) : Response(200, "application/json", body);
   }
+  Note(run.index, [](RegistryLog& log) {
+    if (!log.answerAt) log.answerAt = std::chrono::steady_clock::now();
+  });
   bool written = true;
   if (fault.kind == FaultKind::RegistryDrip) {
     for (std::size_t at = 0; written && at < answer.size(); at += static_cast<std::size_t>(fault.chunk)) {

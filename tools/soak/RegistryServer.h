@@ -7,6 +7,7 @@
 // bytes are the registry's proof that a run paid.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <list>
@@ -34,7 +35,9 @@ struct RegistryLog {
   std::size_t requestBytes = 0;  // application bytes received after a handshake
   int requests = 0;              // whole request heads
   int answers = 0;               // answers (of any kind) written whole
-  std::string strayToken;        // a request that carried another run's token
+  // When the first answer began to be written: a run's insert and commit come after it.
+  std::optional<std::chrono::steady_clock::time_point> answerAt;
+  std::string strayToken;  // a request that carried another run's token
 };
 
 class RegistryServer {

@@ -150,10 +150,10 @@ void OwnRegistryChannel(const RunFacts& run, const Finding& finding) {
   }
 }
 
-void AttachmentsGoWithAKilledRun(const RunFacts& run, const Finding& finding) {
+void AttachmentsGoWithTheRun(const RunFacts& run, const Finding& finding) {
   if (!run.record.attachmentLeft.empty()) {
-    finding.Fail("the server still held its attachment to the " + run.record.attachmentLeft +
-                 " 10 s after it was killed: its locks block the runs after it");
+    finding.Fail("the server still held its attachment to the " + run.record.attachmentLeft + " 10 s after it " +
+                 (run.fault == FaultKind::Kill ? "was killed" : "ended") + ": its locks block the runs after it");
   }
 }
 
@@ -179,7 +179,7 @@ constexpr RunInvariant kRows[] = {
     {"a refused subject is never stored", Judges::EveryRun, RefusedNeverStored},
     {"nothing paid before a refusal", Judges::EveryRun, NothingPaidBeforeARefusal},
     {"its own registry channel", Judges::EveryRun, OwnRegistryChannel},
-    {"a killed run's attachments go", Judges::EveryRun, AttachmentsGoWithAKilledRun},
+    {"a killed or silent run's attachments go", Judges::EveryRun, AttachmentsGoWithTheRun},
     {"no engine mutex left held", Judges::EveryRun, NoEngineMutexLeft},
 };
 

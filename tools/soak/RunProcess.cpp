@@ -121,6 +121,9 @@ void ReadOutputs(std::vector<RunRecord>& records, const std::vector<std::size_t>
     std::string& sink = owners[i].second ? record.out : record.err;
     const ssize_t got = read(fd, buffer, sizeof buffer);
     if (got > 0) {
+      if (owners[i].second && record.out.empty()) {
+        record.lineMs = std::chrono::duration<double, std::milli>(Clock::now() - record.start).count();
+      }
       sink.append(buffer, static_cast<std::size_t>(got));
     } else if (got == 0 || errno != EAGAIN) {
       close(fd);
@@ -130,6 +133,7 @@ void ReadOutputs(std::vector<RunRecord>& records, const std::vector<std::size_t>
 }
 
 void DrainOutputs(RunRecord& record) {
+  const bool lineSeen = !record.out.empty();
   char buffer[4096];
   for (auto [fd, sink] : {std::pair{&record.outFd, &record.out}, std::pair{&record.errFd, &record.err}}) {
     if (*fd < 0) continue;
@@ -139,6 +143,8 @@ void DrainOutputs(RunRecord& record) {
     close(*fd);
     *fd = -1;
   }
+  // A line that came with the end.
+  if (!lineSeen && !record.out.empty()) record.lineMs = record.durationMs;
   if (record.heldFd >= 0) {
     close(record.heldFd);
     record.heldFd = -1;

@@ -25,6 +25,12 @@ constexpr auto kActiveWindow = std::chrono::seconds(2);
 // lock on its company's setting (60 s at the most).
 constexpr double kShortBoundSeconds = 30;
 constexpr double kLongBoundSeconds = 90;
+// The bound of a run whose database goes silent: the silent call given up (its bound, then the
+// connection aborted), the look-up of a lost commit on a new connection (within the same bound),
+// the end within seconds of the line; and, where its company's setting takes a lock, a wait for
+// another run's lock (10 s at the most) before it.
+constexpr double kSilentBoundSeconds = 20;
+constexpr double kSilentLockBoundSeconds = 40;
 // How long a killed run's attachment may outlive it on the server.
 constexpr auto kAttachmentGrace = std::chrono::seconds(10);
 
@@ -80,6 +86,9 @@ void Soak::Launch(const RunPlan& plan) {
                                  [static_cast<std::size_t>(plan.vat)];
   record.boundSeconds =
       rule == ExistingRule::Off && !IsRegistryFault(plan.fault.kind) ? kShortBoundSeconds : kLongBoundSeconds;
+  if (plan.fault.kind == FaultKind::DatabaseSilent) {
+    record.boundSeconds = rule == ExistingRule::Off ? kSilentBoundSeconds : kSilentLockBoundSeconds;
+  }
 
   const std::string token = "soak-" + std::to_string(plan.index);
   record.program = workspace_.ProgramOf(record.slot);
@@ -99,6 +108,7 @@ void Soak::Launch(const RunPlan& plan) {
   // built-in one.
   record.environment.push_back(std::string("KORVANE_DB_USER=") + serverlogin::kUser);
   record.environment.push_back(kPasswordVariable + serverlogin::Password());
+  record.environment.push_back("KORVANE_DB_TIMEOUT=" + std::to_string(kDatabaseTimeoutSeconds));
 
   relay_.Assign(record.slot, plan.index, plan.fault);
   registry_.Assign(record.slot, &plan);
@@ -193,6 +203,7 @@ void Soak::Finish(RunRecord& record) {
   --companyRuns_[static_cast<std::size_t>(plan.company)];
   record.relay = relay_.Log(plan.index);
   if (plan.fault.kind == FaultKind::DatabaseCut) record.faultFired = record.relay.cut;
+  if (plan.fault.kind == FaultKind::DatabaseSilent) record.faultFired = record.relay.silent;
   if (plan.fault.kind == FaultKind::StdoutClosed || plan.fault.kind == FaultKind::StdoutFull ||
       plan.fault.kind == FaultKind::StdoutBlocked || plan.fault.kind == FaultKind::StdoutGone) {
     record.faultFired = true;
@@ -203,7 +214,9 @@ void Soak::Finish(RunRecord& record) {
     stored_[static_cast<std::size_t>(plan.company)][static_cast<std::size_t>(plan.table)]
            [static_cast<std::size_t>(plan.vat)] = true;
   }
-  if (plan.fault.kind == FaultKind::Kill && record.endSignal == SIGKILL && !record.killedAtBound && !record.cutShort) {
+  // A silent connection's server side is closed by the relay now that the run has ended.
+  const bool killed = plan.fault.kind == FaultKind::Kill && record.endSignal == SIGKILL && !record.killedAtBound;
+  if ((killed || record.relay.silent) && !record.cutShort) {
     killChecks_.push_back(
         {static_cast<std::size_t>(&record - records_.data()), record.pid, Clock::now() + kAttachmentGrace});
   }
@@ -217,8 +230,8 @@ void Soak::Finish(RunRecord& record) {
   }
 }
 
-// A killed run's attachments go once the server sees its connections close; one that stays
-// holds its locks and blocks the runs after it.
+// A killed run's attachments, and a silent one's, go once the server sees their connections
+// close; one that stays holds its locks and blocks the runs after it.
 void Soak::CheckKilled(bool final) {
   const Clock::time_point now = Clock::now();
   if (!final && now - lastKillCheck_ < std::chrono::milliseconds(100)) return;

@@ -58,6 +58,7 @@ struct RunRecord {
   int endSignal = 0;
   std::string out;
   std::string err;
+  double lineMs = -1;      // when its standard output's first bytes came
   bool outputSeen = true;  // standard output was captured whole
 
   bool faultFired = false;
@@ -67,7 +68,7 @@ struct RunRecord {
   bool cutShort = false;  // still running when the soak ended
   double boundSeconds = 0;
   bool storedAtLaunch = false;               // its number was known stored in its table when it started
-  std::string attachmentLeft;                // the server still held an attachment of the killed run
+  std::string attachmentLeft;                // the server still held an attachment of the killed or silent run
   std::vector<std::string> engineLocksLeft;  // shared engine mutexes it died holding (released since)
   RelayLog relay;
   RegistryLog registry;
@@ -136,6 +137,11 @@ class Soak {
 
 // SIGINT, SIGTERM and SIGHUP end the soak early: the runs are killed, its folder removed.
 void WatchStopRequests();
+
+// Every run's KORVANE_DB_TIMEOUT: low, so that a silent database ends a run soon.
+inline constexpr int kDatabaseTimeoutSeconds = 3;
+// After its line a run ends within this, whatever its database does.
+inline constexpr int kEndAfterLineSeconds = 3;
 
 // Slots: more than runs at once, so that slow runs (a registry that never answers, a program
 // that does not end) keep theirs while others go on.

@@ -184,10 +184,11 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
     int fired = 0;
     int exitZero = 0;
     int exitOne = 0;
+    std::vector<double> durations;  // of the runs whose fault fired and that ended by themselves
   };
   std::map<FaultKind, FaultCount> faults;
   std::map<std::string, int> messages;
-  std::vector<double> usersBytes, archiveBytes;
+  std::vector<double> usersBytes, archiveBytes, usersRequests, archiveRequests;
   for (const RunRecord& record : result.runs) {
     if (!record.launched) continue;
     if (record.cutShort) {
@@ -207,9 +208,12 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
     ++count.drawn;
     if (record.faultFired) ++count.fired;
     if (!record.cutShort && record.endSignal == 0) ++(record.exitCode == 0 ? count.exitZero : count.exitOne);
+    if (record.faultFired && !record.cutShort && record.endSignal == 0) count.durations.push_back(record.durationMs);
     if (record.plan.fault.kind == FaultKind::None && record.exitCode == 0) {
       if (!record.relay.bytes.empty()) usersBytes.push_back(static_cast<double>(record.relay.bytes[0]));
       if (record.relay.bytes.size() > 1) archiveBytes.push_back(static_cast<double>(record.relay.bytes[1]));
+      if (!record.relay.requests.empty()) usersRequests.push_back(record.relay.requests[0]);
+      if (record.relay.requests.size() > 1) archiveRequests.push_back(record.relay.requests[1]);
     }
   }
   const auto runs = result.runs.size();
@@ -229,14 +233,16 @@ void PrintFigures(const Options& options, const SoakResult& result, const CheckO
   }
   std::cout << "  run time: median " << Median(durations, 0.5) << " ms, 95th percentile " << Median(durations, 0.95)
             << " ms, longest " << Median(durations, 1.0) << " ms\n";
-  std::cout << "  fault: runs, fired, exit 0, exit 1\n";
+  std::cout << "  fault: runs, fired, exit 0, exit 1; ms from start to end when fired (median, longest)\n";
   for (const auto& [kind, count] : faults) {
     std::cout << "    " << std::left << std::setw(34) << FaultKindName(kind) << std::right << std::setw(6)
               << count.drawn << std::setw(6) << count.fired << std::setw(6) << count.exitZero << std::setw(6)
-              << count.exitOne << "\n";
+              << count.exitOne << std::setw(8) << Median(count.durations, 0.5) << std::setw(8)
+              << Median(count.durations, 1.0) << "\n";
   }
-  std::cout << "  database bytes of a run without fault: users connection median " << Median(usersBytes, 0.5)
-            << ", archive connection median " << Median(archiveBytes, 0.5) << "\n";
+  std::cout << "  database connections of a run without fault: users median " << Median(usersBytes, 0.5) << " bytes in "
+            << Median(usersRequests, 0.5) << " requests, archive median " << Median(archiveBytes, 0.5) << " bytes in "
+            << Median(archiveRequests, 0.5) << " requests\n";
   std::vector<std::pair<int, std::string>> ranked;
   for (const auto& [message, count] : messages) ranked.emplace_back(count, message);
   std::sort(ranked.rbegin(), ranked.rend());
