@@ -1,9 +1,11 @@
-// A soak of the built program: many real imports, started in groups of one to eight over a few
-// VAT numbers (so that runs for one number meet), on archives served by the local database server and embedded, against
-// a scripted registry, each run with at most one fault drawn from the seed (a stop signal or SIGKILL at a random
-// moment, its database connection cut at a random byte, a registry that closes, stalls, drips, answers garbage or an
-// error status or fails the handshake, a standard output closed, full or abandoned). Afterwards the archives, the
-// registry's log and each run's exit and output are checked against what every run must do whatever happens to it.
+// A soak of the built program: many real imports, started in groups of one to eight over a few VAT
+// numbers (so that runs for one number meet), on archives served by the local database server and
+// embedded, against a scripted registry, each run with at most one fault drawn from the seed (a
+// stop signal or SIGKILL at a random moment, its database connection cut at a random byte or gone
+// silent, a registry that closes, stalls, drips, answers garbage or an error status or fails the
+// handshake, a standard output closed, full or abandoned). Afterwards the archives, the registry's
+// log and each run's exit and output are checked against what every run must do whatever happens to
+// it.
 //
 //   soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]
 //        [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]
