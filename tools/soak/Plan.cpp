@@ -377,6 +377,7 @@ RunPlan Planner::Run(int index, int group) const {
   run.tokenInEnvironment = random.Percent(50);
   run.chunkedAnswer = random.Percent(25);
   run.fault = DrawFault(random);
+  if (run.fault.kind == FaultKind::DatabaseSilent && !silence_) run.fault = Fault{};
   return run;
 }
 

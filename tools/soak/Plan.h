@@ -143,7 +143,10 @@ struct GroupPlan {
 // The groups in order; run indices follow on from group to group.
 class Planner {
  public:
-  Planner(std::uint64_t seed, int maxGroupSize) : seed_(seed), maxGroupSize_(maxGroupSize) {}
+  // Without `silence`, a run drawn with a silent database has no fault (the other runs are drawn
+  // the same): for a program whose database calls have no bound.
+  Planner(std::uint64_t seed, int maxGroupSize, bool silence = true)
+      : seed_(seed), maxGroupSize_(maxGroupSize), silence_(silence) {}
   GroupPlan NextGroup();
   // The one run of this index, as the soak draws it, and the group it belongs to.
   RunPlan Run(int index, int group) const;
@@ -154,6 +157,7 @@ class Planner {
  private:
   std::uint64_t seed_;
   int maxGroupSize_;
+  bool silence_;
   int nextGroup_ = 0;
   int nextRun_ = 0;
 };

@@ -273,7 +273,7 @@ void WatchStopRequests() {
 
 SoakResult Soak::Run() {
   SoakResult result;
-  Planner planner(options_.seed, options_.groupSize);
+  Planner planner(options_.seed, options_.groupSize, options_.silence);
   // Groups drawn and not yet started, oldest first: a group that waits for its embedded archive
   // lets the ones after it go.
   std::deque<GroupPlan> queue;

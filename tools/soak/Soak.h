@@ -33,6 +33,7 @@ struct Options {
   std::string self;  // how the soak was started, for the reproducers
   std::string parent = "/tmp";
   std::vector<int> only;  // run only these indices, all at once
+  bool silence = true;    // databases may go silent
   bool keep = false;
   bool trace = true;
   bool verbose = false;

@@ -8,14 +8,16 @@
 // it.
 //
 //   soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]
-//        [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]
+//        [--folder DIR] [--only I,J,...] [--no-silence] [--keep] [--no-trace] [--verbose]
 //
 // --runs and --seconds bound the runs started (at least one of them, or --only); runs still going
 // when the launches end get --grace seconds (20) to finish. --group-size (8) bounds a group,
 // --running (12) the runs going at once (a run past its first two seconds no longer counts). --only runs those run
 // indices of the seed, all at once, in a new folder: each violation's reproducer. The local database server must be
 // running on 127.0.0.1:3050 (scripts/firebird-server start); the soak only adds its own files in a new folder under
-// --folder (/tmp), removed at the end unless --keep.
+// --folder (/tmp), removed at the end unless --keep (or a run broke an invariant). --no-silence
+// leaves out the silent database (its runs have no fault): for a program whose database calls
+// have no bound of their own.
 //
 // Prints its figures, each violation with the run's command, fault and a reproducer, then
 //   soak: <runs> runs, <faults> faults, <violations> violations (seed <s>)
@@ -51,7 +53,7 @@ constexpr std::size_t kTracesPerKind = 3;
 
 constexpr const char* kUsage =
     "usage: soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]\n"
-    "            [--folder DIR] [--only I,J,...] [--keep] [--no-trace] [--verbose]\n";
+    "            [--folder DIR] [--only I,J,...] [--no-silence] [--keep] [--no-trace] [--verbose]\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "soak: " << problem << "\n" << kUsage;
@@ -91,6 +93,8 @@ Options ReadOptions(int argc, char** argv, bool& seedGiven) {
       } else if (option == "--only") {
         std::stringstream list(value());
         for (std::string item; std::getline(list, item, ',');) options.only.push_back(std::stoi(item));
+      } else if (option == "--no-silence") {
+        options.silence = false;
       } else if (option == "--keep") {
         options.keep = true;
       } else if (option == "--no-trace") {
@@ -282,14 +286,14 @@ void PrintViolations(const Options& options, const SoakResult& result, const Che
     for (const std::size_t bytes : record.relay.bytes) std::cout << " " << bytes;
     std::cout << " bytes per connection" << (record.relay.cut ? ", cut" : "") << "\n";
     std::string group;
-    for (const int other : Planner(options.seed, options.groupSize).RunsOf(plan.group)) {
+    for (const int other : Planner(options.seed, options.groupSize, options.silence).RunsOf(plan.group)) {
       if (!group.empty()) group += ',';
       group += std::to_string(other);
     }
     const std::string soak =
         options.self + " --korvane " + ShellWord(options.program) + " --seed " + std::to_string(options.seed) +
         (options.groupSize != Options{}.groupSize ? " --group-size " + std::to_string(options.groupSize) : "") +
-        " --only ";
+        (options.silence ? "" : " --no-silence") + " --only ";
     std::cout << "  reproduce: " << soak << plan.index << "\n             with its group: " << soak << group << "\n";
     // The trace of the first few violations of each kind.
     if (options.trace && ++tracedOfKind[Shape(violation.what)] <= kTracesPerKind) {
