@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -29,6 +30,9 @@ bool WriteOnceWritable(int descriptor, const std::string& line, std::chrono::mil
   if (::poll(&target, 1, static_cast<int>(limit.count())) != 1 || (target.revents & POLLOUT) == 0) return false;
   return ::write(descriptor, line.data(), line.size()) == static_cast<ssize_t>(line.size());
 }
+
+// The lines of WriteStdoutLineWithin that are over (written whole, or failed).
+std::atomic<std::uint64_t> gStdoutLinesOver{0};
 
 }  // namespace
 
@@ -119,12 +123,14 @@ bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limi
     // thread that makes it can be left behind, the caller cannot.
     return CallWithin<bool>(
                [line = std::string(utf8)] {
+                 bool written = false;
                  try {
                    WriteStdoutLine(line);
-                   return true;
+                   written = true;
                  } catch (...) {
-                   return false;
                  }
+                 ++gStdoutLinesOver;
+                 return written;
                },
                std::chrono::steady_clock::now() + limit)
         .value_or(false);
@@ -132,8 +138,21 @@ bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limi
     // No thread to spare: write only when standard output takes bytes without waiting.
     std::string line(utf8);
     line += "\r\n";
-    return WriteOnceWritable(STDOUT_FILENO, line, limit);
+    const bool written = WriteOnceWritable(STDOUT_FILENO, line, limit);
+    ++gStdoutLinesOver;
+    return written;
   }
+}
+
+std::uint64_t StdoutLinesOver() noexcept { return gStdoutLinesOver; }
+
+bool AwaitStdoutLinesOver(std::uint64_t count, std::chrono::milliseconds limit) noexcept {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (gStdoutLinesOver < count) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    ::usleep(2000);
+  }
+  return true;
 }
 
 void WriteStderrLine(std::string_view text, std::chrono::milliseconds limit) noexcept {

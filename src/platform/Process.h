@@ -60,6 +60,12 @@ void WriteStdoutLine(std::string_view utf8);
 // with the process.
 bool WriteStdoutLineWithin(std::string_view utf8, std::chrono::milliseconds limit) noexcept;
 
+// How many lines of WriteStdoutLineWithin are over (written whole, or their write failed).
+std::uint64_t StdoutLinesOver() noexcept;
+// Waits at most `limit` for `count` of them to be over; true when they are. For a stop signal
+// that comes once the run's outcome is settled: the outcome's line goes out first.
+bool AwaitStdoutLinesOver(std::uint64_t count, std::chrono::milliseconds limit) noexcept;
+
 // Writes the text and a line feed to standard error in one write, for a notice of the run's own
 // settings. Waits at most `limit` for standard error to take it, and never raises: a notice that
 // cannot be written is dropped.

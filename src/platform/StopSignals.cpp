@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <system_error>
 #include <thread>
+
+#include "platform/Process.h"
 
 namespace korvane::platform {
 
@@ -26,6 +29,9 @@ std::string_view NameOf(int number) {
   return "?";
 }
 
+// How long a stop signal that comes once the outcome is settled lets its line go out.
+constexpr std::chrono::milliseconds kSettledLineWait{500};
+
 bool StartedAsIgnored(int number) {
   struct sigaction current {};
   return ::sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
@@ -37,9 +43,13 @@ bool StartedAsIgnored(int number) {
     int number = 0;
     if (::sigwait(&watched, &number) != 0) continue;
     // While the commit is being sent the run ends by itself; once its outcome is settled, the
-    // line it may still be writing cannot change it.
+    // line it may still be writing cannot change it. That line goes out first (the new code,
+    // for a caller that stops the run right after its commit), unless standard output holds it.
     if (!ProcessRunGate().TryInterrupt()) {
-      if (const std::optional<int> exitCode = ProcessRunGate().SettledExitCode()) ::_exit(*exitCode);
+      if (const std::optional<int> exitCode = ProcessRunGate().SettledExitCode()) {
+        ProcessRunGate().AwaitLine(kSettledLineWait);
+        ::_exit(*exitCode);
+      }
       continue;
     }
     onStop(NameOf(number));
@@ -70,12 +80,17 @@ void RunGate::EnterCommit() noexcept { Advance(Stage::Committing); }
 void RunGate::EnterFinish(int exitCode) noexcept {
   // Stored before the stage: a watcher that sees the stage reads this code.
   exitCode_ = exitCode;
+  linesBeforeFinish_ = StdoutLinesOver();
   Advance(Stage::Finishing);
 }
 
 std::optional<int> RunGate::SettledExitCode() const noexcept {
   if (stage_.load() != Stage::Finishing) return std::nullopt;
   return exitCode_.load();
+}
+
+void RunGate::AwaitLine(std::chrono::milliseconds limit) const noexcept {
+  AwaitStdoutLinesOver(linesBeforeFinish_ + 1, limit);
 }
 
 RunGate& ProcessRunGate() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -22,11 +24,15 @@ class RunGate {
   void EnterCommit() noexcept;
   // Running or committing -> finishing, before the run writes its line, with the exit code it
   // settled. Never returns when a stop signal has already won: that line is the only one. From
-  // here a stop signal ends the process at once with that exit code: the outcome stands, and
-  // only the writing of the line and the release of the run's objects are cut short.
+  // here a stop signal ends the process soon with that exit code: the outcome stands, its line
+  // (WriteStdoutLineWithin) goes out first unless standard output holds it half a second, and
+  // only the release of the run's objects is cut short.
   void EnterFinish(int exitCode) noexcept;
   // The exit code given to EnterFinish, once the run is finishing.
   std::optional<int> SettledExitCode() const noexcept;
+  // Once the run is finishing: waits at most `limit` for its line to be over (a line of
+  // WriteStdoutLineWithin begun after EnterFinish, written or failed).
+  void AwaitLine(std::chrono::milliseconds limit) const noexcept;
 
  private:
   enum class Stage { Running, Committing, Finishing, Interrupted };
@@ -35,6 +41,7 @@ class RunGate {
 
   std::atomic<Stage> stage_{Stage::Running};
   std::atomic<int> exitCode_{1};
+  std::atomic<std::uint64_t> linesBeforeFinish_{0};
 };
 
 // The gate of this process.

@@ -1,6 +1,18 @@
 #include "platform/StopSignals.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/Process.h"
 
 namespace korvane::platform {
 namespace {
@@ -27,6 +39,51 @@ TEST(RunGate, AStopSignalWinsOnlyWhileTheRunIsRunning) {
   finishing.EnterCommit();  // no way back from writing the line
   EXPECT_FALSE(finishing.TryInterrupt());
   EXPECT_EQ(finishing.SettledExitCode(), 1);
+}
+
+// A stop signal that comes once the outcome is settled, while the run's line waits for standard
+// output (here a full pipe that its reader empties a moment later), lets the line out before the
+// process ends with the settled exit code: a caller that stops a run right after its commit
+// still reads the new code.
+TEST(StopSignals, OnceSettledTheLineGoesOutBeforeTheEnd) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+  ::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+  const std::string filler(4096, 'x');
+  std::size_t filled = 0;
+  for (ssize_t n; (n = ::write(pipeFds[1], filler.data(), filler.size())) > 0;) filled += static_cast<std::size_t>(n);
+  ::fcntl(pipeFds[1], F_SETFL, 0);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(pipeFds[1], STDOUT_FILENO);
+    BlockStopSignals();
+    WatchStopSignals([](std::string_view) {});
+    ProcessRunGate().EnterFinish(0);
+    std::thread([] { WriteStdoutLineWithin("0124", std::chrono::seconds(3)); }).detach();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(::getpid(), SIGTERM);
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    ::_exit(3);  // the watcher did not end the process
+  }
+  ::close(pipeFds[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  std::string bytes;
+  char buffer[65536];
+  pollfd in{pipeFds[0], POLLIN, 0};
+  while (::poll(&in, 1, 5000) == 1) {
+    const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(bytes.size(), filled + 6);
+  EXPECT_TRUE(bytes.ends_with("x0124\r\n")) << bytes.substr(bytes.size() - 10);
 }
 
 }  // namespace
