@@ -5,6 +5,7 @@
 #include "db/ClientLibrary.h"
 #include "db/IBError.h"
 #include "platform/Process.h"
+#include "platform/Text.h"
 
 namespace korvane::db {
 
@@ -37,12 +38,14 @@ std::string EngineLockFolder() {
 void CheckLocalAttach(const std::string& path) {
   const std::string reason = platform::NotOpenableFileReason(path);
   if (!reason.empty()) {
-    throw EIBInterBaseError("I/O error during \"open\" operation for file \"" + path + "\"\r\n" + reason,
-                            kIoErrorSqlCode, static_cast<int>(kIoError));
+    throw EIBInterBaseError(
+        "I/O error during \"open\" operation for file \"" + platform::TextForMessage(path) + "\"\r\n" + reason,
+        kIoErrorSqlCode, static_cast<int>(kIoError));
   }
   const std::string lockFolder = EngineLockFolder();
   const auto free = platform::FreeSpace(lockFolder);
-  if (free && *free < kLockFolderMinimumFree) throw EIBError("Spazio esaurito in " + lockFolder, 0, 0);
+  if (free && *free < kLockFolderMinimumFree)
+    throw EIBError("Spazio esaurito in " + platform::TextForMessage(lockFolder), 0, 0);
   const auto fileSizeLimit = platform::FileSizeLimit();
   if (fileSizeLimit && *fileSizeLimit < kLockFolderMinimumFree) {
     throw EIBError("Limite di dimensione dei file insufficiente (ulimit -f)", 0, 0);

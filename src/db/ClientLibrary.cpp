@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <array>
+#include <list>
 #include <mutex>
 #include <vector>
 
@@ -86,6 +88,7 @@ const ClientApi& LoadClientLibrary() {
   Resolve(library, "fb_interpret", resolved.interpret);
   Resolve(library, "isc_vax_integer", resolved.vax_integer);
   Resolve(library, "isc_portable_integer", resolved.portable_integer);
+  Resolve(library, "fb_cancel_operation", resolved.cancel_operation);
   gApi = resolved;
   gLoaded = true;
   return gApi;
@@ -94,11 +97,75 @@ const ClientApi& LoadClientLibrary() {
 const ClientApi& Api() { return gApi; }
 bool ClientLibraryLoaded() { return gLoaded; }
 
+namespace {
+
+// A copy of a status vector whose text arguments (a file name, a value stored in the database,
+// a name from the caller) have their control characters shown as "?": what the library formats
+// from its own message texts keeps its line breaks, what it places into them cannot add lines or
+// reach the terminal. Valid while the object lives.
+class ArgumentsShown {
+ public:
+  explicit ArgumentsShown(const ISC_STATUS* status) {
+    // Each cluster is a tag and one argument (two for a counted string); the copy ends, zeroed
+    // (isc_arg_end), before a cluster that would not fit whole.
+    for (int i = 0; status[i] != isc_arg_end;) {
+      const ISC_STATUS tag = status[i];
+      const int size = tag == isc_arg_cstring ? 3 : 2;
+      if (i + size >= ISC_STATUS_LENGTH) break;
+      copy_[i] = tag;
+      if (tag == isc_arg_cstring) {
+        const auto length = static_cast<std::size_t>(status[i + 1]);
+        const std::string& text = Keep(std::string_view(reinterpret_cast<const char*>(status[i + 2]), length));
+        copy_[i + 1] = static_cast<ISC_STATUS>(text.size());
+        copy_[i + 2] = reinterpret_cast<ISC_STATUS>(text.c_str());
+      } else if (tag == isc_arg_string || tag == isc_arg_interpreted || tag == isc_arg_sql_state) {
+        const char* text = reinterpret_cast<const char*>(status[i + 1]);
+        copy_[i + 1] = reinterpret_cast<ISC_STATUS>(Keep(text != nullptr ? text : "").c_str());
+      } else {
+        copy_[i + 1] = status[i + 1];
+      }
+      i += size;
+    }
+  }
+  const ISC_STATUS* Vector() const { return copy_.data(); }
+
+ private:
+  const std::string& Keep(std::string_view bytes) {
+    std::string shown(bytes);
+    for (char& c : shown) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return texts_.emplace_back(std::move(shown));
+  }
+
+  std::array<ISC_STATUS, ISC_STATUS_LENGTH> copy_{};
+  std::list<std::string> texts_;  // stable addresses
+};
+
+// One line of the library, read: its own line breaks (from its message texts) become CR LF, every
+// other control character "?".
+std::string LineForMessage(std::string_view line) {
+  std::string shown;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t lf = line.find('\n', start);
+    std::string_view piece = line.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
+    if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+    shown += platform::TextForMessage(piece);
+    if (lf == std::string_view::npos) return shown;
+    shown += "\r\n";
+    start = lf + 1;
+  }
+}
+
+}  // namespace
+
 std::string StatusText(const ISC_STATUS* status, StatusLines lines) {
   constexpr std::size_t kBufferSize = 20480;
   std::vector<char> buffer(kBufferSize);
   std::string text;
-  const ISC_STATUS* cursor = status;
+  const ArgumentsShown shown(status);
+  const ISC_STATUS* cursor = shown.Vector();
   while (true) {
     buffer[0] = '\0';
     if (gApi.interpret(buffer.data(), kBufferSize, &cursor) <= 0) break;
@@ -107,7 +174,7 @@ std::string StatusText(const ISC_STATUS* status, StatusLines lines) {
     const std::string line =
         lines == StatusLines::AttachNames && platform::IsValidUtf8(bytes) ? std::string(bytes) : FromDatabase(bytes);
     if (!text.empty() && text.back() != '\n') text += "\r\n";
-    text += line;
+    text += LineForMessage(line);
   }
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
@@ -133,10 +200,16 @@ bool DatabaseError::Holds(ISC_STATUS code) const {
   return std::find(codes_.begin(), codes_.end(), code) != codes_.end();
 }
 
+void DatabaseError::GiveUp(std::string message, bool connectionClosed) {
+  message_ = std::move(message);
+  noAnswer_ = true;
+  lostConnection_ = lostConnection_ || connectionClosed;
+}
+
 void DatabaseError::Raise() const {
   const int errorCode = static_cast<int>(firstCode_);
-  if (sqlCode_ == -551) throw EIBInterBaseRoleError(message_, sqlCode_, errorCode, lostConnection_);
-  throw EIBInterBaseError(message_, sqlCode_, errorCode, lostConnection_);
+  if (sqlCode_ == -551) throw EIBInterBaseRoleError(message_, sqlCode_, errorCode, lostConnection_, noAnswer_);
+  throw EIBInterBaseError(message_, sqlCode_, errorCode, lostConnection_, noAnswer_);
 }
 
 void RaiseClientError(ClientEntry entry) { throw EIBClientError(entry, EntryText(entry)); }

@@ -38,6 +38,8 @@ struct ClientApi {
   decltype(&::fb_interpret) interpret;
   decltype(&::isc_vax_integer) vax_integer;
   decltype(&::isc_portable_integer) portable_integer;
+  // Called by the watchdog's thread while the run's thread waits in another call.
+  decltype(&::fb_cancel_operation) cancel_operation;
 };
 
 // The library name of the layer's entry 1.
@@ -68,6 +70,11 @@ class DatabaseError {
   // The connection went away under the call: one of kLostConnectionCodes anywhere in the vector.
   // The one rule of the layer, decided here and carried on the raised error.
   bool LostConnection() const { return lostConnection_; }
+  // The watchdog gave the call up (db/Watchdog.h).
+  bool NoAnswer() const { return noAnswer_; }
+  // Marks the error as that of a call given up: `message` replaces the library's text, and a
+  // connection closed on this side for it counts as lost.
+  void GiveUp(std::string message, bool connectionClosed);
   // EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
   [[noreturn]] void Raise() const;
 
@@ -79,6 +86,7 @@ class DatabaseError {
   ISC_STATUS firstCode_ = 0;
   std::vector<ISC_STATUS> codes_;
   bool lostConnection_ = false;
+  bool noAnswer_ = false;
 };
 
 DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines = StatusLines::DatabaseCodePage);
@@ -88,7 +96,9 @@ DatabaseError DatabaseErrorOf(const ISC_STATUS* status, StatusLines lines = Stat
 }
 
 // The text of every line the library interprets from the status vector, joined by CR LF,
-// one final full stop removed.
+// one final full stop removed. A line break of the library's own message texts is CR LF too;
+// every other control character, and any in what it places into them (a file name, a stored
+// value), is shown as "?".
 std::string StatusText(const ISC_STATUS* status, StatusLines lines = StatusLines::DatabaseCodePage);
 
 // The layer's own messages, by entry number.

@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "db/AttachName.h"
+#include "db/CallBound.h"
 #include "db/ClientLibrary.h"
 #include "db/IBSQL.h"
 #include "db/ParameterBlocks.h"
+#include "db/Watchdog.h"
 #include "platform/Text.h"
 #include "platform/Trace.h"
 
@@ -77,7 +79,7 @@ void TIBDatabase::SetDatabaseName(const std::string& name) {
 
 void TIBDatabase::Open() {
   if (Connected()) return;
-  const ClientApi& api = LoadClientLibrary();
+  LoadClientLibrary();
   if (databaseName_.empty()) RaiseClientError(kDatabaseNameMissing);
   if (paramsChanged_) {
     dpb_ = BuildDPB(params_);
@@ -88,12 +90,12 @@ void TIBDatabase::Open() {
   platform::trace::Step("attaching " + name);
   try {
     if (IsLocalFilePath(name)) CheckLocalAttach(name);
-    ISC_STATUS_ARRAY status{};
-    if (api.attach_database(status, static_cast<short>(name.size()), name.data(), &handle_,
-                            static_cast<short>(dpb_.size()), reinterpret_cast<const ISC_SCHAR*>(dpb_.data())) != 0) {
-      handle_ = 0;
-      RaiseDatabaseError(status, StatusLines::AttachNames);
-    }
+    // An attach has no connection yet that could be cancelled: it waits in a thread of its own,
+    // left behind when it does not answer in time.
+    std::optional<AttachResult> attached = AttachWithin(name, dpb_);
+    if (!attached) throw EIBError(NoAnswerMessage("attach"), 0, 0, false, true);
+    if (attached->error) attached->error->Raise();
+    handle_ = attached->handle;
   } catch (const Exception& error) {
     platform::trace::Step("attach failed: " + error.Message());
     throw;
@@ -106,8 +108,9 @@ void TIBDatabase::ReadDatabaseInfo() {
   const ISC_SCHAR items[] = {isc_info_db_sql_dialect, isc_info_db_read_only};
   ISC_SCHAR answer[512] = {};
   ISC_STATUS_ARRAY status{};
+  const WatchedCall watch(&handle_, "info");
   if (api.database_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
-    const DatabaseError error = DatabaseErrorOf(status);
+    const DatabaseError error = DatabaseErrorOf(status, watch);
     NoteLost(error);
     error.Raise();
   }
@@ -145,8 +148,9 @@ void TIBDatabase::DoClose(bool force) {
     transaction->ForcedEnd();
   }
   ISC_STATUS_ARRAY status{};
+  const WatchedCall watch(&handle_, "detach");
   if (Api().detach_database(status, &handle_) != 0 && !force) {
-    const DatabaseError error = DatabaseErrorOf(status);
+    const DatabaseError error = DatabaseErrorOf(status, watch);
     if (!error.LostConnection()) error.Raise();
   }
   handle_ = 0;
@@ -167,7 +171,10 @@ void TIBDatabase::CloseLost() noexcept {
     transaction->ForcedEnd();
   }
   ISC_STATUS_ARRAY status{};
-  Api().detach_database(status, &handle_);
+  {
+    const WatchedCall watch(&handle_, "detach");
+    Api().detach_database(status, &handle_);
+  }
   handle_ = 0;
   lost_ = false;
   dbSqlDialect_ = 1;

@@ -30,4 +30,9 @@ bool ConnectionLost(const Exception& error) {
   return database != nullptr && database->ConnectionLost();
 }
 
+bool NoAnswer(const Exception& error) {
+  const auto* database = dynamic_cast<const EIBError*>(&error);
+  return database != nullptr && database->NoAnswer();
+}
+
 }  // namespace korvane::db

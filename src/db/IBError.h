@@ -13,8 +13,12 @@ namespace korvane {
 // the error, never the codes.
 class EIBError : public Exception {
  public:
-  EIBError(std::string message, int sqlCode, int ibErrorCode, bool connectionLost = false)
-      : Exception(std::move(message)), sqlCode_(sqlCode), ibErrorCode_(ibErrorCode), connectionLost_(connectionLost) {}
+  EIBError(std::string message, int sqlCode, int ibErrorCode, bool connectionLost = false, bool noAnswer = false)
+      : Exception(std::move(message)),
+        sqlCode_(sqlCode),
+        ibErrorCode_(ibErrorCode),
+        connectionLost_(connectionLost),
+        noAnswer_(noAnswer) {}
 
   int SQLCode() const noexcept { return sqlCode_; }
   int IBErrorCode() const noexcept { return ibErrorCode_; }
@@ -22,11 +26,16 @@ class EIBError : public Exception {
   // restarted): what the call did on the server is not known from here, and the connection must
   // be opened again before anything else.
   bool ConnectionLost() const noexcept { return connectionLost_; }
+  // The database did not answer the call within its bound (db/CallBound.h) and the call was
+  // given up; the message is "Il database non risponde (<what>)". When the connection was closed
+  // on this side for it, ConnectionLost() is true as well.
+  bool NoAnswer() const noexcept { return noAnswer_; }
 
  private:
   int sqlCode_;
   int ibErrorCode_;
   bool connectionLost_;
+  bool noAnswer_;
 };
 
 // A failure reported by the client library through its status vector.
@@ -61,5 +70,8 @@ bool LockHeldElsewhere(const Exception& error);
 
 // `error` is a database error whose connection went away under the call (EIBError::ConnectionLost).
 bool ConnectionLost(const Exception& error);
+
+// `error` is a database error of a call given up for want of an answer (EIBError::NoAnswer).
+bool NoAnswer(const Exception& error);
 
 }  // namespace korvane::db

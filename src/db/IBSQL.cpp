@@ -1,10 +1,12 @@
 #include "db/IBSQL.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "db/ClientLibrary.h"
 #include "db/DatabaseText.h"
 #include "db/StatementText.h"
+#include "db/Watchdog.h"
 #include "platform/Text.h"
 
 namespace korvane {
@@ -145,6 +147,7 @@ void TIBSQL::FreeHandle() noexcept {
   // Over a lost connection the handle is only forgotten: the connection's close releases it.
   if (handle_ != 0 && ServerReachable() && ClientLibraryLoaded()) {
     ISC_STATUS_ARRAY status{};
+    const WatchedCall watch(database_->HandleAddress(), "free statement");
     Api().dsql_free_statement(status, &handle_, DSQL_drop);
   }
   handle_ = 0;
@@ -206,9 +209,12 @@ void TIBSQL::Prepare(const ConvertedSQL* given) {
 
   const ClientApi& api = Api();
   ISC_STATUS_ARRAY status{};
+  // The calls of one prepare are bounded together.
+  std::optional<WatchedCall> watch(std::in_place, database_->HandleAddress(), "prepare");
   // Any failure from here drops the statement; a lost connection also closes the connection.
   const auto fail = [&] {
-    const DatabaseError error = DatabaseErrorOf(status);
+    const DatabaseError error = DatabaseErrorOf(status, *watch);
+    watch.reset();
     NoteLost(error);
     FreeHandle();
     if (error.LostConnection() && database_ != nullptr) database_->ForceClose();
@@ -247,6 +253,7 @@ void TIBSQL::Prepare(const ConvertedSQL* given) {
     }
     BindFields();
   }
+  watch.reset();
   processedSQL_ = converted.text;
   prepared_ = true;
 }
@@ -287,6 +294,7 @@ void TIBSQL::ExecQuery() {
   XSQLDA* in = Descriptor(inDescriptor_);
   const bool select = sqlType_ == TIBSQLTypes::SQLSelect || sqlType_ == TIBSQLTypes::SQLSelectForUpdate;
   ISC_STATUS result = 0;
+  const WatchedCall watch(database_->HandleAddress(), "execute", transaction_->LockWait());
   if (select) {
     result = api.dsql_execute2(status, transaction, &handle_, Dialect(), in, nullptr);
   } else if (sqlType_ == TIBSQLTypes::SQLExecProcedure) {
@@ -294,7 +302,7 @@ void TIBSQL::ExecQuery() {
   } else {
     result = api.dsql_execute(status, transaction, &handle_, Dialect(), in);
   }
-  if (result != 0) Raise(DatabaseErrorOf(status));
+  if (result != 0) Raise(DatabaseErrorOf(status, watch));
   if (select) {
     open_ = true;
     eof_ = false;
@@ -307,13 +315,21 @@ void TIBSQL::Next() {
   if (eof_) return;
   if (!open_) RaiseClientError(kSQLClosed);
   ISC_STATUS_ARRAY status{};
-  const ISC_STATUS result = Api().dsql_fetch(status, &handle_, Dialect(), Descriptor(outDescriptor_));
+  ISC_STATUS result = 0;
+  std::optional<DatabaseError> failure;
+  {
+    // Rows locked as they are fetched may wait for another transaction's lock.
+    const WatchedCall watch(database_->HandleAddress(), "fetch",
+                            transaction_ != nullptr ? transaction_->LockWait() : std::chrono::milliseconds::zero());
+    result = Api().dsql_fetch(status, &handle_, Dialect(), Descriptor(outDescriptor_));
+    if (result != 0 && result != 100) failure = DatabaseErrorOf(status, watch);
+  }
   if (result == 100) {
     eof_ = true;
     return;
   }
-  if (result != 0) {
-    const DatabaseError error = DatabaseErrorOf(status);
+  if (failure) {
+    const DatabaseError& error = *failure;
     if (error.Holds(kNoCursor)) {
       eof_ = true;
       return;
@@ -336,8 +352,9 @@ void TIBSQL::Close() {
   recordCount_ = 0;
   if (!wasOpen || handle_ == 0 || !ServerReachable()) return;
   ISC_STATUS_ARRAY status{};
+  const WatchedCall watch(database_->HandleAddress(), "close cursor");
   if (Api().dsql_free_statement(status, &handle_, DSQL_close) == 0) return;
-  const DatabaseError error = DatabaseErrorOf(status);
+  const DatabaseError error = DatabaseErrorOf(status, watch);
   if (!error.Holds(kBadStatementHandle) && !error.Holds(kCursorAlreadyClosed)) Raise(error);
 }
 

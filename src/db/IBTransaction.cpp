@@ -6,6 +6,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
 #include "db/ParameterBlocks.h"
+#include "db/Watchdog.h"
 
 namespace korvane {
 
@@ -79,6 +80,7 @@ void TIBTransaction::StartTransaction() {
   }
   if (!tpbBuilt_ || builtParams_ != params_) {
     tpb_ = BuildTPB(params_);
+    lockWait_ = TransactionLockWait(params_);
     builtParams_ = params_;
     tpbBuilt_ = true;
   }
@@ -88,9 +90,10 @@ void TIBTransaction::StartTransaction() {
                         tpb_.empty() ? nullptr : reinterpret_cast<const ISC_SCHAR*>(tpb_.data())});
   }
   ISC_STATUS_ARRAY status{};
+  const WatchedCall watch(databases_.front()->HandleAddress(), "start transaction");
   if (Api().start_multiple(status, &handle_, static_cast<short>(elements.size()), elements.data()) != 0) {
     handle_ = 0;
-    const DatabaseError error = DatabaseErrorOf(status);
+    const DatabaseError error = DatabaseErrorOf(status, watch);
     NoteLost(error);
     error.Raise();
   }
@@ -101,8 +104,9 @@ std::int64_t TIBTransaction::Id() {
   const ISC_SCHAR items[] = {isc_info_tra_id};
   ISC_SCHAR answer[64] = {};
   ISC_STATUS_ARRAY status{};
+  const WatchedCall watch(WatchedDatabase(), "info");
   if (Api().transaction_info(status, &handle_, sizeof items, items, sizeof answer, answer) != 0) {
-    const DatabaseError error = DatabaseErrorOf(status);
+    const DatabaseError error = DatabaseErrorOf(status, watch);
     NoteLost(error);
     error.Raise();
   }
@@ -124,6 +128,7 @@ void TIBTransaction::End(bool commit) {
   if (!InTransaction()) RaiseClientError(kNotInTransaction);
   CloseStatementCursors();
   ISC_STATUS_ARRAY status{};
+  const WatchedCall watch(WatchedDatabase(), commit ? "commit" : "rollback");
   const ISC_STATUS result =
       commit ? Api().commit_transaction(status, &handle_) : Api().rollback_transaction(status, &handle_);
   if (result == 0) {
@@ -132,12 +137,17 @@ void TIBTransaction::End(bool commit) {
   }
   // The handle stays, so a rollback can follow a failed commit. A connection that went away is
   // closed by force, which drops this handle too.
-  const DatabaseError error = DatabaseErrorOf(status);
+  const DatabaseError error = DatabaseErrorOf(status, watch);
   NoteLost(error);
   if (error.LostConnection()) {
     for (TIBDatabase* database : std::vector<TIBDatabase*>(databases_)) database->ForceClose();
   }
   error.Raise();
+}
+
+const std::uint32_t* TIBTransaction::WatchedDatabase() const {
+  static const std::uint32_t kNone = 0;
+  return databases_.empty() ? &kNone : databases_.front()->HandleAddress();
 }
 
 void TIBTransaction::NoteLost(const DatabaseError& error) noexcept {
@@ -156,7 +166,9 @@ void TIBTransaction::ForcedEnd() noexcept {
   const bool commit =
       defaultAction_ == TIBTransactionAction::TACommit || defaultAction_ == TIBTransactionAction::TACommitRetaining;
   ISC_STATUS_ARRAY status{};
-  if (!commit || Api().commit_transaction(status, &handle_) != 0) {
+  const WatchedCall watch(WatchedDatabase(), commit ? "commit" : "rollback");
+  // A commit given up is not followed by a rollback over the same silent connection.
+  if (!commit || (Api().commit_transaction(status, &handle_) != 0 && !watch.GaveUp())) {
     Api().rollback_transaction(status, &handle_);
   }
   handle_ = 0;

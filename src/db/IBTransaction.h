@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -69,6 +70,11 @@ class TIBTransaction {
   void CloseStatementCursors();
   void End(bool commit);
   std::uint32_t* HandleAddress() { return &handle_; }
+  // The connection whose calls the watchdog cancels for this transaction's calls.
+  const std::uint32_t* WatchedDatabase() const;
+  // How long the engine itself may wait for a lock in this transaction (its lock timeout), given
+  // to each of its statements' calls on top of their bound.
+  std::chrono::milliseconds LockWait() const { return lockWait_; }
 
   std::uint32_t handle_ = 0;
   TIBDatabase* defaultDatabase_ = nullptr;
@@ -78,6 +84,7 @@ class TIBTransaction {
   std::vector<std::string> builtParams_;  // the list the TPB was built from
   bool tpbBuilt_ = false;
   std::vector<std::uint8_t> tpb_;
+  std::chrono::milliseconds lockWait_{0};
   TIBTransactionAction defaultAction_ = TIBTransactionAction::TACommit;
 };
 

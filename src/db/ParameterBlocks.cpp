@@ -85,6 +85,21 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
   return dpb;
 }
 
+std::chrono::seconds TransactionLockWait(const std::vector<std::string>& params) {
+  for (const std::string& line : params) {
+    const std::string_view written = platform::TrimControl(line);
+    const std::size_t equals = written.find('=');
+    if (equals == std::string_view::npos) continue;
+    const std::string name =
+        StripPrefix(platform::LowerCaseAscii(platform::TrimControl(written.substr(0, equals))), "isc_tpb_");
+    if (name != "lock_timeout") continue;
+    if (const std::optional<std::uint32_t> seconds = LockTimeoutSeconds(written.substr(equals + 1))) {
+      return std::chrono::seconds(*seconds);
+    }
+  }
+  return std::chrono::seconds::zero();
+}
+
 std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params) {
   std::vector<std::uint8_t> tpb;
   if (params.empty()) return tpb;

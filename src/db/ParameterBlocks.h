@@ -2,6 +2,7 @@
 
 // Builders of the connection and transaction parameter blocks. Exposed for tests.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,5 +21,9 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params);
 // bytes, least significant first. Unknown names (or a lock_timeout that is no whole number of
 // seconds from 1 up) fail with the layer's entry 115.
 std::vector<std::uint8_t> BuildTPB(const std::vector<std::string>& params);
+
+// The seconds of the list's "lock_timeout=<seconds>" line, zero without one (or for a value
+// BuildTPB refuses): how long the engine itself may wait for a lock before it answers.
+std::chrono::seconds TransactionLockWait(const std::vector<std::string>& params);
 
 }  // namespace korvane::db

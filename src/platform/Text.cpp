@@ -316,6 +316,16 @@ std::string OutsideTextForMessage(std::string_view utf8) {
   return cleaned;
 }
 
+std::string TextForMessage(std::string_view utf8) {
+  std::string cleaned;
+  cleaned.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, pos);
+    AppendUtf8(cleaned, BreaksAMessageLine(c) ? U'?' : c);
+  }
+  return cleaned;
+}
+
 std::string Format(std::string_view pattern, std::initializer_list<std::string_view> arguments) {
   std::string out;
   auto next = arguments.begin();

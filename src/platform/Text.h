@@ -82,6 +82,9 @@ bool IsAsciiLettersAndDigits(std::string_view text);
 // kOutsideTextLimit UTF-16 units is cut to that many and followed by "...".
 inline constexpr std::int64_t kOutsideTextLimit = 200;
 std::string OutsideTextForMessage(std::string_view utf8);
+// The same, whole: nothing is cut. For a text that is the message's own matter (a file name, a
+// stored value, a library's line) rather than an answer of unknown length.
+std::string TextForMessage(std::string_view utf8);
 
 // The pattern with each "%s" or "%d" replaced by the next argument, in order (a number comes
 // already written as text); a marker left without an argument stays as written, and nothing in

@@ -41,6 +41,36 @@ TEST(StatusText, LinesJoinedAndOneFinalFullStopRemoved) {
   EXPECT_EQ(text({"caff\xE8 \x80"}), "caffè €");
 }
 
+// What the library places into its message texts (a file name from a stored value, a key value)
+// cannot add lines to the message or reach the terminal: its control characters are shown as "?".
+// The library's own line breaks stay, as CR LF.
+TEST(StatusText, ControlCharactersOfTheArgumentsAreShownAsQuestionMarks) {
+  db::LoadClientLibrary();
+  const char counted[] = "a\rb";
+  const std::vector<ISC_STATUS> status{isc_arg_gds,
+                                       isc_io_error,
+                                       isc_arg_string,
+                                       reinterpret_cast<ISC_STATUS>("open"),
+                                       isc_arg_string,
+                                       reinterpret_cast<ISC_STATUS>("/srv/x\r\ny\x1B[2J.fdb"),
+                                       isc_arg_gds,
+                                       isc_random,
+                                       isc_arg_cstring,
+                                       3,
+                                       reinterpret_cast<ISC_STATUS>(counted),
+                                       isc_arg_gds,
+                                       isc_random,
+                                       isc_arg_string,
+                                       reinterpret_cast<ISC_STATUS>("caff\xE8\x7F\x85"),
+                                       isc_arg_end};
+  EXPECT_EQ(db::StatusText(status.data()),
+            "I/O error during \"open\" operation for file \"/srv/x??y?[2J.fdb\"\r\na?b\r\ncaffè?…");
+  // File names of an attach, read as UTF-8: a C1 control is shown as "?" too.
+  const std::vector<ISC_STATUS> attach{isc_arg_gds, isc_random, isc_arg_string,
+                                       reinterpret_cast<ISC_STATUS>("/srv/\xC2\x85x.fdb"), isc_arg_end};
+  EXPECT_EQ(db::StatusText(attach.data(), db::StatusLines::AttachNames), "/srv/?x.fdb");
+}
+
 TEST(DatabaseErrorOf, ReadsCodesPastEveryKindOfArgument) {
   db::LoadClientLibrary();
   // A counted string takes two slots after its tag; a code after it must still be found.

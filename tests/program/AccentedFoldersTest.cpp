@@ -50,6 +50,30 @@ TEST(AccentedFolders, AnImportOpensThemEmbeddedAndThroughTheServer) {
   }
 }
 
+// A folder whose name is not UTF-8 (a byte 0xFF, as a copy from an old system leaves it) holds
+// the program and its users database: both databases open all the same, embedded and through the
+// server. The client library sends what it learns of the process (its file's path) inside the
+// parameter block, which says its strings are UTF-8.
+TEST(AccentedFolders, AProgramFolderWhoseNameIsNotUtf8OpensTheDatabases) {
+  struct Case {
+    std::string name;
+    ProgramFolderOptions options;
+  };
+  const std::string notUtf8 = "Gestione \xFF/Ditta";
+  const Case cases[] = {
+      {"embedded", {.programFolderName = notUtf8}},
+      {"archive through the server", {.throughServer = true, .programFolderName = notUtf8}},
+  };
+  for (const auto& c : cases) {
+    ProgramFolder folder(KORVANE_BINARY, c.options);
+    ASSERT_NE(folder.Program().find("\xFF/Ditta/bin/korvane"), std::string::npos);
+    const auto result = Import(folder);
+    EXPECT_EQ(result.out, "0124\r\n") << c.name;
+    EXPECT_EQ(result.exitCode, 0) << c.name;
+    EXPECT_EQ(folder.Customers(), (std::vector<std::string>{"0123", "0124"})) << c.name;
+  }
+}
+
 // The engine's message names the path as it is written.
 TEST(AccentedFolders, AMessageNamesThePathInUtf8) {
   for (const bool throughServer : {false, true}) {

@@ -33,8 +33,10 @@ ProgramFolder::ProgramFolder(const std::string& builtProgram, bool throughServer
 
 ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolderOptions& options)
     : throughServer_(options.throughServer || options.usersThroughServer) {
-  const std::filesystem::path programRoot =
-      options.folderName.empty() ? root_.Path() : root_.Path() / options.folderName;
+  const bool renamed = !options.programFolderName.empty();
+  const std::filesystem::path programRoot = renamed                      ? root_.Path() / "program-folder"
+                                            : options.folderName.empty() ? root_.Path()
+                                                                         : root_.Path() / options.folderName;
   const std::filesystem::path dataRoot = options.folderName.empty() ? data_.Path() : data_.Path() / options.folderName;
   program_ = (programRoot / "bin/korvane").string();
   users_ = (programRoot / "bin/user/user.fdb").string();
@@ -68,6 +70,13 @@ ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolde
           "INSERT INTO TABSOFTDES VALUES (5, '01', 'Archivio', '" +
               archivio + "');\n");
   TestCertificates::Get().WriteCaPem(caFile_);
+  if (renamed) {
+    const std::filesystem::path named = root_.Path() / options.programFolderName;
+    std::filesystem::create_directories(named.parent_path());
+    std::filesystem::rename(programRoot, named);
+    program_ = (named / "bin/korvane").string();
+    users_ = (named / "bin/user/user.fdb").string();
+  }
 }
 
 std::vector<std::string> ProgramFolder::Arguments(const std::vector<std::string>& extra, bool withToken) {

@@ -30,6 +30,10 @@ struct ProgramFolderOptions {
   // A folder (UTF-8, may hold "/") that holds the program folder, and another of the same name
   // that holds the archive.
   std::string folderName = {};
+  // A folder (any bytes, may hold "/") that holds the program folder alone; the archive's folder
+  // is then as without it. The folder is made under a plain name and given this one last, so the
+  // database tools never meet it.
+  std::string programFolderName = {};
 };
 
 // A program folder <root>/bin with a copy of the built program and its users database in
