@@ -36,7 +36,10 @@ std::string EngineLockFolder() {
 }
 
 void CheckLocalAttach(const std::string& path) {
-  const std::string reason = platform::NotOpenableFileReason(path);
+  // The engine resolves the path and reads it as UTF-8 text, whatever the block says: a folder
+  // named in another encoding cannot be opened by it.
+  const std::string reason =
+      platform::IsValidUtf8(path) ? platform::NotOpenableFileReason(path) : "file name not valid UTF-8";
   if (!reason.empty()) {
     throw EIBInterBaseError(
         "I/O error during \"open\" operation for file \"" + platform::TextForMessage(path) + "\"\r\n" + reason,

@@ -28,11 +28,12 @@ std::string EngineLockFolder();
 inline constexpr std::uint64_t kLockFolderMinimumFree = 1024 * 1024;
 
 // Raises, for a local file path: the engine's own error for a file it cannot open when the path
-// holds no regular file (EIBInterBaseError, SQL code -902, the I/O error code; the text "I/O error during "open"
-// operation for file "<path>"" CR LF and the reason), and "Spazio esaurito in <folder>" (EIBError,
-// both numbers 0) when the engine's lock folder has less than kLockFolderMinimumFree bytes free,
-// and "Limite di dimensione dei file insufficiente (ulimit -f)" (the same) when the process may
-// not write files that large.
+// holds no regular file, or is not UTF-8, which the engine cannot resolve (EIBInterBaseError, SQL
+// code -902, the I/O error code; the text "I/O error during "open" operation for file "<path>""
+// CR LF and the reason, "file name not valid UTF-8" for the last, the path shown with U+FFFD for
+// each byte that is not), and "Spazio esaurito in <folder>" (EIBError, both numbers 0) when the
+// engine's lock folder has less than kLockFolderMinimumFree bytes free, and "Limite di dimensione
+// dei file insufficiente (ulimit -f)" (the same) when the process may not write files that large.
 // A regular or missing file passes: the library's usual path decides then.
 void CheckLocalAttach(const std::string& path);
 

@@ -8,6 +8,7 @@
 #include "db/IBSQL.h"
 #include "db/ParameterBlocks.h"
 #include "db/Watchdog.h"
+#include "platform/Process.h"
 #include "platform/Text.h"
 #include "platform/Trace.h"
 
@@ -82,7 +83,9 @@ void TIBDatabase::Open() {
   LoadClientLibrary();
   if (databaseName_.empty()) RaiseClientError(kDatabaseNameMissing);
   if (paramsChanged_) {
-    dpb_ = BuildDPB(params_);
+    // Computed once: the program file does not move while the process runs.
+    static const std::string processName = ProcessNameForAttach(platform::ProgramFilePath());
+    dpb_ = BuildDPB(params_, processName);
     paramsChanged_ = false;
   }
   // The name goes out as UTF-8, as the parameter block says: file names on this system are UTF-8.

@@ -15,6 +15,9 @@ namespace korvane::db {
 namespace {
 
 constexpr std::uint8_t kDpbUtf8FileName = isc_dpb_utf8_filename;
+constexpr std::uint8_t kDpbProcessName = isc_dpb_process_name;
+// The length of an item's value travels in one byte.
+constexpr std::size_t kDpbValueLimit = 255;
 
 std::string StripPrefix(std::string name, std::string_view prefix) {
   if (name.compare(0, prefix.size(), prefix) == 0) name.erase(0, prefix.size());
@@ -56,7 +59,15 @@ std::optional<std::uint32_t> LockTimeoutSeconds(std::string_view value) {
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
+std::string ProcessNameForAttach(std::string_view programFilePath) {
+  const std::string name = platform::SanitizeUtf8(programFilePath);
+  std::size_t start = name.size() > kDpbValueLimit ? name.size() - kDpbValueLimit : 0;
+  // A continuation byte does not start a character.
+  while (start < name.size() && (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80) ++start;
+  return name.substr(start);
+}
+
+std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params, std::string_view processName) {
   std::vector<std::uint8_t> dpb{1};  // isc_dpb_version1
   for (const std::string& line : params) {
     if (platform::TrimControl(line).empty()) continue;
@@ -74,12 +85,17 @@ std::vector<std::uint8_t> BuildDPB(const std::vector<std::string>& params) {
     }
     const std::string& bytes = value;
     // The length travels in one byte; a longer value would corrupt the block.
-    if (bytes.size() > 255) {
+    if (bytes.size() > kDpbValueLimit) {
       throw EIBClientError(kDPBConstantUnknown, "Value of DPB constant (" + std::string(written) + ") is too long");
     }
     dpb.push_back(code);
     dpb.push_back(static_cast<std::uint8_t>(bytes.size()));
     dpb.insert(dpb.end(), bytes.begin(), bytes.end());
+  }
+  if (!processName.empty() && processName.size() <= kDpbValueLimit) {
+    dpb.push_back(kDpbProcessName);
+    dpb.push_back(static_cast<std::uint8_t>(processName.size()));
+    dpb.insert(dpb.end(), processName.begin(), processName.end());
   }
   dpb.insert(dpb.end(), {kDpbUtf8FileName, 0});
   return dpb;

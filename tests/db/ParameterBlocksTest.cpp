@@ -51,6 +51,20 @@ TEST(BuildDPB, UnknownNameAndOverlongValueFail) {
   EXPECT_EQ(BuildDPB({"password=" + std::string(255, 'x')}).size(), 260u);
 }
 
+// The process's name goes in the block as valid UTF-8 whatever the program file's path holds: the
+// client library would otherwise add that path as it is, which the server cannot read when it is
+// not UTF-8.
+TEST(BuildDPB, TheProcessNameIsValidUtf8) {
+  EXPECT_EQ(BuildDPB({"password=x"}, db::ProcessNameForAttach("/opt/k\xFF/korvane")),
+            (Bytes{1,    29,   1,   'x', 74,  17,  '/', 'o', 'p', 't', '/', 'k', 0xEF,
+                   0xBF, 0xBD, '/', 'k', 'o', 'r', 'v', 'a', 'n', 'e', 77,  0}));
+  EXPECT_EQ(db::ProcessNameForAttach("/opt/Contabilità/korvane"), "/opt/Contabilità/korvane");
+  // A long path keeps its end, from a character's start.
+  EXPECT_EQ(db::ProcessNameForAttach("/" + std::string(300, 'x') + "à" + std::string(254, 'y')), std::string(254, 'y'));
+  EXPECT_EQ(db::ProcessNameForAttach("/" + std::string(300, 'x') + "/àb" + std::string(252, 'y')),
+            "àb" + std::string(252, 'y'));
+}
+
 TEST(BuildTPB, DefaultIsEmptySnapshotIsThreeBytes) {
   EXPECT_TRUE(BuildTPB({}).empty());
   EXPECT_EQ(BuildTPB({"concurrency", "nowait"}), (Bytes{3, 2, 7}));

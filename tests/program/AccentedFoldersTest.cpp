@@ -51,26 +51,30 @@ TEST(AccentedFolders, AnImportOpensThemEmbeddedAndThroughTheServer) {
 }
 
 // A folder whose name is not UTF-8 (a byte 0xFF, as a copy from an old system leaves it) holds
-// the program and its users database: both databases open all the same, embedded and through the
-// server. The client library sends what it learns of the process (its file's path) inside the
-// parameter block, which says its strings are UTF-8.
-TEST(AccentedFolders, AProgramFolderWhoseNameIsNotUtf8OpensTheDatabases) {
-  struct Case {
-    std::string name;
-    ProgramFolderOptions options;
-  };
+// the program: the databases open through the server all the same. The client library sends what
+// it learns of the process (its file's path) inside the parameter block, which says its strings
+// are UTF-8; the run gives it a valid name instead. The engine in the process cannot open a file
+// whose own path is not UTF-8 (it resolves the path and cannot convert it): a users database
+// inside such a folder is refused with a message of one clean line per reason, before any attach.
+TEST(AccentedFolders, AProgramFolderWhoseNameIsNotUtf8) {
   const std::string notUtf8 = "Gestione \xFF/Ditta";
-  const Case cases[] = {
-      {"embedded", {.programFolderName = notUtf8}},
-      {"archive through the server", {.throughServer = true, .programFolderName = notUtf8}},
-  };
-  for (const auto& c : cases) {
-    ProgramFolder folder(KORVANE_BINARY, c.options);
+  {
+    ProgramFolder folder(KORVANE_BINARY,
+                         {.throughServer = true, .usersThroughServer = true, .programFolderName = notUtf8});
     ASSERT_NE(folder.Program().find("\xFF/Ditta/bin/korvane"), std::string::npos);
     const auto result = Import(folder);
-    EXPECT_EQ(result.out, "0124\r\n") << c.name;
-    EXPECT_EQ(result.exitCode, 0) << c.name;
-    EXPECT_EQ(folder.Customers(), (std::vector<std::string>{"0123", "0124"})) << c.name;
+    EXPECT_EQ(result.out, "0124\r\n");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(folder.Customers(), (std::vector<std::string>{"0123", "0124"}));
+  }
+  {
+    ProgramFolder folder(KORVANE_BINARY, {.throughServer = true, .programFolderName = notUtf8});
+    const auto result = Import(folder);
+    std::string shown = folder.Users();
+    shown.replace(shown.find('\xFF'), 1, "\uFFFD");
+    EXPECT_EQ(result.out,
+              "I/O error during \"open\" operation for file \"" + shown + "\"\r\nfile name not valid UTF-8\r\n");
+    EXPECT_EQ(result.exitCode, 1);
   }
 }
 

@@ -39,7 +39,9 @@ ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolde
                                                                          : root_.Path() / options.folderName;
   const std::filesystem::path dataRoot = options.folderName.empty() ? data_.Path() : data_.Path() / options.folderName;
   program_ = (programRoot / "bin/korvane").string();
-  users_ = (programRoot / "bin/user/user.fdb").string();
+  // A users database reached through the server by a renamed folder's dati.ini lies elsewhere:
+  // the file names the one it had before the rename.
+  users_ = (renamed && options.usersThroughServer ? dataRoot / "user.fdb" : programRoot / "bin/user/user.fdb").string();
   archive_ = (dataRoot / "archivio.fdb").string();
   caFile_ = root_.File("ca.pem");
   std::filesystem::create_directories(programRoot / "bin/user");
@@ -59,7 +61,7 @@ ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolde
   };
   if (options.throughServer) openToServer(data_.Path(), archive_);
   if (options.usersThroughServer) {
-    openToServer(root_.Path(), users_);
+    openToServer(renamed ? data_.Path() : root_.Path(), users_);
     std::ofstream((programRoot / "bin/user/dati.ini").string(), std::ios::binary)
         << "[CONFIG]\r\nPercorsoDatabase=localhost:" << users_ << "\r\n";
   }
@@ -75,7 +77,7 @@ ProgramFolder::ProgramFolder(const std::string& builtProgram, const ProgramFolde
     std::filesystem::create_directories(named.parent_path());
     std::filesystem::rename(programRoot, named);
     program_ = (named / "bin/korvane").string();
-    users_ = (named / "bin/user/user.fdb").string();
+    if (!options.usersThroughServer) users_ = (named / "bin/user/user.fdb").string();
   }
 }
 

@@ -32,7 +32,8 @@ struct ProgramFolderOptions {
   std::string folderName = {};
   // A folder (any bytes, may hold "/") that holds the program folder alone; the archive's folder
   // is then as without it. The folder is made under a plain name and given this one last, so the
-  // database tools never meet it.
+  // database tools never meet it; with `usersThroughServer` the users database then lies beside
+  // the archive, named by the dati.ini in the program folder.
   std::string programFolderName = {};
 };
 
