@@ -37,25 +37,30 @@ bool StartedAsIgnored(int number) {
   return ::sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
-[[noreturn]] void Watch(sigset_t watched, StopHandler onStop) {
+[[noreturn]] void Watch(sigset_t watched, StopHandler onStop, LineHandler onUnanswered) {
   ::pthread_setname_np(::pthread_self(), "stop-signals");
   while (true) {
     int number = 0;
     if (::sigwait(&watched, &number) != 0) continue;
-    // While the commit is being sent the run ends by itself; once its outcome is settled, the
-    // line it may still be writing cannot change it. That line goes out first (the new code,
-    // for a caller that stops the run right after its commit), unless standard output holds it.
-    if (!ProcessRunGate().TryInterrupt()) {
-      if (const std::optional<int> exitCode = ProcessRunGate().SettledExitCode()) {
-        ProcessRunGate().AwaitLine(kSettledLineWait);
-        ::_exit(*exitCode);
-      }
-      continue;
+    // Not exit() below: the run's objects, the client library's exit handlers and its threads
+    // are left as they are. A transaction of a process that ends is never committed.
+    RunGate::Stop stop = ProcessRunGate().OnStopSignal();
+    switch (stop.kind) {
+      case RunGate::Stop::Kind::Interrupt: onStop(NameOf(number)); ::_exit(1);
+      case RunGate::Stop::Kind::EndSettled:
+        // Once the outcome is settled, the line the run may still be writing cannot change it.
+        // That line goes out first (the new code, for a caller that stops the run right after
+        // its commit), unless standard output holds it.
+        if (const std::optional<int> exitCode = ProcessRunGate().SettledExitCode()) {
+          ProcessRunGate().AwaitLine(kSettledLineWait);
+          ::_exit(*exitCode);
+        }
+        break;
+      case RunGate::Stop::Kind::CommitUnanswered:
+        if (onUnanswered != nullptr) onUnanswered(stop.line);
+        ::_exit(1);
+      case RunGate::Stop::Kind::Ignore: break;
     }
-    onStop(NameOf(number));
-    // Not exit(): the run's objects, the client library's exit handlers and its threads are
-    // left as they are. A transaction of a process that ends is never committed.
-    ::_exit(1);
   }
 }
 
@@ -75,7 +80,55 @@ void RunGate::Advance(Stage next) noexcept {
   while (true) ::pause();
 }
 
-void RunGate::EnterCommit() noexcept { Advance(Stage::Committing); }
+void RunGate::EnterCommit(std::string unanswered, std::chrono::milliseconds answerWait) noexcept {
+  {
+    const std::lock_guard lock(commitLock_);
+    unanswered_ = std::move(unanswered);
+    answerWait_ = answerWait;
+  }
+  Advance(Stage::Committing);
+}
+
+void RunGate::LeaveCommit() noexcept {
+  Stage expected = Stage::Committing;
+  stage_.compare_exchange_strong(expected, Stage::Running);
+}
+
+RunGate::Stop RunGate::OnStopSignal() noexcept {
+  std::string unanswered;
+  std::chrono::steady_clock::time_point deadline;
+  {
+    const std::lock_guard lock(commitLock_);
+    unanswered = unanswered_;
+    deadline = std::chrono::steady_clock::now() + answerWait_;
+  }
+  // How often a stop during the commit looks whether the commit has answered.
+  constexpr std::chrono::milliseconds kLook{10};
+  bool committing = false;
+  while (true) {
+    Stage stage = stage_.load();
+    switch (stage) {
+      case Stage::Running:
+        if (stage_.compare_exchange_strong(stage, Stage::Interrupted)) return {Stop::Kind::Interrupt, {}};
+        continue;
+      case Stage::Finishing:
+        // A commit that answered and settled the outcome: the run writes its line and ends by
+        // itself.
+        return {committing ? Stop::Kind::Ignore : Stop::Kind::EndSettled, {}};
+      case Stage::Interrupted: return {Stop::Kind::Ignore, {}};
+      case Stage::Committing: break;
+    }
+    if (unanswered.empty()) return {Stop::Kind::Ignore, {}};
+    committing = true;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (stage_.compare_exchange_strong(stage, Stage::Interrupted)) {
+        return {Stop::Kind::CommitUnanswered, std::move(unanswered)};
+      }
+      continue;
+    }
+    std::this_thread::sleep_for(kLook);
+  }
+}
 
 void RunGate::EnterFinish(int exitCode) noexcept {
   // Stored before the stage: a watcher that sees the stage reads this code.
@@ -114,7 +167,7 @@ void BlockStopSignals() noexcept {
   ::pthread_sigmask(SIG_BLOCK, &blocked, &gMaskBefore);
 }
 
-void WatchStopSignals(StopHandler onStop) {
+void WatchStopSignals(StopHandler onStop, LineHandler onUnanswered) {
   sigset_t watched;
   sigemptyset(&watched);
   bool anyWatched = false;
@@ -125,10 +178,22 @@ void WatchStopSignals(StopHandler onStop) {
   }
   if (!anyWatched) return;
   try {
-    std::thread(Watch, watched, onStop).detach();
+    std::thread(Watch, watched, onStop, onUnanswered).detach();
   } catch (const std::system_error&) {
     // Without a watcher the signals keep their ordinary effect (a pending one takes it now).
     ::pthread_sigmask(SIG_SETMASK, &gMaskBefore, nullptr);
+  }
+}
+
+void EndProcessWithin(std::chrono::milliseconds limit, int exitCode) noexcept {
+  try {
+    std::thread([limit, exitCode] {
+      ::pthread_setname_np(::pthread_self(), "end-within");
+      std::this_thread::sleep_for(limit);
+      ::_exit(exitCode);
+    }).detach();
+  } catch (const std::system_error&) {
+    // The process ends as it can.
   }
 }
 

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include <functional>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -84,6 +88,56 @@ TEST(StopSignals, OnceSettledTheLineGoesOutBeforeTheEnd) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(bytes.size(), filled + 6);
   EXPECT_TRUE(bytes.ends_with("x0124\r\n")) << bytes.substr(bytes.size() - 10);
+}
+
+// A stop signal during the commit waits for the commit's answer, at most the wait given with it:
+// a commit that settles the outcome lets the run end by itself, one that failed (the run would
+// try again) lets the stop win, and one without an answer in time ends the run with the line that
+// says the outcome is not known.
+TEST(RunGate, AStopDuringTheCommitWaitsForItsAnswerWithinABound) {
+  using namespace std::chrono_literals;
+  using Kind = RunGate::Stop::Kind;
+  struct Case {
+    const char* name;
+    std::function<void(RunGate&)> commitAnswer;  // what the run does 100 ms into the stop's wait
+    Kind kind;
+  };
+  const std::vector<Case> cases{
+      {"committed", [](RunGate& gate) { gate.EnterFinish(0); }, Kind::Ignore},
+      {"failed, nothing written", [](RunGate& gate) { gate.LeaveCommit(); }, Kind::Interrupt},
+      {"no answer", [](RunGate&) {}, Kind::CommitUnanswered},
+  };
+  for (const Case& c : cases) {
+    RunGate gate;
+    gate.EnterCommit("Esito della scrittura non verificabile (codice 0124)", 500ms);
+    std::thread run([&] {
+      std::this_thread::sleep_for(100ms);
+      c.commitAnswer(gate);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const RunGate::Stop stop = gate.OnStopSignal();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    run.join();
+    EXPECT_EQ(stop.kind, c.kind) << c.name;
+    if (c.kind == Kind::CommitUnanswered) {
+      EXPECT_EQ(stop.line, "Esito della scrittura non verificabile (codice 0124)");
+      EXPECT_GE(waited, 500ms);
+      // The run's own end no longer passes: the line above is the only one.
+      EXPECT_EQ(gate.SettledExitCode(), std::nullopt);
+    } else {
+      EXPECT_LT(waited, 400ms) << c.name;
+    }
+  }
+  // A commit entered without a line keeps the old rule: the stop is ignored, the run ends itself.
+  RunGate plain;
+  plain.EnterCommit();
+  EXPECT_EQ(plain.OnStopSignal().kind, Kind::Ignore);
+  // Before the commit and while finishing, as always.
+  RunGate running;
+  EXPECT_EQ(running.OnStopSignal().kind, Kind::Interrupt);
+  RunGate finishing;
+  finishing.EnterFinish(0);
+  EXPECT_EQ(finishing.OnStopSignal().kind, Kind::EndSettled);
 }
 
 }  // namespace
