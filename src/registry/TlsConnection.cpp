@@ -65,10 +65,11 @@ std::string HostNameBytes(const std::string& host) { return platform::Utf8ToCp12
 // The oldest error in the library's queue, 0 when there is none. The one place that reads it.
 unsigned long TakeQueuedError() { return ERR_get_error(); }
 
+// Read as the library's 8-bit text; a control character in it is shown as "?", as in every message.
 std::string LibraryErrorText(unsigned long error) {
   char buffer[kErrorTextSize];
   ERR_error_string_n(error, buffer, sizeof buffer);
-  return buffer;
+  return platform::TextForMessage(platform::SanitizeUtf8(buffer));
 }
 
 // Turns a failed TLS call, with its error class and the socket error saved right after it,

@@ -35,5 +35,21 @@ TEST(ServerText, ForgedAndLongAnswersGiveOneBoundedLine) {
   EXPECT_EQ(folder.Customers(), std::vector<std::string>{"0123"});
 }
 
+// An "Archivio" value holding a line break or a terminal escape (a stored value the engine places
+// into its message): the message keeps the engine's own lines, CR LF between them, and shows the
+// value's control characters as "?". Nothing is asked of the registry.
+TEST(ServerText, ControlCharactersOfAStoredValueInAnEngineMessageAreQuestionMarks) {
+  const ProgramFolder folder(KORVANE_BINARY, false);
+  const std::string archivio = folder.Archive() + "-manca\r\nx\x1B[2J.fdb";
+  testing::RunIsql(folder.Users(), "UPDATE TABSOFTDES SET VALORE = '" + archivio + "' WHERE PARAMETRO = 'Archivio';\n");
+  TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Close()});
+  const auto result = testing::RunProgram(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry));
+  EXPECT_EQ(result.out, "I/O error during \"open\" operation for file \"" + folder.Archive() +
+                            "-manca??x?[2J.fdb\"\r\nError while trying to open file\r\nNo such file or directory\r\n");
+  EXPECT_EQ(result.exitCode, 1);
+  registry.Stop();
+  EXPECT_EQ(registry.Request(), "");
+}
+
 }  // namespace
 }  // namespace korvane
