@@ -2,6 +2,7 @@
 // nor make the line long: control characters become "?", and it is cut at 200 characters.
 #include <gtest/gtest.h>
 
+#include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
 #include "support/TlsTestServer.h"
@@ -40,12 +41,12 @@ TEST(ServerText, ForgedAndLongAnswersGiveOneBoundedLine) {
 // value's control characters as "?". Nothing is asked of the registry.
 TEST(ServerText, ControlCharactersOfAStoredValueInAnEngineMessageAreQuestionMarks) {
   const ProgramFolder folder(KORVANE_BINARY, false);
-  const std::string archivio = folder.Archive() + "-manca\r\nx\x1B[2J.fdb";
+  const std::string archivio = folder.Archive() + "-manca\nx\x1B[2J.fdb";
   testing::RunIsql(folder.Users(), "UPDATE TABSOFTDES SET VALORE = '" + archivio + "' WHERE PARAMETRO = 'Archivio';\n");
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Close()});
   const auto result = testing::RunProgram(folder.Program(), ProgramFolder::Arguments(), folder.Environment(registry));
   EXPECT_EQ(result.out, "I/O error during \"open\" operation for file \"" + folder.Archive() +
-                            "-manca??x?[2J.fdb\"\r\nError while trying to open file\r\nNo such file or directory\r\n");
+                            "-manca?x?[2J.fdb\"\r\nError while trying to open file\r\nNo such file or directory\r\n");
   EXPECT_EQ(result.exitCode, 1);
   registry.Stop();
   EXPECT_EQ(registry.Request(), "");
