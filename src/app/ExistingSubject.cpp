@@ -5,6 +5,8 @@
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
+#include "platform/MachineTurn.h"
+#include "platform/Trace.h"
 
 namespace korvane {
 
@@ -56,6 +58,38 @@ std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, config::Writ
                                               std::string_view piva) {
   lock.Take();
   return FindSubjectByVatNumber(archive, lock.Transaction(), table, piva);
+}
+
+std::optional<std::string> LookForSubjectUnderLock(TIBDatabase& archive, std::string_view settingName,
+                                                   std::string_view table, std::string_view piva,
+                                                   std::chrono::seconds lockWait) {
+  config::WriteLock lock(archive, std::string(settingName), lockWait);
+  const std::optional<std::string> codice = LockAndFindSubject(archive, lock, table, piva);
+  lock.Release();
+  return codice;
+}
+
+std::unique_ptr<platform::MachineTurn> TakeVatNumberTurn(std::string_view archive, std::string_view table,
+                                                         std::string_view piva, std::chrono::milliseconds wait) {
+  return TakeVatNumberTurn(archive, table, piva, wait, platform::TurnFolder());
+}
+
+std::unique_ptr<platform::MachineTurn> TakeVatNumberTurn(std::string_view archive, std::string_view table,
+                                                         std::string_view piva, std::chrono::milliseconds wait,
+                                                         const std::string& folder) {
+  const std::string key = std::string(archive) + "\n" + std::string(table) + "\n" + NormalizeVatNumber(piva);
+  auto turn = std::make_unique<platform::MachineTurn>(key, wait, folder);
+  switch (turn->GetState()) {
+    case platform::MachineTurn::State::Taken:
+      platform::trace::Step("turn for the VAT number taken: " + turn->Path());
+      return turn;
+    case platform::MachineTurn::State::Busy:
+      platform::trace::Step("turn for the VAT number not had: " + turn->Reason());
+      throw config::ArchiveBusy();
+    case platform::MachineTurn::State::Unavailable: break;
+  }
+  platform::trace::Step("no turn for the VAT number: " + turn->Reason());
+  return nullptr;
 }
 
 }  // namespace korvane

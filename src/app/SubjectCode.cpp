@@ -13,6 +13,7 @@
 #include "db/IBSQL.h"
 #include "platform/Convert.h"
 #include "platform/Exception.h"
+#include "platform/Text.h"
 
 namespace korvane {
 
@@ -78,6 +79,19 @@ SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, 
   config::CheckLength(code.width, codeLength);
   code.Codice = Successor(query.FieldByName("CODICEMAX").AsString(), code.width);
   return code;
+}
+
+void CheckGivenCodeFree(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& givenCode) {
+  const bool stored = config::ReadInTransaction(archive, TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
+    sql.AddLine(std::string("SELECT COUNT(*) AS PRESENTI FROM ") + SubjectKindOf(tipo).table);
+    sql.AddLine("WHERE CODICE = :CODICE");
+    sql.ParamByName("CODICE").SetAsString(givenCode);
+    sql.ExecQuery();
+    return sql.FieldByName("PRESENTI").AsInteger() > 0;
+  });
+  if (stored) {
+    throw Exception("Codice soggetto " + platform::OutsideTextForMessage(givenCode) + " già presente in archivio");
+  }
 }
 
 NextCode NextFreeCode(TIBDatabase& archive, TTipoSoggetto tipo, std::int32_t width, const std::string& taken) {

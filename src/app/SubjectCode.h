@@ -38,6 +38,11 @@ struct SubjectCode {
 SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, TIBDatabase& archive,
                               std::optional<std::int32_t> codeLength = std::nullopt);
 
+// Raises "Codice soggetto <code> già presente in archivio" when the table holds a committed row
+// with the code given on the command line, which the insert would be refused for after the
+// registry was paid. One read in a transaction committed before returning.
+void CheckGivenCodeFree(TIBDatabase& archive, TTipoSoggetto tipo, const std::string& givenCode);
+
 // The code to try after `taken` was refused as already used: the highest stored code plus one
 // at the same width, and whether `taken` itself is among the committed codes. One read in a
 // transaction committed before returning.

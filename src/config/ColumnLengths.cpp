@@ -27,7 +27,10 @@ std::vector<TableColumn> ReadTableColumns(TIBDatabase& database, std::string_vie
     // stands for it. Names are padded with blanks, which no name ends with.
     sql.AddLine("SELECT TRIM(TRAILING FROM RF.RDB$FIELD_NAME) AS COLONNA, F.RDB$FIELD_TYPE AS TIPO,");
     sql.AddLine("COALESCE(F.RDB$CHARACTER_LENGTH, F.RDB$FIELD_LENGTH) AS LUNGHEZZA,");
-    sql.AddLine("CASE WHEN F.RDB$COMPUTED_BLR IS NULL THEN 0 ELSE 1 END AS CALCOLATA");
+    sql.AddLine("CASE WHEN F.RDB$COMPUTED_BLR IS NULL THEN 0 ELSE 1 END AS CALCOLATA,");
+    sql.AddLine("CASE WHEN RF.RDB$NULL_FLAG = 1 OR F.RDB$NULL_FLAG = 1 THEN 1 ELSE 0 END AS OBBLIGATORIA,");
+    sql.AddLine(
+        "CASE WHEN RF.RDB$DEFAULT_VALUE IS NULL AND F.RDB$DEFAULT_VALUE IS NULL THEN 0 ELSE 1 END AS PREDEFINITA");
     sql.AddLine("FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE");
     sql.AddLine("WHERE RF.RDB$RELATION_NAME = '" + DoubleApostrophes(table) + "'");
     sql.AddLine("ORDER BY RF.RDB$FIELD_POSITION");
@@ -39,6 +42,8 @@ std::vector<TableColumn> ReadTableColumns(TIBDatabase& database, std::string_vie
       column.text = type == kCharType || type == kVarcharType;
       column.computed = sql.FieldByName("CALCOLATA").AsInteger() != 0;
       column.length = column.text ? sql.FieldByName("LUNGHEZZA").AsInteger() : 0;
+      column.notNull = sql.FieldByName("OBBLIGATORIA").AsInteger() != 0;
+      column.hasDefault = sql.FieldByName("PREDEFINITA").AsInteger() != 0;
       columns.push_back(std::move(column));
     }
     return columns;

@@ -19,6 +19,8 @@ struct TableColumn {
   bool text = false;        // CHAR or VARCHAR
   bool computed = false;    // computed by the database, not stored
   std::int32_t length = 0;  // in characters, for a text column
+  bool notNull = false;     // declared NOT NULL, on the column or its domain
+  bool hasDefault = false;  // a default value, the column's or its domain's
 };
 
 // The columns of `table`, in their order, read from the metadata in a transaction of its own.

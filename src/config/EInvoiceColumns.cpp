@@ -22,7 +22,10 @@ std::optional<CompanyColumn> CheckedColumn(TIBDatabase& archive, const ColumnsSo
   const std::string_view value = platform::TrimControl(stored);
   if (value.empty()) return std::nullopt;
   const TableColumn* column = FindColumn(columns(), value);
+  // A value the answer does not give usably is left out of the insert: a column that is NOT NULL
+  // without a default would then refuse the row after the registry was paid.
   if (column == nullptr || !column->text || column->computed || column->length < minimumLength ||
+      (column->notNull && !column->hasDefault) ||
       std::ranges::find(writtenColumns, std::string_view(column->name)) != writtenColumns.end() ||
       (other != nullptr && other->name == column->name)) {
     throw InvalidSetting(setting, value);

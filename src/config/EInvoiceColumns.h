@@ -44,8 +44,9 @@ inline constexpr std::int32_t kRecipientCodeLength = 7;
 // Reads the two settings (ReadTabXValue, no user filter; characters of code 32 and below around
 // the value ignored; off when missing or empty) and checks each against `table`'s columns: it
 // must name a text column that the table has, none of `writtenColumns` (the insert's own), not
-// the other setting's column, and for the recipient code one of kRecipientCodeLength characters
-// or more. Otherwise fails with "Impostazione non valida (<setting> = <value>)", the recipient
+// the other setting's column, not one that is NOT NULL without a default (the insert leaves out a
+// value the answer does not give), and for the recipient code one of kRecipientCodeLength
+// characters or more. Otherwise fails with "Impostazione non valida (<setting> = <value>)", the recipient
 // code's setting checked first. The metadata is read only when a setting is on.
 EInvoiceColumns ReadEInvoiceColumns(TIBDatabase& archive, std::string_view table, const EInvoiceSettingNames& names,
                                     std::span<const std::string_view> writtenColumns);

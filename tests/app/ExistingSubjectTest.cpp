@@ -1,15 +1,25 @@
 #include "app/ExistingSubject.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
+#include "config/WriteLock.h"
 #include "db/IBTransaction.h"
+#include "platform/MachineTurn.h"
+#include "support/ErrorOf.h"
 #include "support/FirebirdFixture.h"
 #include "support/TempDir.h"
 
 namespace korvane {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::string Subject(const std::string& table, const std::string& codice, const std::string& pi) {
   return "INSERT INTO " + table + " (CODICE, PI) VALUES ('" + codice + "', " + pi + ");\n";
@@ -75,6 +85,57 @@ TEST_F(ExistingSubjectTest, TheFirstHolderInCodeOrderOfItsOwnTable) {
   EXPECT_EQ(Find("FORNITO", "IT01234567890"), "000001");
   EXPECT_EQ(Find("CLIENTI", "09876543210"), "none");
   EXPECT_EQ(Find("FORNITO", "09876543210"), "000002");
+}
+
+// The look before the registry call tries the write's lock: held elsewhere, the run stops with
+// nothing paid; had, it is released before the call.
+TEST_F(ExistingSubjectTest, TheLookBeforeTheCallTriesTheLockAndLetsItGo) {
+  testing::RunIsql(archive_, Subject("CLIENTI", "A9", "'01234567890'") +
+                                 "INSERT INTO TABX VALUES ('PartitaIvaPresenteClienti', 'Riusa', NULL);\n");
+  TIBDatabase archive;
+  OpenIBDatabaseFile(archive, archive_);
+  EXPECT_EQ(LookForSubjectUnderLock(archive, "PartitaIvaPresenteClienti", "CLIENTI", "IT01234567890", 1s), "A9");
+  EXPECT_EQ(LookForSubjectUnderLock(archive, "PartitaIvaPresenteClienti", "CLIENTI", "09876543210", 1s), std::nullopt);
+  // Released: another transaction takes it at once.
+  config::WriteLock writer(archive, "PartitaIvaPresenteClienti", 1s);
+  EXPECT_EQ(LockAndFindSubject(archive, writer, "CLIENTI", "09876543210"), std::nullopt);
+  // Held by that write: the look waits for it as the write would, then gives up.
+  TIBDatabase other;
+  OpenIBDatabaseFile(other, archive_);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(testing::ErrorOf([&] { LookForSubjectUnderLock(other, "PartitaIvaPresenteClienti", "CLIENTI", "1", 2s); }),
+            config::kArchiveBusyMessage);
+  // The engine counts its lock timeout in whole seconds from its own clock ticks: 1 to 2 s.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 950ms);
+  // Another setting's rows are not that lock.
+  EXPECT_EQ(LookForSubjectUnderLock(other, "PartitaIvaPresenteFornitori", "FORNITO", "1", 1s), std::nullopt);
+  writer.Release();
+}
+
+// The machine's turn for one number in one table of one archive.
+TEST(TakeVatNumberTurn, TheSecondRunForANumberWaitsAndABusyTurnStopsIt) {
+  testing::TempDir dir;
+  const std::string folder = dir.File("turns");
+  const auto held = TakeVatNumberTurn("server:/srv/archivio.fdb", "CLIENTI", "IT 0123.4567-890", 1s, folder);
+  ASSERT_NE(held, nullptr);
+  // Other numbers, tables and archives have turns of their own; the same number in another
+  // writing is the same turn. Asked from another process, as another run asks.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const auto other = [&](const char* archive, const char* table, const char* piva) {
+      return testing::ErrorOf([&] { TakeVatNumberTurn(archive, table, piva, 100ms, folder); });
+    };
+    const bool ok = other("server:/srv/archivio.fdb", "CLIENTI", "09876543210").empty() &&
+                    other("server:/srv/archivio.fdb", "FORNITO", "01234567890").empty() &&
+                    other("server:/srv/altro.fdb", "CLIENTI", "01234567890").empty() &&
+                    other("server:/srv/archivio.fdb", "CLIENTI", "01234567890") == config::kArchiveBusyMessage;
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // No turns where the folder cannot hold them: the run goes on without.
+  EXPECT_EQ(TakeVatNumberTurn("a", "CLIENTI", "1", 0ms, dir.File("missing/turns")), nullptr);
 }
 
 }  // namespace

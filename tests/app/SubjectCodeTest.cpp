@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 #include "app/Parametri.h"
 #include "config/QelDBUtility.h"
@@ -156,6 +157,28 @@ TEST(SettleSubjectCode, WithoutSettingsTableTheRunStops) {
 
 // After a lost commit the run looks for its own row: one with its code and number written by
 // its own transaction, not another run's with the same code and number.
+TEST(CheckGivenCodeFree, AGivenCodeAlreadyStoredIsRefused) {
+  testing::TempDir dir;
+  const std::string path = dir.File("archivio.fdb");
+  CreateDatabase(path, FixtureScript("archive.sql"));
+  RunIsql(path, Insert("CLIENTI", {"C77", "it''s"}) + Insert("FORNITO", {"F1"}));
+  TIBDatabase database;
+  OpenIBDatabaseFile(database, path);
+  const std::tuple<TTipoSoggetto, std::string, std::string> cases[] = {
+      {TTipoSoggetto::tsCliente, "C77", "Codice soggetto C77 già presente in archivio"},
+      {TTipoSoggetto::tsCliente, "C77 ", "Codice soggetto C77  già presente in archivio"},  // as the key compares
+      {TTipoSoggetto::tsCliente, "it's", "Codice soggetto it's già presente in archivio"},
+      {TTipoSoggetto::tsCliente, "c77", ""},
+      {TTipoSoggetto::tsCliente, "C78", ""},
+      {TTipoSoggetto::tsCliente, "F1", ""},
+      {TTipoSoggetto::tsFornitore, "F1", "Codice soggetto F1 già presente in archivio"},
+      {TTipoSoggetto::tsFornitore, "C77", ""},
+  };
+  for (const auto& [tipo, code, outcome] : cases) {
+    EXPECT_EQ(ErrorOf([&] { CheckGivenCodeFree(database, tipo, code); }), outcome) << code;
+  }
+}
+
 TEST(SubjectStored, TellsTheRowOfOneTransactionFromAnother) {
   for (const int dialect : {3, 1}) {
     testing::TempDir dir;

@@ -40,10 +40,14 @@ class EInvoiceColumnsTest : public ::testing::Test {
   void SetUp() override {
     testing::CreateDatabase(archive_, testing::FixtureScript("archive.sql"));
     testing::RunIsql(archive_,
+                     "CREATE DOMAIN DOM_SDI AS VARCHAR(7) NOT NULL;\n"
+                     "CREATE DOMAIN DOM_PEC AS VARCHAR(60) DEFAULT '';\n"
                      "ALTER TABLE CLIENTI ADD CODICESDI VARCHAR(7) DEFAULT '0000000', ADD PECMAIL VARCHAR(64),\n"
                      "  ADD \"CodiceUfficio\" CHAR(6), ADD \"PecLegale\" CHAR(80), ADD NUMERO INTEGER,\n"
                      "  ADD \"Pec\" VARCHAR(40), ADD \"pec\" VARCHAR(40), ADD CODUTF VARCHAR(7) CHARACTER SET UTF8,\n"
-                     "  ADD \"PEC\"\"X\" VARCHAR(20), ADD SDICALC COMPUTED BY (CAST(CAP AS VARCHAR(10)));\n"
+                     "  ADD \"PEC\"\"X\" VARCHAR(20), ADD SDICALC COMPUTED BY (CAST(CAP AS VARCHAR(10))),\n"
+                     "  ADD SDIOBBL VARCHAR(7) NOT NULL, ADD PECOBBL VARCHAR(60) DEFAULT '' NOT NULL,\n"
+                     "  ADD SDIDOM DOM_SDI, ADD SDIDOMDEF DOM_SDI DEFAULT 'XXXXXXX', ADD PECDOM DOM_PEC NOT NULL;\n"
                      "ALTER TABLE FORNITO ADD SDIFORNITORE CHAR(7), ADD PECFORNITORE VARCHAR(50);\n");
   }
 
@@ -90,6 +94,8 @@ TEST_F(EInvoiceColumnsTest, NamesTextColumnsOfTheTableAsTheMetadataSpellsThem) {
       {"the exact spelling first", Row(pec, "pec"), "code off, pec pec(40)"},
       {"characters, not bytes", Row(code, "codutf"), "code CODUTF(7), pec off"},
       {"a double quote in the name", Row(pec, "pec\"x"), "code off, pec PEC\"X(20)"},
+      {"NOT NULL with a default", Row(code, "SDIDOMDEF") + Row(pec, "PECOBBL"), "code SDIDOMDEF(7), pec PECOBBL(60)"},
+      {"NOT NULL with the domain's default", Row(pec, "PECDOM"), "code off, pec PECDOM(60)"},
       {"the supplier's settings are not the customer's", Row("ColonnaPecFornitori", "NOSUCH"), "code off, pec off"},
   };
   for (const Case& c : cases) EXPECT_EQ(Read(c.rows), c.outcome) << c.name;
@@ -124,12 +130,16 @@ TEST_F(EInvoiceColumnsTest, RefusesWhatCannotReceiveTheValue) {
        "error: Impostazione non valida (ColonnaPecClienti = PECMAIL) VALUES (1); DROP TABLE CLIENTI; --)"},
       {"a quoted name with SQL in it", Row(pec, "\"PECMAIL\",\"CF\""),
        "error: Impostazione non valida (ColonnaPecClienti = \"PECMAIL\",\"CF\")"},
+      {"NOT NULL without a default", Row(code, " sdiobbl"),
+       "error: Impostazione non valida (ColonnaCodiceDestinatarioClienti = sdiobbl)"},
+      {"NOT NULL by its domain", Row(code, "SDIDOM"),
+       "error: Impostazione non valida (ColonnaCodiceDestinatarioClienti = SDIDOM)"},
       {"the code's setting first", Row(code, "NUMERO") + Row(pec, "NUMERO"),
        "error: Impostazione non valida (ColonnaCodiceDestinatarioClienti = NUMERO)"},
   };
   for (const Case& c : cases) EXPECT_EQ(Read(c.rows), c.outcome) << c.name;
   // The table's columns are what they were.
-  EXPECT_EQ(Columns("CLIENTI").size(), 22u);
+  EXPECT_EQ(Columns("CLIENTI").size(), 27u);
 }
 
 TEST_F(EInvoiceColumnsTest, ReadsTheTablesColumns) {
@@ -141,6 +151,9 @@ TEST_F(EInvoiceColumnsTest, ReadsTheTablesColumns) {
   EXPECT_FALSE(columns[10].text);
   EXPECT_EQ(columns[12].name, "SDIFORNITORE");
   EXPECT_EQ(columns[12].length, 7);
+  EXPECT_FALSE(columns[12].notNull);
+  EXPECT_FALSE(columns[12].hasDefault);
+  EXPECT_TRUE(columns[0].notNull);  // the key
   EXPECT_TRUE(Columns("MANCA").empty());
   EXPECT_TRUE(Columns("CLIENTI' OR 'A'='A").empty());
   EXPECT_EQ(QuotedIdentifier("PEC\"X"), "\"PEC\"\"X\"");
