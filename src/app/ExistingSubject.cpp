@@ -49,11 +49,6 @@ std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTrans
   return codice;
 }
 
-std::optional<std::string> LookForSubject(TIBDatabase& archive, std::string_view table, std::string_view piva) {
-  return config::ReadAsTheLockWaits(
-      archive, [&](TIBSQL& sql) { return FindSubjectByVatNumber(archive, *sql.Transaction(), table, piva); });
-}
-
 std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, config::WriteLock& lock, std::string_view table,
                                               std::string_view piva) {
   lock.Take();

@@ -34,11 +34,6 @@ class MachineTurn;
 std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTransaction& transaction,
                                                   std::string_view table, std::string_view piva);
 
-// The look before the registry call: FindSubjectByVatNumber in a transaction of its own that
-// waits as the company's write lock does (config::ReadAsTheLockWaits), ended before it returns;
-// no lock is taken.
-std::optional<std::string> LookForSubject(TIBDatabase& archive, std::string_view table, std::string_view piva);
-
 // The look before the registry call made with the lock tried as the write takes it: the lock of
 // the setting `settingName` is taken (waiting as the write does; config::ArchiveBusy when it
 // cannot be had), the VAT number looked up in its transaction, and the lock let go before

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/VatNumber.h"
 #include "platform/Convert.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
@@ -51,14 +52,26 @@ void TParametri::ReadFromCmdLine() {
 }
 
 void TParametri::Check() const {
+  CheckSession();
+  CheckVatNumber();
+  CheckApiToken();
+}
+
+void TParametri::CheckSession() const {
   if (Utente() == 0) RaiseMissing("Utente non riconosciuto (parametro %s)", "UTENTE");
   if (Ditta().empty()) RaiseMissing("Ditta non riconosciuta (parametro %s)", "DITTA");
   if (TipoSoggetto() == TTipoSoggetto::tsNonDefinito) {
     RaiseMissing("TipoSoggetto non riconosciuto (parametro %s)", "TIPOSOGGETTO");
   }
+}
+
+void TParametri::CheckVatNumber() const {
   // The VAT number becomes the last segment of the request's path: anything but letters and
   // digits could end the line, or ask for another resource with the firm's token.
   if (!platform::IsAsciiLettersAndDigits(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+}
+
+void TParametri::CheckApiToken() const {
   // The token goes onto a line of the request: a control character could end it and start another.
   if (ApiToken().empty() || platform::HasAsciiControlCharacter(ApiToken())) {
     RaiseMissing("Api Token non riconosciuto (parametro %s)", "APITOKEN");
@@ -78,7 +91,8 @@ std::int32_t TParametri::Utente() const {
 
 std::string TParametri::Ditta() const { return Value("-DITTA"); }
 std::string TParametri::Linea() const { return Value("-LINEA"); }
-std::string TParametri::PIVA() const { return Value("-PIVA"); }
+// As people type it: blanks, dots, dashes and a trailing line end go before any check.
+std::string TParametri::PIVA() const { return CleanVatNumber(Value("-PIVA")); }
 std::string TParametri::CodiceSoggetto() const { return Value("-CODICESOGGETTO"); }
 std::string TParametri::ApiToken() const {
   return FDictionary.count("-APITOKEN") != 0 ? Value("-APITOKEN") : environmentApiToken_;

@@ -19,8 +19,13 @@ class TParametri {
 
   // Fills the dictionary from the arguments; raises on a bad count or a repeated switch.
   void ReadFromCmdLine();
-  // Raises with the message of the first required switch that is missing or invalid.
+  // Raises with the message of the first required switch that is missing or invalid: the
+  // session's switches, the VAT number, the token, in that order.
   void Check() const;
+  // Check's parts, for the free check, which reports each and needs no VAT number.
+  void CheckSession() const;
+  void CheckVatNumber() const;
+  void CheckApiToken() const;
 
   std::int32_t Utente() const;
   std::string Ditta() const;

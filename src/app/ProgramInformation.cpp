@@ -10,6 +10,8 @@ namespace {
 constexpr const char* kUsage =
     R"(Uso: korvane -UTENTE <codice> -DITTA <ditta> -PIVA <partita IVA>
              [-TIPOSOGGETTO C|F] [-CODICESOGGETTO <codice>] [-APITOKEN <token>]
+     korvane --controlla -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
+             [-PIVA <partita IVA>]
      korvane --help | -h | -?
      korvane --version
 
@@ -18,11 +20,16 @@ imprese restituisce per la partita IVA. Stampa un solo messaggio, terminato da
 CR LF: il codice del nuovo soggetto, o il testo dell'errore (su più righe solo
 dove lo è il testo del database o della libreria).
 
+--controlla esegue gratis ogni passo che precede la richiesta a pagamento e
+stampa una riga per controllo, "OK ..." o "ERRORE ...: <messaggio>": nulla è
+scritto e al registro nessuna richiesta è inviata.
+
 Parametri (il nome in maiuscole o minuscole):
   -UTENTE <codice>          l'utente nel database degli utenti
   -DITTA <ditta>            la ditta: il parametro "Archivio" dell'utente per
                             la ditta indica l'archivio
-  -PIVA <partita IVA>       solo lettere e cifre, ad esempio 01234567890
+  -PIVA <partita IVA>       lettere e cifre, ad esempio 01234567890 (spazi,
+                            punti, trattini e un a capo finale sono tolti)
   -TIPOSOGGETTO C|F         C cliente (predefinito), F fornitore
   -CODICESOGGETTO <codice>  il codice del nuovo soggetto (altrimenti il codice
                             numerico più alto in archivio più uno)
@@ -36,6 +43,10 @@ Variabili d'ambiente:
   KORVANE_DB_USER           l'utente dei database (predefinito: quello interno)
   KORVANE_DB_PASSWORD       la sua password (predefinita: quella interna)
   KORVANE_TRACE             un file in cui annotare i passi dell'esecuzione
+  KORVANE_LEDGER            un file in cui registrare ogni richiesta al
+                            registro (prima dell'invio) e il suo esito
+  KORVANE_DAILY_LIMIT       quante richieste al registro al giorno, al più
+                            (contate da KORVANE_LEDGER)
   https_proxy, HTTPS_PROXY  il proxy web verso il registro (http://host:porta)
   no_proxy, NO_PROXY        gli host da raggiungere senza proxy
   SSL_CERT_FILE, SSL_CERT_DIR

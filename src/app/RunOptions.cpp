@@ -30,6 +30,7 @@ RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment) {
     options.databaseLogin.password = password;
     options.databasePasswordSource = kDatabasePasswordVariable;
   }
+  options.ledger = ReadLedgerOptions(environment("KORVANE_LEDGER"), environment("KORVANE_DAILY_LIMIT"));
   return options;
 }
 

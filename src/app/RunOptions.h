@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/AnswerPaths.h"
+#include "app/RequestLedger.h"
 #include "config/QelDBUtility.h"
 #include "platform/Environment.h"
 #include "registry/RegistryEndpoint.h"
@@ -22,6 +23,8 @@ struct RunOptions {
   config::DatabaseLogin databaseLogin;
   std::string databaseUserSource;
   std::string databasePasswordSource;
+  // The ledger of paid requests and the daily limit (KORVANE_LEDGER, KORVANE_DAILY_LIMIT).
+  LedgerOptions ledger;
 };
 
 // The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not
@@ -33,7 +36,8 @@ std::string ApiTokenFrom(const platform::EnvironmentLookup& environment);
 // ("Indirizzo del proxy non valido (https_proxy)"), before any network or database work; then the
 // database login: KORVANE_DB_USER and KORVANE_DB_PASSWORD, each when set and not empty, replace
 // the built-in user name and password. The database tools' own ISC_USER and ISC_PASSWORD are not
-// read: an administrator's settings for those tools must not change the login of a run.
+// read: an administrator's settings for those tools must not change the login of a run. Last,
+// the ledger and the daily limit (ReadLedgerOptions' messages).
 RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment);
 
 }  // namespace korvane

@@ -13,12 +13,24 @@ namespace trace = platform::trace;
 Session::~Session() { Release(); }
 
 void Session::Open(SessionInputs inputs, const std::string& programFile) {
+  Start(std::move(inputs));
+  OpenUser(programFile);
+  OpenArchive();
+}
+
+void Session::Start(SessionInputs inputs) {
   inputs_ = std::move(inputs);
-  const config::DatabaseLogin& login = inputs_.options.databaseLogin;
+  // A ledger asked for that cannot be written stops the session before any work.
+  if (!inputs_.options.ledger.path.empty()) {
+    ledger_ = std::make_unique<RequestLedger>(inputs_.options.ledger);
+    trace::Step("ledger: " + inputs_.options.ledger.path);
+  }
   // Connects and verifies the registry while the databases are read; the request waits.
   registryClient_ = std::make_unique<registry::RegistryClient>(inputs_.options.registryEndpoint);
+}
 
-  UtenteCorrente = std::make_unique<TQelUser>(login);
+void Session::OpenUser(const std::string& programFile) {
+  UtenteCorrente = std::make_unique<TQelUser>(inputs_.options.databaseLogin);
   const std::string userDatabase = GetUserDatabasePath(programFile);
   trace::Step("opening the users database: " + userDatabase);
   UtenteCorrente->ConnettiDB(userDatabase);
@@ -27,11 +39,13 @@ void Session::Open(SessionInputs inputs, const std::string& programFile) {
   // The company of the session is the one asked for, not the one on the user's row.
   UtenteCorrente->SetDittaUtente(inputs_.company);
   TraceUser(*UtenteCorrente);
+}
 
+void Session::OpenArchive() {
   DBArchivio = std::make_unique<TIBDatabase>();
   const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
   trace::Step("opening the archive: " + archiveFile);
-  OpenIBDatabaseFile(*DBArchivio, archiveFile, login);
+  OpenIBDatabaseFile(*DBArchivio, archiveFile, inputs_.options.databaseLogin);
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
@@ -59,6 +73,7 @@ void Session::Release() noexcept {
   registryClient_.reset();
   UtenteCorrente.reset();
   DBArchivio.reset();
+  ledger_.reset();
 }
 
 }  // namespace korvane

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/RequestLedger.h"
 #include "app/RunInputs.h"
 #include "app/SubjectCode.h"
 #include "app/SubjectKind.h"
@@ -44,6 +45,11 @@ class Session {
   // the subject table's columns once. A step that fails raises its error and leaves what was
   // opened before it to Release, so that a run's line is written before anything is released.
   void Open(SessionInputs inputs, const std::string& programFile);
+  // Open's steps, one by one, for the free check that reports each: the ledger and the registry's
+  // client with its channel; the users database and the user; the archive and its columns.
+  void Start(SessionInputs inputs);
+  void OpenUser(const std::string& programFile);
+  void OpenArchive();
   // Releases what Open opened, in a fixed order: the registry's client and its channel (one never
   // used is closed without a request byte, and without waiting for it), the user and the users
   // database, the archive last (its close ends the reads' transactions still open on it). Never
@@ -60,6 +66,8 @@ class Session {
   // single run reports its errors in the same order.
   const CompanyRules& Rules();
   registry::RegistryClient& Registry() { return *registryClient_; }
+  // The ledger of paid requests; nothing when none was asked for.
+  RequestLedger* Ledger() { return ledger_.get(); }
 
  private:
   SessionInputs inputs_;
@@ -67,6 +75,7 @@ class Session {
   SubjectColumnLengths lengths_;
   std::optional<CompanyRules> rules_;
   // Released in this order by Release().
+  std::unique_ptr<RequestLedger> ledger_;
   std::unique_ptr<registry::RegistryClient> registryClient_;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBDatabase> DBArchivio;

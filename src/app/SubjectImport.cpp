@@ -8,6 +8,8 @@
 #include "app/ExistingSubject.h"
 #include "app/RunTrace.h"
 #include "app/VatNumber.h"
+#include "config/TableRights.h"
+#include "registry/Uri.h"
 #include "config/ColumnLengths.h"
 #include "db/IBError.h"
 #include "platform/Exception.h"
@@ -34,6 +36,11 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
     return RunOutcome{import.Code(), 0};
   });
   if (import.Committed()) outcome = {import.Code(), 0};
+  // A request recorded in the ledger gets its outcome: the answer's status, or the failure.
+  if (RequestLedger* ledger = session.Ledger()) {
+    const int status = session.Registry().LastStatus();
+    ledger->RecordOutcome(status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode, outcome.line);
+  }
   return outcome;
 }
 
@@ -43,6 +50,7 @@ SubjectImport::SubjectImport(Session& session, SubjectInputs subject, platform::
 SubjectImport::~SubjectImport() {
   insert_.reset();
   lock_.reset();
+  turn_.reset();
 }
 
 BeforePaying SubjectImport::CheckBeforePaying() {
@@ -56,17 +64,44 @@ BeforePaying SubjectImport::CheckBeforePaying() {
   if (rules.settings.checkVatNumber && !IsValidItalianVatNumber(subject_.vatNumber)) {
     throw Exception("P.IVA " + subject_.vatNumber + " non valida");
   }
-  if (rules.ChecksStoredVatNumber() && StoredSubjectAnswers(false)) return BeforePaying::Answered;
+  TIBDatabase& archive = session_.Archive();
+  if (rules.ChecksStoredVatNumber()) {
+    // Runs of this machine for the number take turns from here: the next one finds this one's row.
+    turn_ = TakeVatNumberTurn(archive.DatabaseName(), kind.table, subject_.vatNumber);
+    if (StoredSubjectAnswers(false)) return BeforePaying::Answered;
+  }
+  // What the insert would be refused for after the registry was paid.
+  if (!subject_.givenCode.empty()) CheckGivenCodeFree(archive, session_.Inputs().tipoSoggetto, subject_.givenCode);
+  config::CheckInsertRight(archive, kind.table);
+  // Last: the ledger records the request before it leaves, or the daily limit refuses it.
+  if (RequestLedger* ledger = session_.Ledger()) ledger->RecordRequest(LedgerEntry());
   return BeforePaying::Pay;
+}
+
+LedgerRequest SubjectImport::LedgerEntry() const {
+  const SessionInputs& inputs = session_.Inputs();
+  const Uri uri = registry::ParseUri(session_.Registry().RequestUrl(subject_.vatNumber));
+  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
+  return {inputs.user,
+          inputs.company,
+          inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
+          subject_.vatNumber,
+          uri.port.empty() ? host : host + ":" + uri.port,
+          uri.path + uri.document};
 }
 
 void SubjectImport::PayAndWrite() {
   const CompanyRules& rules = session_.Rules();
-  const AnswerPaths& paths = *session_.Inputs().options.answerPaths;
+  const AnswerPaths& listPaths = *session_.Inputs().options.answerPaths;
   const std::string body = session_.Registry().InterrogaRegistro(subject_.vatNumber, session_.Inputs().apiToken);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   answer_ = ParseJSONValue(body);
   if (!GetValueAsBoolean(answer_.get(), "success")) throw Exception("Chiamata Api fallita");
+  // An answer that lists several companies: the one meant, or none.
+  const ChosenCompany chosen = ChooseCompany(answer_.get(), listPaths, subject_.vatNumber);
+  if (!chosen.reason.empty()) trace::Step("company: " + chosen.reason);
+  const CompanyAnswerPaths company(listPaths, chosen.entry);
+  const AnswerPaths& paths = company.Paths();
   if (rules.settings.refuseCeasedCompany && CompanyCeased(answer_.get(), paths)) {
     throw Exception("Impresa cessata (P.IVA " + subject_.vatNumber + ")");
   }
@@ -75,7 +110,7 @@ void SubjectImport::PayAndWrite() {
   WriteWithRetries(row);
 }
 
-// Before the registry call the look takes no lock. Under the lock (after the answer) it is made in
+// Before the registry call the look tries the lock and lets it go. Under the lock (after the answer) it is made in
 // the lock's transaction, held until the insert's commit, so runs for one table look and insert
 // one after the other. Without such a subject the import goes on (false). With one, "Riusa" makes
 // its code the import's answer (true) and "Rifiuta" ends the import; either way nothing is written.
@@ -83,8 +118,9 @@ bool SubjectImport::StoredSubjectAnswers(bool underLock) {
   const SubjectKind& kind = session_.Kind();
   TIBDatabase& archive = session_.Archive();
   const std::string& vatNumber = subject_.vatNumber;
-  const std::optional<std::string> existing = underLock ? LockAndFindSubject(archive, *lock_, kind.table, vatNumber)
-                                                        : LookForSubject(archive, kind.table, vatNumber);
+  const std::optional<std::string> existing =
+      underLock ? LockAndFindSubject(archive, *lock_, kind.table, vatNumber)
+                : LookForSubjectUnderLock(archive, kind.existingVatSetting, kind.table, vatNumber);
   TraceExistingSubject(existing, underLock);
   if (!existing) return false;
   if (underLock) lock_->Release();

@@ -11,6 +11,7 @@
 #include "app/SubjectInsert.h"
 #include "app/SubjectRow.h"
 #include "config/WriteLock.h"
+#include "platform/MachineTurn.h"
 #include "platform/StopSignals.h"
 
 namespace korvane {
@@ -35,7 +36,9 @@ class SubjectImport {
   // Everything that can fail before the registry is paid, in a fixed order: the VAT number's
   // length, the code (given or computed, and its length), the company's rules, the check digits
   // when the company checks them, and a stored subject with this VAT number when the company asks
-  // what to do with one. Nothing is written.
+  // what to do with one (its turn on this machine taken first, its write lock tried); then a given
+  // code already stored, the login's INSERT right, and last the ledger's record of the request,
+  // which the daily limit may refuse. Nothing is written to the archive.
   BeforePaying CheckBeforePaying();
   // The paid part, after CheckBeforePaying said Pay: asks the registry, reads the answer and
   // writes the row; a computed code another run took first is replaced and the write tried again
@@ -50,6 +53,8 @@ class SubjectImport {
 
  private:
   void WriteWithRetries(const SubjectRow& row);
+  // The request as the ledger records it.
+  LedgerRequest LedgerEntry() const;
   void ConfirmLostWrite(const WriteFailed& lost);
   // The look for a stored subject with the VAT number: before the registry call without a lock,
   // or with `underLock` after the answer, taking the write lock first. True when its answer ends
@@ -64,6 +69,8 @@ class SubjectImport {
   std::unique_ptr<TJSONValue> answer_;
   // Released in the reverse order: the insert's statement, then the lock's transaction.
   std::unique_ptr<config::WriteLock> lock_;
+  // The turn of this machine's runs for the VAT number, held to the end of the import.
+  std::unique_ptr<platform::MachineTurn> turn_;
   std::unique_ptr<SubjectInsert> insert_;
 };
 

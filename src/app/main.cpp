@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/RunInputs.h"
+#include "app/FreeCheck.h"
 #include "app/ProgramInformation.h"
 #include "app/SingleRun.h"
 #include "platform/Exception.h"
@@ -63,6 +64,21 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     try {
       korvane::platform::WriteStdout(*information);
+    } catch (const korvane::Exception&) {
+      exitCode = 1;
+    }
+    korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
+    return exitCode;
+  }
+  // "--controlla" first: every step before the paid request, checked and reported, nothing paid.
+  if (!arguments.empty() && arguments.front() == "--controlla") {
+    arguments.erase(arguments.begin());
+    const korvane::FreeCheckResult check = korvane::RunFreeCheck(
+        std::move(arguments), [](const char* name) -> const char* { return std::getenv(name); },
+        korvane::platform::ProgramFilePath());
+    int exitCode = check.exitCode;
+    try {
+      korvane::platform::WriteStdout(check.text);
     } catch (const korvane::Exception&) {
       exitCode = 1;
     }

@@ -150,10 +150,13 @@ std::string TIdHTTP::Get(const std::string& url) {
   registry::HttpAnswerReader reader(*IOHandler);
   std::string body;
   if (platform::trace::On()) TraceRequest(head);
+  ResponseCode = 0;
   try {
     IOHandler->Write(head);
     body = reader.ReadAnswer();
+    ResponseCode = registry::StatusCodeOf(reader.Answer().statusLine);
   } catch (...) {
+    if (!reader.Answer().statusLine.empty()) ResponseCode = registry::StatusCodeOf(reader.Answer().statusLine);
     platform::trace::Step("answer: " + (reader.Answer().statusLine.empty() ? "none" : reader.Answer().statusLine));
     IOHandler->Close();
     throw;

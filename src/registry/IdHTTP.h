@@ -40,6 +40,8 @@ class TIdHTTP {
 
   registry::HttpRequest Request;
   TIdSSLIOHandlerSocketOpenSSL* IOHandler = nullptr;
+  // The status code of the last answer's status line; 0 when none has arrived.
+  int ResponseCode = 0;
 
   // Sends GET for the URL and returns the body of a 2xx answer as UTF-8 text; any other
   // status, and any failure of the connection, raises korvane::Exception.

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "platform/Exception.h"
+#include "registry/TlsConnection.h"
+
 namespace korvane::registry {
 
 namespace {
@@ -33,6 +36,16 @@ RegistryClient::RegistryClient(RegistryEndpoint endpoint, bool prepareChannel)
 
 RegistryClient::~RegistryClient() = default;
 
+void RegistryClient::ProbeChannel() {
+  if (!target_) throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
+  std::unique_ptr<PreparedChannel> channel = std::move(prepared_);
+  GestoreSSL.prepared = nullptr;
+  if (!channel) channel = PreparedChannel::Start(*target_, settings_);
+  if (!channel) throw Exception("Out of memory");
+  // The connection goes as soon as it is had: closed, with nothing sent on it.
+  channel->Take();
+}
+
 std::string RegistryClient::InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken) {
   // A request of its own each time: the custom header lines of an earlier one are not kept.
   HttpRequest request;
@@ -41,7 +54,7 @@ std::string RegistryClient::InterrogaRegistro(const std::string& PIVA, const std
   request.Accept = "application/json";
   request.UserAgent = kUserAgent;
   ClientHTTP.Request = std::move(request);
-  return ClientHTTP.Get(endpoint_.url + PIVA);
+  return ClientHTTP.Get(RequestUrl(PIVA));
 }
 
 }  // namespace korvane::registry

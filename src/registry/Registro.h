@@ -33,6 +33,14 @@ class RegistryClient {
   // failure is raised here), every other one on a connection opened for it. Each request is made
   // afresh: nothing of an earlier one is sent again.
   std::string InterrogaRegistro(const std::string& PIVA, const std::string& ApiToken);
+  // Instead of a request, for the free check: waits for the prepared channel (name lookup,
+  // connect, proxy tunnel, TLS handshake and the server's verification), then closes it with the
+  // close alert and no request byte. Raises the channel's failure.
+  void ProbeChannel();
+  // The status code of the last request's answer; 0 when none arrived.
+  int LastStatus() const { return ClientHTTP.ResponseCode; }
+  // The address a request for this VAT number goes to.
+  std::string RequestUrl(const std::string& PIVA) const { return endpoint_.url + PIVA; }
 
  private:
   RegistryEndpoint endpoint_;

@@ -91,13 +91,15 @@ class ConcurrentImportTest : public ::testing::Test {
   }
 
   ProgramResult Run(const std::string& registryUrl, std::vector<std::string> extra = {},
-                    const std::string& piva = "01234567890", const std::string& trace = "") {
+                    const std::string& piva = "01234567890", const std::string& trace = "",
+                    const std::map<std::string, std::string>& more = {}) {
     std::vector<std::string> arguments = {"-UTENTE", "5", "-DITTA", "01", "-PIVA", piva, "-APITOKEN", "segreto"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     std::map<std::string, std::string> environment = testing::ServerLoginEnvironment();
     environment["SSL_CERT_FILE"] = caFile_;
     environment["KORVANE_REGISTRY_URL"] = registryUrl;
     if (!trace.empty()) environment["KORVANE_TRACE"] = trace;
+    environment.insert(more.begin(), more.end());
     return testing::RunProgram(program_, arguments, environment);
   }
 
@@ -276,8 +278,9 @@ TEST_F(ConcurrentImportTest, RunsAtTheSameTimeAllWriteTheirRow) {
 }
 
 // Runs at the same time for one VAT number, whose company reuses or refuses a number already
-// stored: one row between them, and every run names it. Each may have paid for an answer: the
-// number is looked up under the lock only once the answer is in hand.
+// stored: one row between them, and every run names it. On one machine they take turns before
+// paying; the lock under which the number is looked up again once the answer is in hand is what
+// keeps runs of several machines to one row.
 TEST_F(ConcurrentImportTest, RunsForOneVatNumberWriteOneRowBetweenThem) {
   struct Case {
     std::string setting;
@@ -423,8 +426,55 @@ TEST_F(ConcurrentImportTest, ALockHeldTooLongEndsTheRunWithItsOwnMessage) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err, "");
   EXPECT_GE(waited, std::chrono::seconds(8));
-  EXPECT_TRUE(registry.WaitForRequest(0));
+  // The lock is tried before the request: nothing was paid.
+  registry.Stop();
+  EXPECT_EQ(registry.Request(), "");
   EXPECT_EQ(Customers(), Rows{"0123"});
+}
+
+// Thirty runs at once for one number, whose company reuses a stored number: they take turns
+// before paying, so the first one's row answers all the others, and one request is sent.
+TEST_F(ConcurrentImportTest, ThirtyRunsForOneNumberSendOneRequest) {
+  Sql("INSERT INTO TABX (NOME, TESTO) VALUES ('PartitaIvaPresenteClienti', 'Riusa');\n");
+  TlsGatedServer registry(Answer(), 1000, 300);
+  std::vector<ProgramResult> results(30);
+  std::vector<std::thread> runs;
+  for (ProgramResult& result : results) runs.emplace_back([&] { result = Run(registry.Url("/base/")); });
+  for (std::thread& run : runs) run.join();
+  EXPECT_EQ(registry.Requests(), 1);
+  for (const ProgramResult& result : results) {
+    EXPECT_EQ(result.out, "0124\r\n");
+    EXPECT_EQ(result.exitCode, 0);
+  }
+  EXPECT_EQ(Customers(), (Rows{"0123", "0124"}));
+}
+
+// Twenty runs at once under a daily limit of five: counted and recorded under one lock, exactly
+// five requests leave; the others are refused before theirs.
+TEST_F(ConcurrentImportTest, ADailyLimitHoldsForRunsAtOnce) {
+  const std::string ledger = data_.File("richieste.tsv");
+  const std::map<std::string, std::string> limit = {{"KORVANE_LEDGER", ledger}, {"KORVANE_DAILY_LIMIT", "5"}};
+  TlsGatedServer registry(Answer(), 5);
+  std::vector<ProgramResult> results(20);
+  std::vector<std::thread> runs;
+  for (ProgramResult& result : results) {
+    runs.emplace_back([&] { result = Run(registry.Url("/base/"), {}, "01234567890", "", limit); });
+  }
+  for (std::thread& run : runs) run.join();
+  EXPECT_EQ(registry.Requests(), 5);
+  int imported = 0, refused = 0;
+  for (const ProgramResult& result : results) {
+    imported += result.exitCode == 0;
+    refused += result.exitCode == 1 && result.out == "Limite giornaliero di richieste al registro raggiunto (5)\r\n";
+  }
+  EXPECT_EQ(imported, 5);
+  EXPECT_EQ(refused, 15);
+  std::ifstream in(ledger);
+  int requests = 0;
+  // The event is the second field (the first line names the columns, "richiesta" among them).
+  for (std::string line; std::getline(in, line);) requests += line.find("\trichiesta\t") == 20;
+  EXPECT_EQ(requests, 5);
+  EXPECT_EQ(QueryColumn(served_, "SELECT COUNT(*) FROM CLIENTI WHERE RAGSOC > ''"), Rows{"5"});
 }
 
 }  // namespace

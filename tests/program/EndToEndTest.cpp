@@ -187,8 +187,13 @@ TEST_F(EndToEndTest, RefusedAnswersWriteNothing) {
 }
 
 TEST_F(EndToEndTest, ARefusedWriteIsRolledBackAndReportedWithItsPrefix) {
+  // A key of the firm's own that the row breaks: only the write itself can find it (a given code
+  // already stored is refused before the registry is asked).
+  RunIsql(
+      archive_,
+      "UPDATE CLIENTI SET PI = '01234567890';\nCOMMIT;\nALTER TABLE CLIENTI ADD CONSTRAINT PI_UNICA UNIQUE (PI);\n");
   TlsTestServer registry = Registry(Success(kCompleteData));
-  const auto result = Run(registry, {"-CODICESOGGETTO", "0123"});
+  const auto result = Run(registry, {"-CODICESOGGETTO", "C77"});
   const std::string prefix = "Fallita scrittura su database\r";
   ASSERT_EQ(result.out.substr(0, prefix.size()), prefix);
   EXPECT_NE(result.out.find("PRIMARY"), std::string::npos) << result.out;

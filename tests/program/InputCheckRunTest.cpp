@@ -24,7 +24,7 @@ TEST(InputCheck, NothingInjectedReachesTheRegistry) {
   };
   const Case cases[] = {
       {"0123\r\nHost: x\r\n\r\nGET /y", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
-      {"098 7654 3210", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
+      {"098 7654/3210", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},  // blanks go, "/" stays
       {"09876543210/../x?y", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
       {"0987654321\xC3\xA0", "t", "/base/", "P.IVA non riconosciuta (parametro PIVA)\r\n"},
       {"0123", "T\r\nX-Injected: yes", "/base/", "Api Token non riconosciuto (parametro APITOKEN)\r\n"},
