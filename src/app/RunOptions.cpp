@@ -1,5 +1,10 @@
 #include "app/RunOptions.h"
 
+#include <cstdint>
+#include <optional>
+
+#include "platform/Convert.h"
+#include "platform/Exception.h"
 #include "platform/Text.h"
 #include "registry/RegistryEndpoint.h"
 
@@ -9,6 +14,8 @@ namespace {
 
 constexpr const char* kDatabaseUserVariable = "KORVANE_DB_USER";
 constexpr const char* kDatabasePasswordVariable = "KORVANE_DB_PASSWORD";
+constexpr const char* kDatabaseTimeoutVariable = "KORVANE_DB_TIMEOUT";
+constexpr std::int32_t kLongestDatabaseTimeout = 3600;
 
 }  // namespace
 
@@ -29,6 +36,13 @@ RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment) {
   if (const char* password = environment(kDatabasePasswordVariable); password != nullptr && *password != '\0') {
     options.databaseLogin.password = password;
     options.databasePasswordSource = kDatabasePasswordVariable;
+  }
+  if (const char* timeout = environment(kDatabaseTimeoutVariable); timeout != nullptr) {
+    const std::optional<std::int32_t> seconds = platform::StrToInt32(platform::TrimControl(timeout));
+    if (!seconds || *seconds < 1 || *seconds > kLongestDatabaseTimeout) {
+      throw Exception(std::string("Tempo di attesa del database non valido (") + kDatabaseTimeoutVariable + ")");
+    }
+    options.databaseTimeout = std::chrono::seconds(*seconds);
   }
   options.ledger = ReadLedgerOptions(environment("KORVANE_LEDGER"), environment("KORVANE_DAILY_LIMIT"));
   return options;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "app/AnswerPaths.h"
 #include "app/RequestLedger.h"
 #include "config/QelDBUtility.h"
+#include "db/CallBound.h"
 #include "platform/Environment.h"
 #include "registry/RegistryEndpoint.h"
 
@@ -25,6 +27,8 @@ struct RunOptions {
   std::string databasePasswordSource;
   // The ledger of paid requests and the daily limit (KORVANE_LEDGER, KORVANE_DAILY_LIMIT).
   LedgerOptions ledger;
+  // How long any database call may go unanswered (KORVANE_DB_TIMEOUT).
+  std::chrono::seconds databaseTimeout = db::kDefaultCallTimeout;
 };
 
 // The token of KORVANE_APITOKEN as UTF-8, empty when the variable is not set. A variable is not
@@ -38,6 +42,8 @@ std::string ApiTokenFrom(const platform::EnvironmentLookup& environment);
 // the built-in user name and password. The database tools' own ISC_USER and ISC_PASSWORD are not
 // read: an administrator's settings for those tools must not change the login of a run. Last,
 // the ledger and the daily limit (ReadLedgerOptions' messages).
+// KORVANE_DB_TIMEOUT, when set, is the seconds a database call may go unanswered, a whole number
+// from 1 to 3600 ("Tempo di attesa del database non valido (KORVANE_DB_TIMEOUT)" otherwise).
 RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment);
 
 }  // namespace korvane

@@ -3,6 +3,7 @@
 #include "app/RunTrace.h"
 #include "app/SubjectInsert.h"
 #include "config/QelDBUtility.h"
+#include "db/CallBound.h"
 #include "platform/Exception.h"
 #include "platform/Trace.h"
 
@@ -33,8 +34,12 @@ void Session::OpenUser(const std::string& programFile) {
   UtenteCorrente = std::make_unique<TQelUser>(inputs_.options.databaseLogin);
   const std::string userDatabase = GetUserDatabasePath(programFile);
   trace::Step("opening the users database: " + userDatabase);
-  UtenteCorrente->ConnettiDB(userDatabase);
+  {
+    const db::CallPurpose opening("apertura del database utenti");
+    UtenteCorrente->ConnettiDB(userDatabase);
+  }
   trace::Step("users database opened: " + UtenteCorrente->DBUser().DatabaseName());
+  const db::CallPurpose readingUsers("lettura del database utenti");
   UtenteCorrente->SetCodiceUtente(inputs_.user);
   // The company of the session is the one asked for, not the one on the user's row.
   UtenteCorrente->SetDittaUtente(inputs_.company);
@@ -45,8 +50,12 @@ void Session::OpenArchive() {
   DBArchivio = std::make_unique<TIBDatabase>();
   const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
   trace::Step("opening the archive: " + archiveFile);
-  OpenIBDatabaseFile(*DBArchivio, archiveFile, inputs_.options.databaseLogin);
+  {
+    const db::CallPurpose opening("apertura dell'archivio");
+    OpenIBDatabaseFile(*DBArchivio, archiveFile, inputs_.options.databaseLogin);
+  }
   trace::Step("archive opened: " + DBArchivio->DatabaseName());
+  const db::CallPurpose readingArchive("lettura dell'archivio");
   if (DBArchivio->ReadOnly()) throw Exception("Archivio in sola lettura");
 
   // Read once: the lengths that a subject's values are checked against before paying, and the

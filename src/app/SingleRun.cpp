@@ -2,6 +2,7 @@
 
 #include "app/RunTrace.h"
 #include "app/SubjectImport.h"
+#include "db/CallBound.h"
 
 namespace korvane {
 
@@ -13,6 +14,7 @@ SingleRun::~SingleRun() { Release(); }
 RunOutcome SingleRun::Execute(const RunRequest& request) {
   RunOutcome outcome{request.refusal, 1};
   if (request.inputs) {
+    db::SetCallTimeout(request.inputs->session.options.databaseTimeout);
     TraceRunInputs(*request.inputs);
     outcome = CatchOutcome([&] {
       session_.Open(request.inputs->session, programFile_);

@@ -11,6 +11,7 @@
 #include "config/TableRights.h"
 #include "registry/Uri.h"
 #include "config/ColumnLengths.h"
+#include "db/CallBound.h"
 #include "db/IBError.h"
 #include "platform/Exception.h"
 #include "platform/Trace.h"
@@ -25,12 +26,16 @@ namespace trace = platform::trace;
 constexpr int kMaxWriteAttempts = 100;
 // The pause before a code held by another run's write not yet committed is tried again.
 constexpr std::chrono::milliseconds kConcurrentWritePause{20};
+// How long ending the import's own statement and transaction may wait for the database once the
+// outcome is settled (a call not answered by then is given up, its connection closed).
+constexpr std::chrono::milliseconds kReleaseWait{500};
 
 }  // namespace
 
 RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate) {
   SubjectImport import(session, subject, commitGate);
   RunOutcome outcome = CatchOutcome([&] {
+    const db::CallPurpose reading("lettura dell'archivio");
     // The cut: nothing before PayAndWrite is paid for.
     if (import.CheckBeforePaying() == BeforePaying::Pay) import.PayAndWrite();
     return RunOutcome{import.Code(), 0};
@@ -41,13 +46,19 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
     const int status = session.Registry().LastStatus();
     ledger->RecordOutcome(status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode, outcome.line);
   }
+  // The outcome is settled and its line not yet printed: what the import ends (its statement, a
+  // lock's transaction) over a connection that went silent must not hold the line back.
+  const db::CallDeadline releaseBound(std::chrono::steady_clock::now() + kReleaseWait);
+  import.Release();
   return outcome;
 }
 
 SubjectImport::SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate)
     : session_(session), subject_(std::move(subject)), commitGate_(commitGate) {}
 
-SubjectImport::~SubjectImport() {
+SubjectImport::~SubjectImport() { Release(); }
+
+void SubjectImport::Release() noexcept {
   insert_.reset();
   lock_.reset();
   turn_.reset();
@@ -154,6 +165,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
       // old one); a code that was taken meanwhile leaves it held for the next try.
       if (lock_ && !lock_->Held() && StoredSubjectAnswers(true)) return;
       trace::Step(std::string("insert into ") + session_.Kind().table + ", code " + code_.Codice);
+      const db::CallPurpose writing("scrittura del soggetto");
       insert_->Write(subject_.vatNumber, row, code_.Codice);
       committed_ = true;
       trace::Step("committed");
@@ -181,7 +193,8 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
       }
       code_.Codice = next.code;
     } catch (const Exception& error) {
-      if (reopened || !db::ConnectionLost(error)) throw;
+      // A database that does not answer is not asked again: the run ends within its bound.
+      if (reopened || db::NoAnswer(error) || !db::ConnectionLost(error)) throw;
       reopened = true;
       trace::Step("archive connection lost before the write: opening it again");
       archive.Reconnect();
@@ -195,13 +208,16 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
 void SubjectImport::ConfirmLostWrite(const WriteFailed& lost) {
   bool stored = false;
   try {
+    // The look-up on a new connection, within one bound as a whole.
+    const db::CallDeadline lookUpBound(std::chrono::steady_clock::now() + db::CallTimeout());
+    const db::CallPurpose checking("verifica della scrittura");
     session_.Archive().Reconnect();
     // Only this import's own row counts: another run for the same number may have committed the
     // same code meanwhile.
     stored = SubjectStored(session_.Archive(), session_.Inputs().tipoSoggetto, code_.Codice, subject_.vatNumber,
                            insert_->TransactionId());
   } catch (const Exception&) {
-    throw Exception("Esito della scrittura non verificabile (codice " + code_.Codice + ")");
+    throw Exception(UnverifiableWriteMessage(code_.Codice));
   }
   if (!stored) throw lost;
 }

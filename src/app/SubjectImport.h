@@ -30,6 +30,8 @@ class SubjectImport {
   // `commitGate` is told when the insert's commit is sent.
   SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate);
   ~SubjectImport();
+  // Ends what the import created (its insert statement, a lock's transaction); never throws.
+  void Release() noexcept;
   SubjectImport(const SubjectImport&) = delete;
   SubjectImport& operator=(const SubjectImport&) = delete;
 

@@ -8,9 +8,15 @@
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
 #include "platform/StopSignals.h"
+#include "db/CallBound.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 
 namespace korvane {
+
+std::string UnverifiableWriteMessage(const std::string& codice) {
+  return "Esito della scrittura non verificabile (codice " + platform::TextForMessage(codice) + ")";
+}
 
 std::string DateLiteralText(const std::tm& date) {
   char text[40];
@@ -87,17 +93,28 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
   // code and number.
   transactionId_ = transaction_.Id();
 
+  bool committing = false;
   try {
     SQLInserimento.ExecQuery();
-    gate_.EnterCommit();
+    // A stop signal from here waits for the commit's answer as long as a database call may.
+    gate_.EnterCommit(UnverifiableWriteMessage(codice), db::CallTimeout());
+    committing = true;
+    platform::trace::Step("commit sent");
     transaction_.Commit();
   } catch (const Exception& error) {
+    // A database that did not answer before the commit was sent: nothing was written, and the
+    // connection is closed on this side. One that did not answer the commit leaves its outcome
+    // unknown, as a connection lost under it does.
+    const bool noAnswer = db::NoAnswer(error);
+    if (noAnswer && !committing) throw;
     // Over a connection that is gone a rollback can only fail; the connection's forced close
     // ends the transaction on this side. A key taken in the check's transaction leaves it
     // active, lock and all, for the next try: the failed statement undid itself.
-    const bool lost = db::ConnectionLost(error);
+    const bool lost = db::ConnectionLost(error) || noAnswer;
     const bool keyTaken = db::KeyTaken(error);
     if (!lost && !(checkAndInsert_ && keyTaken)) transaction_.Rollback();
+    // A commit that answered with a failure wrote nothing: a stop signal wins again.
+    if (committing && !lost) gate_.LeaveCommit();
     throw WriteFailed("Fallita scrittura su database\r" + error.Message(), keyTaken, lost);
   }
 }

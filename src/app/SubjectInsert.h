@@ -39,6 +39,9 @@ inline constexpr std::array<std::string_view, 12> kInsertedColumns{
     "CODICE", "RAGSOC",    "CF",  "PI",          "INDIRIZZO",     "NUMEROCIVICO",
     "CITTA",  "PROVINCIA", "CAP", "CODICEPAESE", "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
 
+// The message of a write whose commit's outcome could not be learnt: the row may be there.
+std::string UnverifiableWriteMessage(const std::string& codice);
+
 // A date as the insert writes it into the statement: "mm/dd/yyyy".
 std::string DateLiteralText(const std::tm& date);
 

@@ -1,4 +1,5 @@
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "app/FreeCheck.h"
 #include "app/ProgramInformation.h"
 #include "app/SingleRun.h"
+#include "db/CallBound.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
@@ -26,6 +28,16 @@ void ReportStop(std::string_view signalName) {
   korvane::platform::WriteStdoutLineWithin("Operazione interrotta (" + std::string(signalName) + ")",
                                            std::chrono::milliseconds(500));
 }
+
+// The other line the watcher may write: a stop signal came during the commit, and the commit did not
+// answer within the database's bound. The same half second at the most.
+void ReportUnanswered(std::string_view line) {
+  korvane::platform::WriteStdoutLineWithin(line, std::chrono::milliseconds(500));
+}
+
+// How long the process may take to end once its line is printed: releasing what the run opened (a
+// detach the database does not answer) and the libraries' exit handlers are abandoned after it.
+constexpr std::chrono::seconds kEndAfterLine{3};
 
 // How long the run's line may wait for standard output to take it (a full pipe, a suspended
 // terminal); the outcome is settled by then.
@@ -46,7 +58,7 @@ int main(int argc, char** argv) {
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   korvane::platform::IgnoreWriteSignals();
   // Once standard output is usable for the stop line, and before the trace file is opened.
-  korvane::platform::WatchStopSignals(ReportStop);
+  korvane::platform::WatchStopSignals(ReportStop, ReportUnanswered);
   // A trace asked for and refused is the one thing ever written to standard error.
   if (const std::string notice = korvane::platform::trace::Start(std::getenv("KORVANE_TRACE")); !notice.empty()) {
     korvane::platform::WriteStderrLine(notice, std::chrono::milliseconds(500));
@@ -98,7 +110,10 @@ int main(int argc, char** argv) {
   } else {
     korvane::platform::trace::Step("line not written: " + outcome.line);
   }
+  korvane::platform::EndProcessWithin(kEndAfterLine, outcome.exitCode);
   run.Release();
   korvane::platform::trace::Step("exit code " + std::to_string(outcome.exitCode));
+  // An attach left to its thread would hold the client library's exit handlers.
+  if (korvane::db::CallsLeftBehind()) ::_exit(outcome.exitCode);
   return outcome.exitCode;
 }

@@ -57,4 +57,8 @@ class CallPurpose {
 // "Il database non risponde (<what>)": the innermost purpose of the calling thread, else `call`.
 std::string NoAnswerMessage(const char* call);
 
+// True once an attach was left to its thread: the process then ends without the client
+// library's exit handlers, which would wait for that thread's call.
+bool CallsLeftBehind() noexcept;
+
 }  // namespace korvane::db

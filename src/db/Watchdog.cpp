@@ -22,6 +22,7 @@ using Clock = std::chrono::steady_clock;
 std::atomic<std::chrono::milliseconds::rep> gTimeout{std::chrono::milliseconds(kDefaultCallTimeout).count()};
 thread_local std::optional<Clock::time_point> tDeadline;
 thread_local const CallPurpose* tPurpose = nullptr;
+std::atomic<bool> gLeftBehind{false};
 
 // When a call that starts now is given up.
 Clock::time_point DeadlineOfACallStartingNow(std::chrono::milliseconds extra) {
@@ -44,6 +45,8 @@ CallDeadline::~CallDeadline() { tDeadline = outer_; }
 CallPurpose::CallPurpose(std::string what) : what_(std::move(what)), outer_(tPurpose) { tPurpose = this; }
 
 CallPurpose::~CallPurpose() { tPurpose = outer_; }
+
+bool CallsLeftBehind() noexcept { return gLeftBehind; }
 
 std::string NoAnswerMessage(const char* call) {
   return "Il database non risponde (" + (tPurpose != nullptr ? tPurpose->what_ : std::string(call)) + ")";
@@ -213,7 +216,10 @@ std::optional<AttachResult> AttachWithin(const std::string& name, const std::vec
   }
   std::unique_lock guard(pending->lock);
   pending->done.wait_until(guard, deadline, [&] { return pending->result.has_value(); });
-  if (!pending->result) pending->abandoned = true;
+  if (!pending->result) {
+    pending->abandoned = true;
+    gLeftBehind = true;
+  }
   return std::move(pending->result);
 }
 
