@@ -95,8 +95,8 @@ TEST(SharedLineFile, OnlyTheUsersOwnRegularFile) {
   std::filesystem::create_directory(dir.File("folder"));
   std::ofstream(dir.File("target")) << "x\n";
   std::filesystem::create_symlink(dir.File("target"), dir.File("link"));
-  ::link(dir.File("target").c_str(), dir.File("second name").c_str());
-  ::mkfifo(dir.File("fifo").c_str(), 0600);
+  ASSERT_EQ(::link(dir.File("target").c_str(), dir.File("second name").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
   const std::pair<std::string, std::string> cases[] = {
       {"folder", "not a regular file"},
       {"link", "symbolic link"},

@@ -66,9 +66,9 @@ Codici di uscita:
 
 Il database degli utenti è user/user.fdb nella cartella del programma, o in
 quella superiore (con il pacchetto: /opt/korvane/user/user.fdb).
-Il manuale: man korvane. La guida dell'amministratore, docs/administrator.md,
+Il manuale: man korvane. La guida dell'amministratore, docs/amministratore.md,
 è in share/doc/korvane nella cartella superiore a quella del programma (con il
-pacchetto: /opt/korvane/share/doc/korvane/docs/administrator.md).
+pacchetto: /usr/share/doc/korvane/docs/amministratore.md).
 )";
 
 TEST(Program, WithoutArgumentsPrintsOneLineAndFails) {
