@@ -51,10 +51,15 @@ bool IsOneAddress(std::string_view text) {
   return !domain.empty() && domain.find('.') != std::string_view::npos;
 }
 
+constexpr const char* kRecipientCodeName = "recipient code";
+constexpr const char* kPecName = "PEC";
+
+// What the answer gives for a column: the value the insert will carry, or why it is left out. That
+// a value was written is traced only once the insert is committed (TraceWrittenValues).
 void TraceValue(const char* what, const std::string& column, const EInvoiceValue& value) {
   if (!trace::On()) return;
   if (value.text) {
-    trace::Step(std::string(what) + " '" + *value.text + "' written to " + column);
+    trace::Step(std::string(what) + " '" + *value.text + "' for " + column);
   } else {
     trace::Step(std::string(what) + " left out of " + column + " (table default): " + value.leftOutBecause);
   }
@@ -93,15 +98,23 @@ std::vector<CompanyColumnValue> EInvoiceColumnValues(const TJSONValue* answer, c
   std::vector<CompanyColumnValue> values;
   if (columns.recipientCode) {
     const EInvoiceValue code = RecipientCodeOf(answer, paths);
-    TraceValue("recipient code", columns.recipientCode->name, code);
+    TraceValue(kRecipientCodeName, columns.recipientCode->name, code);
     if (code.text) values.push_back({columns.recipientCode->name, kRecipientCodeParameter, *code.text});
   }
   if (columns.pec) {
     const EInvoiceValue pec = PecOf(answer, paths, columns.pec->length);
-    TraceValue("PEC", columns.pec->name, pec);
+    TraceValue(kPecName, columns.pec->name, pec);
     if (pec.text) values.push_back({columns.pec->name, kPecParameter, *pec.text});
   }
   return values;
+}
+
+void TraceWrittenValues(const std::vector<CompanyColumnValue>& values) {
+  if (!trace::On()) return;
+  for (const CompanyColumnValue& value : values) {
+    const char* what = value.parameter == kPecParameter ? kPecName : kRecipientCodeName;
+    trace::Step(std::string(what) + " '" + value.value + "' written to " + value.column);
+  }
 }
 
 }  // namespace korvane

@@ -32,8 +32,12 @@ EInvoiceValue RecipientCodeOf(const TJSONValue* answer, const AnswerPaths& paths
 EInvoiceValue PecOf(const TJSONValue* answer, const AnswerPaths& paths, std::int32_t columnLength);
 
 // The values for the company's columns that the answer gives usably, in the order recipient code,
-// PEC; a column without one is left to the table's default. Traces each outcome.
+// PEC; a column without one is left to the table's default. Traces each outcome as what the insert
+// will carry or why a value is left out.
 std::vector<CompanyColumnValue> EInvoiceColumnValues(const TJSONValue* answer, const AnswerPaths& paths,
                                                      const config::EInvoiceColumns& columns);
+
+// Traces, once the insert is committed, each company column's value as written.
+void TraceWrittenValues(const std::vector<CompanyColumnValue>& values);
 
 }  // namespace korvane

@@ -169,6 +169,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
       insert_->Write(subject_.vatNumber, row, code_.Codice);
       committed_ = true;
       trace::Step("committed");
+      TraceWrittenValues(row.companyColumns);
       return;
     } catch (const WriteFailed& error) {
       if (error.ConnectionLost()) {
@@ -176,9 +177,10 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
         ConfirmLostWrite(error);
         committed_ = true;
         trace::Step("committed: the row is stored");
+        TraceWrittenValues(row.companyColumns);
         return;
       }
-      trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "write failed");
+      trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "insert failed: " + error.Message());
       if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
       const NextCode next = NextFreeCode(archive, tipo, code_.width, code_.Codice);
       if (next.code == code_.Codice) {

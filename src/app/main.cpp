@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
   // Once standard output is usable for the stop line, and before the trace file is opened.
   korvane::platform::WatchStopSignals(ReportStop, ReportUnanswered);
   // A trace asked for and refused is the one thing ever written to standard error.
-  if (const std::string notice = korvane::platform::trace::Start(std::getenv("KORVANE_TRACE")); !notice.empty()) {
+  // Its first line names the version and the commit this program was built from.
+  if (const std::string notice = korvane::platform::trace::Start(std::getenv("KORVANE_TRACE"), korvane::VersionLine());
+      !notice.empty()) {
     korvane::platform::WriteStderrLine(notice, std::chrono::milliseconds(500));
   }
 

@@ -5,6 +5,7 @@
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
+#include "platform/Trace.h"
 
 namespace korvane {
 
@@ -75,7 +76,12 @@ void OpenIBDatabaseFile(TIBDatabase& database, const TFileName& fileName, const 
   TDBConnectionInfo info;
   info.FileName = fileName;
   const std::string settings = config::SettingsFileName(fileName);
-  if (platform::FileExists(settings)) info.LoadFromIniFile(settings, "CONFIG");
+  if (platform::FileExists(settings)) {
+    info.LoadFromIniFile(settings, "CONFIG");
+    if (platform::trace::On()) platform::trace::Step("dati.ini: " + settings + " resolves " + fileName);
+  } else {
+    platform::trace::Step("dati.ini: none at " + settings);
+  }
   OpenIBDatabase(database, info, login);
 }
 

@@ -50,7 +50,7 @@ std::string ShownPath(std::string_view path) {
 
 }  // namespace
 
-std::string Start(const char* path) noexcept {
+std::string Start(const char* path, std::string_view program) noexcept {
   if (path == nullptr || *path == '\0') return {};
   try {
     gStart = Clock::now();
@@ -63,7 +63,7 @@ std::string Start(const char* path) noexcept {
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    Step(std::string("korvane started ") + stamp + ", process " + std::to_string(::getpid()));
+    Step(std::string(program) + " started " + stamp + ", process " + std::to_string(::getpid()));
     return {};
   } catch (...) {
     // Out of memory before the run has begun: the run goes on without a trace.
@@ -80,7 +80,15 @@ void Step(std::string_view text) noexcept {
     char time[32];
     std::snprintf(time, sizeof time, "%7lld ms  ", static_cast<long long>(elapsed));
     std::string line(time);
-    for (const char c : text) line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+    for (const char c : text) {
+      if (c == '\r') {
+        line += "\\r";
+      } else if (c == '\n') {
+        line += "\\n";
+      } else {
+        line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+      }
+    }
     line.push_back('\n');
     const std::lock_guard<std::mutex> lock(gLock);
     if (On()) WriteLine(line);

@@ -17,14 +17,16 @@ namespace korvane::platform::trace {
 // name, reached without following a symbolic link at its own name, or when it is created new
 // (mode 0600, never over a file that appeared meanwhile). Otherwise the trace stays off, the run
 // is exactly as without it, and the result is the one line that says so, for standard error
-// (empty when the trace is on or was not asked for). Call it first in main.
-std::string Start(const char* path) noexcept;
+// (empty when the trace is on or was not asked for). The first line names `program` (the
+// program's version line), the local time and the process. Call it first in main.
+std::string Start(const char* path, std::string_view program = "korvane") noexcept;
 
 // Whether steps are recorded; a caller that would compute its text only for the trace asks first.
 bool On() noexcept;
 
-// Appends one line: the time, then the text with every control character replaced by "?". A
-// failed write turns the trace off. Safe from any thread.
+// Appends one line: the time, then the text with a carriage return and a line feed shown as
+// "\r" and "\n" and every other control character replaced by "?". A failed write turns the trace
+// off. Safe from any thread.
 void Step(std::string_view text) noexcept;
 
 }  // namespace korvane::platform::trace

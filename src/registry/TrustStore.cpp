@@ -12,6 +12,7 @@
 
 #include "platform/Exception.h"
 #include "platform/Text.h"
+#include "platform/Trace.h"
 
 namespace korvane::registry {
 
@@ -65,6 +66,13 @@ mode_t TypeOf(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
 }
 
+// "<path> (<where it came from>)", and ", missing" for a path that names nothing: the library
+// then reads nothing there, and verification fails unless the other part of the store knows the
+// issuer.
+std::string TracedPath(const std::string& path, const char* variable, mode_t type) {
+  return path + " (" + (variable != nullptr ? variable : "default") + (type == 0 ? ", missing)" : ")");
+}
+
 [[noreturn]] void RefusePath(std::string_view source, const std::string& path, std::string_view what) {
   throw Exception("Error connecting with SSL.\r\n" + std::string(source) + " " + platform::OutsideTextForMessage(path) +
                   " is not " + std::string(what));
@@ -76,9 +84,15 @@ void CheckTrustStorePaths() {
   const char* fileVariable = X509_get_default_cert_file_env();
   const char* file = std::getenv(fileVariable);
   const std::string filePath = file != nullptr ? file : X509_get_default_cert_file();
-  if (const mode_t type = TypeOf(filePath); type != 0 && type != S_IFREG) {
+  const mode_t fileType = TypeOf(filePath);
+  if (fileType != 0 && fileType != S_IFREG) {
     RefusePath(file != nullptr ? fileVariable : "CA file", filePath, "a regular file");
   }
+  // The trust store in use, for whoever reads why a certificate was not trusted.
+  const bool tracing = platform::trace::On();
+  std::string traced;
+  if (tracing)
+    traced = "trust store: CA file " + TracedPath(filePath, file != nullptr ? fileVariable : nullptr, fileType);
   const char* folderVariable = X509_get_default_cert_dir_env();
   const char* folders = std::getenv(folderVariable);
   const std::string folderList = folders != nullptr ? folders : X509_get_default_cert_dir();
@@ -88,10 +102,11 @@ void CheckTrustStorePaths() {
     const std::string folder(rest.substr(0, colon));
     rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
     if (folder.empty()) continue;
-    if (const mode_t type = TypeOf(folder); type != 0 && type != S_IFDIR) {
-      RefusePath(folders != nullptr ? folderVariable : "CA folder", folder, "a folder");
-    }
+    const mode_t type = TypeOf(folder);
+    if (type != 0 && type != S_IFDIR) RefusePath(folders != nullptr ? folderVariable : "CA folder", folder, "a folder");
+    if (tracing) traced += ", CA folder " + TracedPath(folder, folders != nullptr ? folderVariable : nullptr, type);
   }
+  if (tracing) platform::trace::Step(traced);
 }
 
 void UseTrustStoreOnDemand(SSL_CTX* context) {

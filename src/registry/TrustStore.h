@@ -17,7 +17,8 @@ void UseTrustStoreOnDemand(SSL_CTX* context);
 // there would hold the opening for ever, a device would feed it without end. Raises
 // "Error connecting with SSL." CR LF and "<SSL_CERT_FILE or CA file> <path> is not a regular
 // file" (or "<SSL_CERT_DIR or CA folder> <path> is not a folder"). Missing paths are left to the
-// library, which reads nothing from them.
+// library, which reads nothing from them. Traces the store in use: each path, where it came from
+// (the variable, or the library's default) and whether it is missing.
 void CheckTrustStorePaths();
 
 }  // namespace korvane::registry

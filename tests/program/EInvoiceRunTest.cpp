@@ -235,10 +235,13 @@ TEST_F(EInvoiceRunTest, TracesTheSettingsAndEachValue) {
   for (const char* step :
        {"e-invoicing settings: ColonnaCodiceDestinatarioClienti CODICESDI (7 characters), ColonnaPecClienti "
         "PECMAIL (30 characters)\n",
-        "recipient code 'M5UXCR1' written to CODICESDI\n",
-        "PEC left out of PECMAIL (table default): 'a@b' is not one address\n"}) {
+        "recipient code 'M5UXCR1' for CODICESDI\n",
+        "PEC left out of PECMAIL (table default): 'a@b' is not one address\n",
+        "recipient code 'M5UXCR1' written to CODICESDI\n"}) {
     EXPECT_NE(both.find(step), std::string::npos) << step << "\n" << both;
   }
+  // Written only once the insert is committed.
+  EXPECT_GT(both.find("recipient code 'M5UXCR1' written to"), both.find("committed")) << both;
   const std::string pec = traceOf("pec", Setting(kPecSetting, "PECMAIL"), R"("sdiCode":"M5UXCR1")");
   for (const char* step : {"e-invoicing settings: ColonnaCodiceDestinatarioClienti off, ColonnaPecClienti PECMAIL "
                            "(30 characters)\n",

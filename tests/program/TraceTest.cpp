@@ -14,6 +14,7 @@
 
 #include "loopback/Loopback.h"
 #include "support/ConnectProxy.h"
+#include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -67,7 +68,11 @@ TEST(Trace, ASuccessfulRunTracesItsStepsAndNoSecret) {
   ASSERT_EQ(result.out, "0124\r\n");
 
   const std::string trace = FileText(tracePath);
-  for (const char* step : {"korvane started", "command line: user 5, company 01, kind C, VAT 01234567890",
+  // The first line names the version and the commit the program was built from.
+  EXPECT_TRUE(std::regex_search(trace, std::regex(std::string("^ +0 ms  korvane ") + KORVANE_PROJECT_VERSION +
+                                                  "( \\([0-9a-f]+\\))? started [0-9-]+ [0-9:]+, process [0-9]+\n")))
+      << trace;
+  for (const char* step : {"command line: user 5, company 01, kind C, VAT 01234567890",
                            "registry: https://localhost:", "users database opened: ", "user 5 (Anna), company 01",
                            "archive opened: ", "code computed: 0124", "connected to localhost:", "TLS TLSv1.",
                            "server certificate: ", "certificate verification: ok", "request on the prepared channel",
@@ -88,6 +93,40 @@ TEST(Trace, ASuccessfulRunTracesItsStepsAndNoSecret) {
   EXPECT_NE(both.find("line printed: Nessun parametro specificato", trace.size()), std::string::npos);
 }
 
+// What a supporter asks first: which dati.ini turned a path into a connection, which trust store
+// was used (a missing one is said), and why the insert failed, the engine's line breaks shown as
+// written; no e-invoicing value is traced as written when the insert fails.
+TEST(Trace, NamesTheSettingsFileTheTrustStoreAndAFailedInsert) {
+  ProgramFolder folder(KORVANE_BINARY);
+  const std::string archiveFolder = std::filesystem::path(folder.Archive()).parent_path().string();
+  std::ofstream(archiveFolder + "/dati.ini", std::ios::binary)
+      << "[CONFIG]\r\nPercorsoDatabase=" << folder.Archive() << "\r\n";
+  testing::RunIsql(folder.Archive(),
+                   "ALTER TABLE CLIENTI ADD CODICESDI VARCHAR(7);\n"
+                   "ALTER TABLE CLIENTI ADD CONSTRAINT NESSUN_ROSSI CHECK (PI <> '01234567890');\n"
+                   "INSERT INTO TABX VALUES ('ColonnaCodiceDestinatarioClienti', 'CODICESDI', NULL);\n");
+  TlsTestServer registry = Registry(testing::JsonAnswer(
+      R"({"success":true,"data":{"denominazione":"Rossi S.r.l.","cf":"01234567890","indirizzo":"Via Roma 12",)"
+      R"("civico":"12","comune":"Milano","provincia":"MI","cap":"20121","codice_destinatario":"M5UXCR1"}})"));
+  auto environment = folder.Environment(registry);
+  const std::string missingFolder = archiveFolder + "/nessuna-cartella";
+  environment["SSL_CERT_DIR"] = missingFolder;
+  const auto [result, trace] = RunTraced(folder, environment);
+  ASSERT_TRUE(result.out.starts_with("Fallita scrittura su database\r")) << result.out;
+  for (const std::string& step :
+       {"dati.ini: none at " + std::filesystem::path(folder.Users()).parent_path().string() + "/dati.ini",
+        "dati.ini: " + archiveFolder + "/dati.ini resolves " + folder.Archive(),
+        "trust store: CA file " + environment["SSL_CERT_FILE"] + " (SSL_CERT_FILE), CA folder " + missingFolder +
+            " (SSL_CERT_DIR, missing)",
+        std::string("recipient code 'M5UXCR1' for CODICESDI"),
+        std::string("insert failed: Fallita scrittura su database\\rOperation violates CHECK constraint NESSUN_ROSSI"),
+        std::string("line printed: Fallita scrittura su database\\r")}) {
+    EXPECT_NE(trace.find(step), std::string::npos) << step << "\n" << trace;
+  }
+  EXPECT_EQ(trace.find("written to"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("committed"), std::string::npos) << trace;
+}
+
 TEST(Trace, AFailingRunTracesWhereItStopped) {
   ProgramFolder folder(KORVANE_BINARY);
   TlsTestServer registry = Registry(testing::JsonAnswer(R"({"success":false})"));
@@ -104,7 +143,7 @@ TEST(Trace, AnUntrustedRegistryIsTracedWithTheVerificationResult) {
   TlsTestServer registry({TlsTestServer::ExpectRequest()}, {.certificate = TlsTestServer::Certificate::UntrustedCa});
   const auto [result, trace] = RunTraced(folder, folder.Environment(registry));
   ASSERT_EQ(result.exitCode, 1);
-  EXPECT_NE(trace.find("TLS handshake failed: Error connecting with SSL.??"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("TLS handshake failed: Error connecting with SSL.\\r\\n"), std::string::npos) << trace;
   EXPECT_NE(trace.find("certificate verification: unable to get local issuer certificate"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("request: "), std::string::npos) << trace;
   EXPECT_EQ(trace.find("segreto"), std::string::npos);
@@ -237,7 +276,7 @@ TEST(Trace, AFailedStepIsTracedWithItsError) {
     for (const std::string& step :
          {"opening the users database: " + folder.Users(), "attaching " + folder.Users(),
           "opening the archive: " + folder.Archive(), "attaching " + folder.Archive(),
-          "attach failed: I/O error during \"open\" operation for file \"" + folder.Archive() + "\"??"}) {
+          "attach failed: I/O error during \"open\" operation for file \"" + folder.Archive() + "\"\\r\\n"}) {
       EXPECT_NE(trace.find(step), std::string::npos) << step << "\n" << trace;
     }
   }
@@ -248,7 +287,7 @@ TEST(Trace, AFailedStepIsTracedWithItsError) {
         RunTraced(folder, {{"KORVANE_REGISTRY_URL", "https://127.0.0.1:" + std::to_string(port) + "/base/"}});
     EXPECT_EQ(result.out, "Socket Error # 10061\r\nConnection refused.\r\n");
     EXPECT_NE(trace.find("connect to 127.0.0.1:" + std::to_string(port) +
-                         " failed: Socket Error # 10061??Connection refused."),
+                         " failed: Socket Error # 10061\\r\\nConnection refused."),
               std::string::npos)
         << trace;
   }
