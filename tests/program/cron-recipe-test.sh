@@ -54,11 +54,19 @@ printf '%s\r\n' "01234567890" "" "# una riga di commento" "IT 0123.4567-890" "it
   "00000000402" "0123/4567890" "04567890123" >"$work/coda/coda.txt"
 chown -R "$uid:$uid" "$work/bin" "$work/ditta01" "$work/coda" "$work/lock" "$work/etc"
 
+# A sanitizer build's leak suppressions, copied where the other user can read them (the source
+# tree may lie under a folder that only root can enter).
+lsan_options=${LSAN_OPTIONS:-}
+if [[ $lsan_options =~ suppressions=([^:]*) ]]; then
+  install -m 0644 "${BASH_REMATCH[1]}" "$work/lsan.supp"
+  lsan_options=${lsan_options/"${BASH_REMATCH[1]}"/$work/lsan.supp}
+fi
+
 # Runs the recipe as the other user, with cron's plain environment (and a sanitizer build's options).
 run_recipe() {
   setpriv --reuid="$uid" --regid="$uid" --clear-groups \
     env -i PATH="$work/bin:/usr/bin:/bin" KORVANE_AMBIENTE="$work/etc/korvane.env" FIREBIRD_LOCK="$work/lock" \
-    ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} \
+    ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${lsan_options:+LSAN_OPTIONS=$lsan_options} \
     ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} /bin/bash "$work/korvane-coda" "$work/coda" >"$work/out" 2>&1
 }
 customers() {
