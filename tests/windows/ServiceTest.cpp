@@ -14,6 +14,7 @@
 #include "Desktop.h"
 #include "loopback/Loopback.h"
 #include "platform/Text.h"
+#include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/TestCertificates.h"
 #include "support/TlsGatedServer.h"
@@ -148,9 +149,10 @@ TEST_F(ServiceTest, AnImportPrintsTheImportersOutputInTheCodePageOfThePipe) {
   EXPECT_FALSE(folder_.Customer("0124").empty());
 
   // A write the archive refuses: the engine's lines after a bare CR, and exit 1, as the importer
-  // prints them here.
-  std::vector<std::string> taken = kImport;
-  taken.insert(taken.end(), {"-CODICESOGGETTO", "0123"});
+  // prints them here. A key of the firm's own that the row breaks: only the write itself finds it
+  // (a given code already stored is refused before the registry is asked).
+  RunIsql(folder_.Archive(), "ALTER TABLE CLIENTI ADD CONSTRAINT PI_UNICA UNIQUE (PI);\n");
+  const std::vector<std::string> taken = kImport;
   const ProgramResult direct = RunImporter(taken);
   ASSERT_TRUE(direct.out.starts_with("Fallita scrittura su database\r")) << direct.out;
   for (const CodePage codePage : {CodePage::Windows1252, CodePage::Utf8}) {
