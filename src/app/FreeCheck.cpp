@@ -13,6 +13,7 @@
 #include "config/TableRights.h"
 #include "config/WriteLock.h"
 #include "platform/Exception.h"
+#include "platform/Text.h"
 #include "registry/Uri.h"
 
 namespace korvane {
@@ -22,16 +23,18 @@ namespace {
 // The ledger opened as a run opens it; one not there yet is not made (the check writes nothing):
 // its folder must be there.
 std::string CheckLedger(const LedgerOptions& options) {
+  // The path comes from outside: shown as the run's messages show it.
+  const std::string shown = platform::OutsideTextForMessage(options.path);
   std::error_code error;
   if (std::filesystem::symlink_status(options.path, error).type() != std::filesystem::file_type::not_found) {
     RequestLedger ledger(options);
-    return options.path;
+    return shown;
   }
   const std::filesystem::path folder = std::filesystem::path(options.path).parent_path();
   if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
-    throw Exception("Giornale delle richieste non scrivibile (" + options.path + ": No such file or directory)");
+    throw Exception("Giornale delle richieste non scrivibile (" + shown + ": No such file or directory)");
   }
-  return options.path + " (sarà creato)";
+  return shown + " (sarà creato)";
 }
 
 // What a run would do with a VAT number the archive already holds.
@@ -45,8 +48,7 @@ std::string StoredVatNumber(Session& session, const std::string& piva) {
     case config::ExistingVatNumber::Reuse:
       return "presente in archivio (codice " + *existing + "): un'importazione stamperebbe " + *existing +
              " senza chiedere al registro";
-    case config::ExistingVatNumber::Refuse:
-      throw Exception("P.IVA " + piva + " presente in archivio (codice " + *existing + ")");
+    case config::ExistingVatNumber::Refuse: throw Exception(StoredVatNumberMessage(piva, *existing));
     case config::ExistingVatNumber::Import: break;
   }
   return "presente in archivio (codice " + *existing + "): un'importazione ne scriverebbe un altro";
@@ -121,7 +123,7 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
                          parametri.CheckVatNumber();
                          config::CheckTextLength(piva, session.Lengths().vatNumber);
                          if (rules && session.Rules().settings.checkVatNumber && !IsValidItalianVatNumber(piva)) {
-                           throw Exception("P.IVA " + piva + " non valida");
+                           throw Exception(InvalidVatNumberMessage(piva));
                          }
                          return std::string();
                        }) &&

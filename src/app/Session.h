@@ -74,11 +74,11 @@ class Session {
   std::vector<config::TableColumn> columns_;
   SubjectColumnLengths lengths_;
   std::optional<CompanyRules> rules_;
-  // Released in this order by Release().
-  std::unique_ptr<RequestLedger> ledger_;
+  // Released in this order by Release(): the ledger last, after the connections.
   std::unique_ptr<registry::RegistryClient> registryClient_;
   std::unique_ptr<TQelUser> UtenteCorrente;
   std::unique_ptr<TIBDatabase> DBArchivio;
+  std::unique_ptr<RequestLedger> ledger_;
 };
 
 }  // namespace korvane

@@ -73,7 +73,7 @@ BeforePaying SubjectImport::CheckBeforePaying() {
   TraceSubjectCode(kind, code_);
   const CompanyRules& rules = session_.Rules();
   if (rules.settings.checkVatNumber && !IsValidItalianVatNumber(subject_.vatNumber)) {
-    throw Exception("P.IVA " + subject_.vatNumber + " non valida");
+    throw Exception(InvalidVatNumberMessage(subject_.vatNumber));
   }
   TIBDatabase& archive = session_.Archive();
   if (rules.ChecksStoredVatNumber()) {
@@ -136,7 +136,7 @@ bool SubjectImport::StoredSubjectAnswers(bool underLock) {
   if (!existing) return false;
   if (underLock) lock_->Release();
   if (session_.Rules().settings.existingVatNumber == config::ExistingVatNumber::Refuse) {
-    throw Exception("P.IVA " + vatNumber + " presente in archivio (codice " + *existing + ")");
+    throw Exception(StoredVatNumberMessage(vatNumber, *existing));
   }
   code_.Codice = *existing;
   return true;

@@ -69,10 +69,10 @@ class SubjectImport {
   SubjectCode code_;
   bool committed_ = false;
   std::unique_ptr<TJSONValue> answer_;
-  // Released in the reverse order: the insert's statement, then the lock's transaction.
-  std::unique_ptr<config::WriteLock> lock_;
-  // The turn of this machine's runs for the VAT number, held to the end of the import.
+  // Released by Release() in the reverse order: the insert's statement, the lock's transaction,
+  // then the turn of this machine's runs for the VAT number (held to the end of the import).
   std::unique_ptr<platform::MachineTurn> turn_;
+  std::unique_ptr<config::WriteLock> lock_;
   std::unique_ptr<SubjectInsert> insert_;
 };
 

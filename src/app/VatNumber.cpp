@@ -52,4 +52,10 @@ bool IsValidItalianVatNumber(std::string_view piva) {
   return piva[10] - '0' == (10 - sum % 10) % 10;
 }
 
+std::string InvalidVatNumberMessage(std::string_view piva) { return "P.IVA " + std::string(piva) + " non valida"; }
+
+std::string StoredVatNumberMessage(std::string_view piva, std::string_view code) {
+  return "P.IVA " + std::string(piva) + " presente in archivio (codice " + std::string(code) + ")";
+}
+
 }  // namespace korvane

@@ -21,4 +21,9 @@ std::string NormalizeVatNumber(std::string_view piva);
 // digit right. Nothing is stripped first: "IT12485671007" is not one.
 bool IsValidItalianVatNumber(std::string_view piva);
 
+// "P.IVA <vat> non valida": a number whose check digits fail, for a company that checks them.
+std::string InvalidVatNumberMessage(std::string_view piva);
+// "P.IVA <vat> presente in archivio (codice <code>)": a stored number the company refuses.
+std::string StoredVatNumberMessage(std::string_view piva, std::string_view code);
+
 }  // namespace korvane
