@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/Text.h"
+#include "platform/MessageText.h"
+#include "platform/Utf8.h"
 #include "server/Refusal.h"
 
 namespace korvane::server {
