@@ -39,6 +39,13 @@ bool IsBlank(const std::vector<std::string>& cells) {
 
 }  // namespace
 
+std::string CsvField(std::string_view field, char separator) {
+  if (field.find_first_of(std::string{'"', '\r', '\n', separator}) == std::string_view::npos) return std::string(field);
+  std::string quoted = "\"";
+  for (const char ch : field) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+  return quoted + "\"";
+}
+
 ListTable ReadDelimitedText(std::string_view bytes) {
   ListTable table;
   if (bytes.starts_with(kUtf8ByteOrderMark)) {

@@ -35,4 +35,8 @@ struct ListTable {
 // UTF-8 with or without its byte order mark, else Windows-1252; CR LF or LF.
 ListTable ReadDelimitedText(std::string_view bytes);
 
+// A field as a record separated by `separator` writes it: in quotes (each quote doubled) when it
+// holds the separator, a quote or a line break, else as it is.
+std::string CsvField(std::string_view field, char separator);
+
 }  // namespace korvane

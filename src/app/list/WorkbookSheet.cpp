@@ -194,7 +194,7 @@ ListTable ReadWorkbookSheet(const std::string& path) {
     bool blank = true;
     for (std::size_t i = 0; i < row->cells.size(); ++i) {
       if (!row->cells[i].empty()) blank = false;
-      row->raw += (i ? ";" : "") + row->cells[i];
+      row->raw += (i ? ";" : "") + CsvField(row->cells[i], ';');
     }
     if (!blank) table.records.push_back(std::move(*row));
     row.reset();
