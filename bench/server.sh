@@ -58,6 +58,7 @@ Certificato = $work/service/server.crt
 ChiavePrivata = $work/service/server.key
 ChiaviDesktop = $work/service/desktop-keys
 Programma = $work/bin/korvane
+CartellaStato = $work/service
 EOF
 server=("$build/src/server/korvane-server")
 "${server[@]}" certificate --name localhost --ip 127.0.0.1 --config "$work/service/korvane-server.conf" >/dev/null

@@ -14,6 +14,7 @@
 #include "server/ImportRequest.h"
 #include "server/ImportRunner.h"
 #include "server/Refusal.h"
+#include "protocol/DesktopProtocol.h"
 
 namespace korvane::server {
 
@@ -21,8 +22,7 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr const char* kTextType = "text/plain; charset=utf-8";
-constexpr const char* kOutputType = "application/octet-stream";
+using protocol::kImportPath;
 // TLS 1.2: forward-secret AEAD suites only (TLS 1.3 has no other).
 constexpr const char* kTls12Ciphers = "ECDHE+AESGCM:ECDHE+CHACHA20";
 // Threads beyond the imports and their queue, for the requests refused at once.
@@ -38,8 +38,13 @@ std::string OpenSslError() {
 }
 
 // The header's value, or "" when it is missing or given more than once.
-std::string OneHeader(const httplib::Request& request, const char* name) {
-  return request.get_header_value_count(name) == 1 ? request.get_header_value(name) : std::string();
+std::string OneHeader(const httplib::Request& request, std::string_view name) {
+  const std::string key(name);
+  return request.get_header_value_count(key.c_str()) == 1 ? request.get_header_value(key.c_str()) : std::string();
+}
+
+std::int64_t UnixNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // What one request has done so far, for its access-log line. A connection carries one request
@@ -54,7 +59,7 @@ thread_local RequestState requestState;
 
 void Answer(httplib::Response& response, const Refusal& refusal) {
   response.status = refusal.Status();
-  response.set_content(refusal.Message(), kTextType);
+  response.set_content(refusal.Message(), std::string(protocol::kRefusalType));
 }
 
 }  // namespace
@@ -65,7 +70,8 @@ struct Service::Impl {
         log(std::move(logIn)),
         server([this](SSL_CTX& context) { return SetUpTls(context); }),
         queue(settings.maxRunning, settings.queueLength, settings.queueWait),
-        runner(settings.program, settings.importerEnvironment, settings.importLimit) {}
+        runner(settings.program, settings.importerEnvironment, settings.importLimit),
+        nonces(settings.stateFolder.empty() ? std::string() : settings.stateFolder + "/" + kNonceFileName, UnixNow()) {}
 
   bool SetUpTls(SSL_CTX& context) {
     SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
@@ -113,8 +119,11 @@ struct Service::Impl {
     Begin(request);
     try {
       if (!settings.allowedClients.Allows(request.remote_addr)) throw Refusal::AddressNotAllowed();
-      if (request.method != "POST" || request.path != kImportPath) throw Refusal::NotFound();
+      // The target exactly as the desktop signs it: a query or a percent-encoded name is another
+      // resource, refused before its signature is looked at.
+      if (request.method != protocol::kMethod || request.target != kImportPath) throw Refusal::NotFound();
       // A body of a declared length only: the library reads a chunked one without a bound.
+      if (request.get_header_value_count("Content-Length") > 1) throw Refusal::BadRequest("Content-Length ripetuto");
       const std::string length = request.get_header_value("Content-Length");
       if (length.empty() || request.has_header("Transfer-Encoding"))
         throw Refusal::BadRequest("Content-Length mancante");
@@ -136,12 +145,11 @@ struct Service::Impl {
   void Import(const httplib::Request& request, httplib::Response& response) {
     AccessRecord& record = requestState.record;
     try {
-      const SignedHeaders headers{OneHeader(request, "X-Korvane-Key"), OneHeader(request, "X-Korvane-Time"),
-                                  OneHeader(request, "X-Korvane-Nonce"), OneHeader(request, "X-Korvane-Signature")};
-      const std::int64_t now =
-          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+      const SignedHeaders headers{OneHeader(request, protocol::kKeyHeader), OneHeader(request, protocol::kTimeHeader),
+                                  OneHeader(request, protocol::kNonceHeader),
+                                  OneHeader(request, protocol::kSignatureHeader)};
       record.keyName =
-          Authenticate(settings.keysFile, nonces, request.method, request.path, headers, request.body, now);
+          Authenticate(settings.keysFile, nonces, request.method, request.target, headers, request.body, UnixNow());
       ImportRequest import = ReadImportRequest(request.body);
       record.utente = import.utente;
       record.ditta = import.ditta;
@@ -156,8 +164,8 @@ struct Service::Impl {
         throw Refusal::Internal(error.Message());
       }
       response.status = 200;
-      response.set_header("X-Korvane-Exit", std::to_string(outcome.exitCode));
-      response.set_content(outcome.output, kOutputType);
+      response.set_header(std::string(protocol::kExitHeader), std::to_string(outcome.exitCode));
+      response.set_content(outcome.output, std::string(protocol::kBodyType));
       record.exitCode = outcome.exitCode;
       // Logged now, before the answer is written: a desktop that has gone does not lose the outcome.
       Log(200, outcome.overTime ? "killed at the service's limit" : "");
@@ -174,7 +182,7 @@ struct Service::Impl {
   httplib::SSLServer server;
   ImportQueue queue;
   ImportRunner runner;
-  NonceMemory nonces;
+  SeenNonces nonces;
   std::atomic<std::uint64_t> started{0};
   std::atomic<bool> stopping{false};
   std::atomic<bool> serving{false};
@@ -195,11 +203,13 @@ Service::Service(Settings settings, LogSink log) : impl_(std::make_unique<Impl>(
   server.set_pre_routing_handler([&impl](const httplib::Request& request, httplib::Response& response) {
     return impl.BeforeBody(request, response);
   });
-  server.Post(kImportPath, [&impl](const httplib::Request& request, httplib::Response& response) {
+  server.Post(std::string(kImportPath), [&impl](const httplib::Request& request, httplib::Response& response) {
     impl.Import(request, response);
   });
   server.set_error_handler(httplib::Server::Handler([](const httplib::Request&, httplib::Response& response) {
-    if (response.body.empty()) response.set_content(Refusal::TextForStatus(response.status), kTextType);
+    if (response.body.empty()) {
+      response.set_content(Refusal::TextForStatus(response.status), std::string(protocol::kRefusalType));
+    }
   }));
   // After each answer: a request the library itself refused (a malformed request line, a body over
   // the limit) gets its line here.

@@ -7,11 +7,13 @@
 #include <openssl/ssl.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
 
+#include "platform/Exception.h"
 #include "server/DesktopKeys.h"
 #include "server/ImportRunner.h"
 #include "support/DesktopClient.h"
@@ -25,6 +27,7 @@ namespace korvane::server {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testing::DesktopRequest;
 using testing::HttpAnswer;
 using testing::ProgramFolder;
@@ -91,6 +94,7 @@ class ServiceTest : public ::testing::Test {
     revokedKey_ = keys.Add("desk02", "2026-12-10T09:00:00Z");
     keys.Revoke("desk02", "2026-12-10T10:00:00Z");
     keys.Save(dir_.File("desktop-keys"));
+    std::filesystem::create_directory(dir_.File("state"));
   }
 
   // The settings of a service in front of `folder`'s korvane asking `registry`.
@@ -102,6 +106,7 @@ class ServiceTest : public ::testing::Test {
     settings.privateKey = dir_.File("server.key");
     settings.keysFile = dir_.File("desktop-keys");
     settings.program = folder_.Program();
+    settings.stateFolder = dir_.File("state");
     settings.importerEnvironment = ImporterEnvironmentFor(registry);
     return settings;
   }
@@ -190,6 +195,16 @@ TEST_F(ServiceTest, RefusalsStartNothing) {
   const DesktopRequest replayed = signedBy({"--version"});
   ExpectImported(testing::Send(port, testing::RequestBytes(replayed)),
                  testing::RunProgram(folder_.Program(), {"--version"}).out, 0);
+  const auto signedFor = [&](const std::string& target, const std::string& body) {
+    DesktopRequest request = signedBy({});
+    request.body = body;
+    request.headers[3].second = testing::DesktopSignature(key_, "POST", target, request.headers[1].second,
+                                                          request.headers[2].second, request.body);
+    return request;
+  };
+  DesktopRequest twoLengths = signedBy(kImport);
+  twoLengths.headers.emplace_back("Content-Length", std::to_string(twoLengths.body.size()));
+  twoLengths.headers.emplace_back("Content-Length", std::to_string(twoLengths.body.size()));
   DesktopRequest twoKeys = signedBy(kImport);
   twoKeys.headers.emplace_back("X-Korvane-Key", "desk02");
   const std::string badKey = "Chiave del desktop non valida";
@@ -207,15 +222,18 @@ TEST_F(ServiceTest, RefusalsStartNothing) {
        "Richiesta non valida (parametro non ammesso: -SQL)"},
       {"a body its signature does not cover",
        testing::RequestBytes("POST", "/v1/import", signedBy({}).headers, "-UTENTE"), 401, badKey},
-      {"body without NUL",
-       [&] {
-         DesktopRequest request = signedBy({});
-         request.body = "-UTENTE";
-         request.headers[3].second = testing::DesktopSignature(key_, "POST", "/v1/import", request.headers[1].second,
-                                                               request.headers[2].second, request.body);
-         return testing::RequestBytes(request);
-       }(),
-       400, "Richiesta non valida (argomento non terminato da NUL)"},
+      {"body without NUL", testing::RequestBytes(signedFor("/v1/import", "-UTENTE")), 400,
+       "Richiesta non valida (argomento non terminato da NUL)"},
+      {"an empty body", testing::RequestBytes(signedFor("/v1/import", "")), 400, "Richiesta non valida (corpo vuoto)"},
+      {"two Content-Length", testing::RequestBytes(twoLengths), 400, "Richiesta non valida (Content-Length ripetuto)"},
+      // Signed for the very target it names, and still another resource.
+      {"a query",
+       testing::RequestBytes("POST", "/v1/import?x=1", signedFor("/v1/import?x=1", "--version\0"s).headers,
+                             "--version\0"s),
+       404, "Risorsa inesistente"},
+      {"percent-encoding",
+       testing::RequestBytes("POST", "/v1/%69mport", signedFor("/v1/%69mport", "--version\0"s).headers, "--version\0"s),
+       404, "Risorsa inesistente"},
       {"oversized", testing::RequestBytes(signedBy({"-LINEA", std::string(20000, 'x')})), 413,
        "Richiesta troppo grande"},
       {"chunked",
@@ -248,6 +266,29 @@ TEST_F(ServiceTest, RefusalsStartNothing) {
   const auto lines = service.Lines(std::size(cases) + 1);
   EXPECT_EQ(lines.size(), std::size(cases) + 1);
   EXPECT_NE(lines.back().find(" status=400 exit=- "), std::string::npos) << lines.back();
+}
+
+// The nonces seen outlive the service: a copied request sent again after a restart runs nothing.
+TEST_F(ServiceTest, AReplayAfterARestartIsRefused) {
+  RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
+  const std::string request = testing::RequestBytes(testing::SignedImport("desk01", key_, kImport));
+  {
+    RunningService service(ServiceSettings(registry));
+    ExpectImported(testing::Send(service.Port(), request), "0124\r\n", 0);
+  }
+  RunningService restarted(ServiceSettings(registry));
+  ExpectRefused(testing::Send(restarted.Port(), request), 401, "Chiave del desktop non valida");
+  EXPECT_EQ(restarted.Get().ImportsStarted(), 0u);
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124"}));
+  EXPECT_NE(restarted.Lines(1).at(0).find("note=\"nonce seen before\""), std::string::npos);
+}
+
+// Without its state folder the service does not start: it could not keep its nonces.
+TEST_F(ServiceTest, NoStateFolderNoService) {
+  RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
+  Settings settings = ServiceSettings(registry);
+  settings.stateFolder = dir_.File("missing");
+  EXPECT_THROW(Service service(std::move(settings), [](const std::string&) {}), Exception);
 }
 
 TEST_F(ServiceTest, AnAddressNotAllowed) {
