@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "app/RunInputs.h"
-#include "app/FreeCheck.h"
-#include "app/ProgramInformation.h"
-#include "app/SingleRun.h"
+#include "app/check/FreeCheck.h"
+#include "app/inputs/ProgramInformation.h"
+#include "app/inputs/RunInputs.h"
+#include "app/run/SingleRun.h"
 #include "db/CallBound.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
-#include "platform/Text.h"
 #include "platform/Trace.h"
+#include "platform/Utf8.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "config/TabX.h"
 #include "platform/Exception.h"
+#include "platform/MessageText.h"
 #include "platform/Text.h"
 
 namespace korvane::config {

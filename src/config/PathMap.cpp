@@ -6,9 +6,11 @@
 #include "config/PathTerms.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
+#include "platform/MessageText.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
 #include "platform/Trace.h"
+#include "platform/Utf8.h"
 
 namespace korvane::config {
 

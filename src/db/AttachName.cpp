@@ -4,9 +4,10 @@
 
 #include "db/ClientLibrary.h"
 #include "db/IBError.h"
+#include "platform/MessageText.h"
 #include "platform/PathKinds.h"
 #include "platform/Process.h"
-#include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace korvane::db {
 

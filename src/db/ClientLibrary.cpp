@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "db/DatabaseText.h"
-#include "platform/Text.h"
+#include "platform/MessageText.h"
+#include "platform/Utf8.h"
 
 namespace korvane::db {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Text.h"
+#include "platform/CodePages.h"
 
 namespace korvane::db {
 

@@ -2,6 +2,7 @@
 
 #include "db/ClientLibrary.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace korvane {
 

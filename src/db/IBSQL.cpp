@@ -8,6 +8,7 @@
 #include "db/StatementText.h"
 #include "db/Watchdog.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace korvane {
 

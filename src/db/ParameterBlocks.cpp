@@ -9,6 +9,7 @@
 #include "db/DatabaseText.h"
 #include "platform/Convert.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace korvane::db {
 

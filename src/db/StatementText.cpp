@@ -1,7 +1,7 @@
 #include "db/StatementText.h"
 
 #include "db/ClientLibrary.h"
-#include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace korvane::db {
 

@@ -6,8 +6,10 @@
 
 #include <cerrno>
 
+#include "platform/CodePages.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace korvane::platform {
 

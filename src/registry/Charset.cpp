@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/CodePages.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 namespace korvane::registry {
 

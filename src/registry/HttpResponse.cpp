@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/CodePages.h"
 #include "platform/Convert.h"
 #include "platform/Exception.h"
+#include "platform/MessageText.h"
 #include "platform/SocketErrors.h"
 #include "platform/Text.h"
 #include "registry/Charset.h"

@@ -7,6 +7,7 @@
 #include "platform/Exception.h"
 #include "platform/Text.h"
 #include "platform/Trace.h"
+#include "platform/Utf8.h"
 #include "registry/HttpResponse.h"
 #include "registry/IdSSLOpenSSL.h"
 #include "registry/RegistryEndpoint.h"

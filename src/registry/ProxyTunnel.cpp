@@ -7,9 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/CodePages.h"
 #include "platform/Exception.h"
+#include "platform/MessageText.h"
 #include "platform/SocketErrors.h"
-#include "platform/Text.h"
 #include "registry/HttpResponse.h"
 #include "registry/TcpSocket.h"
 

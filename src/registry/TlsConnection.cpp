@@ -11,10 +11,12 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/CodePages.h"
 #include "platform/Exception.h"
+#include "platform/MessageText.h"
 #include "platform/SocketErrors.h"
-#include "platform/Text.h"
 #include "platform/Trace.h"
+#include "platform/Utf8.h"
 #include "registry/ProxyTunnel.h"
 #include "registry/TrustStore.h"
 

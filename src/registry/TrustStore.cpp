@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "platform/Exception.h"
-#include "platform/Text.h"
+#include "platform/MessageText.h"
 #include "platform/Trace.h"
 
 namespace korvane::registry {

@@ -2,7 +2,8 @@
 
 #include <ctime>
 
-#include "platform/Text.h"
+#include "platform/MessageText.h"
+#include "platform/Utf8.h"
 
 namespace korvane::server {
 

@@ -1,6 +1,7 @@
 #include "server/ImportRequest.h"
 
-#include "platform/Text.h"
+#include "platform/MessageText.h"
+#include "platform/Utf8.h"
 #include "protocol/ImporterCommandLine.h"
 #include "server/Refusal.h"
 

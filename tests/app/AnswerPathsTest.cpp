@@ -1,14 +1,14 @@
 // The successor registry endpoints (IT-start, IT-advanced): the address chooses the answer
 // format, and the insert reads the successor's answer with the same order, rules and messages
 // as the /base answer.
-#include "app/AnswerPaths.h"
+#include "app/answer/AnswerPaths.h"
 
 #include <gtest/gtest.h>
 
 #include <utility>
 
-#include "app/SubjectInsert.h"
-#include "app/SubjectRow.h"
+#include "app/answer/SubjectRow.h"
+#include "app/subject/SubjectInsert.h"
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"

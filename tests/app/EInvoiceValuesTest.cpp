@@ -1,4 +1,4 @@
-#include "app/EInvoiceValues.h"
+#include "app/answer/EInvoiceValues.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/ExistingSubject.h"
+#include "app/subject/ExistingSubject.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <chrono>
 
 #include "config/QelDBUtility.h"
-#include "db/IBDatabase.h"
 #include "config/WriteLock.h"
+#include "db/IBDatabase.h"
 #include "db/IBTransaction.h"
 #include "platform/MachineTurn.h"
 #include "support/ErrorOf.h"

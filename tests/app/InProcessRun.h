@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/RunInputs.h"
+#include "app/inputs/RunInputs.h"
 #include "support/ProgramFolder.h"
 #include "support/TestCertificates.h"
 

@@ -2,7 +2,7 @@
 // character in any of them is refused before any database or network work.
 #include <gtest/gtest.h>
 
-#include "app/Parametri.h"
+#include "app/inputs/Parametri.h"
 #include "support/ErrorOf.h"
 
 namespace korvane {

@@ -1,4 +1,4 @@
-#include "app/JsonValue.h"
+#include "app/answer/JsonValue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/Parametri.h"
+#include "app/inputs/Parametri.h"
 
 #include <gtest/gtest.h>
 

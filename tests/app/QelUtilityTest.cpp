@@ -1,4 +1,4 @@
-#include "app/QelUtility.h"
+#include "app/subject/QelUtility.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The ledger of paid requests and the daily limit counted from it: the lines as a firm reads
 // them, the refusals before a request, and the limit held exactly by processes asking at once.
-#include "app/RequestLedger.h"
+#include "app/ledger/RequestLedger.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 // embedded archive, a scripted TLS registry for each request, reached through a CONNECT proxy
 // that hands each connection to the next server.
 
-#include "app/Session.h"
+#include "app/run/Session.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "InProcessRun.h"
-#include "app/SubjectImport.h"
+#include "app/run/SubjectImport.h"
 #include "config/ReadTransaction.h"
 #include "platform/StopSignals.h"
 #include "support/ConnectProxy.h"

@@ -1,7 +1,7 @@
 // The single run inside the test process: its request, its gate and the program folder are handed
 // in, so the run's flow is checked without starting the program.
 
-#include "app/SingleRun.h"
+#include "app/run/SingleRun.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "app/SubjectCode.h"
+#include "app/subject/SubjectCode.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <tuple>
 
-#include "app/Parametri.h"
+#include "app/inputs/Parametri.h"
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"

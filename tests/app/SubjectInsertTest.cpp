@@ -1,4 +1,4 @@
-#include "app/SubjectInsert.h"
+#include "app/subject/SubjectInsert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/SubjectRow.h"
+#include "app/answer/SubjectRow.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Parametri.h"
+#include "app/inputs/Parametri.h"
 #include "support/ErrorOf.h"
 
 namespace korvane {

@@ -1,4 +1,4 @@
-#include "app/VatNumber.h"
+#include "app/subject/VatNumber.h"
 
 #include <gtest/gtest.h>
 

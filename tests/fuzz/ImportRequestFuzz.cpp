@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/Parametri.h"
+#include "app/inputs/Parametri.h"
 #include "platform/Exception.h"
-#include "platform/Text.h"
+#include "platform/Utf8.h"
 #include "protocol/DesktopProtocol.h"
 #include "server/ImportRequest.h"
 #include "server/Refusal.h"

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/AnswerPaths.h"
-#include "app/EInvoiceValues.h"
-#include "app/JsonValue.h"
+#include "app/answer/AnswerPaths.h"
+#include "app/answer/EInvoiceValues.h"
+#include "app/answer/JsonValue.h"
 #include "config/EInvoiceColumns.h"
 #include "platform/Exception.h"
-#include "platform/Text.h"
+#include "platform/Utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The body reaches the parser as UTF-8 text, decoded by the HTTP client.

@@ -1,16 +1,17 @@
 cmake_minimum_required(VERSION 3.25)
 # Fails when two units of one source folder (a header with its source) include each other,
-# directly or through other units of the folder: each floor of a layer may use the floors below
-# it only. Run as: cmake -DFOLDER=<src/folder> -P UnitCycles.cmake
+# directly or through other units of the folder or its sub-folders: each floor of a layer may use
+# the floors below it only. A unit is named by its path inside the folder (run/Session).
+# Run as: cmake -DFOLDER=<src/folder> -P UnitCycles.cmake
 get_filename_component(folder_name ${FOLDER} NAME)
-file(GLOB files ${FOLDER}/*.h ${FOLDER}/*.cpp)
+file(GLOB_RECURSE files RELATIVE ${FOLDER} ${FOLDER}/*.h ${FOLDER}/*.cpp)
 set(units)
 foreach(file IN LISTS files)
-  get_filename_component(unit ${file} NAME_WE)
+  string(REGEX REPLACE "\\.(h|cpp)$" "" unit ${file})
   list(APPEND units ${unit})
-  file(STRINGS ${file} lines REGEX "^#include \"${folder_name}/[A-Za-z0-9_]+\\.h\"")
+  file(STRINGS ${FOLDER}/${file} lines REGEX "^#include \"${folder_name}/[A-Za-z0-9_/]+\\.h\"")
   foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^#include \"${folder_name}/([A-Za-z0-9_]+)\\.h\".*" "\\1" used ${line})
+    string(REGEX REPLACE "^#include \"${folder_name}/([A-Za-z0-9_/]+)\\.h\".*" "\\1" used ${line})
     if(NOT used STREQUAL unit)
       list(APPEND uses_${unit} ${used})
     endif()

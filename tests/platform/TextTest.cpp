@@ -1,4 +1,7 @@
+#include "platform/CodePages.h"
+#include "platform/MessageText.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 #include <gtest/gtest.h>
 

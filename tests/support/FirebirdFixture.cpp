@@ -12,7 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/Text.h"
+#include "platform/CodePages.h"
 #include "serverlogin/ServerLogin.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"

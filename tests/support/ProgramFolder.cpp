@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/Text.h"
+#include "platform/CodePages.h"
 
 #include "support/FirebirdFixture.h"
 #include "support/TestCertificates.h"

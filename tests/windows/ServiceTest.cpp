@@ -13,7 +13,7 @@
 
 #include "Desktop.h"
 #include "loopback/Loopback.h"
-#include "platform/Text.h"
+#include "platform/CodePages.h"
 #include "support/FirebirdFixture.h"
 #include "support/ProgramFolder.h"
 #include "support/TestCertificates.h"

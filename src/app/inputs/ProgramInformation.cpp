@@ -1,0 +1,82 @@
+#include "app/inputs/ProgramInformation.h"
+
+#include "app/Version.h"
+#include "protocol/ImporterCommandLine.h"
+
+namespace korvane {
+
+namespace {
+
+// At most 80 columns, for a terminal.
+constexpr const char* kUsage =
+    R"(Uso: korvane -UTENTE <codice> -DITTA <ditta> -PIVA <partita IVA>
+             [-TIPOSOGGETTO C|F] [-CODICESOGGETTO <codice>] [-APITOKEN <token>]
+     korvane --controlla -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
+             [-PIVA <partita IVA>]
+     korvane --help | -h | -?
+     korvane --version
+
+Crea in archivio un cliente o un fornitore con i dati che il registro delle
+imprese restituisce per la partita IVA. Stampa un solo messaggio, terminato da
+CR LF: il codice del nuovo soggetto, o il testo dell'errore (su più righe solo
+dove lo è il testo del database o della libreria).
+
+--controlla esegue gratis ogni passo che precede la richiesta a pagamento e
+stampa una riga per controllo, "OK ..." o "ERRORE ...: <messaggio>": nulla è
+scritto e al registro nessuna richiesta è inviata.
+
+Parametri (il nome in maiuscole o minuscole):
+  -UTENTE <codice>          l'utente nel database degli utenti
+  -DITTA <ditta>            la ditta: il parametro "Archivio" dell'utente per
+                            la ditta indica l'archivio
+  -PIVA <partita IVA>       lettere e cifre, ad esempio 01234567890 (spazi,
+                            punti, trattini e un a capo finale sono tolti)
+  -TIPOSOGGETTO C|F         C cliente (predefinito), F fornitore
+  -CODICESOGGETTO <codice>  il codice del nuovo soggetto (altrimenti il codice
+                            numerico più alto in archivio più uno)
+  -APITOKEN <token>         il token del registro (meglio KORVANE_APITOKEN)
+  -LINEA <testo>            accettato e non usato
+
+Variabili d'ambiente:
+  KORVANE_APITOKEN          il token del registro, al posto di -APITOKEN
+  KORVANE_REGISTRY_URL      l'indirizzo del registro, seguito dalla partita IVA
+                            (predefinito https://imprese.openapi.it/base/)
+  KORVANE_DB_USER           l'utente dei database (predefinito: quello interno)
+  KORVANE_DB_PASSWORD       la sua password (predefinita: quella interna)
+  KORVANE_TRACE             un file in cui annotare i passi dell'esecuzione
+  KORVANE_LEDGER            un file in cui registrare ogni richiesta al
+                            registro (prima dell'invio) e il suo esito
+  KORVANE_DAILY_LIMIT       quante richieste al registro al giorno, al più
+                            (contate da KORVANE_LEDGER)
+  https_proxy, HTTPS_PROXY  il proxy web verso il registro (http://host:porta)
+  no_proxy, NO_PROXY        gli host da raggiungere senza proxy
+  SSL_CERT_FILE, SSL_CERT_DIR
+                            i certificati delle autorità fidate (predefiniti
+                            quelli del sistema)
+
+Codici di uscita:
+  0  il soggetto è in archivio: il messaggio è il suo codice
+  1  nulla è stato scritto: il messaggio dice perché; ma dopo "Esito della
+     scrittura non verificabile" il soggetto può essere in archivio:
+     controllare prima di ripetere
+
+Il database degli utenti è user/user.fdb nella cartella del programma, o in
+quella superiore (con il pacchetto: /opt/korvane/user/user.fdb).
+Il manuale: man korvane. La guida dell'amministratore, docs/amministratore.md,
+è in share/doc/korvane nella cartella superiore a quella del programma (con il
+pacchetto: /usr/share/doc/korvane/docs/amministratore.md).
+)";
+
+}  // namespace
+
+std::optional<std::string> ProgramInformation(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 1) return std::nullopt;
+  const std::string& word = arguments.front();
+  if (protocol::OneOf(protocol::kHelpWords, word)) return std::string(kUsage);
+  if (word == protocol::kVersionWord) return VersionLine() + "\n";
+  return std::nullopt;
+}
+
+std::string VersionLine() { return ProgramVersionLine("korvane"); }
+
+}  // namespace korvane

@@ -1,0 +1,166 @@
+#include "app/ledger/RequestLedger.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/Convert.h"
+#include "platform/Exception.h"
+#include "platform/MessageText.h"
+#include "platform/SharedLineFile.h"
+#include "platform/Trace.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr const char* kRequestEvent = "richiesta";
+constexpr const char* kOutcomeEvent = "esito";
+
+// Lines this much older than the day's start end the count: lines are appended in time order,
+// and a clock put back (by a time server) by less than this still counts exactly.
+constexpr std::time_t kClockSlack = 3600;
+
+std::string UtcStamp(std::time_t time) {
+  std::tm utc{};
+  gmtime_r(&time, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return stamp;
+}
+
+// The time of a line's first field ("2026-01-15T09:30:12Z"); nothing for any other text.
+std::optional<std::time_t> StampOf(std::string_view line) {
+  const std::string field(line.substr(0, line.find('\t')));
+  std::tm utc{};
+  char zone = 0;
+  int consumed = 0;
+  if (field.size() != 20 ||
+      std::sscanf(field.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
+                  &utc.tm_min, &utc.tm_sec, &zone, &consumed) != 7 ||
+      zone != 'Z' || consumed != 20) {
+    return std::nullopt;
+  }
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  return timegm(&utc);
+}
+
+// The start of the machine's local day of `now`.
+std::time_t LocalDayStart(std::time_t now) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  local.tm_hour = 0;
+  local.tm_min = 0;
+  local.tm_sec = 0;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+// A field as the ledger holds it: control characters written as blanks, so that a field never
+// ends its line nor moves the next one's column.
+std::string Field(std::string_view text) {
+  std::string field;
+  for (const char c : text) field.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c);
+  return field;
+}
+
+}  // namespace
+
+LedgerOptions ReadLedgerOptions(const char* ledger, const char* dailyLimit) {
+  LedgerOptions options;
+  if (ledger != nullptr) options.path = ledger;
+  if (dailyLimit == nullptr || *dailyLimit == '\0') return options;
+  const auto limit = platform::DigitsValue(dailyLimit, 10, INT64_MAX);
+  if (!limit) throw Exception("Limite giornaliero non valido (KORVANE_DAILY_LIMIT)");
+  if (options.path.empty()) throw Exception("Limite giornaliero senza giornale delle richieste (KORVANE_LEDGER)");
+  options.dailyLimit = static_cast<std::int64_t>(*limit);
+  return options;
+}
+
+RequestLedger::RequestLedger(LedgerOptions options) : options_(std::move(options)) {
+  try {
+    file_ = std::make_unique<platform::SharedLineFile>(options_.path);
+  } catch (const Exception& error) {
+    RaiseNotWritable(error.Message());
+  }
+}
+
+RequestLedger::~RequestLedger() = default;
+
+void RequestLedger::RaiseNotWritable(std::string_view reason) const {
+  throw Exception("Giornale delle richieste non scrivibile (" + platform::OutsideTextForMessage(options_.path) + ": " +
+                  std::string(reason) + ")");
+}
+
+std::string RequestLedger::Line(std::string_view event, std::string_view outcome) const {
+  const LedgerRequest& request = *recorded_;
+  std::string line = UtcStamp(std::time(nullptr));
+  for (const std::string& field :
+       {std::string(event), std::to_string(::getpid()) + "." + std::to_string(count_), std::to_string(request.user),
+        request.company, std::string(1, request.kind), request.vatNumber, request.host, request.path}) {
+    line += "\t" + Field(field);
+  }
+  return line + std::string(outcome) + "\n";
+}
+
+std::int64_t RequestLedger::RequestsToday() const {
+  const std::time_t dayStart = LocalDayStart(std::time(nullptr));
+  std::int64_t requests = 0;
+  file_->ReadLinesBackwards([&](std::string_view line) {
+    const std::optional<std::time_t> stamp = StampOf(line);
+    if (!stamp) return true;
+    if (*stamp < dayStart - kClockSlack) return false;
+    const std::size_t tab = line.find('\t');
+    if (*stamp >= dayStart && line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1) == kRequestEvent) ++requests;
+    return true;
+  });
+  return requests;
+}
+
+void RequestLedger::RecordRequest(const LedgerRequest& request) {
+  std::int64_t today = 0;
+  bool limitReached = false;
+  try {
+    const auto lock = file_->Lock(kLedgerLockWait);
+    if (options_.dailyLimit) {
+      today = RequestsToday();
+      limitReached = today >= *options_.dailyLimit;
+    }
+    if (!limitReached) {
+      ++count_;
+      recorded_ = request;
+      std::string lines = Line(kRequestEvent, "\t\t\t");
+      if (file_->Empty()) lines.insert(0, std::string(kLedgerColumns) + "\n");
+      file_->Append(lines);
+    }
+  } catch (const Exception& error) {
+    recorded_.reset();
+    RaiseNotWritable(error.Message());
+  }
+  const std::string count =
+      options_.dailyLimit ? std::to_string(today) + " of " + std::to_string(*options_.dailyLimit) + " before it" : "";
+  if (limitReached) {
+    platform::trace::Step("ledger: daily limit reached, " + count);
+    throw Exception("Limite giornaliero di richieste al registro raggiunto (" + std::to_string(*options_.dailyLimit) +
+                    ")");
+  }
+  platform::trace::Step("ledger: request recorded" + (count.empty() ? "" : ", " + count));
+}
+
+void RequestLedger::RecordOutcome(std::string_view status, int exitCode, std::string_view message) noexcept {
+  if (!recorded_) return;
+  try {
+    const std::string line =
+        Line(kOutcomeEvent, "\t" + Field(status) + "\t" + std::to_string(exitCode) + "\t" + Field(message));
+    const auto lock = file_->Lock(kLedgerLockWait);
+    file_->Append(line);
+    platform::trace::Step("ledger: outcome recorded");
+  } catch (const std::exception& error) {
+    platform::trace::Step(std::string("ledger: outcome not recorded: ") + error.what());
+  }
+  recorded_.reset();
+}
+
+}  // namespace korvane

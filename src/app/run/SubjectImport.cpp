@@ -1,0 +1,227 @@
+#include "app/run/SubjectImport.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/answer/AnswerPaths.h"
+#include "app/answer/EInvoiceValues.h"
+#include "app/run/RunTrace.h"
+#include "app/subject/ExistingSubject.h"
+#include "app/subject/VatNumber.h"
+#include "config/ColumnLengths.h"
+#include "config/TableRights.h"
+#include "db/CallBound.h"
+#include "db/IBError.h"
+#include "platform/Exception.h"
+#include "platform/Trace.h"
+#include "registry/Uri.h"
+
+namespace korvane {
+
+namespace {
+
+namespace trace = platform::trace;
+
+// Writes of a computed code that another run took first, at the most.
+constexpr int kMaxWriteAttempts = 100;
+// The pause before a code held by another run's write not yet committed is tried again.
+constexpr std::chrono::milliseconds kConcurrentWritePause{20};
+// How long ending the import's own statement and transaction may wait for the database once the
+// outcome is settled (a call not answered by then is given up, its connection closed).
+constexpr std::chrono::milliseconds kReleaseWait{500};
+
+}  // namespace
+
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate) {
+  SubjectImport import(session, subject, commitGate);
+  RunOutcome outcome = CatchOutcome([&] {
+    const db::CallPurpose reading("lettura dell'archivio");
+    // The cut: nothing before PayAndWrite is paid for.
+    if (import.CheckBeforePaying() == BeforePaying::Pay) import.PayAndWrite();
+    return RunOutcome{import.Code(), 0};
+  });
+  if (import.Committed()) outcome = {import.Code(), 0};
+  // A request recorded in the ledger gets its outcome: the answer's status, or the failure.
+  if (RequestLedger* ledger = session.Ledger()) {
+    const int status = session.Registry().LastStatus();
+    ledger->RecordOutcome(status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode, outcome.line);
+  }
+  // The outcome is settled and its line not yet printed: what the import ends (its statement, a
+  // lock's transaction) over a connection that went silent must not hold the line back.
+  const db::CallDeadline releaseBound(std::chrono::steady_clock::now() + kReleaseWait);
+  import.Release();
+  return outcome;
+}
+
+SubjectImport::SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate)
+    : session_(session), subject_(std::move(subject)), commitGate_(commitGate) {}
+
+SubjectImport::~SubjectImport() { Release(); }
+
+void SubjectImport::Release() noexcept {
+  insert_.reset();
+  lock_.reset();
+  turn_.reset();
+}
+
+BeforePaying SubjectImport::CheckBeforePaying() {
+  const SubjectKind& kind = session_.Kind();
+  // What cannot be written fails now, before the registry is paid for an answer.
+  config::CheckTextLength(subject_.vatNumber, session_.Lengths().vatNumber);
+  code_ = SettleSubjectCode(session_.Inputs().tipoSoggetto, subject_.givenCode, session_.Archive(),
+                            session_.Lengths().code);
+  TraceSubjectCode(kind, code_);
+  const CompanyRules& rules = session_.Rules();
+  if (rules.settings.checkVatNumber && !IsValidItalianVatNumber(subject_.vatNumber)) {
+    throw Exception(InvalidVatNumberMessage(subject_.vatNumber));
+  }
+  TIBDatabase& archive = session_.Archive();
+  if (rules.ChecksStoredVatNumber()) {
+    // Runs of this machine for the number take turns from here: the next one finds this one's row.
+    turn_ = TakeVatNumberTurn(archive.DatabaseName(), kind.table, subject_.vatNumber);
+    if (StoredSubjectAnswers(false)) return BeforePaying::Answered;
+  }
+  // What the insert would be refused for after the registry was paid.
+  if (!subject_.givenCode.empty()) CheckGivenCodeFree(archive, session_.Inputs().tipoSoggetto, subject_.givenCode);
+  config::CheckInsertRight(archive, kind.table);
+  // Last: the ledger records the request before it leaves, or the daily limit refuses it.
+  if (RequestLedger* ledger = session_.Ledger()) ledger->RecordRequest(LedgerEntry());
+  return BeforePaying::Pay;
+}
+
+LedgerRequest SubjectImport::LedgerEntry() const {
+  const SessionInputs& inputs = session_.Inputs();
+  const Uri uri = registry::ParseUri(session_.Registry().RequestUrl(subject_.vatNumber));
+  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
+  return {inputs.user,
+          inputs.company,
+          inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
+          subject_.vatNumber,
+          uri.port.empty() ? host : host + ":" + uri.port,
+          uri.path + uri.document};
+}
+
+void SubjectImport::PayAndWrite() {
+  const CompanyRules& rules = session_.Rules();
+  const AnswerPaths& listPaths = *session_.Inputs().options.answerPaths;
+  const std::string body = session_.Registry().InterrogaRegistro(subject_.vatNumber, session_.Inputs().apiToken);
+  // An answer that is not JSON parses to nothing; reading "success" then reports it.
+  answer_ = ParseJSONValue(body);
+  if (!GetValueAsBoolean(answer_.get(), "success")) throw Exception("Chiamata Api fallita");
+  // An answer that lists several companies: the one meant, or none.
+  const ChosenCompany chosen = ChooseCompany(answer_.get(), listPaths, subject_.vatNumber);
+  if (!chosen.reason.empty()) trace::Step("company: " + chosen.reason);
+  const CompanyAnswerPaths company(listPaths, chosen.entry);
+  const AnswerPaths& paths = company.Paths();
+  if (rules.settings.refuseCeasedCompany && CompanyCeased(answer_.get(), paths)) {
+    throw Exception("Impresa cessata (P.IVA " + subject_.vatNumber + ")");
+  }
+  SubjectRow row = ReadSubjectRow(answer_.get(), paths);
+  row.companyColumns = EInvoiceColumnValues(answer_.get(), paths, rules.eInvoiceColumns);
+  WriteWithRetries(row);
+}
+
+// Before the registry call the look tries the lock and lets it go. Under the lock (after the answer) it is made in
+// the lock's transaction, held until the insert's commit, so runs for one table look and insert
+// one after the other. Without such a subject the import goes on (false). With one, "Riusa" makes
+// its code the import's answer (true) and "Rifiuta" ends the import; either way nothing is written.
+bool SubjectImport::StoredSubjectAnswers(bool underLock) {
+  const SubjectKind& kind = session_.Kind();
+  TIBDatabase& archive = session_.Archive();
+  const std::string& vatNumber = subject_.vatNumber;
+  const std::optional<std::string> existing =
+      underLock ? LockAndFindSubject(archive, *lock_, kind.table, vatNumber)
+                : LookForSubjectUnderLock(archive, kind.existingVatSetting, kind.table, vatNumber);
+  TraceExistingSubject(existing, underLock);
+  if (!existing) return false;
+  if (underLock) lock_->Release();
+  if (session_.Rules().settings.existingVatNumber == config::ExistingVatNumber::Refuse) {
+    throw Exception(StoredVatNumberMessage(vatNumber, *existing));
+  }
+  code_.Codice = *existing;
+  return true;
+}
+
+// A computed code is not reserved: another run may write it between its computation and this
+// insert. The next one has the same width, which the column was checked to hold. A code given on
+// the command line is not replaced.
+// A connection lost before the write (the server restarted while the registry was asked) is
+// opened once more and the write made with the answer in hand, its code computed again as after
+// a lost race; one lost under the write is settled by looking the row up.
+// A company that checks for a stored VAT number has its lock taken now, with the answer in hand:
+// the number is looked up again and the row written and committed in that same transaction.
+void SubjectImport::WriteWithRetries(const SubjectRow& row) {
+  TIBDatabase& archive = session_.Archive();
+  const TTipoSoggetto tipo = session_.Inputs().tipoSoggetto;
+  if (session_.Rules().ChecksStoredVatNumber()) {
+    lock_ = std::make_unique<config::WriteLock>(archive, session_.Kind().existingVatSetting);
+  }
+  insert_ = std::make_unique<SubjectInsert>(archive, tipo, commitGate_, lock_ ? &lock_->Transaction() : nullptr,
+                                            row.companyColumns);
+  bool reopened = false;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      // Taken at the first try, and again on a connection opened anew (the lock went with the
+      // old one); a code that was taken meanwhile leaves it held for the next try.
+      if (lock_ && !lock_->Held() && StoredSubjectAnswers(true)) return;
+      trace::Step(std::string("insert into ") + session_.Kind().table + ", code " + code_.Codice);
+      const db::CallPurpose writing("scrittura del soggetto");
+      insert_->Write(subject_.vatNumber, row, code_.Codice);
+      committed_ = true;
+      trace::Step("committed");
+      TraceWrittenValues(row.companyColumns);
+      return;
+    } catch (const WriteFailed& error) {
+      if (error.ConnectionLost()) {
+        trace::Step("connection lost under the write: the row is looked up");
+        ConfirmLostWrite(error);
+        committed_ = true;
+        trace::Step("committed: the row is stored");
+        TraceWrittenValues(row.companyColumns);
+        return;
+      }
+      trace::Step(error.KeyTaken() ? "code taken: " + code_.Codice : "insert failed: " + error.Message());
+      if (!code_.computed || !error.KeyTaken() || attempt == kMaxWriteAttempts) throw;
+      const NextCode next = NextFreeCode(archive, tipo, code_.width, code_.Codice);
+      if (next.code == code_.Codice) {
+        // A stored code that comes again (a width that cuts the number) can never be written.
+        if (next.takenIsStored) throw;
+        // Under the lock the insert has already waited for that other insert as long as the
+        // lock's wait allows.
+        if (lock_) throw config::ArchiveBusy();
+        // Not stored yet: another run's insert of it has not committed. It soon will (and the
+        // next computation passes it) or roll back (and the code is free).
+        std::this_thread::sleep_for(kConcurrentWritePause);
+      }
+      code_.Codice = next.code;
+    } catch (const Exception& error) {
+      // A database that does not answer is not asked again: the run ends within its bound.
+      if (reopened || db::NoAnswer(error) || !db::ConnectionLost(error)) throw;
+      reopened = true;
+      trace::Step("archive connection lost before the write: opening it again");
+      archive.Reconnect();
+      if (code_.computed) code_.Codice = NextFreeCode(archive, tipo, code_.width, code_.Codice).code;
+    }
+  }
+}
+
+// The server may have committed the row and lost only its answer: a caller that took the import
+// for failed would store the subject twice.
+void SubjectImport::ConfirmLostWrite(const WriteFailed& lost) {
+  bool stored = false;
+  try {
+    // The look-up on a new connection, within one bound as a whole.
+    const db::CallDeadline lookUpBound(std::chrono::steady_clock::now() + db::CallTimeout());
+    const db::CallPurpose checking("verifica della scrittura");
+    session_.Archive().Reconnect();
+    // Only this import's own row counts: another run for the same number may have committed the
+    // same code meanwhile.
+    stored = SubjectStored(session_.Archive(), session_.Inputs().tipoSoggetto, code_.Codice, subject_.vatNumber,
+                           insert_->TransactionId());
+  } catch (const Exception&) {
+    throw Exception(UnverifiableWriteMessage(code_.Codice));
+  }
+  if (!stored) throw lost;
+}
+
+}  // namespace korvane

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/answer/JsonValue.h"
+#include "app/answer/SubjectRow.h"
+#include "app/inputs/RunInputs.h"
+#include "app/run/RunOutcome.h"
+#include "app/run/Session.h"
+#include "app/subject/SubjectCode.h"
+#include "app/subject/SubjectInsert.h"
+#include "config/WriteLock.h"
+#include "platform/MachineTurn.h"
+#include "platform/StopSignals.h"
+
+namespace korvane {
+
+// What the checks before paying decided.
+enum class BeforePaying {
+  Pay,       // every check passed: the registry is asked next
+  Answered,  // a stored subject with this VAT number answers the import ("Riusa"): nothing to pay
+};
+
+// The import of one subject on an open session. Owns everything it creates (the code, the
+// registry's answer, the insert, the write lock's transaction) and ends it when released: an
+// active lock transaction is rolled back.
+class SubjectImport {
+ public:
+  // `commitGate` is told when the insert's commit is sent.
+  SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate);
+  ~SubjectImport();
+  // Ends what the import created (its insert statement, a lock's transaction); never throws.
+  void Release() noexcept;
+  SubjectImport(const SubjectImport&) = delete;
+  SubjectImport& operator=(const SubjectImport&) = delete;
+
+  // Everything that can fail before the registry is paid, in a fixed order: the VAT number's
+  // length, the code (given or computed, and its length), the company's rules, the check digits
+  // when the company checks them, and a stored subject with this VAT number when the company asks
+  // what to do with one (its turn on this machine taken first, its write lock tried); then a given
+  // code already stored, the login's INSERT right, and last the ledger's record of the request,
+  // which the daily limit may refuse. Nothing is written to the archive.
+  BeforePaying CheckBeforePaying();
+  // The paid part, after CheckBeforePaying said Pay: asks the registry, reads the answer and
+  // writes the row; a computed code another run took first is replaced and the write tried again
+  // without asking the registry again, a connection lost before the write is opened once more, and
+  // one lost under the commit is settled by looking the row up.
+  void PayAndWrite();
+
+  // The code written, or the stored subject's code that answers the import.
+  const std::string& Code() const { return code_.Codice; }
+  // True once the insert's commit has succeeded (or the look-up found the row committed).
+  bool Committed() const { return committed_; }
+
+ private:
+  void WriteWithRetries(const SubjectRow& row);
+  // The request as the ledger records it.
+  LedgerRequest LedgerEntry() const;
+  void ConfirmLostWrite(const WriteFailed& lost);
+  // The look for a stored subject with the VAT number: before the registry call without a lock,
+  // or with `underLock` after the answer, taking the write lock first. True when its answer ends
+  // the import with that subject's code ("Riusa"); "Rifiuta" raises.
+  bool StoredSubjectAnswers(bool underLock);
+
+  Session& session_;
+  SubjectInputs subject_;
+  platform::RunGate& commitGate_;
+  SubjectCode code_;
+  bool committed_ = false;
+  std::unique_ptr<TJSONValue> answer_;
+  // Released by Release() in the reverse order: the insert's statement, the lock's transaction,
+  // then the turn of this machine's runs for the VAT number (held to the end of the import).
+  std::unique_ptr<platform::MachineTurn> turn_;
+  std::unique_ptr<config::WriteLock> lock_;
+  std::unique_ptr<SubjectInsert> insert_;
+};
+
+// Imports one subject on an open session and returns its outcome: the new code (or the stored
+// one that answers it) and exit 0, or the message of the error that stopped it and exit 1. Once
+// the insert's commit has succeeded the outcome is success, whatever happens after it: a caller
+// that retries on failure would store the subject twice. Ends everything it created before it
+// returns; the session stays open for the next subject.
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate);
+
+}  // namespace korvane

@@ -1,0 +1,26 @@
+#include "app/subject/SubjectKind.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr SubjectKind kCustomer{"CLIENTI",
+                                "CaratteriRiempimentoClienti",
+                                "PartitaIvaPresenteClienti",
+                                "ImpresaCessataClienti",
+                                "ColonnaCodiceDestinatarioClienti",
+                                "ColonnaPecClienti"};
+constexpr SubjectKind kSupplier{"FORNITO",
+                                "CaratteriRiempimentoFornitori",
+                                "PartitaIvaPresenteFornitori",
+                                "ImpresaCessataFornitori",
+                                "ColonnaCodiceDestinatarioFornitori",
+                                "ColonnaPecFornitori"};
+
+}  // namespace
+
+const SubjectKind& SubjectKindOf(TTipoSoggetto tipo) {
+  return tipo == TTipoSoggetto::tsFornitore ? kSupplier : kCustomer;
+}
+
+}  // namespace korvane
