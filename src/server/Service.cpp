@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "server/AccessLog.h"
+#include "server/ConnectionGate.h"
 #include "server/Authentication.h"
 #include "server/ImportRequest.h"
 #include "server/ImportRunner.h"
@@ -57,6 +58,33 @@ struct RequestState {
 };
 thread_local RequestState requestState;
 
+// The library's pool, telling the gate when each connection it served has ended.
+class GatedPool : public httplib::TaskQueue {
+ public:
+  GatedPool(std::size_t threads, ConnectionGate& gate) : pool_(threads), gate_(gate) {}
+  void enqueue(std::function<void()> connection) override {
+    pool_.enqueue([this, connection = std::move(connection)] {
+      connection();
+      gate_.Left();
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  httplib::ThreadPool pool_;
+  ConnectionGate& gate_;
+};
+
+// Called by the TLS library on the serving thread; the handshake's start is the first moment the
+// socket is seen, before anything is read from it.
+void HandshakeEvents(const SSL* ssl, int where, int) {
+  if ((where & SSL_CB_HANDSHAKE_START) == 0 || SSL_get_app_data(ssl) != nullptr) return;
+  auto* gate = static_cast<ConnectionGate*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  // Marked, so that a later handshake message of the same connection is not a new connection.
+  SSL_set_app_data(const_cast<SSL*>(ssl), gate);
+  gate->Admit(SSL_get_fd(ssl));
+}
+
 void Answer(httplib::Response& response, const Refusal& refusal) {
   response.status = refusal.Status();
   response.set_content(refusal.Message(), std::string(protocol::kRefusalType));
@@ -68,12 +96,16 @@ struct Service::Impl {
   Impl(Settings settingsIn, LogSink logIn)
       : settings(std::move(settingsIn)),
         log(std::move(logIn)),
+        gate(settings.connections, settings.allowedClients,
+             [this](const std::string& client, const std::string& note) { LogDrop(client, note); }),
         server([this](SSL_CTX& context) { return SetUpTls(context); }),
         queue(settings.maxRunning, settings.queueLength, settings.queueWait),
         runner(settings.program, settings.importerEnvironment, settings.importLimit),
         nonces(settings.stateFolder.empty() ? std::string() : settings.stateFolder + "/" + kNonceFileName, UnixNow()) {}
 
   bool SetUpTls(SSL_CTX& context) {
+    SSL_CTX_set_app_data(&context, &gate);
+    SSL_CTX_set_info_callback(&context, HandshakeEvents);
     SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
     SSL_CTX_set_options(&context, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_COMPRESSION);
     if (SSL_CTX_set_cipher_list(&context, kTls12Ciphers) != 1) {
@@ -101,6 +133,17 @@ struct Service::Impl {
     requestState.start = SteadyClock::now();
     requestState.record.time = std::chrono::system_clock::now();
     requestState.record.client = request.remote_addr;
+  }
+
+  // A connection the gate dropped: no request was read from it.
+  void LogDrop(const std::string& client, const std::string& note) {
+    AccessRecord record;
+    record.time = std::chrono::system_clock::now();
+    record.client = client;
+    record.note = note;
+    const std::string line = AccessLine(record);
+    const std::lock_guard lock(logMutex);
+    log(line);
   }
 
   void Log(int status, std::string note) {
@@ -134,6 +177,7 @@ struct Service::Impl {
         throw Refusal::BadRequest("Content-Length non valido");
       }
       if (size > kMaxBodyBytes) throw Refusal::TooLarge();
+      gate.HeadRead();
     } catch (const Refusal& refusal) {
       Answer(response, refusal);
       Log(refusal.Status(), refusal.Status() == 400 ? refusal.Message() : refusal.Reason());
@@ -150,6 +194,7 @@ struct Service::Impl {
                                   OneHeader(request, protocol::kSignatureHeader)};
       record.keyName =
           Authenticate(settings.keysFile, nonces, request.method, request.target, headers, request.body, UnixNow());
+      gate.KeyKnown();
       ImportRequest import = ReadImportRequest(request.body);
       record.utente = import.utente;
       record.ditta = import.ditta;
@@ -178,6 +223,7 @@ struct Service::Impl {
   Settings settings;
   LogSink log;
   std::mutex logMutex;
+  ConnectionGate gate;
   std::string tlsError;
   httplib::SSLServer server;
   ImportQueue queue;
@@ -193,8 +239,11 @@ Service::Service(Settings settings, LogSink log) : impl_(std::make_unique<Impl>(
   Impl& impl = *impl_;
   if (!impl.server.is_valid()) throw Exception(impl.tlsError.empty() ? "TLS non disponibile" : impl.tlsError);
   httplib::SSLServer& server = impl.server;
-  const std::size_t threads = impl.settings.maxRunning + impl.settings.queueLength + kSpareThreads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // A thread for every import running or waiting and for every connection without a key yet, and
+  // a few more: whatever the connections without a key do, a signed request finds a thread.
+  const std::size_t threads =
+      impl.settings.maxRunning + impl.settings.queueLength + impl.settings.connections.total + kSpareThreads;
+  server.new_task_queue = [threads, &impl] { return new GatedPool(threads, impl.gate); };
   server.set_keep_alive_max_count(1);
   server.set_payload_max_length(kMaxBodyBytes);
   server.set_read_timeout(std::chrono::seconds(10));

@@ -35,9 +35,9 @@ std::string Path(std::string_view value) {
 
 using Setter = std::function<void(Settings&, std::string_view)>;
 
-const std::array<std::pair<std::string_view, Setter>, 12>& Setters() {
+const std::array<std::pair<std::string_view, Setter>, 14>& Setters() {
   using std::chrono::seconds;
-  static const std::array<std::pair<std::string_view, Setter>, 12> setters = {{
+  static const std::array<std::pair<std::string_view, Setter>, 14> setters = {{
       {"Indirizzo", [](Settings& s, std::string_view v) { s.address = v; }},
       {"Porta", [](Settings& s, std::string_view v) { s.port = static_cast<int>(Number(v, 1, 65535)); }},
       {"Certificato", [](Settings& s, std::string_view v) { s.certificate = Path(v); }},
@@ -50,6 +50,9 @@ const std::array<std::pair<std::string_view, Setter>, 12>& Setters() {
       {"AttesaInCoda", [](Settings& s, std::string_view v) { s.queueWait = seconds(Number(v, 1, 3600)); }},
       {"DurataMassima", [](Settings& s, std::string_view v) { s.importLimit = seconds(Number(v, 1, 3600)); }},
       {"IndirizziAmmessi", [](Settings& s, std::string_view v) { s.allowedClients = AddressList::Parse(v); }},
+      {"ConnessioniPerIndirizzo",
+       [](Settings& s, std::string_view v) { s.connections.perAddress = Number(v, 1, 1000); }},
+      {"ConnessioniSenzaChiave", [](Settings& s, std::string_view v) { s.connections.total = Number(v, 1, 1000); }},
   }};
   return setters;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/AddressList.h"
+#include "server/ConnectionGate.h"
 
 // The service's settings: one file of "Name = value" lines, only the service's user reads it.
 namespace korvane::server {
@@ -26,6 +27,8 @@ struct Settings {
   std::chrono::milliseconds queueWait = std::chrono::seconds(30);     // AttesaInCoda (s)
   std::chrono::milliseconds importLimit = std::chrono::seconds(180);  // DurataMassima (s)
   AddressList allowedClients;                                         // IndirizziAmmessi
+  // ConnessioniPerIndirizzo, ConnessioniSenzaChiave; the deadlines are fixed.
+  ConnectionLimits connections;
   // The importer's whole environment, "NAME=value" each (see ImporterEnvironment).
   std::vector<std::string> importerEnvironment;
 

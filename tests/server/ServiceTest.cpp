@@ -4,8 +4,15 @@
 #include "server/Service.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -291,15 +298,95 @@ TEST_F(ServiceTest, NoStateFolderNoService) {
   EXPECT_THROW(Service service(std::move(settings), [](const std::string&) {}), Exception);
 }
 
+// A TCP connection to the service from `source` (any 127.0.0.x is this machine), or -1.
+int ConnectFrom(const std::string& source, int port) {
+  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  ::inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  if (::bind(socket, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      ::connect(socket, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    ::close(socket);
+    return -1;
+  }
+  return socket;
+}
+
+// True once the service has closed the connection (within `wait`).
+bool ClosedWithin(int socket, std::chrono::milliseconds wait) {
+  pollfd poll{socket, POLLIN, 0};
+  if (::poll(&poll, 1, static_cast<int>(wait.count())) <= 0) return false;
+  char byte = 0;
+  return ::recv(socket, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+// The allowlist is checked as the connection's handshake starts: nothing of it is read.
 TEST_F(ServiceTest, AnAddressNotAllowed) {
   RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
   Settings settings = ServiceSettings(registry);
   settings.allowedClients = AddressList::Parse("10.0.0.0/8, ::1");
   RunningService service(std::move(settings));
-  ExpectRefused(Import(service.Port(), kImport), 403, "Indirizzo del desktop non autorizzato");
+  EXPECT_THROW(Import(service.Port(), kImport), std::runtime_error);
   EXPECT_EQ(service.Get().ImportsStarted(), 0u);
-  EXPECT_NE(service.Lines(1).at(0).find(" key=- client=127.0.0.1 user=- company=- vat=- status=403 "),
-            std::string::npos);
+  EXPECT_NE(service.Lines(1).at(0).find(" key=- client=127.0.0.1 user=- company=- vat=- status=0 exit=- ms=0 "
+                                        "note=\"connection dropped: address not allowed\""),
+            std::string::npos)
+      << service.Lines(1).at(0);
+}
+
+// Connections without a key are bounded before TLS: per address, in all, and in time however
+// slowly they trickle; a signed request from an allowed desktop is served meanwhile.
+TEST_F(ServiceTest, SlowConnectionsWithoutAKeyStopNoDesktop) {
+  RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
+  Settings settings = ServiceSettings(registry);
+  settings.allowedClients = AddressList::Parse("127.0.0.1, 127.0.0.2");
+  settings.connections.perAddress = 4;
+  settings.connections.total = 8;
+  settings.connections.head = 2s;
+  RunningService service(std::move(settings));
+  const int port = service.Port();
+
+  // A trickle from the desktop's own address: one byte of a ClientHello a while, never a whole head.
+  const int trickle = ConnectFrom("127.0.0.1", port);
+  std::vector<int> held;
+  for (int i = 0; i < 60; ++i) held.push_back(ConnectFrom("127.0.0.2", port));
+  for (int i = 0; i < 20; ++i) held.push_back(ConnectFrom("127.0.0." + std::to_string(3 + i % 10), port));
+  std::atomic<bool> trickling{true};
+  std::thread slow([&] {
+    while (trickling && ::send(trickle, "\x16", 1, MSG_NOSIGNAL) == 1) std::this_thread::sleep_for(300ms);
+  });
+
+  const auto start = std::chrono::steady_clock::now();
+  ExpectImported(Import(port, kImport), "0124\r\n", 0);
+  // Generous: a normal import takes well under a second here, the head's deadline is 2 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+
+  // Past the head's deadline every connection that sent no request has been closed.
+  for (const int socket : held) {
+    if (socket >= 0) {
+      EXPECT_TRUE(ClosedWithin(socket, 15s));
+    }
+  }
+  EXPECT_TRUE(ClosedWithin(trickle, 15s));
+  trickling = false;
+  slow.join();
+  for (const int socket : held) ::close(socket);
+  ::close(trickle);
+
+  std::string log;
+  for (const std::string& line : service.Lines(1)) log += line;
+  EXPECT_NE(log.find("note=\"connection dropped: too many connections from this address"), std::string::npos) << log;
+  EXPECT_NE(log.find("client=127.0.0.3 user=- company=- vat=- status=0 exit=- ms=0 note=\"connection dropped: address "
+                     "not allowed\""),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("note=\"connection dropped: request not received in time\""), std::string::npos) << log;
+  // Rate-limited: far fewer lines than connections dropped.
+  EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 30) << log;
 }
 
 TEST_F(ServiceTest, TlsBelowOneDotTwoIsRefused) {
