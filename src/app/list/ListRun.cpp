@@ -33,6 +33,9 @@ constexpr std::chrono::seconds kFirstRetryWait{1};
 // the number up in the archive before paying again.
 constexpr const char* kRequestSent = "richiesta inviata";
 
+// The columns of a written subject kept as the base of a later refresh.
+constexpr const char* kWrittenFields = "RAGSOC, CF, PI, INDIRIZZO, NUMEROCIVICO, CITTA, PROVINCIA, CAP";
+
 std::int64_t NowUnix() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -363,15 +366,38 @@ class ListRunner {
         NowUnix());
   }
 
+  // The values the row holds right after its commit: the base a later refresh compares with.
   void RecordWritten(Session& session, const ListNumber& number, const std::string& code) {
     if (!store_) return;
-    store_->SaveWrittenSubject({inputs_.session.company,
-                                session.Archive().DatabaseName(),
-                                KindOf(number),
-                                code,
-                                number.vatNumber,
-                                NowUnix(),
-                                {}});
+    store::WrittenSubject written{inputs_.session.company,
+                                  session.Archive().DatabaseName(),
+                                  KindOf(number),
+                                  code,
+                                  number.vatNumber,
+                                  NowUnix(),
+                                  {}};
+    try {
+      written.values = config::ReadAsTheLockWaits(session.Archive(), [&](TIBSQL& sql) {
+        std::vector<std::pair<std::string, std::string>> values;
+        sql.AddLine(std::string("SELECT ") + kWrittenFields + " FROM " + session.Kind().table +
+                    " WHERE CODICE = :CODICE");
+        sql.ParamByName("CODICE").SetAsString(code);
+        sql.ExecQuery();
+        if (!sql.Eof()) {
+          for (const char* field : {"RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP"}) {
+            const TIBXSQLVAR& value = sql.FieldByName(field);
+            values.emplace_back(field, value.IsNull() ? std::string() : value.AsString());
+          }
+        }
+        sql.Close();
+        return values;
+      });
+    } catch (const Exception& error) {
+      // The row is committed: a base that cannot be read only leaves the refresh without it.
+      platform::trace::Step("list row " + std::to_string(number.entry.line) +
+                            ": values not read back: " + error.Message());
+    }
+    store_->SaveWrittenSubject(written);
   }
 
   const ListInputs& inputs_;
