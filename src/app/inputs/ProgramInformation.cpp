@@ -1,6 +1,7 @@
 #include "app/inputs/ProgramInformation.h"
 
 #include "app/Version.h"
+#include "protocol/ImporterCommandLine.h"
 
 namespace korvane {
 
@@ -91,15 +92,11 @@ pacchetto: /usr/share/doc/korvane/docs/amministratore.md).
 std::optional<std::string> ProgramInformation(const std::vector<std::string>& arguments) {
   if (arguments.size() != 1) return std::nullopt;
   const std::string& word = arguments.front();
-  if (word == "--help" || word == "-h" || word == "-?") return std::string(kUsage);
-  if (word == "--version") return VersionLine() + "\n";
+  if (protocol::OneOf(protocol::kHelpWords, word)) return std::string(kUsage);
+  if (word == protocol::kVersionWord) return VersionLine() + "\n";
   return std::nullopt;
 }
 
-std::string VersionLine() {
-  std::string line = std::string("korvane ") + kVersion;
-  if (*kCommit != '\0') line += std::string(" (") + kCommit + ")";
-  return line;
-}
+std::string VersionLine() { return ProgramVersionLine("korvane"); }
 
 }  // namespace korvane
