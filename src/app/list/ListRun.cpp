@@ -53,7 +53,7 @@ FailureKind KindOfFailure(const std::string& message) {
   if (message.starts_with("HTTP/1.1 401") || message.starts_with("HTTP/1.1 402") ||
       message.starts_with("HTTP/1.1 403") || has("Limite giornaliero") || has("Giornale delle richieste") ||
       has("Il database non risponde") || has("Esito della scrittura non verificabile") ||
-      has("Operazione interrotta")) {
+      has("Operazione interrotta") || has("Archivio delle risposte non utilizzabile")) {
     return FailureKind::WholeRun;
   }
   if (message.starts_with("HTTP/1.1 429") || message.starts_with("HTTP/1.1 5") || has("Socket Error") ||
@@ -278,9 +278,28 @@ class ListRunner {
         row.outcome = RowOutcome::NotTried;
         row.message = *stop;
       } else {
-        paid += ImportRow(number, row, stop);
+        try {
+          paid += ImportRow(number, row, stop);
+        } catch (const Exception& error) {
+          // A look-up or another kind's session that fails ends this row (or, by its kind, the
+          // run), never the report.
+          row.message = error.Message();
+          row.outcome =
+              KindOfFailure(error.Message()) == FailureKind::Temporary ? RowOutcome::Retry : RowOutcome::Refused;
+          if (KindOfFailure(error.Message()) == FailureKind::WholeRun) {
+            row.outcome = RowOutcome::NotTried;
+            stop = error.Message();
+          }
+        }
       }
-      if (number.verdict == ListVerdict::ToImport) Record(row);
+      if (number.verdict == ListVerdict::ToImport) {
+        try {
+          Record(row);
+        } catch (const Exception& error) {
+          // Without the store a later run could pay again for what this one did: stop here.
+          if (!stop) stop = error.Message();
+        }
+      }
       rows.push_back(std::move(row));
       progress.Show(rows.size(), paid);
     }
