@@ -227,7 +227,8 @@ start_service 0
 # hold_connections: 200 from 127.0.0.2, 40 from 127.0.0.3-42, each reconnected when the service
 # drops it, one byte every 3 s; runs until killed.
 hold_connections() {
-  python3 - "$service_port" <<'PY'
+  # exec: the background job's pid is python's own, so that the kill below ends it.
+  exec python3 - "$service_port" <<'PY'
 import socket, sys, time
 port = int(sys.argv[1])
 sources = ["127.0.0.2"] * 200 + ["127.0.0.%d" % (3 + i) for i in range(40)]

@@ -108,14 +108,15 @@ TEST_F(SubjectComparisonTest, ComparesWithTheImportsCutsAndReadsTheActivityAndTh
 
 TEST(DifferencesReport, ListsDifferencesThenTheCompaniesNotActive) {
   const SubjectComparison ceased{
-      "C2", "02", CompanyActivity::Ceased, {{"CAP", "", "1", std::nullopt, MergeAction::Same}}};
+      "C2", "02", CompanyActivity::Ceased, {{"CAP", "", "1", std::nullopt, MergeAction::Same}}, false, ""};
   const SubjectComparison active{"C1",
                                  "01",
                                  CompanyActivity::Active,
                                  {{"RAGSOC", "Rossi; S.r.l.", "ROSSI SPA", "ROSSI SRL", MergeAction::HandCorrected},
                                   {"CF", "x", "x", "x", MergeAction::Same},
                                   {"PEC", "a@pec.it", std::nullopt, std::nullopt, MergeAction::NotBlanked}},
-                                 true};
+                                 true,
+                                 ""};
   EXPECT_EQ(DifferencesReportText({ceased, active}),
             "\xEF\xBB\xBF"
             "Codice;P.IVA;Campo;Valore in archivio;Valore dal registro;Base;Azione;Attivit\xC3\xA0\r\n"

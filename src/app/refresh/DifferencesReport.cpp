@@ -19,7 +19,8 @@ void AddLine(std::string& bytes, const std::array<std::string, 8>& cells) {
 
 void AddSubject(std::string& bytes, const SubjectComparison& subject) {
   const std::string activity(ActivityWord(subject.activity));
-  bool written = false;
+  bool written = !subject.state.empty();
+  if (written) AddLine(bytes, {subject.code, subject.vatNumber, "", "", "", "", subject.state, activity});
   for (const FieldComparison& field : subject.fields) {
     if (field.action == MergeAction::Same) continue;
     AddLine(bytes, {subject.code, subject.vatNumber, field.field, field.archive, field.registry.value_or(""),

@@ -81,7 +81,10 @@ SubjectComparison CompareSubject(std::string code, std::string vatNumber, const 
                                  const std::map<std::string, std::string>& archive,
                                  const std::optional<store::WrittenSubject>& base, const FieldLocks& locks,
                                  const config::EInvoiceColumns& eInvoice) {
-  SubjectComparison comparison{std::move(code), std::move(vatNumber), registry.activity, {}, false};
+  SubjectComparison comparison;
+  comparison.code = std::move(code);
+  comparison.vatNumber = std::move(vatNumber);
+  comparison.activity = registry.activity;
   for (const auto& [column, archiveValue] : archive) {
     FieldComparison field{column, archiveValue, ValueOf(registry.values, column),
                           base ? ValueOf(base->values, column) : std::nullopt};

@@ -55,6 +55,9 @@ struct SubjectComparison {
   // The archive's recipient code and PEC contradict each other (a PEC beside a code other than
   // "0000000"); set only when the company names both columns.
   bool recipientPairInconsistent = false;
+  // Why the subject was not merged, or what became of its changes ("da richiedere", "aggiornato",
+  // "modificato nel frattempo", an answer that could not be read); empty for a plain comparison.
+  std::string state;
 
   // The values the merge writes (column -> value); empty when nothing changes.
   std::vector<std::pair<std::string, std::string>> Changes() const;
