@@ -8,6 +8,7 @@
 
 #include "platform/Exception.h"
 #include "platform/OwnFile.h"
+#include "platform/Trace.h"
 
 namespace korvane::platform {
 
@@ -42,13 +43,42 @@ bool SharedLineFile::Empty() const {
   return info.st_size == 0;
 }
 
+off_t SharedLineFile::WholeLinesEnd() const {
+  struct stat info {};
+  if (::fstat(file_, &info) != 0) RaiseSystemError();
+  off_t end = info.st_size;
+  char last = '\n';
+  while (end > 0) {
+    const ssize_t n = ::pread(file_, &last, 1, end - 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n != 1) RaiseSystemError();
+    if (last == '\n') break;
+    --end;
+  }
+  return end;
+}
+
 void SharedLineFile::Append(std::string_view bytes) {
+  // A tail without its line end (a crash, a full disk before) would run into the first line
+  // written now: it is cut off first, so that every line is whole.
+  struct stat info {};
+  if (::fstat(file_, &info) != 0) RaiseSystemError();
+  const off_t before = WholeLinesEnd();
+  if (before != info.st_size) {
+    if (::ftruncate(file_, before) != 0) RaiseSystemError();
+    trace::Step("torn tail cut: " + std::to_string(info.st_size - before) + " bytes without a line end");
+  }
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(file_, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) RaiseSystemError();
-    if (n == 0) throw Exception(std::strerror(ENOSPC));
+    if (n <= 0) {
+      const int failure = n == 0 ? ENOSPC : errno;
+      // What went out of a failed append is taken back: the lines are whole or absent.
+      while (::ftruncate(file_, before) != 0 && errno == EINTR) {
+      }
+      throw Exception(std::strerror(failure));
+    }
     written += static_cast<std::size_t>(n);
   }
 }

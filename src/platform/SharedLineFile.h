@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -28,13 +30,17 @@ class SharedLineFile {
   // The following read or change the file, and are called under the lock.
   bool Empty() const;
   // Writes the bytes at the end of the file in one write; raises Exception with the system's
-  // text when they cannot all be written.
+  // text when they cannot all be written, the file then cut back to its size before. A tail
+  // without a line end is cut off before anything is written (noted in the trace).
   void Append(std::string_view bytes);
   // Calls `each` with the file's lines, from the last one backwards, each without its LF, until
   // it returns false or the first line has been given. Text after the last LF counts as a line.
   void ReadLinesBackwards(const std::function<bool(std::string_view)>& each) const;
 
  private:
+  // The size of the file up to its last line end (0 without one).
+  off_t WholeLinesEnd() const;
+
   int file_ = -1;
 };
 

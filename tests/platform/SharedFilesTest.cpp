@@ -1,6 +1,7 @@
 // The files that runs on one machine share: the ledger's line file under its lock, and the turns
 // of runs that must not overlap. Other processes are real ones (fork), as runs are.
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,6 +89,34 @@ TEST(SharedLineFile, LinesAreReadFromTheLastBackwardsAcrossBlocks) {
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Lines are whole or absent: a torn tail (a crash, a full disk) is cut before the next append,
+// and an append that cannot be written whole leaves nothing of itself.
+TEST(SharedLineFile, ATornTailIsCutAndAFailedAppendLeavesNothing) {
+  testing::TempDir dir;
+  const std::string path = dir.File("ledger");
+  {
+    SharedLineFile file(path);
+    file.Append("first\n");
+  }
+  std::ofstream(path, std::ios::app | std::ios::binary) << "torn, no line en";
+  SharedLineFile file(path);
+  file.Append("second\n");
+  EXPECT_EQ(ReadAll(path), "first\nsecond\n");
+
+  // A small filesystem of its own, filled up to a few bytes.
+  const std::string small = dir.File("small");
+  std::filesystem::create_directory(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0) GTEST_SKIP() << "no tmpfs mount here";
+  {
+    SharedLineFile full(small + "/ledger");
+    full.Append("kept\n");
+    std::ofstream(small + "/filler", std::ios::binary) << std::string(64 * 1024, 'f');
+    EXPECT_THROW(full.Append(std::string(20000, 'x') + "\n"), Exception);
+    EXPECT_EQ(ReadAll(small + "/ledger"), "kept\n");
+  }
+  ::umount(small.c_str());
 }
 
 TEST(SharedLineFile, OnlyTheUsersOwnRegularFile) {
