@@ -141,6 +141,8 @@ TIdHTTP::~TIdHTTP() {
 }
 
 std::string TIdHTTP::Get(const std::string& url) {
+  ResponseCode = 0;
+  RequestSent = false;
   if (IOHandler == nullptr) throw Exception("No TLS handler is attached to the HTTP client.");
   const Target target = ResolveTarget(url);
   const std::string head = BuildHead(Request, target);
@@ -151,8 +153,8 @@ std::string TIdHTTP::Get(const std::string& url) {
   registry::HttpAnswerReader reader(*IOHandler);
   std::string body;
   if (platform::trace::On()) TraceRequest(head);
-  ResponseCode = 0;
   try {
+    RequestSent = true;
     IOHandler->Write(head);
     body = reader.ReadAnswer();
     ResponseCode = registry::StatusCodeOf(reader.Answer().statusLine);

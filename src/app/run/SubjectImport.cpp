@@ -32,24 +32,53 @@ constexpr std::chrono::milliseconds kReleaseWait{500};
 
 }  // namespace
 
-RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate) {
-  SubjectImport import(session, subject, commitGate);
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate) {
+  // A stop signal since the last subject ended: this one does not begin.
+  if (!gate.BeginSubject()) {
+    return FailedOutcome("Operazione interrotta (" + gate.StopKept() + ")", OutcomeKind::Stopped);
+  }
+  SubjectImport import(session, subject, gate);
+  bool inDoubt = false;
   RunOutcome outcome = CatchOutcome([&] {
     const db::CallPurpose reading("lettura dell'archivio");
-    // The cut: nothing before PayAndWrite is paid for.
-    if (import.CheckBeforePaying() == BeforePaying::Pay) import.PayAndWrite();
-    return RunOutcome{import.Code(), 0};
+    try {
+      // The cut: nothing before PayAndWrite is paid for.
+      if (import.CheckBeforePaying() == BeforePaying::Pay) import.PayAndWrite();
+    } catch (const WriteInDoubt&) {
+      inDoubt = true;
+      throw;
+    }
+    return SucceededOutcome(import.Code());
   });
-  if (import.Committed()) outcome = {import.Code(), 0};
-  // A request recorded in the ledger gets its outcome: the answer's status, or the failure.
-  if (RequestLedger* ledger = session.Ledger()) {
-    const int status = session.Registry().LastStatus();
+  registry::RegistryClient& registry = session.Registry();
+  if (import.Asked()) {
+    outcome.registryStatus = registry.LastStatus();
+    outcome.requestSent = registry.LastRequestSent();
+  }
+  if (import.Committed()) {
+    outcome.line = import.Code();
+    outcome.exitCode = 0;
+    outcome.kind = OutcomeKind::Committed;
+  } else if (outcome.exitCode == 0) {
+    outcome.kind = OutcomeKind::Reused;
+  } else if (inDoubt) {
+    outcome.kind = OutcomeKind::InDoubt;
+  } else {
+    outcome.kind = outcome.requestSent ? OutcomeKind::PaidNotWritten : OutcomeKind::RefusedBeforePaying;
+  }
+  if (outcome.exitCode == 0) outcome.code = import.Code();
+  // This subject's request, when it recorded one, gets its outcome: the answer's status, or the
+  // failure.
+  RequestLedger* ledger = session.Ledger();
+  if (ledger && import.RequestRecorded()) {
+    const int status = outcome.registryStatus;
     ledger->RecordOutcome(status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode, outcome.line);
   }
   // The outcome is settled and its line not yet printed: what the import ends (its statement, a
   // lock's transaction) over a connection that went silent must not hold the line back.
   const db::CallDeadline releaseBound(std::chrono::steady_clock::now() + kReleaseWait);
   import.Release();
+  gate.EndSubject();
   return outcome;
 }
 
@@ -85,7 +114,10 @@ BeforePaying SubjectImport::CheckBeforePaying() {
   if (!subject_.givenCode.empty()) CheckGivenCodeFree(archive, session_.Inputs().tipoSoggetto, subject_.givenCode);
   config::CheckInsertRight(archive, kind.table);
   // Last: the ledger records the request before it leaves, or the daily limit refuses it.
-  if (RequestLedger* ledger = session_.Ledger()) ledger->RecordRequest(LedgerEntry());
+  if (RequestLedger* ledger = session_.Ledger()) {
+    ledger->RecordRequest(LedgerEntry());
+    requestRecorded_ = true;
+  }
   return BeforePaying::Pay;
 }
 
@@ -104,6 +136,7 @@ LedgerRequest SubjectImport::LedgerEntry() const {
 void SubjectImport::PayAndWrite() {
   const CompanyRules& rules = session_.Rules();
   const AnswerPaths& listPaths = *session_.Inputs().options.answerPaths;
+  asked_ = true;
   const std::string body = session_.Registry().InterrogaRegistro(subject_.vatNumber, session_.Inputs().apiToken);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   answer_ = ParseJSONValue(body);
@@ -219,7 +252,7 @@ void SubjectImport::ConfirmLostWrite(const WriteFailed& lost) {
     stored = SubjectStored(session_.Archive(), session_.Inputs().tipoSoggetto, code_.Codice, subject_.vatNumber,
                            insert_->TransactionId());
   } catch (const Exception&) {
-    throw Exception(UnverifiableWriteMessage(code_.Codice));
+    throw WriteInDoubt(code_.Codice);
   }
   if (!stored) throw lost;
 }

@@ -52,6 +52,10 @@ class SubjectImport {
   const std::string& Code() const { return code_.Codice; }
   // True once the insert's commit has succeeded (or the look-up found the row committed).
   bool Committed() const { return committed_; }
+  // True once the registry was asked (whether or not the request could leave).
+  bool Asked() const { return asked_; }
+  // True when the ledger recorded this subject's request.
+  bool RequestRecorded() const { return requestRecorded_; }
 
  private:
   void WriteWithRetries(const SubjectRow& row);
@@ -68,6 +72,8 @@ class SubjectImport {
   platform::RunGate& commitGate_;
   SubjectCode code_;
   bool committed_ = false;
+  bool asked_ = false;
+  bool requestRecorded_ = false;
   std::unique_ptr<TJSONValue> answer_;
   // Released by Release() in the reverse order: the insert's statement, the lock's transaction,
   // then the turn of this machine's runs for the VAT number (held to the end of the import).
@@ -77,10 +83,11 @@ class SubjectImport {
 };
 
 // Imports one subject on an open session and returns its outcome: the new code (or the stored
-// one that answers it) and exit 0, or the message of the error that stopped it and exit 1. Once
-// the insert's commit has succeeded the outcome is success, whatever happens after it: a caller
-// that retries on failure would store the subject twice. Ends everything it created before it
-// returns; the session stays open for the next subject.
-RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate);
+// one that answers it) and exit 0, or the message of the error that stopped it and exit 1, with
+// its kind. Once the insert's commit has succeeded the outcome is success, whatever happens after
+// it: a caller that retries on failure would store the subject twice. The subject begins and ends
+// on `gate` (a stop signal kept since the last subject is the outcome Stopped, nothing done), and
+// everything it created is ended before it returns; the session stays open for the next subject.
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate);
 
 }  // namespace korvane
