@@ -10,6 +10,7 @@
 #include "app/check/FreeCheck.h"
 #include "app/inputs/ProgramInformation.h"
 #include "app/inputs/RunInputs.h"
+#include "app/list/ListRun.h"
 #include "app/run/SingleRun.h"
 #include "db/CallBound.h"
 #include "platform/Exception.h"
@@ -82,6 +83,19 @@ int main(int argc, char** argv) {
       exitCode = 1;
     }
     korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
+    return exitCode;
+  }
+  // "--lista": every VAT number of a file on one session, a report, a summary line.
+  if (korvane::IsListRequest(arguments)) {
+    const korvane::RunOutcome outcome =
+        korvane::RunList(korvane::ReadListRequest(std::move(arguments),
+                                                  [](const char* name) -> const char* { return std::getenv(name); }),
+                         korvane::platform::ProgramFilePath());
+    int exitCode = outcome.exitCode;
+    korvane::platform::WriteStdoutLineWithin(outcome.line, kLineWait);
+    korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
+    korvane::platform::EndProcessWithin(kEndAfterLine, exitCode);
+    if (korvane::db::CallsLeftBehind()) ::_exit(exitCode);
     return exitCode;
   }
   // "--controlla" first: every step before the paid request, checked and reported, nothing paid.

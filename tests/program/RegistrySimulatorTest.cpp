@@ -33,10 +33,13 @@ std::string ReadFile(const std::string& path) {
 // The simulator as a child process on an ephemeral port, stopped when the fixture ends.
 class RegistrySimulatorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Start({}); }
+
+  void Start(const std::vector<std::string>& options) {
     const std::string portFile = dir_.File("port");
-    const std::vector<std::string> arguments = {KORVANE_SIMULATOR, "--data", kData,           "--ca-out", caFile_,
-                                                "--port-file",     portFile, "--wrong-token", "scaduto"};
+    std::vector<std::string> arguments = {KORVANE_SIMULATOR, "--data", kData,           "--ca-out", caFile_,
+                                          "--port-file",     portFile, "--wrong-token", "scaduto"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -129,6 +132,35 @@ TEST_F(RegistrySimulatorTest, AnswersEveryDocumentedOutcome) {
   const std::string wrong = Get("/IT-start/02345678901", "scaduto");
   EXPECT_EQ(wrong.substr(0, wrong.find("\r\n")), "HTTP/1.1 401 Unauthorized");
   EXPECT_NE(wrong.find(R"({"success":false,"message":"invalid or expired token"})"), std::string::npos) << wrong;
+}
+
+// Outcomes of its own per number, and a credit that runs out: for rehearsing a list.
+class RegistrySimulatorOutcomesTest : public RegistrySimulatorTest {
+ protected:
+  void SetUp() override {
+    std::ofstream(dir_.File("outcomes")) << "# rehearsal\n"
+                                            "02345678901 429 retry-after=3 times=2\n"
+                                            "03456789012 503\n"
+                                            "99999999999 402  # the wallet\n";
+    Start({"--outcomes", dir_.File("outcomes"), "--credit", "2"});
+  }
+
+  static std::string Status(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
+};
+
+TEST_F(RegistrySimulatorOutcomesTest, ForcedOutcomesThenTheUsualAnswerThenNoCredit) {
+  const std::string limited = Get("/IT-start/02345678901");
+  EXPECT_EQ(Status(limited), "HTTP/1.1 429 Too Many Requests");
+  EXPECT_NE(limited.find("\r\nRetry-After: 3\r\n"), std::string::npos) << limited;
+  EXPECT_EQ(Status(Get("/IT-start/02345678901")), "HTTP/1.1 429 Too Many Requests");
+  EXPECT_EQ(Status(Get("/IT-start/02345678901")), "HTTP/1.1 200 OK");  // times=2 used up
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Status(Get("/IT-advanced/03456789012")), "HTTP/1.1 503 Service Unavailable");
+  EXPECT_EQ(Get("/IT-start/99999999999").find("HTTP/1.1 402 Payment Required\r\n"), 0u);
+  EXPECT_EQ(Status(Get("/base/01234567890")), "HTTP/1.1 200 OK");  // the second answer paid for
+  EXPECT_EQ(Get("/base/01234567890"),
+            "HTTP/1.1 402 Payment Required\r\nContent-Type: application/json\r\n"
+            "Content-Length: 111\r\nConnection: close\r\n\r\n" +
+                Failure("Billing error message: Insufficient Credit in Wallet: ...", 202));
 }
 
 TEST_F(RegistrySimulatorTest, KorvaneImportsThroughEachEndpoint) {

@@ -127,6 +127,7 @@ TEST_F(ImportRunnerTest, AChildPastTheLimitIsKilledWithItsGroup) {
       Script("korvane", "printf 'partial'\nsleep 30 &\necho $! > " + dir_.File("started") + "\nsleep 30\n"), {}, 500ms);
   const auto start = std::chrono::steady_clock::now();
   const ImportOutcome outcome = runner.Run({});
+  // The limit (0.5 s) ends the wait, with room for a loaded machine; the child would take 30 s.
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   EXPECT_TRUE(outcome.overTime);
   EXPECT_EQ(outcome.exitCode, 1);

@@ -11,7 +11,7 @@
 namespace korvane::testing {
 
 RegistrySimulator::RegistrySimulator(const std::string& simulatorProgram, const std::vector<std::string>& vatNumbers,
-                                     int delayMilliseconds)
+                                     int delayMilliseconds, const std::vector<std::string>& options)
     : caFile_(dir_.File("ca.pem")) {
   const std::filesystem::path data = dir_.Path() / "data";
   std::filesystem::create_directories(data);
@@ -22,6 +22,7 @@ RegistrySimulator::RegistrySimulator(const std::string& simulatorProgram, const 
   const std::string portFile = dir_.File("port");
   std::vector<std::string> arguments = {"--data", data.string(), "--ca-out", caFile_, "--port-file", portFile};
   if (delayMilliseconds > 0) arguments.insert(arguments.end(), {"--delay-ms", std::to_string(delayMilliseconds)});
+  arguments.insert(arguments.end(), options.begin(), options.end());
   program_ = std::make_unique<StartedProgram>(simulatorProgram, arguments);
   // The simulator writes the port file (whole, by a rename) once it listens.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

@@ -11,11 +11,12 @@ namespace korvane::testing {
 
 // The offline registry simulator (the built tools/registry-simulator) as a child process on a
 // free port of 127.0.0.1, answering /base/<number> for each of `vatNumbers` with the demo's
-// company, each answer held `delayMilliseconds`. Stopped when the object goes.
+// company, each answer held `delayMilliseconds`, with `options` of the simulator's own after the
+// others. Stopped when the object goes.
 class RegistrySimulator {
  public:
   RegistrySimulator(const std::string& simulatorProgram, const std::vector<std::string>& vatNumbers,
-                    int delayMilliseconds = 0);
+                    int delayMilliseconds = 0, const std::vector<std::string>& options = {});
   ~RegistrySimulator();
   RegistrySimulator(const RegistrySimulator&) = delete;
   RegistrySimulator& operator=(const RegistrySimulator&) = delete;

@@ -4,7 +4,7 @@
 // the authority's certificate to a PEM file, so that a client can trust it through SSL_CERT_FILE.
 //
 //   registry-simulator --data DIR --ca-out FILE [--port N] [--port-file FILE] [--max-requests N]
-//                      [--delay-ms N] [--wrong-token TOKEN]...
+//                      [--delay-ms N] [--wrong-token TOKEN]... [--outcomes FILE] [--credit N]
 //
 // Each connection is served in a thread of its own; --delay-ms holds every answer that long after
 // its request has arrived, as a registry that takes its time does (for benchmarks of runs at the
@@ -24,6 +24,13 @@
 //   a VAT number without a file                        404, error 302 / 203
 //   VAT 00000000406, or one not made of 0-9 and A-Z    406, error 301 / 201
 //   any other path                                     404
+//
+// --outcomes FILE gives numbers outcomes of their own, a line each ("#" starts a comment):
+//   <VAT> <status> [retry-after=SECONDS] [times=N]
+// e.g. "12485671007 429 retry-after=1 times=2": the first two requests for the number get 429
+// with Retry-After: 1, the later ones their usual answer (without times=, every request). The
+// statuses 400, 402, 404 and 406 come as above; 401, 429 and 5xx with a short JSON body.
+// --credit N: after N answers with 200, every later request gets 402, as a wallet that runs dry.
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +41,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,9 +81,9 @@ std::string ReadFile(const std::string& path, bool& found) {
   return content.str();
 }
 
-std::string Response(const std::string& status, const std::string& body) {
+std::string Response(const std::string& status, const std::string& body, const std::string& extraHeaders = "") {
   return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
+         "\r\n" + extraHeaders + "Connection: close\r\n\r\n" + body;
 }
 
 // An endpoint of the registry: the path before the VAT number and the data subfolder it reads.
@@ -120,9 +128,62 @@ std::optional<std::string> BearerToken(const std::string& head) {
   return head.substr(value, head.find("\r\n", value) - value);
 }
 
+// An outcome of its own for one number (--outcomes).
+struct ForcedOutcome {
+  int status = 0;
+  int retryAfter = -1;  // seconds; none when negative
+  long times = -1;      // requests it holds for; every one when negative
+};
+
+// What the options ask beyond the data folder, shared by the connections' threads.
+struct Behaviour {
+  std::vector<std::string> wrongTokens;
+  std::map<std::string, ForcedOutcome> forced;
+  long credit = -1;  // answers with 200 still paid for; no limit when negative
+  std::mutex lock;
+};
+
+std::map<std::string, ForcedOutcome> ReadOutcomes(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::map<std::string, ForcedOutcome> forced;
+  std::string line;
+  while (std::getline(in, line)) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    std::string vat;
+    ForcedOutcome outcome;
+    if (!(words >> vat)) continue;
+    if (!(words >> outcome.status)) throw std::runtime_error("no status for " + vat + " in " + path);
+    for (std::string word; words >> word;) {
+      if (word.rfind("retry-after=", 0) == 0) {
+        outcome.retryAfter = std::atoi(word.c_str() + 12);
+      } else if (word.rfind("times=", 0) == 0) {
+        outcome.times = std::atol(word.c_str() + 6);
+      } else {
+        throw std::runtime_error("unknown word " + word + " in " + path);
+      }
+    }
+    forced[vat] = outcome;
+  }
+  return forced;
+}
+
+std::string StatusLine(int status) {
+  switch (status) {
+    case 401: return "401 Unauthorized";
+    case 429: return "429 Too Many Requests";
+    case 500: return "500 Internal Server Error";
+    case 502: return "502 Bad Gateway";
+    case 503: return "503 Service Unavailable";
+    case 504: return "504 Gateway Timeout";
+    default: return std::to_string(status) + " Error";
+  }
+}
+
 // The answer for one request head.
-std::string Answer(const std::string& head, const std::string& dataFolder,
-                   const std::vector<std::string>& wrongTokens) {
+std::string Answer(const std::string& head, const std::string& dataFolder, Behaviour& behaviour) {
+  const std::vector<std::string>& wrongTokens = behaviour.wrongTokens;
   const Endpoint* endpoint = nullptr;
   std::string target;
   if (head.compare(0, 4, "GET ") == 0) {
@@ -138,6 +199,25 @@ std::string Answer(const std::string& head, const std::string& dataFolder,
     return Response("401 Unauthorized", "{\"success\":false,\"message\":\"invalid or expired token\"}");
   }
   const std::string vat = target.substr(std::strlen(endpoint->prefix));
+  std::optional<ForcedOutcome> forced;
+  {
+    const std::lock_guard<std::mutex> guard(behaviour.lock);
+    if (auto found = behaviour.forced.find(vat); found != behaviour.forced.end() && found->second.times != 0) {
+      forced = found->second;
+      if (found->second.times > 0) --found->second.times;
+    }
+  }
+  if (forced) {
+    switch (forced->status) {
+      case 400: return FailureResponse(kVatRequired, *endpoint);
+      case 402: return FailureResponse(kNoCredit, *endpoint);
+      case 404: return FailureResponse(kNoCompany, *endpoint);
+      case 406: return FailureResponse(kVatNotValid, *endpoint);
+      default:
+        return Response(StatusLine(forced->status), "{\"success\":false,\"message\":\"simulated\"}",
+                        forced->retryAfter >= 0 ? "Retry-After: " + std::to_string(forced->retryAfter) + "\r\n" : "");
+    }
+  }
   if (vat.empty() || vat == "00000000400") return FailureResponse(kVatRequired, *endpoint);
   if (vat == "00000000402") return FailureResponse(kNoCredit, *endpoint);
   if (vat == "00000000406" || vat.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos) {
@@ -146,11 +226,15 @@ std::string Answer(const std::string& head, const std::string& dataFolder,
   bool found = false;
   const std::string body = ReadFile(dataFolder + endpoint->folder + "/" + vat + ".json", found);
   if (!found) return FailureResponse(kNoCompany, *endpoint);
+  {
+    const std::lock_guard<std::mutex> guard(behaviour.lock);
+    if (behaviour.credit == 0) return FailureResponse(kNoCredit, *endpoint);
+    if (behaviour.credit > 0) --behaviour.credit;
+  }
   return Response("200 OK", body);
 }
 
-void Serve(SSL_CTX* context, int client, const std::string& dataFolder, const std::vector<std::string>& wrongTokens,
-           int delayMs) {
+void Serve(SSL_CTX* context, int client, const std::string& dataFolder, Behaviour& behaviour, int delayMs) {
   timeval limit{10, 0};
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -164,7 +248,7 @@ void Serve(SSL_CTX* context, int client, const std::string& dataFolder, const st
     if (n <= 0) return;
     head.append(buffer, static_cast<std::size_t>(n));
   }
-  const std::string answer = Answer(head, dataFolder, wrongTokens);
+  const std::string answer = Answer(head, dataFolder, behaviour);
   if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
   SSL_write(ssl.get(), answer.data(), static_cast<int>(answer.size()));
   SSL_shutdown(ssl.get());
@@ -177,7 +261,7 @@ int main(int argc, char** argv) {
   int port = 0;
   int delayMs = 0;
   long maxRequests = -1;
-  std::vector<std::string> wrongTokens;
+  Behaviour behaviour;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     const std::string value = argv[i + 1];
@@ -194,7 +278,15 @@ int main(int argc, char** argv) {
     else if (option == "--delay-ms")
       delayMs = std::atoi(value.c_str());
     else if (option == "--wrong-token")
-      wrongTokens.push_back(value);
+      behaviour.wrongTokens.push_back(value);
+    else if (option == "--outcomes") {
+      try {
+        behaviour.forced = ReadOutcomes(value);
+      } catch (const std::runtime_error& error) {
+        Fail(error.what());
+      }
+    } else if (option == "--credit")
+      behaviour.credit = std::atol(value.c_str());
     else
       Fail("unknown option " + option);
   }
@@ -241,7 +333,7 @@ int main(int argc, char** argv) {
       ++serving;
     }
     std::thread([&, client] {
-      Serve(context.get(), client, dataFolder, wrongTokens, delayMs);
+      Serve(context.get(), client, dataFolder, behaviour, delayMs);
       close(client);
       const std::lock_guard<std::mutex> guard(lock);
       --serving;
