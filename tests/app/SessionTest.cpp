@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -15,10 +16,12 @@
 #include <vector>
 
 #include "InProcessRun.h"
+#include "app/run/Assessment.h"
 #include "app/run/SubjectImport.h"
 #include "config/ReadTransaction.h"
 #include "platform/StopSignals.h"
 #include "support/ConnectProxy.h"
+#include "support/FirebirdFixture.h"
 #include "support/TlsTestServer.h"
 
 namespace korvane {
@@ -157,6 +160,40 @@ TEST_F(SessionTest, ASubjectRefusedBeforePayingLeavesTheSessionUsable) {
   EXPECT_EQ(imported.exitCode, 0);
   session.Release();
   EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "C9"}));
+}
+
+// What a run would do for each subject, assessed on an open session with nothing reserved or
+// recorded: a stored number the company reuses, a number to pay for, a given code already taken.
+TEST_F(SessionTest, AnAssessmentSaysWhatARunWouldDoAndChangesNothing) {
+  testing::RunIsql(folder_.Archive(),
+                   "INSERT INTO TABX VALUES ('PartitaIvaPresenteClienti', 'Riusa', NULL);\n"
+                   "INSERT INTO CLIENTI (CODICE, PI) VALUES ('C7', 'IT01234567890');\n");
+  const std::string ledger = folder_.Program() + ".ledger";
+  Session session;
+  // Nothing listens there: no request can leave.
+  session.Open(Inputs({{"KORVANE_REGISTRY_URL", "https://127.0.0.1:1/base/"}, {"KORVANE_LEDGER", ledger}}),
+               folder_.Program());
+  struct Case {
+    SubjectInputs subject;
+    Verdict verdict;
+    std::string codeOrRefusal;
+  };
+  const std::vector<Case> cases{
+      {{"01234567890", ""}, Verdict::Reuse, "C7"},
+      {{"09876543210", ""}, Verdict::Pay, "0124"},
+      {{"09876543210", "0123"}, Verdict::Refuse, "Codice soggetto 0123 già presente in archivio"},
+  };
+  for (const Case& c : cases) {
+    const Assessment assessment = AssessSubject(session, c.subject);
+    EXPECT_EQ(assessment.verdict, c.verdict) << c.subject.vatNumber;
+    EXPECT_EQ(c.verdict == Verdict::Refuse ? assessment.refusal : assessment.code.Codice, c.codeOrRefusal);
+  }
+  EXPECT_EQ(OpenTransactions(session), 0);
+  std::ifstream lines(ledger);
+  std::string all((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(all.find("richiesta\t"), std::string::npos) << all;
+  session.Release();
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "C7"}));
 }
 
 // A request that cannot connect has no status, in the outcome and in the ledger, whatever the

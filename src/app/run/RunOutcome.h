@@ -22,6 +22,10 @@ enum class OutcomeKind {
 // ended it) and the exit code, 0 when the record was committed (or a stored one answers), else 1;
 // then what a caller that imports many subjects reads instead of the line.
 struct RunOutcome {
+  RunOutcome() = default;
+  RunOutcome(std::string line, int exitCode, OutcomeKind kind = OutcomeKind::RefusedBeforePaying)
+      : line(std::move(line)), exitCode(exitCode), kind(kind) {}
+
   std::string line;
   int exitCode = 1;
   OutcomeKind kind = OutcomeKind::RefusedBeforePaying;
@@ -35,20 +39,6 @@ struct RunOutcome {
   std::string ledgerKey;
 };
 
-// A failed outcome with its line, and a successful one (exit code 0) with its line.
-inline RunOutcome FailedOutcome(std::string line, OutcomeKind kind = OutcomeKind::RefusedBeforePaying) {
-  RunOutcome outcome;
-  outcome.line = std::move(line);
-  outcome.kind = kind;
-  return outcome;
-}
-inline RunOutcome SucceededOutcome(std::string line) {
-  RunOutcome outcome;
-  outcome.line = std::move(line);
-  outcome.exitCode = 0;
-  return outcome;
-}
-
 // Runs `step` and returns its outcome; an error it raises becomes the failed outcome with the
 // error's message ("Out of memory" when memory ran out).
 template <class Step>
@@ -56,11 +46,11 @@ RunOutcome CatchOutcome(Step&& step) {
   try {
     return step();
   } catch (const Exception& error) {
-    return FailedOutcome(error.Message());
+    return {error.Message(), 1};
   } catch (const std::bad_alloc&) {
-    return FailedOutcome("Out of memory");
+    return {"Out of memory", 1};
   } catch (const std::exception& error) {
-    return FailedOutcome(error.what());
+    return {error.what(), 1};
   }
 }
 

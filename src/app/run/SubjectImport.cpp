@@ -5,11 +5,10 @@
 
 #include "app/answer/AnswerPaths.h"
 #include "app/answer/EInvoiceValues.h"
+#include "app/run/Assessment.h"
 #include "app/run/RunTrace.h"
 #include "app/subject/ExistingSubject.h"
-#include "app/subject/VatNumber.h"
 #include "config/ColumnLengths.h"
-#include "config/TableRights.h"
 #include "db/CallBound.h"
 #include "db/IBError.h"
 #include "platform/Exception.h"
@@ -35,7 +34,7 @@ constexpr std::chrono::milliseconds kReleaseWait{500};
 RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate) {
   // A stop signal since the last subject ended: this one does not begin.
   if (!gate.BeginSubject()) {
-    return FailedOutcome("Operazione interrotta (" + gate.StopKept() + ")", OutcomeKind::Stopped);
+    return RunOutcome("Operazione interrotta (" + gate.StopKept() + ")", 1, OutcomeKind::Stopped);
   }
   SubjectImport import(session, subject, gate);
   bool inDoubt = false;
@@ -48,7 +47,7 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
       inDoubt = true;
       throw;
     }
-    return SucceededOutcome(import.Code());
+    return RunOutcome(import.Code(), 0);
   });
   registry::RegistryClient& registry = session.Registry();
   if (import.Asked()) {
@@ -95,24 +94,16 @@ void SubjectImport::Release() noexcept {
 
 BeforePaying SubjectImport::CheckBeforePaying() {
   const SubjectKind& kind = session_.Kind();
-  // What cannot be written fails now, before the registry is paid for an answer.
-  config::CheckTextLength(subject_.vatNumber, session_.Lengths().vatNumber);
-  code_ = SettleSubjectCode(session_.Inputs().tipoSoggetto, subject_.givenCode, session_.Archive(),
-                            session_.Lengths().code);
-  TraceSubjectCode(kind, code_);
-  const CompanyRules& rules = session_.Rules();
-  if (rules.settings.checkVatNumber && !IsValidItalianVatNumber(subject_.vatNumber)) {
-    throw Exception(InvalidVatNumberMessage(subject_.vatNumber));
-  }
-  TIBDatabase& archive = session_.Archive();
-  if (rules.ChecksStoredVatNumber()) {
+  const Assessment assessment = CheckSubject(session_, subject_, [&] {
     // Runs of this machine for the number take turns from here: the next one finds this one's row.
-    turn_ = TakeVatNumberTurn(archive.DatabaseName(), kind.table, subject_.vatNumber);
-    if (StoredSubjectAnswers(false)) return BeforePaying::Answered;
-  }
-  // What the insert would be refused for after the registry was paid.
-  if (!subject_.givenCode.empty()) CheckGivenCodeFree(archive, session_.Inputs().tipoSoggetto, subject_.givenCode);
-  config::CheckInsertRight(archive, kind.table);
+    turn_ = TakeVatNumberTurn(session_.Archive().DatabaseName(), kind.table, subject_.vatNumber);
+    std::optional<std::string> stored =
+        LookForSubjectUnderLock(session_.Archive(), kind.existingVatSetting, kind.table, subject_.vatNumber);
+    TraceExistingSubject(stored, false);
+    return stored;
+  });
+  code_ = assessment.code;
+  if (assessment.verdict == Verdict::Reuse) return BeforePaying::Answered;
   // Last: the ledger records the request before it leaves, or the daily limit refuses it.
   if (RequestLedger* ledger = session_.Ledger()) {
     ledger->RecordRequest(LedgerEntry());
@@ -154,24 +145,20 @@ void SubjectImport::PayAndWrite() {
   WriteWithRetries(row);
 }
 
-// Before the registry call the look tries the lock and lets it go. Under the lock (after the answer) it is made in
-// the lock's transaction, held until the insert's commit, so runs for one table look and insert
-// one after the other. Without such a subject the import goes on (false). With one, "Riusa" makes
-// its code the import's answer (true) and "Rifiuta" ends the import; either way nothing is written.
-bool SubjectImport::StoredSubjectAnswers(bool underLock) {
-  const SubjectKind& kind = session_.Kind();
-  TIBDatabase& archive = session_.Archive();
+// The look after the answer, made in the lock's transaction, held until the insert's commit, so
+// runs for one table look and insert one after the other. Without such a subject the import goes
+// on (false). With one, "Riusa" makes its code the import's answer (true) and "Rifiuta" ends the
+// import; either way nothing is written.
+bool SubjectImport::StoredSubjectAnswersUnderLock() {
   const std::string& vatNumber = subject_.vatNumber;
   const std::optional<std::string> existing =
-      underLock ? LockAndFindSubject(archive, *lock_, kind.table, vatNumber)
-                : LookForSubjectUnderLock(archive, kind.existingVatSetting, kind.table, vatNumber);
-  TraceExistingSubject(existing, underLock);
+      LockAndFindSubject(session_.Archive(), *lock_, session_.Kind().table, vatNumber);
+  TraceExistingSubject(existing, true);
   if (!existing) return false;
-  if (underLock) lock_->Release();
-  if (session_.Rules().settings.existingVatNumber == config::ExistingVatNumber::Refuse) {
-    throw Exception(StoredVatNumberMessage(vatNumber, *existing));
-  }
-  code_.Codice = *existing;
+  lock_->Release();
+  const std::optional<std::string> answer = StoredSubjectAnswer(session_, vatNumber, *existing);
+  if (!answer) return false;
+  code_.Codice = *answer;
   return true;
 }
 
@@ -196,7 +183,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
     try {
       // Taken at the first try, and again on a connection opened anew (the lock went with the
       // old one); a code that was taken meanwhile leaves it held for the next try.
-      if (lock_ && !lock_->Held() && StoredSubjectAnswers(true)) return;
+      if (lock_ && !lock_->Held() && StoredSubjectAnswersUnderLock()) return;
       trace::Step(std::string("insert into ") + session_.Kind().table + ", code " + code_.Codice);
       const db::CallPurpose writing("scrittura del soggetto");
       insert_->Write(subject_.vatNumber, row, code_.Codice);

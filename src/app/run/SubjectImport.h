@@ -35,12 +35,10 @@ class SubjectImport {
   SubjectImport(const SubjectImport&) = delete;
   SubjectImport& operator=(const SubjectImport&) = delete;
 
-  // Everything that can fail before the registry is paid, in a fixed order: the VAT number's
-  // length, the code (given or computed, and its length), the company's rules, the check digits
-  // when the company checks them, and a stored subject with this VAT number when the company asks
-  // what to do with one (its turn on this machine taken first, its write lock tried); then a given
-  // code already stored, the login's INSERT right, and last the ledger's record of the request,
-  // which the daily limit may refuse. Nothing is written to the archive.
+  // Everything that can fail before the registry is paid: the checks of CheckSubject, the stored
+  // subject looked up with this machine's turn for the number taken first and the write lock
+  // tried; then the reservation's last step, the ledger's record of the request, which the daily
+  // limit may refuse. Nothing is written to the archive.
   BeforePaying CheckBeforePaying();
   // The paid part, after CheckBeforePaying said Pay: asks the registry, reads the answer and
   // writes the row; a computed code another run took first is replaced and the write tried again
@@ -62,10 +60,9 @@ class SubjectImport {
   // The request as the ledger records it.
   LedgerRequest LedgerEntry() const;
   void ConfirmLostWrite(const WriteFailed& lost);
-  // The look for a stored subject with the VAT number: before the registry call without a lock,
-  // or with `underLock` after the answer, taking the write lock first. True when its answer ends
-  // the import with that subject's code ("Riusa"); "Rifiuta" raises.
-  bool StoredSubjectAnswers(bool underLock);
+  // The look for a stored subject with the VAT number after the answer, under the write lock. True
+  // when its answer ends the import with that subject's code ("Riusa"); "Rifiuta" raises.
+  bool StoredSubjectAnswersUnderLock();
 
   Session& session_;
   SubjectInputs subject_;
