@@ -93,9 +93,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # The Firebird client library is loaded at run time, which the library scan cannot see: declared
 # here. The scan adds OpenSSL and the C and C++ runtimes.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfbclient2")
+# adduser makes the service's user in the maintainer scripts.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfbclient2, adduser")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The embedded engine, for databases named by a plain path; a firm that reaches every database
 # through a server does without it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "firebird3.0-server-core")
+# The maintainer scripts: the service's user and its folders made on configure, removed on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -11,6 +11,7 @@
 #include "app/inputs/ProgramInformation.h"
 #include "app/inputs/RunInputs.h"
 #include "app/list/ListRun.h"
+#include "app/refresh/RefreshRun.h"
 #include "app/run/SingleRun.h"
 #include "db/CallBound.h"
 #include "platform/Exception.h"
@@ -86,11 +87,15 @@ int main(int argc, char** argv) {
     return exitCode;
   }
   // "--lista": every VAT number of a file on one session, a report, a summary line.
-  if (korvane::IsListRequest(arguments)) {
+  // "--aggiorna": the stored subjects compared with the registry, then merged; the same ending.
+  if (korvane::IsListRequest(arguments) || korvane::IsRefreshRequest(arguments)) {
+    const auto environment = [](const char* name) -> const char* { return std::getenv(name); };
     const korvane::RunOutcome outcome =
-        korvane::RunList(korvane::ReadListRequest(std::move(arguments),
-                                                  [](const char* name) -> const char* { return std::getenv(name); }),
-                         korvane::platform::ProgramFilePath());
+        korvane::IsRefreshRequest(arguments)
+            ? korvane::RunRefresh(korvane::ReadRefreshRequest(std::move(arguments), environment),
+                                  korvane::platform::ProgramFilePath())
+            : korvane::RunList(korvane::ReadListRequest(std::move(arguments), environment),
+                               korvane::platform::ProgramFilePath());
     int exitCode = outcome.exitCode;
     korvane::platform::WriteStdoutLineWithin(outcome.line, kLineWait);
     korvane::platform::trace::Step("exit code " + std::to_string(exitCode));

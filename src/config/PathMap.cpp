@@ -1,5 +1,8 @@
 #include "config/PathMap.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "config/PathTerms.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
@@ -65,17 +68,41 @@ std::string WithoutTrailingSlashes(std::string_view folder) {
   return std::string(folder);
 }
 
+// The folder followed by `names`, each taken as it is on disk: as written when it exists so,
+// else the one entry of its folder that differs from it in letter case alone. From the first name
+// found neither way the rest follows as written (the engine then says what is missing).
+std::string WithNamesAsOnDisk(const std::string& folder, const std::vector<std::string>& names) {
+  std::string path = folder;
+  bool resolving = true;
+  for (const std::string& name : names) {
+    const std::string parent = path;
+    if (!path.ends_with('/')) path += '/';
+    std::error_code error;
+    if (resolving && !std::filesystem::exists(path + name, error)) {
+      const std::string folded = platform::UpperCase(name);
+      std::vector<std::string> matches;
+      for (const auto& entry : std::filesystem::directory_iterator(parent, error)) {
+        const std::string entryName = entry.path().filename().string();
+        if (platform::UpperCase(entryName) == folded) matches.push_back(entryName);
+      }
+      if (matches.size() == 1) {
+        platform::trace::Step("path map: \"" + name + "\" found as \"" + matches.front() + "\" in " + parent +
+                              " (letter case ignored)");
+        path += matches.front();
+        continue;
+      }
+      resolving = false;
+    }
+    path += name;
+  }
+  return path;
+}
+
 }  // namespace
 
 std::string PathMapFileName(const std::string& usersDatabaseFile) {
   return FolderPart(usersDatabaseFile, kLocalSeparators) + std::string(kPathMapFileName);
 }
-
-bool IsDriveLetterPath(std::string_view path) {
-  return path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == ':' && (path.size() == 2 || IsSeparator(path[2]));
-}
-
-bool IsNetworkSharePath(std::string_view path) { return path.starts_with("\\\\"); }
 
 PathMap PathMap::Parse(std::string_view text, const std::string& fileName) {
   PathMap map;
@@ -119,28 +146,41 @@ std::optional<PathMap::Mapped> PathMap::Map(std::string_view desktopPath) const 
   }
   if (best == nullptr) return std::nullopt;
   std::string mapped = best->serverFolder;
-  for (std::size_t i = bestLength; i < path.names.size(); ++i) {
+  std::vector<std::string> rest(path.names.begin() + static_cast<std::ptrdiff_t>(bestLength), path.names.end());
+  for (const std::string& name : rest) {
     if (!mapped.ends_with('/')) mapped += '/';
-    mapped += path.names[i];
+    mapped += name;
   }
-  return Mapped{std::move(mapped), best};
+  return Mapped{std::move(mapped), best, std::move(rest)};
 }
 
 std::string ServerArchivePath(const std::string& archivio, const std::string& mapFileName) {
+  const auto refuse = [&](const std::string& why) -> Exception {
+    return Exception(platform::Format("Archivio \"%s\" non raggiungibile da questo server: %s",
+                                      {platform::OutsideTextForMessage(archivio), why}));
+  };
+  const std::string unmapped = "manca il suo prefisso in " + mapFileName;
+  if (platform::IsDriveRelativePath(archivio)) {
+    platform::trace::Step("path map: " + archivio + " is relative to a desktop's drive");
+    throw refuse(unmapped);
+  }
   const bool driveLetter = IsDriveLetterPath(archivio);
-  if (!driveLetter && !IsNetworkSharePath(archivio)) return archivio;
+  if (!driveLetter && !IsNetworkPath(archivio)) return archivio;
   if (!driveLetter && !platform::FileExists(mapFileName)) return archivio;
 
   const PathMap map = PathMap::Load(mapFileName);
   const std::optional<PathMap::Mapped> mapped = map.Map(archivio);
   if (!mapped) {
     platform::trace::Step("path map: no line of " + mapFileName + " maps " + archivio);
-    throw Exception(platform::Format("Archivio \"%s\" non raggiungibile da questo server: manca il suo prefisso in %s",
-                                     {platform::OutsideTextForMessage(archivio), mapFileName}));
+    throw refuse(unmapped);
+  }
+  if (std::find(mapped->rest.begin(), mapped->rest.end(), "..") != mapped->rest.end()) {
+    platform::trace::Step("path map: " + archivio + " has a \"..\" folder");
+    throw refuse("\"..\" nel percorso");
   }
   platform::trace::Step("path map: " + archivio + " -> " + mapped->path + " (line " +
                         std::to_string(mapped->line->number) + " of " + mapFileName + ")");
-  return mapped->path;
+  return WithNamesAsOnDisk(mapped->line->serverFolder, mapped->rest);
 }
 
 }  // namespace korvane::config

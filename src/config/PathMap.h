@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/PathKinds.h"
+
 // The firm's Windows desktops name each archive as they see it: a mapped drive
 // ("G:\Gestionale\Dati\ditta01.fdb") or a network path ("\\srv01\gestionale\Dati\ditta01.fdb").
 // On this server such a name is no file, and the client library would read "G:" as a host name.
@@ -19,11 +21,10 @@ inline constexpr std::string_view kPathMapFileName = "mappa-percorsi.txt";
 // The map file beside the users database file.
 std::string PathMapFileName(const std::string& usersDatabaseFile);
 
-// A drive letter and a colon, alone or followed by "\" or "/" ("G:\Gestionale", "g:/x"), or two
-// backslashes and more ("\\srv01\gestionale"): a path only a Windows desktop can read. Any other
-// text (a POSIX path, "host:path", "host:alias") is not.
-bool IsDriveLetterPath(std::string_view path);
-bool IsNetworkSharePath(std::string_view path);
+// A drive letter path or a network path (platform/PathKinds.h) is one only a Windows desktop can
+// read; any other text (a POSIX path, "host:path", "host:alias") is not.
+using platform::IsDriveLetterPath;
+using platform::IsNetworkPath;
 
 class PathMap {
  public:
@@ -35,6 +36,7 @@ class PathMap {
   struct Mapped {
     std::string path;
     const Line* line = nullptr;
+    std::vector<std::string> rest;  // the folder names after the prefix, as the desktop wrote them
   };
 
   // The lines of a map file's text (UTF-8). Blank lines and lines that start with "#" or ";" are
@@ -61,7 +63,11 @@ class PathMap {
 // map file `mapFileName`; so is a network path when that file exists (without it a network path
 // keeps its meaning: a share of a Windows database server). Every other value comes back as it is
 // and the file is not read. A path that must be mapped and that no line maps raises a message
-// that names the value and the map file, so it never reaches the client library.
+// that names the value and the map file, so it never reaches the client library; so does a
+// drive-relative value ("G:ditta01.fdb": no server knows that drive's current folder) and one
+// with a ".." folder (it would leave the mapped folder). Below the server folder each name missing
+// as written is looked for without regard to letter case, folder by folder, as the share finds it
+// for the desktops; the trace names each such name.
 std::string ServerArchivePath(const std::string& archivio, const std::string& mapFileName);
 
 }  // namespace korvane::config

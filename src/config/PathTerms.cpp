@@ -6,12 +6,6 @@
 
 namespace korvane::config {
 
-namespace {
-
-bool IsInvalidPathCharacter(unsigned char c) { return c < 32 || c == '"' || c == '<' || c == '>' || c == '|'; }
-
-}  // namespace
-
 std::string FolderPart(std::string_view path, std::string_view separators) {
   const std::size_t last = path.find_last_of(separators);
   return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
@@ -42,13 +36,6 @@ std::string DrivePart(std::string_view path) {
     return std::string(path);
   }
   return {};
-}
-
-bool IsNetworkPath(std::string_view path) {
-  if (path.size() < 3 || !path.starts_with("\\\\")) return false;
-  if (path.starts_with("\\\\?\\")) return path.substr(4).starts_with("UNC\\");
-  const auto third = static_cast<unsigned char>(path[2]);
-  return third != '?' && !IsInvalidPathCharacter(third);
 }
 
 std::string RelativeFolder(std::string_view path) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/PathKinds.h"
+
 // Path texts as the management suite stores them (Windows style: "\" separates folders, ":"
 // marks a drive), read on a POSIX machine where "/" also separates folders.
 namespace korvane::config {
@@ -21,8 +23,7 @@ std::string NamePart(std::string_view path);
 // "D:" for "D:\Dati\a.fdb"; "\\nas\dati" for "\\nas\dati\Ditte\a.fdb"; else empty.
 std::string DrivePart(std::string_view path);
 
-// Two backslashes and a host ("\\nas\..."); "\\?\" prefixes count only as "\\?\UNC\".
-bool IsNetworkPath(std::string_view path);
+using platform::IsNetworkPath;
 
 // The folder below the drive: the path without its drive part and the one backslash that
 // follows it ("D:\Gestionale\Dati" -> "Gestionale\Dati", "\\nas\dati\Ditte\" -> "Ditte\").

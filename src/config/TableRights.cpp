@@ -8,7 +8,10 @@
 
 namespace korvane::config {
 
-void CheckInsertRight(TIBDatabase& database, std::string_view table) {
+namespace {
+
+// `privilege` as the engine's table of privileges spells it ('I', 'U'), `word` as its errors do.
+void CheckTableRight(TIBDatabase& database, std::string_view table, char privilege, std::string_view word) {
   const std::string name = "'" + DoubleApostrophes(table) + "'";
   const bool allowed = ReadInTransaction(database, TIBTransactionLevel::ibtrDefault, [&](TIBSQL& sql) {
     sql.SetParamCheck(false);
@@ -18,14 +21,24 @@ void CheckInsertRight(TIBDatabase& database, std::string_view table) {
     sql.AddLine("OR EXISTS (SELECT 1 FROM RDB$RELATIONS R WHERE R.RDB$OWNER_NAME = CURRENT_USER");
     sql.AddLine("  AND R.RDB$RELATION_NAME IN ('RDB$DATABASE', " + name + "))");
     sql.AddLine("OR EXISTS (SELECT 1 FROM RDB$USER_PRIVILEGES P WHERE P.RDB$RELATION_NAME = " + name);
-    sql.AddLine("  AND P.RDB$PRIVILEGE = 'I'");
+    sql.AddLine(std::string("  AND P.RDB$PRIVILEGE = '") + privilege + "'");
     sql.AddLine("  AND ((P.RDB$USER_TYPE = 8 AND P.RDB$USER IN (CURRENT_USER, 'PUBLIC'))");
     sql.AddLine("    OR (P.RDB$USER_TYPE = 13 AND P.RDB$USER = CURRENT_ROLE)))");
-    sql.AddLine("THEN 1 ELSE 0 END AS INSERIMENTO FROM RDB$DATABASE");
+    sql.AddLine("THEN 1 ELSE 0 END AS CONCESSO FROM RDB$DATABASE");
     sql.ExecQuery();
-    return sql.FieldByName("INSERIMENTO").AsInteger() != 0;
+    return sql.FieldByName("CONCESSO").AsInteger() != 0;
   });
-  if (!allowed) throw Exception("no permission for INSERT access to TABLE " + std::string(table));
+  if (!allowed) throw Exception("no permission for " + std::string(word) + " access to TABLE " + std::string(table));
+}
+
+}  // namespace
+
+void CheckInsertRight(TIBDatabase& database, std::string_view table) {
+  CheckTableRight(database, table, 'I', "INSERT");
+}
+
+void CheckUpdateRight(TIBDatabase& database, std::string_view table) {
+  CheckTableRight(database, table, 'U', "UPDATE");
 }
 
 }  // namespace korvane::config

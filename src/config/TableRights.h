@@ -14,5 +14,7 @@ namespace korvane::config {
 // the database's owner or the table's. Lets a run whose insert would be refused stop before any
 // costly step. Read in a transaction of its own.
 void CheckInsertRight(TIBDatabase& database, std::string_view table);
+// The same for UPDATE: "no permission for UPDATE access to TABLE <table>".
+void CheckUpdateRight(TIBDatabase& database, std::string_view table);
 
 }  // namespace korvane::config

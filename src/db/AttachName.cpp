@@ -5,6 +5,7 @@
 #include "db/ClientLibrary.h"
 #include "db/IBError.h"
 #include "platform/MessageText.h"
+#include "platform/PathKinds.h"
 #include "platform/Process.h"
 #include "platform/Utf8.h"
 
@@ -18,17 +19,12 @@ constexpr int kIoErrorSqlCode = -902;
 }  // namespace
 
 std::string AttachName(const std::string& databaseName) {
-  if (databaseName.size() > 2 && databaseName[0] == '\\' && databaseName[1] == '\\') {
-    const std::size_t slash = databaseName.find('\\', 2);
-    if (slash != std::string::npos) {
-      return databaseName.substr(2, slash - 2) + ":" + databaseName.substr(slash + 1);
-    }
-  }
-  return databaseName;
+  const std::optional<platform::HostAndRest> network = platform::SplitNetworkPath(databaseName);
+  return network ? network->host + ":" + network->rest : databaseName;
 }
 
 bool IsLocalFilePath(std::string_view attachName) {
-  return attachName.find('/') != std::string_view::npos && attachName.find(':') == std::string_view::npos;
+  return attachName.find('/') != std::string_view::npos && !platform::HasHostPart(attachName);
 }
 
 std::string EngineLockFolder() {

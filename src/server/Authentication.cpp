@@ -28,19 +28,9 @@ std::optional<std::int64_t> UnixSeconds(std::string_view text) {
 
 }  // namespace
 
-bool NonceMemory::First(const std::string& nonce, std::int64_t now) {
-  const std::lock_guard lock(mutex_);
-  while (!byTime_.empty() && byTime_.front().first + kNonceLifetimeSeconds < now) {
-    seen_.erase(byTime_.front().second);
-    byTime_.pop_front();
-  }
-  if (!seen_.insert(nonce).second) return false;
-  byTime_.emplace_back(now, nonce);
-  return true;
-}
-
-std::string Authenticate(const std::string& keysFile, NonceMemory& nonces, std::string_view method,
-                         std::string_view path, const SignedHeaders& headers, std::string_view body, std::int64_t now) {
+std::string Authenticate(const std::string& keysFile, SeenNonces& nonces, std::string_view method,
+                         std::string_view target, const SignedHeaders& headers, std::string_view body,
+                         std::int64_t now) {
   if (headers.keyName.empty()) throw Refusal::BadKey("no key name");
   if (!IsKeyName(headers.keyName)) throw Refusal::BadKey("malformed key name");
   const std::optional<std::int64_t> time = UnixSeconds(headers.time);
@@ -58,9 +48,15 @@ std::string Authenticate(const std::string& keysFile, NonceMemory& nonces, std::
   }
   const DesktopKey* key = keys.FindInUse(headers.keyName);
   if (key == nullptr) throw Refusal::BadKey("unknown or revoked key");
-  const std::string expected = Signature(*key->key, SignedText(method, path, headers.time, headers.nonce, body));
+  const std::string expected = Signature(*key->key, SignedText(method, target, headers.time, headers.nonce, body));
   if (!SameSecret(expected, headers.signature)) throw Refusal::BadKey("wrong signature");
-  if (!nonces.First(headers.nonce, now)) throw Refusal::BadKey("nonce seen before");
+  bool first = false;
+  try {
+    first = nonces.First(headers.nonce, now);
+  } catch (const Exception& error) {
+    throw Refusal::Internal(error.Message());
+  }
+  if (!first) throw Refusal::BadKey("nonce seen before");
   return key->name;
 }
 

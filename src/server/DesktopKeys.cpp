@@ -1,15 +1,24 @@
 #include "server/DesktopKeys.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <sstream>
 
 #include "platform/Exception.h"
+#include "platform/FileLock.h"
 #include "platform/Text.h"
 #include "server/PrivateFile.h"
 
 namespace korvane::server {
 
 namespace {
+
+constexpr std::chrono::seconds kChangeWait{30};
 
 constexpr std::string_view kHeader =
     "# korvane-server: the desktops' keys (korvane-server key add|revoke|list).\n"
@@ -101,5 +110,24 @@ std::string DesktopKeys::Text() const {
 }
 
 void DesktopKeys::Save(const std::string& fileName) const { WritePrivateFile(fileName, Text()); }
+
+void DesktopKeys::Change(const std::string& fileName, const std::function<void(DesktopKeys&)>& change) {
+  const std::string lockName = fileName + ".lock";
+  struct LockFile {
+    int fd;
+    ~LockFile() {
+      if (fd >= 0) ::close(fd);
+    }
+  } const lockFile{::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)};
+  if (lockFile.fd < 0) throw Exception("Impossibile aprire " + lockName + ": " + std::strerror(errno));
+  const platform::FileLock lock(lockFile.fd, kChangeWait);
+  if (!lock.Held()) {
+    throw Exception("File " + fileName + " in modifica da un altro comando" +
+                    (lock.Busy() ? std::string() : ": " + lock.Reason()));
+  }
+  DesktopKeys keys = Load(fileName);
+  change(keys);
+  keys.Save(fileName);
+}
 
 }  // namespace korvane::server

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,12 @@ class DesktopKeys {
 
   std::string Text() const;
   void Save(const std::string& fileName) const;
+
+  // Reads the file, lets `change` change the keys and writes them whole (a new file, synced,
+  // renamed over the old), all under an exclusive lock of "<file>.lock": commands run at the same
+  // moment take turns, and none loses another's change. The service reads without the lock: it
+  // sees the old file or the new, never a mix. Raises when the lock is not had within 30 s.
+  static void Change(const std::string& fileName, const std::function<void(DesktopKeys&)>& change);
 
  private:
   std::vector<DesktopKey> keys_;

@@ -5,12 +5,14 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/DesktopProtocol.h"
+
 // The body of one import request: the desktop's command-line arguments, each as UTF-8 bytes
 // followed by one NUL byte, and the check that they are what an import takes and nothing else.
 namespace korvane::server {
 
-inline constexpr std::size_t kMaxBodyBytes = 16 * 1024;
-inline constexpr std::size_t kMaxArguments = 32;
+using protocol::kMaxArguments;
+using protocol::kMaxBodyBytes;
 
 struct ImportRequest {
   std::vector<std::string> arguments;  // as received, for the importer's command line
@@ -20,8 +22,8 @@ struct ImportRequest {
   std::string piva;
 };
 
-// The arguments of a body. Raises Refusal: 413 over kMaxBodyBytes; 400 for a body that does not
-// end with NUL, an empty argument, more than kMaxArguments.
+// The arguments of a body. Raises Refusal: 413 over kMaxBodyBytes; 400 for an empty body, one that
+// does not end with NUL, an empty argument, more than kMaxArguments.
 std::vector<std::string> SplitArguments(std::string_view body);
 
 // Accepts exactly an import's switches, each followed by a value (-UTENTE -DITTA -TIPOSOGGETTO
@@ -34,8 +36,5 @@ ImportRequest CheckArguments(std::vector<std::string> arguments);
 
 // Both, for one body.
 ImportRequest ReadImportRequest(std::string_view body);
-
-// The body that carries `arguments` (what a desktop sends).
-std::string ArgumentsBody(const std::vector<std::string>& arguments);
 
 }  // namespace korvane::server

@@ -1,25 +1,27 @@
 #include "server/Refusal.h"
 
+#include "protocol/DesktopProtocol.h"
+
 namespace korvane::server {
 
-Refusal Refusal::BadRequest(const std::string& what) { return {400, "Richiesta non valida (" + what + ")"}; }
+namespace {
 
-Refusal Refusal::BadKey(std::string reason) {
-  Refusal refusal(401, "Chiave del desktop non valida");
-  refusal.reason_ = std::move(reason);
-  return refusal;
+Refusal Fixed(int status, std::string reason = {}) {
+  return Refusal(status, std::string(protocol::RefusalText(status)), std::move(reason));
 }
 
-Refusal Refusal::AddressNotAllowed() { return {403, "Indirizzo del desktop non autorizzato"}; }
-Refusal Refusal::NotFound() { return {404, "Risorsa inesistente"}; }
-Refusal Refusal::TooLarge() { return {413, "Richiesta troppo grande"}; }
-Refusal Refusal::Busy() { return {503, "Servizio occupato (riprovare)"}; }
+}  // namespace
 
-Refusal Refusal::Internal(std::string reason) {
-  Refusal refusal(500, "Errore interno del servizio");
-  refusal.reason_ = std::move(reason);
-  return refusal;
+Refusal Refusal::BadRequest(const std::string& what) {
+  return {400, std::string(protocol::kBadRequestOpening) + what + ")"};
 }
+
+Refusal Refusal::BadKey(std::string reason) { return Fixed(401, std::move(reason)); }
+Refusal Refusal::AddressNotAllowed() { return Fixed(403); }
+Refusal Refusal::NotFound() { return Fixed(404); }
+Refusal Refusal::TooLarge() { return Fixed(413); }
+Refusal Refusal::Busy() { return Fixed(503); }
+Refusal Refusal::Internal(std::string reason) { return Fixed(500, std::move(reason)); }
 
 std::string Refusal::TextForStatus(int status) {
   switch (status) {

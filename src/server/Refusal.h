@@ -10,7 +10,8 @@ namespace korvane::server {
 // line, which the desktop prints as the import's message. No import has started.
 class Refusal : public Exception {
  public:
-  Refusal(int status, std::string text) : Exception(std::move(text)), status_(status) {}
+  Refusal(int status, std::string text, std::string reason = {})
+      : Exception(std::move(text)), status_(status), reason_(std::move(reason)) {}
 
   int Status() const { return status_; }
 

@@ -10,10 +10,12 @@
 #include <thread>
 
 #include "server/AccessLog.h"
+#include "server/ConnectionGate.h"
 #include "server/Authentication.h"
 #include "server/ImportRequest.h"
 #include "server/ImportRunner.h"
 #include "server/Refusal.h"
+#include "protocol/DesktopProtocol.h"
 
 namespace korvane::server {
 
@@ -21,8 +23,7 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr const char* kTextType = "text/plain; charset=utf-8";
-constexpr const char* kOutputType = "application/octet-stream";
+using protocol::kImportPath;
 // TLS 1.2: forward-secret AEAD suites only (TLS 1.3 has no other).
 constexpr const char* kTls12Ciphers = "ECDHE+AESGCM:ECDHE+CHACHA20";
 // Threads beyond the imports and their queue, for the requests refused at once.
@@ -38,8 +39,13 @@ std::string OpenSslError() {
 }
 
 // The header's value, or "" when it is missing or given more than once.
-std::string OneHeader(const httplib::Request& request, const char* name) {
-  return request.get_header_value_count(name) == 1 ? request.get_header_value(name) : std::string();
+std::string OneHeader(const httplib::Request& request, std::string_view name) {
+  const std::string key(name);
+  return request.get_header_value_count(key.c_str()) == 1 ? request.get_header_value(key.c_str()) : std::string();
+}
+
+std::int64_t UnixNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // What one request has done so far, for its access-log line. A connection carries one request
@@ -52,9 +58,36 @@ struct RequestState {
 };
 thread_local RequestState requestState;
 
+// The library's pool, telling the gate when each connection it served has ended.
+class GatedPool : public httplib::TaskQueue {
+ public:
+  GatedPool(std::size_t threads, ConnectionGate& gate) : pool_(threads), gate_(gate) {}
+  void enqueue(std::function<void()> connection) override {
+    pool_.enqueue([this, connection = std::move(connection)] {
+      connection();
+      gate_.Left();
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  httplib::ThreadPool pool_;
+  ConnectionGate& gate_;
+};
+
+// Called by the TLS library on the serving thread; the handshake's start is the first moment the
+// socket is seen, before anything is read from it.
+void HandshakeEvents(const SSL* ssl, int where, int) {
+  if ((where & SSL_CB_HANDSHAKE_START) == 0 || SSL_get_app_data(ssl) != nullptr) return;
+  auto* gate = static_cast<ConnectionGate*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  // Marked, so that a later handshake message of the same connection is not a new connection.
+  SSL_set_app_data(const_cast<SSL*>(ssl), gate);
+  gate->Admit(SSL_get_fd(ssl));
+}
+
 void Answer(httplib::Response& response, const Refusal& refusal) {
   response.status = refusal.Status();
-  response.set_content(refusal.Message(), kTextType);
+  response.set_content(refusal.Message(), std::string(protocol::kRefusalType));
 }
 
 }  // namespace
@@ -63,11 +96,16 @@ struct Service::Impl {
   Impl(Settings settingsIn, LogSink logIn)
       : settings(std::move(settingsIn)),
         log(std::move(logIn)),
+        gate(settings.connections, settings.allowedClients,
+             [this](const std::string& client, const std::string& note) { LogDrop(client, note); }),
         server([this](SSL_CTX& context) { return SetUpTls(context); }),
         queue(settings.maxRunning, settings.queueLength, settings.queueWait),
-        runner(settings.program, settings.importerEnvironment, settings.importLimit) {}
+        runner(settings.program, settings.importerEnvironment, settings.importLimit),
+        nonces(settings.stateFolder.empty() ? std::string() : settings.stateFolder + "/" + kNonceFileName, UnixNow()) {}
 
   bool SetUpTls(SSL_CTX& context) {
+    SSL_CTX_set_app_data(&context, &gate);
+    SSL_CTX_set_info_callback(&context, HandshakeEvents);
     SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
     SSL_CTX_set_options(&context, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_COMPRESSION);
     if (SSL_CTX_set_cipher_list(&context, kTls12Ciphers) != 1) {
@@ -97,6 +135,17 @@ struct Service::Impl {
     requestState.record.client = request.remote_addr;
   }
 
+  // A connection the gate dropped: no request was read from it.
+  void LogDrop(const std::string& client, const std::string& note) {
+    AccessRecord record;
+    record.time = std::chrono::system_clock::now();
+    record.client = client;
+    record.note = note;
+    const std::string line = AccessLine(record);
+    const std::lock_guard lock(logMutex);
+    log(line);
+  }
+
   void Log(int status, std::string note) {
     RequestState& state = requestState;
     if (state.logged) return;
@@ -113,8 +162,11 @@ struct Service::Impl {
     Begin(request);
     try {
       if (!settings.allowedClients.Allows(request.remote_addr)) throw Refusal::AddressNotAllowed();
-      if (request.method != "POST" || request.path != kImportPath) throw Refusal::NotFound();
+      // The target exactly as the desktop signs it: a query or a percent-encoded name is another
+      // resource, refused before its signature is looked at.
+      if (request.method != protocol::kMethod || request.target != kImportPath) throw Refusal::NotFound();
       // A body of a declared length only: the library reads a chunked one without a bound.
+      if (request.get_header_value_count("Content-Length") > 1) throw Refusal::BadRequest("Content-Length ripetuto");
       const std::string length = request.get_header_value("Content-Length");
       if (length.empty() || request.has_header("Transfer-Encoding"))
         throw Refusal::BadRequest("Content-Length mancante");
@@ -125,6 +177,7 @@ struct Service::Impl {
         throw Refusal::BadRequest("Content-Length non valido");
       }
       if (size > kMaxBodyBytes) throw Refusal::TooLarge();
+      gate.HeadRead();
     } catch (const Refusal& refusal) {
       Answer(response, refusal);
       Log(refusal.Status(), refusal.Status() == 400 ? refusal.Message() : refusal.Reason());
@@ -136,12 +189,12 @@ struct Service::Impl {
   void Import(const httplib::Request& request, httplib::Response& response) {
     AccessRecord& record = requestState.record;
     try {
-      const SignedHeaders headers{OneHeader(request, "X-Korvane-Key"), OneHeader(request, "X-Korvane-Time"),
-                                  OneHeader(request, "X-Korvane-Nonce"), OneHeader(request, "X-Korvane-Signature")};
-      const std::int64_t now =
-          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+      const SignedHeaders headers{OneHeader(request, protocol::kKeyHeader), OneHeader(request, protocol::kTimeHeader),
+                                  OneHeader(request, protocol::kNonceHeader),
+                                  OneHeader(request, protocol::kSignatureHeader)};
       record.keyName =
-          Authenticate(settings.keysFile, nonces, request.method, request.path, headers, request.body, now);
+          Authenticate(settings.keysFile, nonces, request.method, request.target, headers, request.body, UnixNow());
+      gate.KeyKnown();
       ImportRequest import = ReadImportRequest(request.body);
       record.utente = import.utente;
       record.ditta = import.ditta;
@@ -156,8 +209,8 @@ struct Service::Impl {
         throw Refusal::Internal(error.Message());
       }
       response.status = 200;
-      response.set_header("X-Korvane-Exit", std::to_string(outcome.exitCode));
-      response.set_content(outcome.output, kOutputType);
+      response.set_header(std::string(protocol::kExitHeader), std::to_string(outcome.exitCode));
+      response.set_content(outcome.output, std::string(protocol::kBodyType));
       record.exitCode = outcome.exitCode;
       // Logged now, before the answer is written: a desktop that has gone does not lose the outcome.
       Log(200, outcome.overTime ? "killed at the service's limit" : "");
@@ -170,11 +223,12 @@ struct Service::Impl {
   Settings settings;
   LogSink log;
   std::mutex logMutex;
+  ConnectionGate gate;
   std::string tlsError;
   httplib::SSLServer server;
   ImportQueue queue;
   ImportRunner runner;
-  NonceMemory nonces;
+  SeenNonces nonces;
   std::atomic<std::uint64_t> started{0};
   std::atomic<bool> stopping{false};
   std::atomic<bool> serving{false};
@@ -185,8 +239,11 @@ Service::Service(Settings settings, LogSink log) : impl_(std::make_unique<Impl>(
   Impl& impl = *impl_;
   if (!impl.server.is_valid()) throw Exception(impl.tlsError.empty() ? "TLS non disponibile" : impl.tlsError);
   httplib::SSLServer& server = impl.server;
-  const std::size_t threads = impl.settings.maxRunning + impl.settings.queueLength + kSpareThreads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // A thread for every import running or waiting and for every connection without a key yet, and
+  // a few more: whatever the connections without a key do, a signed request finds a thread.
+  const std::size_t threads =
+      impl.settings.maxRunning + impl.settings.queueLength + impl.settings.connections.total + kSpareThreads;
+  server.new_task_queue = [threads, &impl] { return new GatedPool(threads, impl.gate); };
   server.set_keep_alive_max_count(1);
   server.set_payload_max_length(kMaxBodyBytes);
   server.set_read_timeout(std::chrono::seconds(10));
@@ -195,11 +252,13 @@ Service::Service(Settings settings, LogSink log) : impl_(std::make_unique<Impl>(
   server.set_pre_routing_handler([&impl](const httplib::Request& request, httplib::Response& response) {
     return impl.BeforeBody(request, response);
   });
-  server.Post(kImportPath, [&impl](const httplib::Request& request, httplib::Response& response) {
+  server.Post(std::string(kImportPath), [&impl](const httplib::Request& request, httplib::Response& response) {
     impl.Import(request, response);
   });
   server.set_error_handler(httplib::Server::Handler([](const httplib::Request&, httplib::Response& response) {
-    if (response.body.empty()) response.set_content(Refusal::TextForStatus(response.status), kTextType);
+    if (response.body.empty()) {
+      response.set_content(Refusal::TextForStatus(response.status), std::string(protocol::kRefusalType));
+    }
   }));
   // After each answer: a request the library itself refused (a malformed request line, a body over
   // the limit) gets its line here.

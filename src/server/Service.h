@@ -13,8 +13,6 @@
 // line, and never starts an import.
 namespace korvane::server {
 
-inline constexpr const char* kImportPath = "/v1/import";
-
 class Service {
  public:
   // Receives each access-log line (with its line feed), one call at a time.

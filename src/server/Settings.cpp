@@ -35,20 +35,24 @@ std::string Path(std::string_view value) {
 
 using Setter = std::function<void(Settings&, std::string_view)>;
 
-const std::array<std::pair<std::string_view, Setter>, 11>& Setters() {
+const std::array<std::pair<std::string_view, Setter>, 14>& Setters() {
   using std::chrono::seconds;
-  static const std::array<std::pair<std::string_view, Setter>, 11> setters = {{
+  static const std::array<std::pair<std::string_view, Setter>, 14> setters = {{
       {"Indirizzo", [](Settings& s, std::string_view v) { s.address = v; }},
       {"Porta", [](Settings& s, std::string_view v) { s.port = static_cast<int>(Number(v, 1, 65535)); }},
       {"Certificato", [](Settings& s, std::string_view v) { s.certificate = Path(v); }},
       {"ChiavePrivata", [](Settings& s, std::string_view v) { s.privateKey = Path(v); }},
       {"ChiaviDesktop", [](Settings& s, std::string_view v) { s.keysFile = Path(v); }},
       {"Programma", [](Settings& s, std::string_view v) { s.program = Path(v); }},
+      {"CartellaStato", [](Settings& s, std::string_view v) { s.stateFolder = Path(v); }},
       {"ImportazioniContemporanee", [](Settings& s, std::string_view v) { s.maxRunning = Number(v, 1, 64); }},
       {"Coda", [](Settings& s, std::string_view v) { s.queueLength = Number(v, 0, 1000); }},
       {"AttesaInCoda", [](Settings& s, std::string_view v) { s.queueWait = seconds(Number(v, 1, 3600)); }},
       {"DurataMassima", [](Settings& s, std::string_view v) { s.importLimit = seconds(Number(v, 1, 3600)); }},
       {"IndirizziAmmessi", [](Settings& s, std::string_view v) { s.allowedClients = AddressList::Parse(v); }},
+      {"ConnessioniPerIndirizzo",
+       [](Settings& s, std::string_view v) { s.connections.perAddress = Number(v, 1, 1000); }},
+      {"ConnessioniSenzaChiave", [](Settings& s, std::string_view v) { s.connections.total = Number(v, 1, 1000); }},
   }};
   return setters;
 }

@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 
 #include "platform/Exception.h"
+#include "protocol/DesktopProtocol.h"
 
 namespace korvane::server {
 
@@ -40,14 +41,9 @@ std::string Sha256Hex(std::string_view bytes) {
   return Hex(digest, size);
 }
 
-std::string SignedText(std::string_view method, std::string_view path, std::string_view time, std::string_view nonce,
+std::string SignedText(std::string_view method, std::string_view target, std::string_view time, std::string_view nonce,
                        std::string_view body) {
-  std::string text = "korvane-v1\n";
-  for (const std::string_view part : {method, path, time, nonce}) {
-    text += part;
-    text += '\n';
-  }
-  return text + Sha256Hex(body);
+  return protocol::SignedText(method, target, time, nonce, Sha256Hex(body));
 }
 
 std::string Signature(const KeyBytes& key, std::string_view signedText) {

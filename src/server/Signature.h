@@ -6,17 +6,16 @@
 #include <string>
 #include <string_view>
 
-// The request's signature: lowercase hex of HMAC-SHA256(key, "korvane-v1\n" METHOD "\n" PATH "\n"
-// TIME "\n" NONCE "\n" hex SHA-256(body)), with the 32 bytes of the desktop's key. The key itself
-// never travels.
+// The request's signature: lowercase hex of HMAC-SHA256 of protocol::SignedText, with the 32 bytes
+// of the desktop's key. The key itself never travels.
 namespace korvane::server {
 
 using KeyBytes = std::array<unsigned char, 32>;
 
 std::string Sha256Hex(std::string_view bytes);
 
-// The text that is signed.
-std::string SignedText(std::string_view method, std::string_view path, std::string_view time, std::string_view nonce,
+// The text that is signed, for the body itself.
+std::string SignedText(std::string_view method, std::string_view target, std::string_view time, std::string_view nonce,
                        std::string_view body);
 
 std::string Signature(const KeyBytes& key, std::string_view signedText);

@@ -25,11 +25,7 @@ using namespace korvane::server;
 
 extern "C" char** environ;
 
-std::string VersionLine() {
-  std::string line = std::string("korvane-server ") + korvane::kVersion;
-  if (*korvane::kCommit != '\0') line += std::string(" (") + korvane::kCommit + ")";
-  return line;
-}
+std::string VersionLine() { return korvane::ProgramVersionLine("korvane-server"); }
 
 // The access log: whole lines on standard output, never interleaved.
 void WriteLogLine(const std::string& line) {
@@ -119,9 +115,9 @@ int PrintFingerprint(const Command& command) {
 
 int ChangeKeys(const Command& command) {
   const Settings settings = Settings::Load(command.settingsFile);
-  DesktopKeys keys = DesktopKeys::Load(settings.keysFile);
   const std::string now = UtcTime(std::chrono::system_clock::now());
   if (command.kind == Command::Kind::KeyList) {
+    const DesktopKeys keys = DesktopKeys::Load(settings.keysFile);
     for (const DesktopKey& key : keys.Keys()) {
       std::cout << key.name << "  aggiunta " << key.added
                 << (key.revoked.empty() ? "  in uso" : "  revocata " + key.revoked) << '\n';
@@ -129,13 +125,12 @@ int ChangeKeys(const Command& command) {
     return 0;
   }
   if (command.kind == Command::Kind::KeyRevoke) {
-    keys.Revoke(command.name, now);
-    keys.Save(settings.keysFile);
+    DesktopKeys::Change(settings.keysFile, [&](DesktopKeys& keys) { keys.Revoke(command.name, now); });
     std::cout << "Chiave " << command.name << " revocata" << std::endl;
     return 0;
   }
-  const std::string key = keys.Add(command.name, now);
-  keys.Save(settings.keysFile);
+  std::string key;
+  DesktopKeys::Change(settings.keysFile, [&](DesktopKeys& keys) { key = keys.Add(command.name, now); });
   std::cout << "[Desktop]\nNome=" << command.name << "\nChiave=" << key << std::endl;
   return 0;
 }

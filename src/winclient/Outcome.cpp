@@ -1,5 +1,6 @@
 #include "winclient/Outcome.h"
 
+#include "protocol/DesktopProtocol.h"
 #include "winclient/Text.h"
 
 namespace korvane::winclient {
@@ -36,22 +37,22 @@ std::string FailureLine(Failure failure, const std::string& server, int waitSeco
 Outcome LineOutcome(const std::string& line) { return {line + "\r\n", 1}; }
 
 Outcome AnswerOutcome(const ServiceAnswer& answer, const std::string& server, int waitSeconds) {
+  const bool whole = answer.bodyComplete && answer.bodyLength == answer.body.size();
   if (answer.status == 200) {
-    if (answer.bodyComplete && (answer.exitHeader == "0" || answer.exitHeader == "1")) {
+    // An import's line ends with CR LF, the program's information with LF: a body cut short has
+    // neither.
+    if (whole && (answer.exitHeader == "0" || answer.exitHeader == "1") && answer.body.ends_with('\n')) {
       return {answer.body, *answer.exitHeader == "0" ? 0 : 1};
     }
     return LineOutcome(FailureLine(Failure::kBadAnswer, server, waitSeconds));
   }
-  // The service refuses with its own plain text; a gateway's error between the desktop and the
-  // service (502, 504) says nothing of what the service did.
-  const bool refusal = answer.status >= 400 && answer.status <= 599 && answer.status != 502 && answer.status != 504 &&
-                       AsciiUpperCase(answer.contentType).starts_with("TEXT/PLAIN") && !answer.exitHeader;
+  const bool refusal = whole && !answer.exitHeader && AsciiUpperCase(answer.contentType).starts_with("TEXT/PLAIN") &&
+                       protocol::IsServiceRefusal(static_cast<int>(answer.status), answer.body);
   if (!refusal) {
+    // Something else answered (a proxy, another program on the port): it may have passed the
+    // request on.
     return LineOutcome(
         Unverifiable("risposta HTTP " + std::to_string(answer.status) + " non del servizio korvane " + server));
-  }
-  if (!answer.bodyComplete || answer.body.empty()) {
-    return LineOutcome("Richiesta rifiutata dal servizio korvane (HTTP " + std::to_string(answer.status) + ")");
   }
   return LineOutcome(TextForMessage(answer.body));
 }

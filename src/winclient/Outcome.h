@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,7 +20,8 @@ struct ServiceAnswer {
   std::string contentType;
   std::optional<std::string> exitHeader;  // X-Korvane-Exit
   std::string body;
-  bool bodyComplete = true;  // false when reading the body failed or it was too large
+  bool bodyComplete = true;                 // false when reading the body failed or it was too large
+  std::optional<std::uint64_t> bodyLength;  // Content-Length, when the answer gave one
 };
 
 // The client's own failures. Those before the request's body left the desktop ran nothing; after
@@ -43,8 +45,10 @@ std::string FailureLine(Failure failure, const std::string& server, int waitSeco
 // A line of the client's own: the text and CR LF, exit 1.
 Outcome LineOutcome(const std::string& line);
 
-// The service's answer: an import's output as it is with its exit code; a refusal's text; or,
-// for anything else, that the import's outcome is unknown.
+// The service's answer, believed only when it is whole and the protocol's: an import's output as it
+// is with its exit code (a 200 with X-Korvane-Exit 0 or 1 and exactly Content-Length bytes ending
+// with a line end); a refusal's text (a status and a text of the service's own); for anything
+// else, that the answer came from something else and the import's outcome is unknown.
 Outcome AnswerOutcome(const ServiceAnswer& answer, const std::string& server, int waitSeconds);
 
 }  // namespace korvane::winclient

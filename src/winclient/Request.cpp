@@ -1,5 +1,6 @@
 #include "winclient/Request.h"
 
+#include "protocol/ImporterCommandLine.h"
 #include "winclient/ClientError.h"
 #include "winclient/Text.h"
 
@@ -19,7 +20,7 @@ bool IsApiTokenSwitch(std::string_view argument) {
       name += argument[i];
     }
   }
-  return AsciiUpperCase(name) == "-APITOKEN";
+  return AsciiUpperCase(name) == protocol::kTokenSwitch;
 }
 
 }  // namespace
@@ -38,27 +39,23 @@ std::string RequestBody(const std::vector<std::string>& arguments) {
     body += argument;
     body += '\0';
   }
-  if (body.size() > kMaxBodyBytes) throw ClientError("Richiesta troppo grande");
+  if (body.size() > kMaxBodyBytes) throw ClientError(std::string(protocol::RefusalText(413)));
+  // The service runs nothing for an empty body; the importer's own message needs a switch.
+  if (body.empty()) throw ClientError(std::string(protocol::kBadRequestOpening) + "nessun parametro)");
   return body;
 }
 
 std::string SigningText(std::string_view time, std::string_view nonce, std::string_view bodySha256Hex) {
-  std::string text = "korvane-v1\n";
-  for (const std::string_view part : {kMethod, kPath, time, nonce}) {
-    text += part;
-    text += '\n';
-  }
-  text += bodySha256Hex;
-  return text;
+  return protocol::SignedText(kMethod, kImportPath, time, nonce, bodySha256Hex);
 }
 
 std::string RequestHeaders(std::string_view keyName, std::string_view time, std::string_view nonce,
                            std::string_view signatureHex) {
-  std::string headers = "Content-Type: application/octet-stream\r\n";
-  const std::pair<std::string_view, std::string_view> lines[] = {{"X-Korvane-Key", keyName},
-                                                                 {"X-Korvane-Time", time},
-                                                                 {"X-Korvane-Nonce", nonce},
-                                                                 {"X-Korvane-Signature", signatureHex}};
+  std::string headers = "Content-Type: " + std::string(protocol::kBodyType) + "\r\n";
+  const std::pair<std::string_view, std::string_view> lines[] = {{protocol::kKeyHeader, keyName},
+                                                                 {protocol::kTimeHeader, time},
+                                                                 {protocol::kNonceHeader, nonce},
+                                                                 {protocol::kSignatureHeader, signatureHex}};
   for (const auto& [name, value] : lines) {
     headers += name;
     headers += ": ";

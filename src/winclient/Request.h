@@ -5,14 +5,16 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/DesktopProtocol.h"
+
 // The request of one import as the service expects it: the body that carries the arguments, the
 // text the signature covers, and the header lines.
 namespace korvane::winclient {
 
-inline constexpr std::string_view kMethod = "POST";
-inline constexpr std::string_view kPath = "/v1/import";
-inline constexpr std::size_t kMaxBodyBytes = 16 * 1024;
-inline constexpr std::size_t kMaxArguments = 32;
+using protocol::kImportPath;
+using protocol::kMaxArguments;
+using protocol::kMaxBodyBytes;
+using protocol::kMethod;
 
 // Each non-empty argument (UTF-8) followed by one NUL byte, in order. Raises ClientError, with the
 // service's own text, for what the service would refuse anyway, so that it never leaves the

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/Exception.h"
@@ -84,8 +85,8 @@ TEST(PathMap, WhichValuesAreDesktopPaths) {
   EXPECT_FALSE(IsDriveLetterPath(R"(srv01:D:\Dati\a.fdb)"));
   EXPECT_FALSE(IsDriveLetterPath("localhost:/srv/a.fdb"));
   EXPECT_FALSE(IsDriveLetterPath("/srv/a.fdb"));
-  EXPECT_TRUE(IsNetworkSharePath(R"(\\srv01\gestionale\a.fdb)"));
-  EXPECT_FALSE(IsNetworkSharePath("//srv01/gestionale/a.fdb"));  // a POSIX path
+  EXPECT_TRUE(IsNetworkPath(R"(\\srv01\gestionale\a.fdb)"));
+  EXPECT_FALSE(IsNetworkPath("//srv01/gestionale/a.fdb"));  // a POSIX path
 }
 
 class ServerArchivePathTest : public ::testing::Test {
@@ -119,6 +120,45 @@ TEST_F(ServerArchivePathTest, AnUnmappedDesktopPathIsRefusedNamingTheValueAndThe
   EXPECT_EQ(ErrorOf([&] { ServerArchivePath(R"(K:\Dati\a.fdb)", map_); }), "Archivio \"K:\\Dati\\a.fdb\"" + refused);
   EXPECT_EQ(ErrorOf([&] { ServerArchivePath(R"(\\winsrv\d\Dati\a.fdb)", map_); }),
             "Archivio \"\\\\winsrv\\d\\Dati\\a.fdb\"" + refused);
+}
+
+// A drive-relative value names no place a server can know, and ".." would leave the mapped folder:
+// both refused before the engine is asked.
+TEST_F(ServerArchivePathTest, DriveRelativeValuesAndDotDotAreRefused) {
+  WriteMap(kSambaLayout);
+  const std::string notReached = " non raggiungibile da questo server: ";
+  EXPECT_EQ(ErrorOf([&] { ServerArchivePath("G:ditta01.fdb", map_); }),
+            "Archivio \"G:ditta01.fdb\"" + notReached + "manca il suo prefisso in " + map_);
+  for (const std::string value : {R"(G:\Gestionale\..\..\etc\a.fdb)", R"(\\srv01\gestionale\Dati\..\..\a.fdb)"}) {
+    EXPECT_EQ(ErrorOf([&] { ServerArchivePath(value, map_); }),
+              "Archivio \"" + value + "\"" + notReached + "\"..\" nel percorso")
+        << value;
+  }
+}
+
+// The share finds "g:\GESTIONALE\dati\ditta01.fdb" for a desktop whatever the letter case; so does
+// the server, folder by folder, where the name as written is missing.
+TEST_F(ServerArchivePathTest, TheRestIsFoundWithoutRegardToLetterCase) {
+  const std::string root = dir_.File("gestionale");
+  std::filesystem::create_directories(root + "/Dati/Anno2026");
+  std::filesystem::create_directories(root + "/dati2");
+  std::ofstream(root + "/Dati/Anno2026/Ditta01.fdb") << "x";
+  WriteMap("G:\\Gestionale = " + root + "\n");
+  struct Case {
+    std::string desktop;
+    std::string server;
+  };
+  const Case cases[] = {
+      {R"(g:\GESTIONALE\dati\anno2026\ditta01.FDB)", root + "/Dati/Anno2026/Ditta01.fdb"},
+      {R"(G:\Gestionale\Dati\Anno2026\Ditta01.fdb)", root + "/Dati/Anno2026/Ditta01.fdb"},
+      // From the first name found neither way, the rest as written.
+      {R"(G:\Gestionale\DATI\Anno2025\ditta01.fdb)", root + "/Dati/Anno2025/ditta01.fdb"},
+      {R"(G:\Gestionale\DATI2\a.fdb)", root + "/dati2/a.fdb"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ServerArchivePath(c.desktop, map_), c.server) << c.desktop;
+  // Two entries that differ in letter case alone: neither is guessed.
+  std::filesystem::create_directories(root + "/DATI");
+  EXPECT_EQ(ServerArchivePath(R"(G:\Gestionale\dAti\a.fdb)", map_), root + "/dAti/a.fdb");
 }
 
 // Values a server reads as they are never read the map, even a broken one.

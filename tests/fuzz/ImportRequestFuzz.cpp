@@ -9,6 +9,7 @@
 #include "app/inputs/Parametri.h"
 #include "platform/Exception.h"
 #include "platform/Utf8.h"
+#include "protocol/DesktopProtocol.h"
 #include "server/ImportRequest.h"
 #include "server/Refusal.h"
 
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (size > korvane::server::kMaxBodyBytes || request.arguments.size() > korvane::server::kMaxArguments) std::abort();
-  if (korvane::server::ArgumentsBody(request.arguments) != body) std::abort();
+  if (korvane::protocol::ArgumentsBody(request.arguments) != body) std::abort();
 
   // The importer's reader, given the arguments as its main gives them.
   std::vector<std::string> arguments;

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/list/ListReport.h"
+#include "store/AnswerStore.h"
 #include "support/ProgramFolder.h"
 #include "support/RegistrySimulator.h"
 #include "support/RunProgram.h"
@@ -113,6 +115,14 @@ TEST_F(ListRunTest, EachKindOfRowThenAStopAndAResumeEachNumberOnceAndPaidOnce) {
   EXPECT_EQ(Requests(ledger_, "00743110157"), 1);
   EXPECT_EQ(Requests(ledger_, "99999999999"), 1);
   EXPECT_EQ(Requests(ledger_, "01234560017"), 4);  // three tries, then once more on the resume
+  // Each subject written by the list has its values in the store, the base of a later refresh.
+  const auto base = store::AnswerStore(store_).LastWritten("01", folder_.Archive(), 'C', "0125");
+  ASSERT_TRUE(base);
+  EXPECT_EQ(base->vatNumber, "00743110157");
+  const std::map<std::string, std::string> values(base->values.begin(), base->values.end());
+  EXPECT_EQ(values.at("RAGSOC"), "Torrefazione Caff\xC3\xA8 Ner\xC3\xB2 S.r.l.");
+  EXPECT_EQ(values.at("PI"), "00743110157");  // the number asked for
+  EXPECT_EQ(base->values.size(), 8u);
 }
 
 TEST_F(ListRunTest, ThePlanSendsNothingWritesNothingAndTellsWhetherItFits) {

@@ -1,7 +1,10 @@
 #include "server/Authentication.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <fstream>
 
@@ -77,7 +80,7 @@ class AuthenticationTest : public ::testing::Test {
   testing::TempDir dir_;
   std::string keysFile_ = dir_.File("desktop-keys");
   std::string key_;
-  NonceMemory nonces_;
+  SeenNonces nonces_{"", kNow};
 };
 
 TEST_F(AuthenticationTest, AGoodSignatureNamesItsKey) {
@@ -127,6 +130,51 @@ TEST_F(AuthenticationTest, ANonceIsTakenOnceForTenMinutes) {
   EXPECT_EQ(Outcome(Signed("a", kNow, "desk01", other), "a"), "desk01");
   // Past its lifetime its time can no longer pass, and it is forgotten.
   EXPECT_EQ(Outcome(Signed("c", kNow + 601, "desk01", nonce), "c", kNow + 601), "desk01");
+}
+
+// The nonces outlive the service: a copied request is refused after a restart, and a file left by
+// a crash mid-write (a torn last line) is read without it.
+TEST(SeenNonces, ARestartForgetsOnlyWhatHasExpired) {
+  testing::TempDir dir;
+  const std::string file = dir.File("nonces");
+  {
+    SeenNonces nonces(file, kNow);
+    EXPECT_TRUE(nonces.First("a1", kNow));
+    EXPECT_TRUE(nonces.First("b2", kNow + 100));
+    EXPECT_FALSE(nonces.First("a1", kNow + 100));
+  }
+  std::ofstream(file, std::ios::app) << kNow + 100 << " c3";  // torn: no line end
+  struct stat status {};
+  ASSERT_EQ(::stat(file.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  {
+    SeenNonces restarted(file, kNow + 200);
+    EXPECT_FALSE(restarted.First("a1", kNow + 200));
+    EXPECT_FALSE(restarted.First("b2", kNow + 200));
+    EXPECT_TRUE(restarted.First("c3", kNow + 200));
+  }
+  SeenNonces later(file, kNow + kNonceLifetimeSeconds + 1);
+  EXPECT_TRUE(later.First("a1", kNow + kNonceLifetimeSeconds + 1));
+  EXPECT_FALSE(later.First("b2", kNow + kNonceLifetimeSeconds + 1));
+}
+
+// A nonce that cannot be recorded lets no request through: past the file-size limit, a write
+// fails as on a full disk.
+TEST(SeenNonces, ANonceNotRecordedIsRefused) {
+  testing::TempDir dir;
+  EXPECT_THROW(SeenNonces(dir.File("missing/nonces"), kNow), Exception);
+  SeenNonces nonces(dir.File("nonces"), kNow);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit none = saved;
+  none.rlim_cur = 0;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+  EXPECT_THROW(nonces.First("a1", kNow), Exception);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  // Not taken as seen: once it can be recorded, it passes.
+  EXPECT_TRUE(nonces.First("a1", kNow));
 }
 
 TEST_F(AuthenticationTest, ARevokedKeyStopsAtOnce) {

@@ -40,8 +40,9 @@ TEST(ImportRequest, TheBodyAndItsSwitches) {
       {Body({"-utente", "17", "-Ditta", "01", "-tiposoggetto", "F", "-piva", "IT1", "-CODICESOGGETTO", "C77", "-LINEA",
              "x"}),
        "ok|-utente|17|-Ditta|01|-tiposoggetto|F|-piva|IT1|-CODICESOGGETTO|C77|-LINEA|x"},
+      // A desktop always sends an argument: an empty body is nobody's import.
+      {"", "400 Richiesta non valida (corpo vuoto)"},
       // The importer's own messages for these: it is asked as a direct run would be.
-      {"", "ok"},
       {Body({"-PIVA", "1", "-PIVA", "2"}), "ok|-PIVA|1|-PIVA|2"},
       {Body({"-UTENTE", "dicias\xC3\xA8tte"}), "ok|-UTENTE|dicias\xC3\xA8tte"},
       {Body({"--help"}), "ok|--help"},
@@ -97,7 +98,7 @@ TEST(ImportRequest, WhatTheLogNames) {
   EXPECT_EQ(request.utente, "17");
   EXPECT_EQ(request.ditta, "01");
   EXPECT_EQ(request.piva, "01234567890");
-  EXPECT_EQ(ArgumentsBody(request.arguments),
+  EXPECT_EQ(protocol::ArgumentsBody(request.arguments),
             Body({"-Utente", "17", "-DITTA", "01", "-TIPOSOGGETTO", "F", "-piva", "01234567890"}));
 }
 

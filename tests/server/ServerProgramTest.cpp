@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -45,6 +46,7 @@ class ServerProgramTest : public ::testing::Test {
                              << "Certificato = " << dir_.File("server.crt") << "\n"
                              << "ChiavePrivata = " << dir_.File("server.key") << "\n"
                              << "ChiaviDesktop = " << dir_.File("desktop-keys") << "\n"
+                             << "CartellaStato = " << dir_.File("") << "\n"
                              << extra;
   }
 
@@ -89,6 +91,34 @@ TEST_F(ServerProgramTest, TheAdministratorsCommands) {
   EXPECT_EQ(badName.out, "");
   EXPECT_EQ(RunProgram(KORVANE_SERVER, {"--version"}).out.substr(0, 21), "korvane-server 1.0.0 ");
   EXPECT_EQ(RunProgram(KORVANE_SERVER, {"serve"}).exitCode, 1);
+}
+
+// Commands at the same moment take turns on the keys file: every key printed is kept, the key
+// revoked meanwhile stays revoked, and a list never sees a half-written file.
+TEST_F(ServerProgramTest, KeyCommandsAtOnceLoseNothing) {
+  ASSERT_EQ(Server({"key", "add", "old"}).exitCode, 0);
+  std::vector<std::future<testing::ProgramResult>> runs;
+  for (int i = 0; i < 12; ++i) {
+    runs.push_back(std::async(std::launch::async, [this, i] {
+      return Server({"key", "add", "desk" + std::to_string(i)});
+    }));
+    if (i == 6) runs.push_back(std::async(std::launch::async, [this] { return Server({"key", "revoke", "old"}); }));
+    if (i % 4 == 0) runs.push_back(std::async(std::launch::async, [this] { return Server({"key", "list"}); }));
+  }
+  std::vector<std::string> printedKeys;
+  for (auto& run : runs) {
+    const auto result = run.get();
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::size_t key = result.out.find("Chiave=");
+    if (key != std::string::npos) printedKeys.push_back(result.out.substr(key + 7, 64));
+  }
+  ASSERT_EQ(printedKeys.size(), 12u);
+  const std::string file = FileText(dir_.File("desktop-keys"));
+  for (const std::string& key : printedKeys) EXPECT_NE(file.find(key), std::string::npos) << key;
+  const std::string list = Server({"key", "list"}).out;
+  EXPECT_NE(list.find("old  aggiunta "), std::string::npos);
+  EXPECT_NE(list.find("  revocata "), std::string::npos) << list;
+  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 13) << list;
 }
 
 TEST_F(ServerProgramTest, RunRefusesKeysOthersCanRead) {

@@ -4,14 +4,23 @@
 #include "server/Service.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
 
+#include "platform/Exception.h"
 #include "server/DesktopKeys.h"
 #include "server/ImportRunner.h"
 #include "support/DesktopClient.h"
@@ -25,6 +34,7 @@ namespace korvane::server {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testing::DesktopRequest;
 using testing::HttpAnswer;
 using testing::ProgramFolder;
@@ -91,6 +101,7 @@ class ServiceTest : public ::testing::Test {
     revokedKey_ = keys.Add("desk02", "2026-12-10T09:00:00Z");
     keys.Revoke("desk02", "2026-12-10T10:00:00Z");
     keys.Save(dir_.File("desktop-keys"));
+    std::filesystem::create_directory(dir_.File("state"));
   }
 
   // The settings of a service in front of `folder`'s korvane asking `registry`.
@@ -102,6 +113,7 @@ class ServiceTest : public ::testing::Test {
     settings.privateKey = dir_.File("server.key");
     settings.keysFile = dir_.File("desktop-keys");
     settings.program = folder_.Program();
+    settings.stateFolder = dir_.File("state");
     settings.importerEnvironment = ImporterEnvironmentFor(registry);
     return settings;
   }
@@ -190,6 +202,16 @@ TEST_F(ServiceTest, RefusalsStartNothing) {
   const DesktopRequest replayed = signedBy({"--version"});
   ExpectImported(testing::Send(port, testing::RequestBytes(replayed)),
                  testing::RunProgram(folder_.Program(), {"--version"}).out, 0);
+  const auto signedFor = [&](const std::string& target, const std::string& body) {
+    DesktopRequest request = signedBy({});
+    request.body = body;
+    request.headers[3].second = testing::DesktopSignature(key_, "POST", target, request.headers[1].second,
+                                                          request.headers[2].second, request.body);
+    return request;
+  };
+  DesktopRequest twoLengths = signedBy(kImport);
+  twoLengths.headers.emplace_back("Content-Length", std::to_string(twoLengths.body.size()));
+  twoLengths.headers.emplace_back("Content-Length", std::to_string(twoLengths.body.size()));
   DesktopRequest twoKeys = signedBy(kImport);
   twoKeys.headers.emplace_back("X-Korvane-Key", "desk02");
   const std::string badKey = "Chiave del desktop non valida";
@@ -207,15 +229,18 @@ TEST_F(ServiceTest, RefusalsStartNothing) {
        "Richiesta non valida (parametro non ammesso: -SQL)"},
       {"a body its signature does not cover",
        testing::RequestBytes("POST", "/v1/import", signedBy({}).headers, "-UTENTE"), 401, badKey},
-      {"body without NUL",
-       [&] {
-         DesktopRequest request = signedBy({});
-         request.body = "-UTENTE";
-         request.headers[3].second = testing::DesktopSignature(key_, "POST", "/v1/import", request.headers[1].second,
-                                                               request.headers[2].second, request.body);
-         return testing::RequestBytes(request);
-       }(),
-       400, "Richiesta non valida (argomento non terminato da NUL)"},
+      {"body without NUL", testing::RequestBytes(signedFor("/v1/import", "-UTENTE")), 400,
+       "Richiesta non valida (argomento non terminato da NUL)"},
+      {"an empty body", testing::RequestBytes(signedFor("/v1/import", "")), 400, "Richiesta non valida (corpo vuoto)"},
+      {"two Content-Length", testing::RequestBytes(twoLengths), 400, "Richiesta non valida (Content-Length ripetuto)"},
+      // Signed for the very target it names, and still another resource.
+      {"a query",
+       testing::RequestBytes("POST", "/v1/import?x=1", signedFor("/v1/import?x=1", "--version\0"s).headers,
+                             "--version\0"s),
+       404, "Risorsa inesistente"},
+      {"percent-encoding",
+       testing::RequestBytes("POST", "/v1/%69mport", signedFor("/v1/%69mport", "--version\0"s).headers, "--version\0"s),
+       404, "Risorsa inesistente"},
       {"oversized", testing::RequestBytes(signedBy({"-LINEA", std::string(20000, 'x')})), 413,
        "Richiesta troppo grande"},
       {"chunked",
@@ -250,15 +275,118 @@ TEST_F(ServiceTest, RefusalsStartNothing) {
   EXPECT_NE(lines.back().find(" status=400 exit=- "), std::string::npos) << lines.back();
 }
 
+// The nonces seen outlive the service: a copied request sent again after a restart runs nothing.
+TEST_F(ServiceTest, AReplayAfterARestartIsRefused) {
+  RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
+  const std::string request = testing::RequestBytes(testing::SignedImport("desk01", key_, kImport));
+  {
+    RunningService service(ServiceSettings(registry));
+    ExpectImported(testing::Send(service.Port(), request), "0124\r\n", 0);
+  }
+  RunningService restarted(ServiceSettings(registry));
+  ExpectRefused(testing::Send(restarted.Port(), request), 401, "Chiave del desktop non valida");
+  EXPECT_EQ(restarted.Get().ImportsStarted(), 0u);
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124"}));
+  EXPECT_NE(restarted.Lines(1).at(0).find("note=\"nonce seen before\""), std::string::npos);
+}
+
+// Without its state folder the service does not start: it could not keep its nonces.
+TEST_F(ServiceTest, NoStateFolderNoService) {
+  RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
+  Settings settings = ServiceSettings(registry);
+  settings.stateFolder = dir_.File("missing");
+  EXPECT_THROW(Service service(std::move(settings), [](const std::string&) {}), Exception);
+}
+
+// A TCP connection to the service from `source` (any 127.0.0.x is this machine), or -1.
+int ConnectFrom(const std::string& source, int port) {
+  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  ::inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  if (::bind(socket, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      ::connect(socket, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    ::close(socket);
+    return -1;
+  }
+  return socket;
+}
+
+// True once the service has closed the connection (within `wait`).
+bool ClosedWithin(int socket, std::chrono::milliseconds wait) {
+  pollfd poll{socket, POLLIN, 0};
+  if (::poll(&poll, 1, static_cast<int>(wait.count())) <= 0) return false;
+  char byte = 0;
+  return ::recv(socket, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+// The allowlist is checked as the connection's handshake starts: nothing of it is read.
 TEST_F(ServiceTest, AnAddressNotAllowed) {
   RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
   Settings settings = ServiceSettings(registry);
   settings.allowedClients = AddressList::Parse("10.0.0.0/8, ::1");
   RunningService service(std::move(settings));
-  ExpectRefused(Import(service.Port(), kImport), 403, "Indirizzo del desktop non autorizzato");
+  EXPECT_THROW(Import(service.Port(), kImport), std::runtime_error);
   EXPECT_EQ(service.Get().ImportsStarted(), 0u);
-  EXPECT_NE(service.Lines(1).at(0).find(" key=- client=127.0.0.1 user=- company=- vat=- status=403 "),
-            std::string::npos);
+  EXPECT_NE(service.Lines(1).at(0).find(" key=- client=127.0.0.1 user=- company=- vat=- status=0 exit=- ms=0 "
+                                        "note=\"connection dropped: address not allowed\""),
+            std::string::npos)
+      << service.Lines(1).at(0);
+}
+
+// Connections without a key are bounded before TLS: per address, in all, and in time however
+// slowly they trickle; a signed request from an allowed desktop is served meanwhile.
+TEST_F(ServiceTest, SlowConnectionsWithoutAKeyStopNoDesktop) {
+  RegistrySimulator registry(KORVANE_SIMULATOR, {"01234567890"});
+  Settings settings = ServiceSettings(registry);
+  settings.allowedClients = AddressList::Parse("127.0.0.1, 127.0.0.2");
+  settings.connections.perAddress = 4;
+  settings.connections.total = 8;
+  settings.connections.head = 2s;
+  RunningService service(std::move(settings));
+  const int port = service.Port();
+
+  // A trickle from the desktop's own address: one byte of a ClientHello a while, never a whole head.
+  const int trickle = ConnectFrom("127.0.0.1", port);
+  std::vector<int> held;
+  for (int i = 0; i < 60; ++i) held.push_back(ConnectFrom("127.0.0.2", port));
+  for (int i = 0; i < 20; ++i) held.push_back(ConnectFrom("127.0.0." + std::to_string(3 + i % 10), port));
+  std::atomic<bool> trickling{true};
+  std::thread slow([&] {
+    while (trickling && ::send(trickle, "\x16", 1, MSG_NOSIGNAL) == 1) std::this_thread::sleep_for(300ms);
+  });
+
+  const auto start = std::chrono::steady_clock::now();
+  ExpectImported(Import(port, kImport), "0124\r\n", 0);
+  // Generous: a normal import takes well under a second here, the head's deadline is 2 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+
+  // Past the head's deadline every connection that sent no request has been closed.
+  for (const int socket : held) {
+    if (socket >= 0) {
+      EXPECT_TRUE(ClosedWithin(socket, 15s));
+    }
+  }
+  EXPECT_TRUE(ClosedWithin(trickle, 15s));
+  trickling = false;
+  slow.join();
+  for (const int socket : held) ::close(socket);
+  ::close(trickle);
+
+  std::string log;
+  for (const std::string& line : service.Lines(1)) log += line;
+  EXPECT_NE(log.find("note=\"connection dropped: too many connections from this address"), std::string::npos) << log;
+  EXPECT_NE(log.find("client=127.0.0.3 user=- company=- vat=- status=0 exit=- ms=0 note=\"connection dropped: address "
+                     "not allowed\""),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("note=\"connection dropped: request not received in time\""), std::string::npos) << log;
+  // Rate-limited: far fewer lines than connections dropped.
+  EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 30) << log;
 }
 
 TEST_F(ServiceTest, TlsBelowOneDotTwoIsRefused) {

@@ -57,6 +57,7 @@ TEST(Settings, TheShippedTemplate) {
   EXPECT_EQ(shipped.privateKey, defaults.privateKey);
   EXPECT_EQ(shipped.keysFile, defaults.keysFile);
   EXPECT_EQ(shipped.program, defaults.program);
+  EXPECT_EQ(shipped.stateFolder, defaults.stateFolder);
   EXPECT_EQ(shipped.maxRunning, defaults.maxRunning);
   EXPECT_EQ(shipped.queueLength, defaults.queueLength);
   EXPECT_EQ(shipped.queueWait, defaults.queueWait);

@@ -74,6 +74,43 @@ TEST(WindowsClient, ARefusalPrintsTheServiceText) {
   EXPECT_EQ(result.exitCode, 1);
 }
 
+// Only a whole answer of the service's is believed: anything cut short, without its exit code, or
+// not the service's own refusal leaves the outcome open.
+TEST(WindowsClient, OnlyAWholeAnswerIsBelieved) {
+  const std::string unverifiable = "Esito dell'importazione non verificabile (";
+  const std::string plain = "Content-Type: text/plain; charset=utf-8\r\n";
+  struct Case {
+    std::string name;
+    std::string answer;
+    std::string printed;  // exactly, or (ending with "(") its start, the end being kLookFirst
+  };
+  const Case cases[] = {
+      {"cut short on a clean close",
+       "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nX-Korvane-Exit: 0\r\nContent-Length: "
+       "6\r\nConnection: close\r\n\r\n00",
+       unverifiable},
+      {"no body", ImportAnswer("0", ""), unverifiable},
+      {"no exit code", Answer("200 OK", "Content-Type: application/octet-stream\r\n", "0124\r\n"), unverifiable},
+      {"something else's 503", Answer("503 Service Unavailable", plain, "Service Unavailable"),
+       unverifiable + "risposta HTTP 503 non del servizio korvane "},
+      {"the service's 503", Answer("503 Service Unavailable", plain, "Servizio occupato (riprovare)"),
+       "Servizio occupato (riprovare)\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TlsTestServer server(Answering(c.answer));
+    const Desktop desktop(DesktopIni(server.Url(), ServerPin(), "desktop-01", kKey));
+    const ProgramResult result = desktop.Run(kImport);
+    EXPECT_EQ(result.exitCode, 1);
+    if (c.printed.ends_with("\r\n")) {
+      EXPECT_EQ(result.out, c.printed);
+    } else {
+      EXPECT_TRUE(result.out.starts_with(c.printed)) << result.out;
+      EXPECT_TRUE(result.out.ends_with(kLookFirst)) << result.out;
+    }
+  }
+}
+
 TEST(WindowsClient, AWrongPinStopsTheRequestBeforeItsBody) {
   // The client sends the head, checks the certificate, and closes: the second step records
   // whatever came after the head until then.

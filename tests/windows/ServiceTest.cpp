@@ -83,6 +83,7 @@ class ServiceTest : public ::testing::Test {
                            << "Certificato = " << dir_.File("server.crt") << "\n"
                            << "ChiavePrivata = " << dir_.File("server.key") << "\n"
                            << "ChiaviDesktop = " << dir_.File("desktop-keys") << "\n"
+                           << "CartellaStato = " << dir_.File("") << "\n"
                            << "Programma = " << folder_.Program() << "\n"
                            << "ImportazioniContemporanee = " << limits.running << "\n"
                            << "Coda = " << limits.queue << "\n"

@@ -1,21 +1,16 @@
 #include "app/inputs/Parametri.h"
 
-#include <algorithm>
-#include <array>
-
 #include "app/subject/VatNumber.h"
 #include "platform/Convert.h"
 #include "platform/Exception.h"
 #include "platform/MessageText.h"
 #include "platform/Text.h"
 #include "platform/Utf8.h"
+#include "protocol/ImporterCommandLine.h"
 
 namespace korvane {
 
 namespace {
-
-constexpr std::array<std::string_view, 7> NomiParametri = {"UTENTE", "DITTA",    "LINEA",         "TIPOSOGGETTO",
-                                                           "PIVA",   "APITOKEN", "CODICESOGGETTO"};
 
 [[noreturn]] void RaiseMissing(std::string_view format, std::string_view name) {
   throw Exception(platform::Format(format, {name}));
@@ -26,11 +21,7 @@ constexpr std::array<std::string_view, 7> NomiParametri = {"UTENTE", "DITTA",   
 TParametri::TParametri(std::vector<std::string> arguments, std::string environmentApiToken)
     : arguments_(std::move(arguments)), environmentApiToken_(std::move(environmentApiToken)) {}
 
-bool TParametri::IsParametro(std::string_view text) {
-  if (text.empty() || text.front() != '-') return false;
-  const std::string_view name = text.substr(1);
-  return std::find(NomiParametri.begin(), NomiParametri.end(), name) != NomiParametri.end();
-}
+bool TParametri::IsParametro(std::string_view text) { return protocol::IsImporterSwitch(text); }
 
 TTipoSoggetto TParametri::StrToTipoSoggetto(std::string_view text) {
   if (text == "C") return TTipoSoggetto::tsCliente;

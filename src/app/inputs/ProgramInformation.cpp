@@ -1,6 +1,7 @@
 #include "app/inputs/ProgramInformation.h"
 
 #include "app/Version.h"
+#include "protocol/ImporterCommandLine.h"
 
 namespace korvane {
 
@@ -12,6 +13,9 @@ constexpr const char* kUsage =
              [-TIPOSOGGETTO C|F] [-CODICESOGGETTO <codice>] [-APITOKEN <token>]
      korvane --controlla -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
              [-PIVA <partita IVA>]
+     korvane --lista <file> -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
+             [--anteprima] [--rapporto <file>] [--parallele K]
+             [--max-richieste N] [-APITOKEN <token>]
      korvane --help | -h | -?
      korvane --version
 
@@ -23,6 +27,16 @@ dove lo è il testo del database o della libreria).
 --controlla esegue gratis ogni passo che precede la richiesta a pagamento e
 stampa una riga per controllo, "OK ..." o "ERRORE ...: <messaggio>": nulla è
 scritto e al registro nessuna richiesta è inviata.
+
+--lista importa ogni partita IVA di un file (una per riga, un CSV con ";" ","
+o tabulazione e un'intestazione "Partita IVA", o un foglio .xlsx), una riga
+dopo l'altra nella stessa sessione; un numero già in archivio è "già presente"
+e non si paga. Scrive il rapporto (predefinito <file>.rapporto.csv accanto
+alla lista) e le righe da riprovare, e stampa una riga di riepilogo. Ripetuto,
+lo stesso comando riprende la lista: le righe concluse non sono richieste.
+--anteprima dice che cosa si pagherebbe, senza richieste né scritture.
+--max-richieste N ferma la lista dopo N richieste; --parallele K (da 1 a 16)
+è accettato, e le richieste partono per ora una alla volta.
 
 Parametri (il nome in maiuscole o minuscole):
   -UTENTE <codice>          l'utente nel database degli utenti
@@ -47,6 +61,10 @@ Variabili d'ambiente:
                             registro (prima dell'invio) e il suo esito
   KORVANE_DAILY_LIMIT       quante richieste al registro al giorno, al più
                             (contate da KORVANE_LEDGER)
+  KORVANE_ANSWER_STORE      l'archivio delle risposte delle liste (SQLite;
+                            predefinito /var/lib/korvane/risposte.sqlite)
+  KORVANE_REQUEST_PRICE     il prezzo di una richiesta in euro, per
+                            --anteprima (ad esempio 0,05)
   https_proxy, HTTPS_PROXY  il proxy web verso il registro (http://host:porta)
   no_proxy, NO_PROXY        gli host da raggiungere senza proxy
   SSL_CERT_FILE, SSL_CERT_DIR
@@ -58,6 +76,9 @@ Codici di uscita:
   1  nulla è stato scritto: il messaggio dice perché; ma dopo "Esito della
      scrittura non verificabile" il soggetto può essere in archivio:
      controllare prima di ripetere
+  Con --lista: 0 ogni riga importata, già presente o duplicata; 2 alcune
+  righe non importate (il rapporto dice quali); 3 lista fermata prima della
+  fine (o, con --anteprima, oltre i limiti); 1 nulla è potuto iniziare
 
 Il database degli utenti è user/user.fdb nella cartella del programma, o in
 quella superiore (con il pacchetto: /opt/korvane/user/user.fdb).
@@ -71,15 +92,11 @@ pacchetto: /usr/share/doc/korvane/docs/amministratore.md).
 std::optional<std::string> ProgramInformation(const std::vector<std::string>& arguments) {
   if (arguments.size() != 1) return std::nullopt;
   const std::string& word = arguments.front();
-  if (word == "--help" || word == "-h" || word == "-?") return std::string(kUsage);
-  if (word == "--version") return VersionLine() + "\n";
+  if (protocol::OneOf(protocol::kHelpWords, word)) return std::string(kUsage);
+  if (word == protocol::kVersionWord) return VersionLine() + "\n";
   return std::nullopt;
 }
 
-std::string VersionLine() {
-  std::string line = std::string("korvane ") + kVersion;
-  if (*kCommit != '\0') line += std::string(" (") + kCommit + ")";
-  return line;
-}
+std::string VersionLine() { return ProgramVersionLine("korvane"); }
 
 }  // namespace korvane

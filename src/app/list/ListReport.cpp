@@ -27,16 +27,20 @@ constexpr std::array<std::pair<RowOutcome, std::string_view>, 8> kOutcomeWords{{
     {RowOutcome::NotTried, "non tentata"},
 }};
 
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-
 std::string AgeText(std::int64_t seconds) {
   if (seconds >= 86400) return std::to_string(seconds / 86400) + " giorni";
   if (seconds >= 3600) return std::to_string(seconds / 3600) + " ore";
   return std::to_string(seconds / 60) + " minuti";
 }
 
-// Writes `bytes` at `path` whole or not at all: into a new file beside it, then renamed over it.
-void WriteWhole(const std::string& path, const std::string& bytes, std::string_view what) {
+std::string Stem(const std::string& listPath) {
+  const std::filesystem::path path(listPath);
+  return (path.parent_path() / path.stem()).string();
+}
+
+}  // namespace
+
+void WriteFileWhole(const std::string& path, const std::string& bytes, std::string_view what) {
   const auto fail = [&](int error) {
     throw Exception(std::string(what) + " non scrivibile (" + path + ": " + std::strerror(error) + ")");
   };
@@ -65,13 +69,6 @@ void WriteWhole(const std::string& path, const std::string& bytes, std::string_v
     fail(failure);
   }
 }
-
-std::string Stem(const std::string& listPath) {
-  const std::filesystem::path path(listPath);
-  return (path.parent_path() / path.stem()).string();
-}
-
-}  // namespace
 
 std::string_view OutcomeWord(RowOutcome outcome) {
   for (const auto& [known, word] : kOutcomeWords) {
@@ -120,7 +117,7 @@ void WriteListReport(const std::string& path, const std::vector<ReportRow>& rows
     }
     bytes += "\r\n";
   }
-  WriteWhole(path, bytes, "Rapporto");
+  WriteFileWhole(path, bytes, "Rapporto");
 }
 
 void WriteRetryFile(const std::string& path, const ListFile& list, const std::vector<std::int64_t>& lines) {
@@ -132,7 +129,7 @@ void WriteRetryFile(const std::string& path, const ListFile& list, const std::ve
   for (const ListEntry& entry : list.entries) {
     if (wanted.contains(entry.line)) bytes += entry.raw + lineEnd;
   }
-  WriteWhole(path, bytes, "File delle righe da riprovare");
+  WriteFileWhole(path, bytes, "File delle righe da riprovare");
 }
 
 }  // namespace korvane

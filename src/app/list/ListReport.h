@@ -41,6 +41,13 @@ struct ReportRow {
   std::string pec;
 };
 
+// Writes `bytes` at `path` whole or not at all: into a new file beside it, then renamed over it.
+// Raises "<what> non scrivibile (<path>: <reason>)".
+void WriteFileWhole(const std::string& path, const std::string& bytes, std::string_view what);
+
+// The first bytes of a report: Italian spreadsheets read UTF-8 by them.
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 // The report's first line.
 inline constexpr const char* kReportHeader =
     "Riga;Valore;P.IVA;Esito;Codice;Messaggio;Pagata;Risposta dall'archivio;Et\xC3\xA0 della risposta;"

@@ -33,6 +33,9 @@ constexpr std::chrono::seconds kFirstRetryWait{1};
 // the number up in the archive before paying again.
 constexpr const char* kRequestSent = "richiesta inviata";
 
+// The columns of a written subject kept as the base of a later refresh.
+constexpr const char* kWrittenFields = "RAGSOC, CF, PI, INDIRIZZO, NUMEROCIVICO, CITTA, PROVINCIA, CAP";
+
 std::int64_t NowUnix() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -50,7 +53,7 @@ FailureKind KindOfFailure(const std::string& message) {
   if (message.starts_with("HTTP/1.1 401") || message.starts_with("HTTP/1.1 402") ||
       message.starts_with("HTTP/1.1 403") || has("Limite giornaliero") || has("Giornale delle richieste") ||
       has("Il database non risponde") || has("Esito della scrittura non verificabile") ||
-      has("Operazione interrotta")) {
+      has("Operazione interrotta") || has("Archivio delle risposte non utilizzabile")) {
     return FailureKind::WholeRun;
   }
   if (message.starts_with("HTTP/1.1 429") || message.starts_with("HTTP/1.1 5") || has("Socket Error") ||
@@ -275,9 +278,28 @@ class ListRunner {
         row.outcome = RowOutcome::NotTried;
         row.message = *stop;
       } else {
-        paid += ImportRow(number, row, stop);
+        try {
+          paid += ImportRow(number, row, stop);
+        } catch (const Exception& error) {
+          // A look-up or another kind's session that fails ends this row (or, by its kind, the
+          // run), never the report.
+          row.message = error.Message();
+          row.outcome =
+              KindOfFailure(error.Message()) == FailureKind::Temporary ? RowOutcome::Retry : RowOutcome::Refused;
+          if (KindOfFailure(error.Message()) == FailureKind::WholeRun) {
+            row.outcome = RowOutcome::NotTried;
+            stop = error.Message();
+          }
+        }
       }
-      if (number.verdict == ListVerdict::ToImport) Record(row);
+      if (number.verdict == ListVerdict::ToImport) {
+        try {
+          Record(row);
+        } catch (const Exception& error) {
+          // Without the store a later run could pay again for what this one did: stop here.
+          if (!stop) stop = error.Message();
+        }
+      }
       rows.push_back(std::move(row));
       progress.Show(rows.size(), paid);
     }
@@ -363,15 +385,38 @@ class ListRunner {
         NowUnix());
   }
 
+  // The values the row holds right after its commit: the base a later refresh compares with.
   void RecordWritten(Session& session, const ListNumber& number, const std::string& code) {
     if (!store_) return;
-    store_->SaveWrittenSubject({inputs_.session.company,
-                                session.Archive().DatabaseName(),
-                                KindOf(number),
-                                code,
-                                number.vatNumber,
-                                NowUnix(),
-                                {}});
+    store::WrittenSubject written{inputs_.session.company,
+                                  session.Archive().DatabaseName(),
+                                  KindOf(number),
+                                  code,
+                                  number.vatNumber,
+                                  NowUnix(),
+                                  {}};
+    try {
+      written.values = config::ReadAsTheLockWaits(session.Archive(), [&](TIBSQL& sql) {
+        std::vector<std::pair<std::string, std::string>> values;
+        sql.AddLine(std::string("SELECT ") + kWrittenFields + " FROM " + session.Kind().table +
+                    " WHERE CODICE = :CODICE");
+        sql.ParamByName("CODICE").SetAsString(code);
+        sql.ExecQuery();
+        if (!sql.Eof()) {
+          for (const char* field : {"RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP"}) {
+            const TIBXSQLVAR& value = sql.FieldByName(field);
+            values.emplace_back(field, value.IsNull() ? std::string() : value.AsString());
+          }
+        }
+        sql.Close();
+        return values;
+      });
+    } catch (const Exception& error) {
+      // The row is committed: a base that cannot be read only leaves the refresh without it.
+      platform::trace::Step("list row " + std::to_string(number.entry.line) +
+                            ": values not read back: " + error.Message());
+    }
+    store_->SaveWrittenSubject(written);
   }
 
   const ListInputs& inputs_;

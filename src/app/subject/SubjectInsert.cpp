@@ -25,6 +25,19 @@ std::string DateLiteralText(const std::tm& date) {
   return text;
 }
 
+std::vector<WrittenField> WrittenFields(const SubjectRow& row) {
+  const auto cut = [](const std::string& text, std::int64_t units) { return platform::Utf16Left(text, units); };
+  return {
+      {"RAGSOC", cut(row.companyName, 64)},
+      {"CF", cut(row.taxCode, 16)},
+      {"INDIRIZZO", cut(row.address.IndirizzoSenzaCivico, 64)},
+      {"NUMEROCIVICO", cut(row.streetNumber, 8)},
+      {"CITTA", cut(row.town, 64)},
+      {"PROVINCIA", cut(row.province, 2)},
+      {"CAP", cut(row.postCode, 10)},
+  };
+}
+
 namespace {
 
 std::tm Today() {
@@ -33,8 +46,6 @@ std::tm Today() {
   localtime_r(&now, &local);
   return local;
 }
-
-std::string Cut(const std::string& text, std::int64_t units) { return platform::Utf16Left(text, units); }
 
 // The check's transaction when there is one (the run owns it), else a snapshot transaction
 // that the statement owns.
@@ -83,13 +94,8 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
   if (!checkAndInsert_) transaction_.StartTransaction();
   SQLInserimento.ParamByName("PI").SetAsString(piva);
   SQLInserimento.ParamByName("CODICE").SetAsString(codice);
-  SQLInserimento.ParamByName("RAGSOC").SetAsString(Cut(row.companyName, 64));
-  SQLInserimento.ParamByName("CF").SetAsString(Cut(row.taxCode, 16));
-  SQLInserimento.ParamByName("INDIRIZZO").SetAsString(Cut(row.address.IndirizzoSenzaCivico, 64));
-  SQLInserimento.ParamByName("NUMEROCIVICO").SetAsString(Cut(row.streetNumber, 8));
-  SQLInserimento.ParamByName("CITTA").SetAsString(Cut(row.town, 64));
-  SQLInserimento.ParamByName("PROVINCIA").SetAsString(Cut(row.province, 2));
-  SQLInserimento.ParamByName("CAP").SetAsString(Cut(row.postCode, 10));
+  for (const WrittenField& field : WrittenFields(row))
+    SQLInserimento.ParamByName(field.column).SetAsString(field.value);
   for (const CompanyColumnValue& company : companyColumns_)
     SQLInserimento.ParamByName(company.parameter).SetAsString(company.value);
   // The row this write commits carries the transaction's number as its record version: after a

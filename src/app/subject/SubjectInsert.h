@@ -40,6 +40,17 @@ inline constexpr std::array<std::string_view, 12> kInsertedColumns{
     "CODICE", "RAGSOC",    "CF",  "PI",          "INDIRIZZO",     "NUMEROCIVICO",
     "CITTA",  "PROVINCIA", "CAP", "CODICEPAESE", "DATACREAZIONE", "DATAULTIMOAGGIORNAMENTO"};
 
+// A field of the subject's own as the insert writes it: the column (also the statement's
+// parameter) and the value cut to the column's length.
+struct WrittenField {
+  std::string_view column;
+  std::string value;
+};
+
+// The subject's own fields that the answer gives (RAGSOC to CAP), each cut to its column, in the
+// statement's order. A refresh compares against exactly these values.
+std::vector<WrittenField> WrittenFields(const SubjectRow& row);
+
 // The message of a write whose commit's outcome could not be learnt: the row may be there.
 std::string UnverifiableWriteMessage(const std::string& codice);
 

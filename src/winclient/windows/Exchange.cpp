@@ -134,7 +134,7 @@ std::variant<ServiceAnswer, Failure> Exchange(const DesktopSettings& settings, c
 
   const Internet connection(WinHttpConnect(session.get(), Utf8ToWide(settings.host).c_str(), settings.port, 0));
   if (!connection) RaiseSystemFailure("WinHttpConnect");
-  const std::wstring path = Utf8ToWide(kPath);
+  const std::wstring path = Utf8ToWide(kImportPath);
   const Internet request(WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
   if (!request) RaiseSystemFailure("WinHttpOpenRequest");
@@ -179,7 +179,13 @@ std::variant<ServiceAnswer, Failure> Exchange(const DesktopSettings& settings, c
   answer.status = status;
   answer.contentType =
       QueryHeader(request.get(), WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX).value_or("");
-  answer.exitHeader = QueryHeader(request.get(), WINHTTP_QUERY_CUSTOM, L"X-Korvane-Exit");
+  answer.exitHeader = QueryHeader(request.get(), WINHTTP_QUERY_CUSTOM, Utf8ToWide(protocol::kExitHeader).c_str());
+  DWORD length = 0;
+  size = sizeof(length);
+  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX)) {
+    answer.bodyLength = length;
+  }
   char buffer[8192];
   for (;;) {
     DWORD read = 0;

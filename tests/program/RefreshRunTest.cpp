@@ -1,0 +1,143 @@
+// A refresh of stored subjects by the built program: the differences first with nothing written,
+// then the merge applied, which keeps a name corrected by hand and records the new base; the free
+// plan; a subject without a kept answer left to request.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "store/AnswerStore.h"
+#include "support/FirebirdFixture.h"
+#include "support/ProgramFolder.h"
+#include "support/RegistrySimulator.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+namespace korvane {
+namespace {
+
+using testing::ProgramFolder;
+using testing::RegistrySimulator;
+using testing::TempDir;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::int64_t NowUnix() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+class RefreshRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::RunIsql(folder_.Archive(),
+                     "INSERT INTO CLIENTI (CODICE, RAGSOC, PI, INDIRIZZO, NUMEROCIVICO, CITTA, PROVINCIA) VALUES "
+                     "('C1', 'Rossi S.r.l.', '12485671007', 'Via Roma', '3', 'Milano', 'MI');"
+                     "INSERT INTO CLIENTI (CODICE, RAGSOC, PI) VALUES ('C2', 'Bianchi', '00743110157');");
+    store::AnswerStore store(store_);
+    store.SaveAnswer({0, "12485671007", "registro/base", NowUnix(),
+                      R"({"data":{"denominazione":"ROSSI SPA","cf":"12485671007","indirizzo":"Via Milano 7",)"
+                      R"("civico":"7","comune":"Torino","provincia":"TO","cap":"10100","stato_attivita":"ATTIVA"}})",
+                      ""});
+    store.SaveWrittenSubject({"01",
+                              folder_.Archive(),
+                              'C',
+                              "C1",
+                              "12485671007",
+                              NowUnix() - 86400,
+                              {{"RAGSOC", "ROSSI SRL"}, {"INDIRIZZO", "Via Roma"}, {"CITTA", "Milano"}}});
+    std::ofstream(codes_) << "C1\nC2\n";
+  }
+
+  testing::ProgramResult Refresh(const std::vector<std::string>& extra) {
+    std::vector<std::string> arguments = {"--aggiorna", "-UTENTE",  "5",    "-DITTA",     "01",   "-APITOKEN",
+                                          "segreto",    "--codici", codes_, "--rapporto", report_};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return testing::RunProgram(folder_.Program(), arguments,
+                               {{"SSL_CERT_FILE", registry_.CaFile()},
+                                {"KORVANE_REGISTRY_URL", registry_.Url("/base/")},
+                                {"KORVANE_ANSWER_STORE", store_},
+                                {"KORVANE_LEDGER", dir_.File("richieste.tsv")}});
+  }
+
+  std::string Row(const std::string& code) {
+    return testing::QueryColumn(
+               folder_.Archive(),
+               "SELECT RAGSOC || '|' || INDIRIZZO || '|' || NUMEROCIVICO || '|' || CITTA || '|' || "
+               "COALESCE(CAP, '-') || '|' || COALESCE(CAST(DATAULTIMOAGGIORNAMENTO AS VARCHAR(12)), '-') FROM CLIENTI "
+               "WHERE CODICE = '" +
+                   code + "'")
+        .at(0);
+  }
+
+  TempDir dir_;
+  ProgramFolder folder_{KORVANE_BINARY};
+  RegistrySimulator registry_{KORVANE_SIMULATOR, {"12485671007"}};
+  std::string store_ = dir_.File("risposte.sqlite");
+  std::string codes_ = dir_.File("codici.txt");
+  std::string report_ = dir_.File("aggiornamento.csv");
+};
+
+TEST_F(RefreshRunTest, TheDifferencesWriteNothingThenTheMergeKeepsTheHandCorrection) {
+  const std::string before = Row("C1");
+  const auto differences = Refresh({});
+  EXPECT_EQ(differences.exitCode, 2) << differences.out;  // C2 has no answer kept
+  EXPECT_NE(differences.out.find("1 da richiedere"), std::string::npos) << differences.out;
+  EXPECT_NE(differences.out.find("nulla scritto"), std::string::npos) << differences.out;
+  EXPECT_EQ(Row("C1"), before);
+  const std::string report = ReadFile(report_);
+  EXPECT_NE(report.find("C1;12485671007;RAGSOC;Rossi S.r.l.;ROSSI SPA;ROSSI SRL;corretto a mano;attiva\r\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("C1;12485671007;INDIRIZZO;Via Roma;Via Milano;Via Roma;aggiornato;attiva\r\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("C1;12485671007;NUMEROCIVICO;3;7;;senza base;attiva\r\n"), std::string::npos);
+  EXPECT_NE(report.find("C1;12485671007;CAP;;10100;;compilato;attiva\r\n"), std::string::npos);
+  EXPECT_NE(report.find("C2;00743110157;;;;;da richiedere;attiva\r\n"), std::string::npos);
+  EXPECT_EQ(testing::QueryColumn(folder_.Archive(),
+                                 "SELECT COUNT(*) FROM CLIENTI WHERE DATAULTIMOAGGIORNAMENTO "
+                                 "IS NOT NULL AND CODICE IN ('C1', 'C2')")
+                .at(0),
+            "0");
+
+  std::ofstream(codes_) << "C1\n";
+  const auto applied = Refresh({"--applica"});
+  EXPECT_EQ(applied.exitCode, 0) << applied.out;
+  EXPECT_NE(applied.out.find("1 aggiornati"), std::string::npos) << applied.out;
+  // The name corrected by hand and the house number never written by korvane are kept.
+  EXPECT_TRUE(Row("C1").starts_with("Rossi S.r.l.|Via Milano|3|Torino|10100|")) << Row("C1");
+  EXPECT_EQ(Row("C1").find("|-", 0), std::string::npos);  // dated today
+  const auto base = store::AnswerStore(store_).LastWritten("01", folder_.Archive(), 'C', "C1");
+  ASSERT_TRUE(base);
+  const std::map<std::string, std::string> values(base->values.begin(), base->values.end());
+  EXPECT_EQ(values, (std::map<std::string, std::string>{{"RAGSOC", "ROSSI SRL"},
+                                                        {"INDIRIZZO", "Via Milano"},
+                                                        {"CITTA", "Torino"},
+                                                        {"CF", "12485671007"},
+                                                        {"CAP", "10100"}}));
+  // Once applied, the same comparison has nothing left to write.
+  const auto again = Refresh({"--applica"});
+  EXPECT_EQ(again.exitCode, 0) << again.out;
+  EXPECT_NE(again.out.find("0 aggiornati"), std::string::npos) << again.out;
+}
+
+TEST_F(RefreshRunTest, ThePlanCountsTheAnswersKeptAndSendsNothing) {
+  const auto plan = Refresh({"--anteprima"});
+  EXPECT_EQ(plan.exitCode, 0) << plan.out;
+  EXPECT_EQ(plan.out,
+            "Anteprima: 2 soggetti, 1 risposte gi\xC3\xA0 nell'archivio delle risposte, 1 richieste da pagare; "
+            "nulla inviato\r\n");
+  EXPECT_FALSE(std::ifstream(report_).good());
+  const auto refused = Refresh({"--anteprima", "--applica"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.out, "--anteprima e --applica non vanno insieme\r\n");
+}
+
+}  // namespace
+}  // namespace korvane
