@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <list>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -99,6 +100,16 @@ class Watchdog {
 
   std::mutex& Mutex() { return mutex_; }
 
+  // The connections closed on this side, until a new attach gets the same handle.
+  bool Closed(ISC_ULONG handle) {
+    const std::lock_guard lock(mutex_);
+    return closed_.contains(handle);
+  }
+  void Attached(ISC_ULONG handle) {
+    const std::lock_guard lock(mutex_);
+    closed_.erase(handle);
+  }
+
  private:
   void Run() {
     ::pthread_setname_np(::pthread_self(), "db-watchdog");
@@ -131,6 +142,7 @@ class Watchdog {
       ISC_STATUS_ARRAY status{};
       Api().cancel_operation(status, &handle, abort ? fb_cancel_abort : fb_cancel_raise);
       lock.lock();
+      if (abort) closed_.insert(due->handle);
       due->acting = false;
       acted_.notify_all();
     }
@@ -140,13 +152,16 @@ class Watchdog {
   std::condition_variable wake_;
   std::condition_variable acted_;
   std::list<std::shared_ptr<WatchedCall::Watch>> watches_;
+  std::set<ISC_ULONG> closed_;
   bool started_ = false;
 };
 
 }  // namespace
 
 WatchedCall::WatchedCall(const std::uint32_t* database, const char* call, std::chrono::milliseconds extra)
-    : watch_(std::make_shared<Watch>()), noAnswerText_(NoAnswerMessage(call)) {
+    : watch_(std::make_shared<Watch>()),
+      noAnswerText_(NoAnswerMessage(call)),
+      closedBefore_(*database != 0 && Watchdog::Instance().Closed(*database)) {
   watch_->handle = *database;
   watch_->nextStep = DeadlineOfACallStartingNow(extra);
   if (!Watchdog::Instance().Add(watch_)) watch_.reset();
@@ -170,7 +185,12 @@ bool WatchedCall::Aborted() const noexcept {
 
 DatabaseError DatabaseErrorOf(const ISC_STATUS* status, const WatchedCall& call, StatusLines lines) {
   DatabaseError error = DatabaseErrorOf(status, lines);
-  if (call.GaveUp()) error.GiveUp(call.NoAnswerText(), call.Aborted());
+  if (call.GaveUp()) {
+    error.GiveUp(call.NoAnswerText(), call.Aborted());
+  } else if (call.ClosedBefore()) {
+    // The library's own words ("Error writing data to the connection") would hide why.
+    error.GiveUp(call.NoAnswerText(), true);
+  }
   return error;
 }
 
@@ -212,13 +232,17 @@ std::optional<AttachResult> AttachWithin(const std::string& name, const std::vec
     }).detach();
   } catch (const std::system_error&) {
     // Without a thread of its own the attach waits as long as the library does.
-    return attach(name, dpb);
+    AttachResult result = attach(name, dpb);
+    if (result.handle != 0) Watchdog::Instance().Attached(result.handle);
+    return result;
   }
   std::unique_lock guard(pending->lock);
   pending->done.wait_until(guard, deadline, [&] { return pending->result.has_value(); });
   if (!pending->result) {
     pending->abandoned = true;
     gLeftBehind = true;
+  } else if (pending->result->handle != 0) {
+    Watchdog::Instance().Attached(pending->result->handle);
   }
   return std::move(pending->result);
 }

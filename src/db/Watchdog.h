@@ -33,6 +33,9 @@ class WatchedCall {
   bool GaveUp() const noexcept;
   // It also closed the connection on this side.
   bool Aborted() const noexcept;
+  // The watchdog had closed the connection on this side before this call started, under an
+  // earlier call whose failure went unreported (the release of a statement, a quiet rollback).
+  bool ClosedBefore() const noexcept { return closedBefore_; }
   // "Il database non risponde (<what>)", with the purpose in force when the call started.
   const std::string& NoAnswerText() const noexcept { return noAnswerText_; }
 
@@ -41,11 +44,12 @@ class WatchedCall {
  private:
   std::shared_ptr<Watch> watch_;
   std::string noAnswerText_;
+  bool closedBefore_ = false;
 };
 
 // The error of a failed call, read as DatabaseErrorOf reads it, and marked as not answering when
-// the watchdog gave the call up: then its message is the watch's, and a call whose connection was
-// closed on this side counts as a lost connection.
+// the watchdog gave the call up, or had closed its connection before: then its message is the
+// watch's, and a call whose connection was closed on this side counts as a lost connection.
 DatabaseError DatabaseErrorOf(const ISC_STATUS* status, const WatchedCall& call,
                               StatusLines lines = StatusLines::DatabaseCodePage);
 

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "platform/Exception.h"
 #include "platform/OwnFile.h"
 #include "store/StoreStatement.h"
@@ -76,10 +78,21 @@ AnswerStore::AnswerStore(const std::string& path) : path_(path) {
     }
     sqlite3_extended_result_codes(database_, 1);
     sqlite3_busy_timeout(database_, static_cast<int>(kStoreBusyWait.count()));
-    Execute("PRAGMA journal_mode = WAL");
-    Execute("PRAGMA synchronous = FULL");
-    Execute("PRAGMA foreign_keys = ON");
-    BringSchemaUp();
+    // Switching a new store to WAL, or reading it while another run does, may answer "locked"
+    // without waiting for the busy handler: tried again within the same wait.
+    const auto deadline = std::chrono::steady_clock::now() + kStoreBusyWait;
+    for (;;) {
+      try {
+        Execute("PRAGMA journal_mode = WAL");
+        Execute("PRAGMA synchronous = FULL");
+        Execute("PRAGMA foreign_keys = ON");
+        BringSchemaUp();
+        break;
+      } catch (const Exception&) {
+        if ((sqlite3_errcode(database_) & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) throw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
   } catch (...) {
     sqlite3_close(database_);
     database_ = nullptr;

@@ -62,6 +62,23 @@ TEST(CheckInsertRight, AgreesWithTheEngine) {
             testing::QueryColumn(archive, "SELECT COUNT(*) FROM CLIENTI WHERE CODICE <> 'PROVA'"));
 }
 
+TEST(CheckUpdateRight, OnlyAnUpdateRightAllows) {
+  testing::TempDir dir;
+  const std::string archive = dir.File("archivio.fdb");
+  testing::CreateDatabase(archive, testing::FixtureScript("archive.sql"));
+  testing::RunIsql(archive,
+                   "GRANT INSERT, SELECT ON CLIENTI TO SCRITTORE;\n"
+                   "GRANT UPDATE, SELECT ON CLIENTI TO AGGIORNATORE;\n");
+  const std::pair<const char*, bool> cases[] = {{"SYSDBA", true}, {"SCRITTORE", false}, {"AGGIORNATORE", true}};
+  for (const auto& [user, allowed] : cases) {
+    TIBDatabase database;
+    OpenIBDatabaseFile(database, archive, DatabaseLogin{user, "x"});
+    EXPECT_EQ(testing::ErrorOf([&] { CheckUpdateRight(database, "CLIENTI"); }),
+              allowed ? "" : "no permission for UPDATE access to TABLE CLIENTI")
+        << user;
+  }
+}
+
 TEST(CheckInsertRight, TheOwnerOfTheTable) {
   testing::TempDir dir;
   const std::string archive = dir.File("proprio.fdb");

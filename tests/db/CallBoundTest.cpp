@@ -161,6 +161,38 @@ TEST_F(CallBoundTest, ADetachWithoutAnAnswerIsGivenUp) {
   EXPECT_LE(ending.took, kBound + db::kAbortGrace + kMargin);
 }
 
+// A call whose failure nobody hears of (the rollback of a transaction let go) still closes its
+// silent connection; the next call on it says that the database does not answer, with the
+// caller's purpose, not the library's words for a closed connection.
+TEST_F(CallBoundTest, ACallAfterAQuietlyGivenUpOneSaysTheDatabaseDoesNotAnswer) {
+  TIBDatabase database;
+  Prepare(database, Relayed());
+  database.Open();
+  {
+    TIBTransaction letGo(&database, TIBTransactionLevel::ibtrSnapshot);
+    letGo.StartTransaction();
+    proxy_.StallWhen([] { return true; });
+  }
+  EXPECT_TRUE(proxy_.Stalled());
+  TIBTransaction transaction(&database, TIBTransactionLevel::ibtrSnapshot);
+  TIBSQL sql(&database);
+  sql.SetTransaction(&transaction);
+  sql.AddLine("SELECT V FROM T");
+  const db::CallPurpose purpose("lettura dell'archivio");
+  const Ending ending = Timed([&] {
+    transaction.StartTransaction();
+    sql.ExecQuery();
+  });
+  EXPECT_EQ(ending.message, "Il database non risponde (lettura dell'archivio)");
+  EXPECT_TRUE(ending.noAnswer);
+  EXPECT_TRUE(ending.lost);
+  // A new connection of the same object answers as usual.
+  database.Reconnect();
+  transaction.StartTransaction();
+  sql.ExecQuery();
+  EXPECT_EQ(sql.Fields(0).AsString(), "served");
+}
+
 // What the caller was doing names the call in the message; a deadline bounds a sequence of calls
 // as a whole, whatever the bound of each.
 TEST_F(CallBoundTest, APurposeNamesTheCallAndADeadlineBoundsASequence) {

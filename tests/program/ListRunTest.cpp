@@ -125,6 +125,16 @@ TEST_F(ListRunTest, EachKindOfRowThenAStopAndAResumeEachNumberOnceAndPaidOnce) {
   EXPECT_EQ(base->values.size(), 8u);
 }
 
+TEST_F(ListRunTest, ARowsKindColumnImportsItAsACustomerOrASupplier) {
+  const RegistrySimulator registry(KORVANE_SIMULATOR, {"12485671007", "00743110157"});
+  std::ofstream(list_) << "P.IVA\tTipo\n12485671007\tFornitore\n12485671007\tC\n00743110157\t\n00743110157\tX\n";
+  const auto run = RunList(registry, {});
+  EXPECT_EQ(run.exitCode, 2) << run.out;  // the unknown kind
+  EXPECT_EQ(ReportOutcomes(dir_.File("clienti.rapporto.csv")),
+            (std::vector<std::string>{"2:importato:0001", "3:importato:0124", "4:importato:0125", "5:non valido:"}));
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124", "0125"}));
+}
+
 TEST_F(ListRunTest, ThePlanSendsNothingWritesNothingAndTellsWhetherItFits) {
   const RegistrySimulator registry(KORVANE_SIMULATOR, {"12485671007"});
   std::ofstream(list_) << "12485671007\n743110157\n1,23457E+10\n743110157\n";

@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -67,17 +71,40 @@ class SilentDatabase {
     });
   }
 
+  // The relay of `database` goes silent from the `piece`-th piece the program sends it (from 1),
+  // or, with 0, only counts them (Pieces()).
+  void SilenceFromPiece(const std::string& database, int piece) {
+    TcpProxy& relay = database == "users" ? users_ : archive_;
+    *pieces_ = 0;
+    relay.StallWhen([pieces = pieces_, piece] { return ++*pieces == piece; });
+  }
+  int Pieces() const { return *pieces_; }
+
+  // Ready for another run: the silent connections closed (the server then ends what they held),
+  // a row the run may have written removed (unless `nothingWritten`), the trace emptied.
+  void Reset(bool nothingWritten) {
+    users_.DropConnections();
+    archive_.DropConnections();
+    if (!nothingWritten) {
+      testing::RunIsql("localhost:" + folder_.Archive(), "DELETE FROM CLIENTI WHERE CODICE <> '0123';\n");
+    }
+    std::filesystem::remove(trace_);
+  }
+
   std::map<std::string, std::string> Environment(const TlsTestServer& registry) const {
     auto environment = folder_.Environment(registry);
-    environment["KORVANE_DB_TIMEOUT"] = "2";
+    environment["KORVANE_DB_TIMEOUT"] = timeout_;
     environment["KORVANE_TRACE"] = trace_;
     return environment;
   }
   std::string Trace() const { return ReadFile(trace_); }
   const ProgramFolder& Folder() const { return folder_; }
+  void SetTimeout(std::string seconds) { timeout_ = std::move(seconds); }
 
  private:
   ProgramFolder folder_;
+  std::string timeout_ = "2";
+  std::shared_ptr<std::atomic<int>> pieces_ = std::make_shared<std::atomic<int>>(0);
   TcpProxy users_;
   TcpProxy archive_;
   testing::TempDir dir_;
@@ -162,6 +189,63 @@ TEST(SilentDatabase, AStopDuringASilentCommitEndsWithinTheBound) {
   EXPECT_EQ(program.Result().exitCode, 1);
   EXPECT_LE(took, milliseconds(2000) + testing::kLoadedMachineMargin);
   EXPECT_EQ(run.Folder().Customers().size(), 1u);
+}
+
+// Silence from each piece the program sends to either database in turn, with the company's
+// settings that make a run read the most (the look before paying, the lock under the write):
+// every run ends with one of the documented lines, each naming a step of the run, never the
+// engine's own words nor an internal call's name.
+TEST(SilentDatabase, SilenceAnywhereEndsWithADocumentedLine) {
+  const std::string unanswered = "Il database non risponde (";
+  const std::set<std::string> documented{
+      unanswered + "apertura del database utenti)\r\n",
+      unanswered + "lettura del database utenti)\r\n",
+      unanswered + "apertura dell'archivio)\r\n",
+      unanswered + "lettura dell'archivio)\r\n",
+      unanswered + "scrittura del soggetto)\r\n",
+      "Fallita scrittura su database\r" + unanswered + "scrittura del soggetto)\r\n",
+      "Esito della scrittura non verificabile (codice 0124)\r\n",
+      "0124\r\n",  // silent only once the line was printed
+  };
+  // A few runs at once, each in a folder of its own used again and again: most of a run is the
+  // wait for its bound.
+  constexpr int kAtOnce = 6;
+  std::vector<std::unique_ptr<SilentDatabase>> folders;
+  for (int i = 0; i < kAtOnce; ++i) {
+    folders.push_back(std::make_unique<SilentDatabase>());
+    testing::RunIsql(folders.back()->Folder().Archive(),
+                     "INSERT INTO TABX VALUES ('PartitaIvaPresenteClienti', 'Riusa', NULL);\n");
+    folders.back()->SetTimeout("1");
+  }
+  const auto runOnce = [](SilentDatabase& run) {
+    TlsTestServer registry(
+        {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
+    return testing::RunProgram(run.Folder().Program(), ProgramFolder::Arguments(), run.Environment(registry));
+  };
+  for (const std::string database : {"users", "archive"}) {
+    // A run that nothing silences tells how many pieces it sends.
+    folders[0]->SilenceFromPiece(database, 0);
+    ASSERT_EQ(runOnce(*folders[0]).out, "0124\r\n");
+    const int pieces = folders[0]->Pieces();
+    folders[0]->Reset(false);
+    ASSERT_GT(pieces, 3) << database;
+    for (int first = 1; first <= pieces; first += kAtOnce) {
+      const int count = std::min(kAtOnce, pieces - first + 1);
+      std::vector<std::future<testing::ProgramResult>> results;
+      for (int i = 0; i < count; ++i) {
+        folders[i]->SilenceFromPiece(database, first + i);
+        results.push_back(std::async(std::launch::async, runOnce, std::ref(*folders[i])));
+      }
+      for (int i = 0; i < count; ++i) {
+        const testing::ProgramResult result = results[i].get();
+        const std::string where = database + ", silent from piece " + std::to_string(first + i);
+        EXPECT_TRUE(documented.contains(result.out)) << where << ": " << result.out << folders[i]->Trace();
+        EXPECT_EQ(result.exitCode, result.out == "0124\r\n" ? 0 : 1) << where;
+        EXPECT_EQ(result.err, "") << where;
+        folders[i]->Reset(result.out != "0124\r\n" && !result.out.starts_with("Esito"));
+      }
+    }
+  }
 }
 
 // The bound is a whole number of seconds from 1 to 3600; anything else is refused before any work.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
 
 #include "platform/Exception.h"
@@ -145,7 +146,8 @@ TEST(AnswerStore, SeveralProcessesWriteAtOnceWithoutLosingARow) {
         for (int i = 0; i < kAnswersEach; ++i) {
           store.SaveAnswer({0, std::to_string(writer), "e", i, std::string(500, 'x'), ""});
         }
-      } catch (...) {
+      } catch (const Exception& error) {
+        std::fprintf(stderr, "writer %d: %s\n", writer, error.Message().c_str());
         status = 1;
       }
       ::_exit(status);

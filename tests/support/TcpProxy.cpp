@@ -77,6 +77,7 @@ void TcpProxy::LoseAnswerWhen(std::function<bool()> lose) {
 void TcpProxy::StallWhen(std::function<bool()> stall) {
   const std::lock_guard lock(mutex_);
   stall_ = std::move(stall);
+  stalled_ = false;
 }
 
 void TcpProxy::Relay() {

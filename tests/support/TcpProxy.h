@@ -38,7 +38,7 @@ class TcpProxy {
   // Before each piece of a request from the client is passed on, `stall` is asked (in the relay's
   // thread); the first time it says true, that piece and everything after it on that connection
   // is held, both sides left open: a server that stopped answering, as far as the client can
-  // tell. Later connections are relayed as usual.
+  // tell. Later connections are relayed as usual, until StallWhen is called again.
   void StallWhen(std::function<bool()> stall);
   bool Stalled() const { return stalled_; }
 

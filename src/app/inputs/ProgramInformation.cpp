@@ -16,6 +16,10 @@ constexpr const char* kUsage =
      korvane --lista <file> -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
              [--anteprima] [--rapporto <file>] [--parallele K]
              [--max-richieste N] [-APITOKEN <token>]
+     korvane --aggiorna -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
+             --codici <file> | --tutti | --non-aggiornati-da N
+             [--anteprima | --applica] [--rapporto <file>]
+             [--campi-bloccati <file>] [--eta-risposte N] [-APITOKEN <token>]
      korvane --help | -h | -?
      korvane --version
 
@@ -37,6 +41,16 @@ lo stesso comando riprende la lista: le righe concluse non sono richieste.
 --anteprima dice che cosa si pagherebbe, senza richieste né scritture.
 --max-richieste N ferma la lista dopo N richieste; --parallele K (da 1 a 16)
 è accettato, e le richieste partono per ora una alla volta.
+
+--aggiorna confronta i soggetti scelti (i codici di un file, ogni soggetto con
+partita IVA italiana, o quelli non aggiornati da N giorni) con le risposte del
+registro già nell'archivio delle risposte (non più vecchie di --eta-risposte
+giorni, 30 se non detto) e scrive il rapporto delle differenze (predefinito
+aggiornamento.rapporto.csv): nulla è scritto in archivio e nulla è pagato; un
+soggetto senza risposta è "da richiedere". --applica scrive ciò che la fusione
+consente: un campo corretto a mano, uno che il registro non dà, uno bloccato
+(--campi-bloccati, righe "<codice>;<campo>") non cambiano; senza la base di
+korvane si riempiono solo i campi vuoti.
 
 Parametri (il nome in maiuscole o minuscole):
   -UTENTE <codice>          l'utente nel database degli utenti
@@ -79,6 +93,8 @@ Codici di uscita:
   Con --lista: 0 ogni riga importata, già presente o duplicata; 2 alcune
   righe non importate (il rapporto dice quali); 3 lista fermata prima della
   fine (o, con --anteprima, oltre i limiti); 1 nulla è potuto iniziare
+  Con --aggiorna, come con --lista: 2 se un soggetto resta da richiedere,
+  non trovato o modificato nel frattempo
 
 Il database degli utenti è user/user.fdb nella cartella del programma, o in
 quella superiore (con il pacchetto: /opt/korvane/user/user.fdb).

@@ -48,7 +48,10 @@ void Session::OpenUser(const std::string& programFile) {
 
 void Session::OpenArchive() {
   DBArchivio = std::make_unique<TIBDatabase>();
-  const std::string archiveFile = UtenteCorrente->GetParamSoftDes("Archivio");
+  const std::string archiveFile = [&] {
+    const db::CallPurpose readingUsers("lettura del database utenti");
+    return UtenteCorrente->GetParamSoftDes("Archivio");
+  }();
   trace::Step("opening the archive: " + archiveFile);
   {
     const db::CallPurpose opening("apertura dell'archivio");
