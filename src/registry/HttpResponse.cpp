@@ -19,6 +19,8 @@ constexpr const char* kClosedGracefully = "Connection Closed Gracefully.";
 constexpr const char* kLineTooLong = "Max line length exceeded.";
 constexpr const char* kTooManyHeaders = "Max header line count exceeded.";
 constexpr const char* kBodyTooLarge = "Max body size exceeded.";
+// How much of an answer that is not HTTP its message shows.
+constexpr std::size_t kShownStart = 40;
 
 // The body stopped short: the peer closed within it, or it went past the body limit. An error
 // answer's status line then stays its message.
@@ -176,6 +178,13 @@ std::string HttpAnswerReader::ReadAnswer() {
     std::optional<std::string> statusLine = ReadLine();
     if (!statusLine) throw Exception(kClosedGracefully);
     answer_.statusLine = platform::AsciiToUtf8(*statusLine);
+    // What is not HTTP is not shown as if it were a status (an empty line, blanks, random bytes
+    // would make an empty or meaningless message): it is named, with its start made safe.
+    if (!answer_.statusLine.starts_with("HTTP/")) {
+      throw Exception("Risposta del registro non HTTP (inizio: \"" +
+                      platform::OutsideTextForMessage(platform::AsciiToUtf8(statusLine->substr(0, kShownStart))) +
+                      "\")");
+    }
     answer_.responseCode = StatusCodeOf(answer_.statusLine);
     answer_.headers.clear();
     ReadHeaderLines();

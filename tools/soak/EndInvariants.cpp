@@ -146,6 +146,9 @@ void OneMessageEndedByCrLf(const RunFacts& run, const Finding& finding) {
   } else if (StartsWith(out, "\r\n") || run.line.find("\r\n\r\n") != std::string::npos ||
              (run.line.size() >= 2 && run.line.compare(run.line.size() - 2, 2, "\r\n") == 0)) {
     finding.Fail("its message has an empty line: " + Quote(out));
+  } else if (run.line.find_first_not_of(" \t\r\n") == std::string::npos) {
+    // Blanks say nothing either: a message the user cannot read is as good as none.
+    finding.Fail("its message is blank: " + Quote(out));
   }
   if (!IsUtf8(out)) finding.Fail("its output is not UTF-8: " + Quote(out));
   if (HasStrayControl(out)) finding.Fail("its output holds a control character: " + Quote(out));
