@@ -24,9 +24,9 @@ void RunRead(TIBTransaction& transaction, const std::function<void(TIBSQL&)>& re
 
 // The one way the program reads: `read` is given a statement on `database` in a transaction of its
 // own, started here (at `level`, or with the parameter lines `params`) and ended before this
-// returns, as RunRead ends it; returns what `read` returns. The only reads that leave their
-// transaction open are the two the tool's interface requires so (GetTabXValue and the computed
-// code's query), each with a line saying so.
+// returns, as RunRead ends it; returns what `read` returns. No read leaves a transaction open on
+// the connection: a session imports many subjects, and every snapshot left open would hold back
+// the engine's garbage collection.
 template <class Read>
 auto ReadInTransaction(TIBDatabase& database, TIBTransactionLevel level, Read&& read);
 template <class Read>

@@ -3,7 +3,6 @@
 #include "config/ReadTransaction.h"
 #include "config/SqlLiteral.h"
 #include "db/IBDatabase.h"
-#include "db/IBQuery.h"
 
 namespace korvane {
 
@@ -15,17 +14,7 @@ std::vector<std::string> config::TabXSQL(const std::string& nome, std::int32_t f
 }
 
 std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente) {
-  std::string result;
-  TIBQuery query;
-  query.SetDatabase(&database);
-  // Left open on purpose, owned by the connection: the interface's own description of this read.
-  query.SetTransaction(&database.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot));
-  query.Close();
-  query.ClearSQL();
-  for (const std::string& line : config::TabXSQL(nome, filtroUtente)) query.AddLine(line);
-  query.Open();
-  if (query.RecordCount() > 0) result = query.Fields(0).AsString();
-  return result;
+  return config::ReadTabXValue(database, nome, filtroUtente);
 }
 
 std::string config::ReadTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente) {

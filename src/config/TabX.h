@@ -10,8 +10,7 @@ class TIBDatabase;
 
 // The text of the named setting in the archive's TABX table; empty when there is no such row
 // or its text is NULL. A negative user filter reads the setting of any user. The read runs in
-// a snapshot transaction owned by the connection, left open until the connection closes: the
-// tool's interface describes the operation so.
+// a snapshot transaction ended before it returns (ReadTabXValue).
 std::string GetTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente);
 
 }  // namespace korvane
@@ -21,8 +20,7 @@ namespace korvane::config {
 // The lines of that read, the name placed between apostrophes.
 std::vector<std::string> TabXSQL(const std::string& nome, std::int32_t filtroUtente);
 
-// The same read for the program's own settings, in a snapshot transaction ended before it
-// returns.
+// The same read, in a snapshot transaction ended before it returns.
 std::string ReadTabXValue(TIBDatabase& database, const std::string& nome, std::int32_t filtroUtente = -1);
 
 }  // namespace korvane::config

@@ -44,7 +44,7 @@ bool StartedAsIgnored(int number) {
     if (::sigwait(&watched, &number) != 0) continue;
     // Not exit() below: the run's objects, the client library's exit handlers and its threads
     // are left as they are. A transaction of a process that ends is never committed.
-    RunGate::Stop stop = ProcessRunGate().OnStopSignal();
+    RunGate::Stop stop = ProcessRunGate().OnStopSignal(NameOf(number));
     switch (stop.kind) {
       case RunGate::Stop::Kind::Interrupt: onStop(NameOf(number)); ::_exit(1);
       case RunGate::Stop::Kind::EndSettled:
@@ -59,22 +59,39 @@ bool StartedAsIgnored(int number) {
       case RunGate::Stop::Kind::CommitUnanswered:
         if (onUnanswered != nullptr) onUnanswered(stop.line);
         ::_exit(1);
-      case RunGate::Stop::Kind::Ignore: break;
+      case RunGate::Stop::Kind::Ignore:
+      case RunGate::Stop::Kind::Kept: break;
     }
   }
 }
 
 }  // namespace
 
-bool RunGate::TryInterrupt() noexcept {
-  Stage expected = Stage::Running;
-  return stage_.compare_exchange_strong(expected, Stage::Interrupted);
+bool RunGate::BeginSubject() noexcept {
+  Stage current = stage_.load();
+  while (current == Stage::Running || current == Stage::Between) {
+    if (current == Stage::Running || stage_.compare_exchange_weak(current, Stage::Running)) return true;
+  }
+  return false;
+}
+
+void RunGate::EndSubject() noexcept {
+  Stage current = stage_.load();
+  while (current == Stage::Running || current == Stage::Committing) {
+    if (stage_.compare_exchange_weak(current, Stage::Between)) return;
+  }
+}
+
+std::string RunGate::StopKept() const {
+  const std::lock_guard lock(commitLock_);
+  return keptSignal_;
 }
 
 void RunGate::Advance(Stage next) noexcept {
   Stage current = stage_.load();
   while (current != Stage::Interrupted) {
-    if (current >= next || stage_.compare_exchange_weak(current, next)) return;
+    // No way back from writing the line.
+    if (current == next || current == Stage::Finishing || stage_.compare_exchange_weak(current, next)) return;
   }
   // The watcher is ending the process; this thread must not go on.
   while (true) ::pause();
@@ -94,7 +111,12 @@ void RunGate::LeaveCommit() noexcept {
   stage_.compare_exchange_strong(expected, Stage::Running);
 }
 
-RunGate::Stop RunGate::OnStopSignal() noexcept {
+void RunGate::CommitAnswered() noexcept {
+  Stage expected = Stage::Committing;
+  stage_.compare_exchange_strong(expected, Stage::Between);
+}
+
+RunGate::Stop RunGate::OnStopSignal(std::string_view signalName) noexcept {
   std::string unanswered;
   std::chrono::steady_clock::time_point deadline;
   {
@@ -116,6 +138,14 @@ RunGate::Stop RunGate::OnStopSignal() noexcept {
         // itself.
         return {committing ? Stop::Kind::Ignore : Stop::Kind::EndSettled, {}};
       case Stage::Interrupted: return {Stop::Kind::Ignore, {}};
+      case Stage::Between: {
+        // Kept under the lock before the stage says so: the session reads the name once it sees it.
+        const std::lock_guard lock(commitLock_);
+        keptSignal_ = signalName;
+        if (stage_.compare_exchange_strong(stage, Stage::Stopping)) return {Stop::Kind::Kept, {}};
+        continue;
+      }
+      case Stage::Stopping: return {Stop::Kind::Kept, {}};
       case Stage::Committing: break;
     }
     if (unanswered.empty()) return {Stop::Kind::Ignore, {}};

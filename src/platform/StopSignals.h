@@ -15,13 +15,22 @@
 // ends the run or the run ends by itself.
 namespace korvane::platform {
 
-// Where the run stands as far as a stop signal is concerned. A stop signal wins only while the
-// run is running: once the commit is being sent, or the run is writing its one line, the run
-// ends by itself.
+// Where the run stands as far as a stop signal is concerned. A stop signal wins only while a
+// subject's import is running: once its commit is being sent, or the run is writing its line, the
+// import ends by itself. A session imports subject after subject on one gate: between two of them
+// (BeginSubject, EndSubject) a stop signal is kept for the session to read, so that the subject
+// before it keeps its outcome and the next one does not start.
 class RunGate {
  public:
-  // Running -> interrupted. False when the run had already moved on.
-  bool TryInterrupt() noexcept;
+  // Between subjects -> running, at the start of a subject's import. False, and nothing changes,
+  // when a stop signal came since the last subject ended (or during its commit): the session ends
+  // there. A new gate is running already.
+  bool BeginSubject() noexcept;
+  // Running (or a commit that answered) -> between subjects: the subject's outcome is settled.
+  void EndSubject() noexcept;
+  // The stop signal kept for the session since the last subject ended; empty when none came.
+  std::string StopKept() const;
+
   // Running -> committing. Never returns when a stop signal has already won: the process is
   // being ended and the commit must not be sent. A stop signal during the commit then waits for
   // the commit's answer at most `answerWait`, and ends the run with `unanswered` (the line that
@@ -31,6 +40,9 @@ class RunGate {
   // Committing -> running: the commit answered with a failure that wrote nothing, and the run may
   // try again. A stop signal that came during the commit then wins as before it.
   void LeaveCommit() noexcept;
+  // Committing -> between subjects: the commit answered and the row is written. A stop signal that
+  // came during the commit is kept for the session, and the commit's line is no longer anyone's.
+  void CommitAnswered() noexcept;
   // Running or committing -> finishing, before the run writes its line, with the exit code it
   // settled. Never returns when a stop signal has already won: that line is the only one. From
   // here a stop signal ends the process soon with that exit code: the outcome stands, its line
@@ -50,14 +62,15 @@ class RunGate {
       Interrupt,        // the run is stopped: "Operazione interrotta (<signal>)", exit code 1
       EndSettled,       // the run is finishing: the process ends with its settled exit code
       Ignore,           // the run ends by itself (a commit whose outcome it is settling)
+      Kept,             // between subjects: kept for the session, which ends after the last one
       CommitUnanswered  // the commit did not answer in time: `line`, exit code 1
     } kind;
     std::string line;
   };
-  Stop OnStopSignal() noexcept;
+  Stop OnStopSignal(std::string_view signalName = "SIGTERM") noexcept;
 
  private:
-  enum class Stage { Running, Committing, Finishing, Interrupted };
+  enum class Stage { Running, Committing, Finishing, Interrupted, Between, Stopping };
   // Moves to `next` unless a stop signal won; then waits for the end of the process.
   void Advance(Stage next) noexcept;
 
@@ -65,9 +78,11 @@ class RunGate {
   std::atomic<int> exitCode_{1};
   std::atomic<std::uint64_t> linesBeforeFinish_{0};
   // The commit's line and answer wait, for a stop during it.
-  std::mutex commitLock_;
+  mutable std::mutex commitLock_;
   std::string unanswered_;
   std::chrono::milliseconds answerWait_{0};
+  // The name of the stop signal kept between subjects.
+  std::string keptSignal_;
 };
 
 // The gate of this process.

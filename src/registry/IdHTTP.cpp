@@ -141,18 +141,19 @@ TIdHTTP::~TIdHTTP() {
 }
 
 std::string TIdHTTP::Get(const std::string& url) {
+  ResponseCode = 0;
+  RequestSent = false;
   if (IOHandler == nullptr) throw Exception("No TLS handler is attached to the HTTP client.");
   const Target target = ResolveTarget(url);
   const std::string head = BuildHead(Request, target);
 
-  // One request per connection: a connection left open by an earlier answer is not reused.
-  IOHandler->Close();
+  // A connection the last answer left open to the same place is used again.
   IOHandler->Open(target.uri.host, target.port, target.uri.ipv6);
   registry::HttpAnswerReader reader(*IOHandler);
   std::string body;
   if (platform::trace::On()) TraceRequest(head);
-  ResponseCode = 0;
   try {
+    RequestSent = true;
     IOHandler->Write(head);
     body = reader.ReadAnswer();
     ResponseCode = registry::StatusCodeOf(reader.Answer().statusLine);
@@ -164,7 +165,8 @@ std::string TIdHTTP::Get(const std::string& url) {
   }
   platform::trace::Step("answer: " + reader.Answer().statusLine + ", " + std::to_string(body.size()) +
                         " bytes of body");
-  if (reader.Answer().MustClose()) IOHandler->Close();
+  // Kept only where HTTP/1.1 keeps it by default; an older server may close it at any moment.
+  if (reader.Answer().MustClose() || !reader.Answer().statusLine.starts_with("HTTP/1.1 ")) IOHandler->Close();
   return body;
 }
 

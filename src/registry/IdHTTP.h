@@ -40,8 +40,11 @@ class TIdHTTP {
 
   registry::HttpRequest Request;
   TIdSSLIOHandlerSocketOpenSSL* IOHandler = nullptr;
-  // The status code of the last answer's status line; 0 when none has arrived.
+  // The status code of the last request's answer; 0 when none has arrived (set back at the start
+  // of each request, so that a request that fails to connect never shows an earlier status).
   int ResponseCode = 0;
+  // True once the last request's bytes began to leave; false when it failed before that.
+  bool RequestSent = false;
 
   // Sends GET for the URL and returns the body of a 2xx answer as UTF-8 text; any other
   // status, and any failure of the connection, raises korvane::Exception.

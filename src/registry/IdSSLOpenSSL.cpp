@@ -31,8 +31,16 @@ registry::ChannelSettings TIdSSLIOHandlerSocketOpenSSL::Settings() const {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool ipv6) {
-  Close();
   const registry::ChannelTarget target{host, port, ipv6};
+  // A server that closed the connection meanwhile has sent its close alert (or closed the socket)
+  // by now: only one that is still open is used again.
+  if (connection_ && target_ == target && connection_->StillOpen()) {
+    connection_->deadline = registry::Deadline(exchangeTimeout);
+    platform::trace::Step("request on the open connection");
+    return;
+  }
+  Close();
+  target_ = target;
   if (registry::PreparedChannel* channel = std::exchange(prepared, nullptr);
       channel != nullptr && channel->Serves(target)) {
     connection_ = channel->Take();
@@ -71,6 +79,9 @@ bool TIdSSLIOHandlerSocketOpenSSL::WaitForData(int milliseconds) {
   return registry::WaitForSocket(connection_->socket.Handle(), POLLIN, connection_->deadline.BudgetFor(milliseconds));
 }
 
-void TIdSSLIOHandlerSocketOpenSSL::Close() noexcept { connection_.reset(); }
+void TIdSSLIOHandlerSocketOpenSSL::Close() noexcept {
+  connection_.reset();
+  target_.reset();
+}
 
 }  // namespace korvane

@@ -41,7 +41,9 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
   registry::PreparedChannel* prepared = nullptr;
 
   // Resolves `host`, connects to `port` and runs the handshake with `host` as the server name
-  // and as the name the certificate must carry. `ipv6` marks a host written in brackets.
+  // and as the name the certificate must carry. `ipv6` marks a host written in brackets. A
+  // connection still open to the same place (the last answer let it stay) is used again instead,
+  // its exchange's time limit started anew.
   void Open(const std::string& host, int port, bool ipv6 = false);
   // The settings a connection of this handler is opened with.
   registry::ChannelSettings Settings() const;
@@ -57,6 +59,8 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
 
  private:
   std::unique_ptr<registry::TlsConnection> connection_;
+  // Where connection_ goes.
+  std::optional<registry::ChannelTarget> target_;
 };
 
 }  // namespace korvane

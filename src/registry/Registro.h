@@ -39,6 +39,8 @@ class RegistryClient {
   void ProbeChannel();
   // The status code of the last request's answer; 0 when none arrived.
   int LastStatus() const { return ClientHTTP.ResponseCode; }
+  // True when the last request's bytes began to leave: from there it may be paid for.
+  bool LastRequestSent() const { return ClientHTTP.RequestSent; }
   // The address a request for this VAT number goes to.
   std::string RequestUrl(const std::string& PIVA) const { return endpoint_.url + PIVA; }
 

@@ -24,25 +24,59 @@ namespace {
 // A stop signal wins only before the commit is sent and before the run writes its line; after
 // that the run ends by itself, and once it is finishing with the exit code it settled.
 TEST(RunGate, AStopSignalWinsOnlyWhileTheRunIsRunning) {
+  using Kind = RunGate::Stop::Kind;
   RunGate running;
   EXPECT_EQ(running.SettledExitCode(), std::nullopt);
-  EXPECT_TRUE(running.TryInterrupt());
-  EXPECT_FALSE(running.TryInterrupt());
+  EXPECT_EQ(running.OnStopSignal().kind, Kind::Interrupt);
+  EXPECT_EQ(running.OnStopSignal().kind, Kind::Ignore);  // the first one is ending the process
   EXPECT_EQ(running.SettledExitCode(), std::nullopt);
 
   RunGate committing;
   committing.EnterCommit();
-  EXPECT_FALSE(committing.TryInterrupt());
+  EXPECT_EQ(committing.OnStopSignal().kind, Kind::Ignore);
   EXPECT_EQ(committing.SettledExitCode(), std::nullopt);  // the commit's outcome is awaited
   committing.EnterFinish(0);                              // the commit's outcome is printed
-  EXPECT_FALSE(committing.TryInterrupt());
+  EXPECT_EQ(committing.OnStopSignal().kind, Kind::EndSettled);
   EXPECT_EQ(committing.SettledExitCode(), 0);
 
   RunGate finishing;
   finishing.EnterFinish(1);
   finishing.EnterCommit();  // no way back from writing the line
-  EXPECT_FALSE(finishing.TryInterrupt());
+  EXPECT_EQ(finishing.OnStopSignal().kind, Kind::EndSettled);
   EXPECT_EQ(finishing.SettledExitCode(), 1);
+}
+
+// Subjects imported one after the other on one gate: once a subject's commit has answered (or the
+// subject has ended) a stop signal neither waits for that commit nor says its line; it is kept,
+// and the next subject does not begin. Without one, the next subject runs as the first did.
+TEST(RunGate, BetweenSubjectsAStopIsKeptForTheSession) {
+  using namespace std::chrono_literals;
+  using Kind = RunGate::Stop::Kind;
+  RunGate gate;
+  ASSERT_TRUE(gate.BeginSubject());
+  gate.EnterCommit("Esito della scrittura non verificabile (codice 0124)", 20s);
+  gate.CommitAnswered();
+  const auto start = std::chrono::steady_clock::now();
+  const RunGate::Stop stop = gate.OnStopSignal("SIGINT");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);  // the commit's bound is not waited
+  EXPECT_EQ(stop.kind, Kind::Kept);
+  EXPECT_EQ(stop.line, "");
+  gate.EndSubject();
+  EXPECT_FALSE(gate.BeginSubject());
+  EXPECT_EQ(gate.StopKept(), "SIGINT");
+  gate.EnterFinish(0);  // the session still writes its last subject's line
+  EXPECT_EQ(gate.SettledExitCode(), 0);
+
+  RunGate next;
+  ASSERT_TRUE(next.BeginSubject());
+  next.EndSubject();  // a subject refused before its commit
+  ASSERT_TRUE(next.BeginSubject());
+  next.EnterCommit("Esito della scrittura non verificabile (codice 0125)", 5000ms);
+  next.CommitAnswered();
+  next.EndSubject();
+  ASSERT_TRUE(next.BeginSubject());
+  EXPECT_EQ(next.OnStopSignal().kind, Kind::Interrupt);
+  EXPECT_FALSE(next.BeginSubject());
 }
 
 // A stop signal that comes once the outcome is settled, while the run's line waits for standard
@@ -108,6 +142,7 @@ TEST(RunGate, AStopDuringTheCommitWaitsForItsAnswerWithinABound) {
   const std::vector<Case> cases{
       {"committed", [](RunGate& gate) { gate.EnterFinish(0); }, Kind::Ignore, 20s},
       {"failed, nothing written", [](RunGate& gate) { gate.LeaveCommit(); }, Kind::Interrupt, 20s},
+      {"committed, a session goes on", [](RunGate& gate) { gate.CommitAnswered(); }, Kind::Kept, 20s},
       {"no answer", [](RunGate&) {}, Kind::CommitUnanswered, 500ms},
   };
   for (const Case& c : cases) {

@@ -214,6 +214,36 @@ TEST(RegistryRequest, ConnectionCloseIsHonouredRightAfterTheBody) {
   EXPECT_FALSE(handler.Connected());
 }
 
+// An HTTP/1.1 answer that lets the connection stay carries the next request too; an HTTP/1.0 one
+// does not, and a failed connect after it shows no status of its own.
+TEST(RegistryRequest, TheConnectionIsKeptForTheNextRequestWhereTheServerAllows) {
+  const std::string ok11 = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  TlsTestServer server({TlsTestServer::ExpectRequest(), TlsTestServer::Send(ok11), TlsTestServer::ExpectRequest(),
+                        TlsTestServer::Send(ok11), TlsTestServer::ExpectPeerClose()});
+  TIdSSLIOHandlerSocketOpenSSL handler;
+  handler.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
+  TIdHTTP client;
+  client.IOHandler = &handler;
+  EXPECT_EQ(client.Get(server.Url("/base/1")), "ok");
+  EXPECT_TRUE(handler.Connected());
+  // The server serves one connection: the second answer can only come on the first connection.
+  EXPECT_EQ(client.Get(server.Url("/base/2")), "ok");
+  handler.Close();
+  EXPECT_TRUE(server.WaitFinished(5000));
+  EXPECT_TRUE(server.PeerClosed());
+
+  TlsTestServer old({TlsTestServer::ExpectRequest(),
+                     TlsTestServer::Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"),
+                     TlsTestServer::ExpectPeerClose()});
+  EXPECT_EQ(client.Get(old.Url("/base/1")), "ok");
+  EXPECT_EQ(client.ResponseCode, 200);
+  EXPECT_FALSE(handler.Connected());
+  const int closed = loopback::Listener().Port();  // listened on, now closed: nobody accepts there
+  EXPECT_THROW(client.Get("https://127.0.0.1:" + std::to_string(closed) + "/base/2"), Exception);
+  EXPECT_EQ(client.ResponseCode, 0);
+  EXPECT_FALSE(client.RequestSent);
+}
+
 TEST(TlsChannel, UnverifiedServersNeverSeeTheRequest) {
   struct Case {
     const char* name;

@@ -6,6 +6,7 @@
 #include "app/check/CheckReport.h"
 #include "app/inputs/Parametri.h"
 #include "app/inputs/RunOptions.h"
+#include "app/run/Assessment.h"
 #include "app/run/Session.h"
 #include "app/subject/ExistingSubject.h"
 #include "app/subject/SubjectCode.h"
@@ -39,17 +40,12 @@ std::string CheckLedger(const LedgerOptions& options) {
 
 // What a run would do with a VAT number the archive already holds.
 std::string StoredVatNumber(Session& session, const std::string& piva) {
-  const SubjectKind& kind = session.Kind();
-  const std::optional<std::string> existing = config::ReadAsTheLockWaits(session.Archive(), [&](TIBSQL& sql) {
-    return FindSubjectByVatNumber(session.Archive(), *sql.Transaction(), kind.table, piva);
-  });
+  const std::optional<std::string> existing = ReadStoredSubject(session, piva);
   if (!existing) return "non presente in archivio";
-  switch (session.Rules().settings.existingVatNumber) {
-    case config::ExistingVatNumber::Reuse:
-      return "presente in archivio (codice " + *existing + "): un'importazione stamperebbe " + *existing +
-             " senza chiedere al registro";
-    case config::ExistingVatNumber::Refuse: throw Exception(StoredVatNumberMessage(piva, *existing));
-    case config::ExistingVatNumber::Import: break;
+  // "Rifiuta" raises the run's refusal.
+  if (const std::optional<std::string> answer = StoredSubjectAnswer(session, piva, *existing)) {
+    return "presente in archivio (codice " + *answer + "): un'importazione stamperebbe " + *answer +
+           " senza chiedere al registro";
   }
   return "presente in archivio (codice " + *existing + "): un'importazione ne scriverebbe un altro";
 }
@@ -122,9 +118,7 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
                        [&] {
                          parametri.CheckVatNumber();
                          config::CheckTextLength(piva, session.Lengths().vatNumber);
-                         if (rules && session.Rules().settings.checkVatNumber && !IsValidItalianVatNumber(piva)) {
-                           throw Exception(InvalidVatNumberMessage(piva));
-                         }
+                         if (rules) CheckVatNumberDigits(session, piva);
                          return std::string();
                        }) &&
           rules) {

@@ -20,7 +20,7 @@ RunRequest ReadRunRequest(std::vector<std::string> arguments, const platform::En
     inputs.subject.givenCode = Parametri.CodiceSoggetto();
     inputs.session.options = ReadRunOptions(environment);
     request.inputs = std::move(inputs);
-    return RunOutcome{{}, 0};
+    return RunOutcome({}, 0);
   });
   if (!request.inputs) request.refusal = outcome.line;
   return request;

@@ -8,11 +8,35 @@
 
 namespace korvane {
 
+// What became of one subject, for a caller that goes on to the next one (or not) by it.
+enum class OutcomeKind {
+  Committed,            // the row was written: its code, exit code 0
+  Reused,               // a stored subject with the VAT number answers: its code, exit code 0
+  RefusedBeforePaying,  // ended before any request left: nothing paid, nothing written
+  PaidNotWritten,       // a request left (it may be paid for) and nothing was written
+  InDoubt,              // the commit's outcome could not be learnt: the row may be there
+  Stopped,              // a stop signal ended the session before this subject began
+};
+
 // How an import ended: the one line to print (the new code, or the message of the error that
-// ended it) and the exit code, 0 when the record was committed (or a stored one answers), else 1.
+// ended it) and the exit code, 0 when the record was committed (or a stored one answers), else 1;
+// then what a caller that imports many subjects reads instead of the line.
 struct RunOutcome {
+  RunOutcome() = default;
+  RunOutcome(std::string line, int exitCode, OutcomeKind kind = OutcomeKind::RefusedBeforePaying)
+      : line(std::move(line)), exitCode(exitCode), kind(kind) {}
+
   std::string line;
   int exitCode = 1;
+  OutcomeKind kind = OutcomeKind::RefusedBeforePaying;
+  // The code written, or the stored subject's code that answers; empty otherwise.
+  std::string code;
+  // The status of the registry's answer to this subject's request; 0 when none arrived.
+  int registryStatus = 0;
+  // True once the request's bytes began to leave: from there it may be paid for.
+  bool requestSent = false;
+  // The ledger's key of this subject's request; empty without a ledger or a request.
+  std::string ledgerKey;
 };
 
 // Runs `step` and returns its outcome; an error it raises becomes the failed outcome with the

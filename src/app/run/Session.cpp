@@ -69,6 +69,17 @@ void Session::OpenArchive() {
 
 const CompanyRules& Session::Rules() {
   if (rules_) return *rules_;
+  if (rulesFailure_) std::rethrow_exception(rulesFailure_);
+  try {
+    rules_ = ReadRules();
+  } catch (const Exception&) {
+    rulesFailure_ = std::current_exception();
+    throw;
+  }
+  return *rules_;
+}
+
+CompanyRules Session::ReadRules() {
   const SubjectKind& kind = Kind();
   CompanyRules rules;
   rules.settings = config::ReadCompanySettings(*DBArchivio, {kind.existingVatSetting, kind.ceasedSetting});
@@ -77,8 +88,7 @@ const CompanyRules& Session::Rules() {
   const config::EInvoiceSettingNames eInvoiceSettings{kind.recipientCodeSetting, kind.pecSetting};
   rules.eInvoiceColumns = config::ReadEInvoiceColumns(*DBArchivio, columns_, eInvoiceSettings, kInsertedColumns);
   TraceEInvoiceSettings(eInvoiceSettings, rules.eInvoiceColumns);
-  rules_ = std::move(rules);
-  return *rules_;
+  return rules;
 }
 
 void Session::Release() noexcept {

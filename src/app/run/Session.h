@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,19 +62,23 @@ class Session {
   TIBDatabase& Archive() { return *DBArchivio; }
   // The declared lengths of the subject table's CODICE and PI.
   const SubjectColumnLengths& Lengths() const { return lengths_; }
-  // The company's rules, read (and traced) at the first call and kept: the first subject asks
-  // for them once its code is settled, the point where a run has always read them, so that a
-  // single run reports its errors in the same order.
+  // The company's rules, read (and traced) at the first call and kept, or their failure kept and
+  // raised again at every call: the first subject asks for them once its code is settled, the
+  // point where a run has always read them, so that a single run reports its errors in the same
+  // order, and a bad setting is read once for all the subjects of a session.
   const CompanyRules& Rules();
   registry::RegistryClient& Registry() { return *registryClient_; }
   // The ledger of paid requests; nothing when none was asked for.
   RequestLedger* Ledger() { return ledger_.get(); }
 
  private:
+  CompanyRules ReadRules();
+
   SessionInputs inputs_;
   std::vector<config::TableColumn> columns_;
   SubjectColumnLengths lengths_;
   std::optional<CompanyRules> rules_;
+  std::exception_ptr rulesFailure_;
   // Released in this order by Release(): the ledger last, after the connections.
   std::unique_ptr<registry::RegistryClient> registryClient_;
   std::unique_ptr<TQelUser> UtenteCorrente;

@@ -12,7 +12,7 @@ SingleRun::SingleRun(platform::RunGate& gate, std::string programFile)
 SingleRun::~SingleRun() { Release(); }
 
 RunOutcome SingleRun::Execute(const RunRequest& request) {
-  RunOutcome outcome{request.refusal, 1};
+  RunOutcome outcome(request.refusal, 1);
   if (request.inputs) {
     db::SetCallTimeout(request.inputs->session.options.databaseTimeout);
     TraceRunInputs(*request.inputs);

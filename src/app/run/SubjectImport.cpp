@@ -5,11 +5,10 @@
 
 #include "app/answer/AnswerPaths.h"
 #include "app/answer/EInvoiceValues.h"
+#include "app/run/Assessment.h"
 #include "app/run/RunTrace.h"
 #include "app/subject/ExistingSubject.h"
-#include "app/subject/VatNumber.h"
 #include "config/ColumnLengths.h"
-#include "config/TableRights.h"
 #include "db/CallBound.h"
 #include "db/IBError.h"
 #include "platform/Exception.h"
@@ -32,24 +31,53 @@ constexpr std::chrono::milliseconds kReleaseWait{500};
 
 }  // namespace
 
-RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate) {
-  SubjectImport import(session, subject, commitGate);
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate) {
+  // A stop signal since the last subject ended: this one does not begin.
+  if (!gate.BeginSubject()) {
+    return RunOutcome("Operazione interrotta (" + gate.StopKept() + ")", 1, OutcomeKind::Stopped);
+  }
+  SubjectImport import(session, subject, gate);
+  bool inDoubt = false;
   RunOutcome outcome = CatchOutcome([&] {
     const db::CallPurpose reading("lettura dell'archivio");
-    // The cut: nothing before PayAndWrite is paid for.
-    if (import.CheckBeforePaying() == BeforePaying::Pay) import.PayAndWrite();
-    return RunOutcome{import.Code(), 0};
+    try {
+      // The cut: nothing before PayAndWrite is paid for.
+      if (import.CheckBeforePaying() == BeforePaying::Pay) import.PayAndWrite();
+    } catch (const WriteInDoubt&) {
+      inDoubt = true;
+      throw;
+    }
+    return RunOutcome(import.Code(), 0);
   });
-  if (import.Committed()) outcome = {import.Code(), 0};
-  // A request recorded in the ledger gets its outcome: the answer's status, or the failure.
-  if (RequestLedger* ledger = session.Ledger()) {
-    const int status = session.Registry().LastStatus();
+  registry::RegistryClient& registry = session.Registry();
+  if (import.Asked()) {
+    outcome.registryStatus = registry.LastStatus();
+    outcome.requestSent = registry.LastRequestSent();
+  }
+  if (import.Committed()) {
+    outcome.line = import.Code();
+    outcome.exitCode = 0;
+    outcome.kind = OutcomeKind::Committed;
+  } else if (outcome.exitCode == 0) {
+    outcome.kind = OutcomeKind::Reused;
+  } else if (inDoubt) {
+    outcome.kind = OutcomeKind::InDoubt;
+  } else {
+    outcome.kind = outcome.requestSent ? OutcomeKind::PaidNotWritten : OutcomeKind::RefusedBeforePaying;
+  }
+  if (outcome.exitCode == 0) outcome.code = import.Code();
+  // This subject's request, when it recorded one, gets its outcome: the answer's status, or the
+  // failure.
+  RequestLedger* ledger = session.Ledger();
+  if (ledger && import.RequestRecorded()) {
+    const int status = outcome.registryStatus;
     ledger->RecordOutcome(status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode, outcome.line);
   }
   // The outcome is settled and its line not yet printed: what the import ends (its statement, a
   // lock's transaction) over a connection that went silent must not hold the line back.
   const db::CallDeadline releaseBound(std::chrono::steady_clock::now() + kReleaseWait);
   import.Release();
+  gate.EndSubject();
   return outcome;
 }
 
@@ -66,26 +94,21 @@ void SubjectImport::Release() noexcept {
 
 BeforePaying SubjectImport::CheckBeforePaying() {
   const SubjectKind& kind = session_.Kind();
-  // What cannot be written fails now, before the registry is paid for an answer.
-  config::CheckTextLength(subject_.vatNumber, session_.Lengths().vatNumber);
-  code_ = SettleSubjectCode(session_.Inputs().tipoSoggetto, subject_.givenCode, session_.Archive(),
-                            session_.Lengths().code);
-  TraceSubjectCode(kind, code_);
-  const CompanyRules& rules = session_.Rules();
-  if (rules.settings.checkVatNumber && !IsValidItalianVatNumber(subject_.vatNumber)) {
-    throw Exception(InvalidVatNumberMessage(subject_.vatNumber));
-  }
-  TIBDatabase& archive = session_.Archive();
-  if (rules.ChecksStoredVatNumber()) {
+  const Assessment assessment = CheckSubject(session_, subject_, [&] {
     // Runs of this machine for the number take turns from here: the next one finds this one's row.
-    turn_ = TakeVatNumberTurn(archive.DatabaseName(), kind.table, subject_.vatNumber);
-    if (StoredSubjectAnswers(false)) return BeforePaying::Answered;
-  }
-  // What the insert would be refused for after the registry was paid.
-  if (!subject_.givenCode.empty()) CheckGivenCodeFree(archive, session_.Inputs().tipoSoggetto, subject_.givenCode);
-  config::CheckInsertRight(archive, kind.table);
+    turn_ = TakeVatNumberTurn(session_.Archive().DatabaseName(), kind.table, subject_.vatNumber);
+    std::optional<std::string> stored =
+        LookForSubjectUnderLock(session_.Archive(), kind.existingVatSetting, kind.table, subject_.vatNumber);
+    TraceExistingSubject(stored, false);
+    return stored;
+  });
+  code_ = assessment.code;
+  if (assessment.verdict == Verdict::Reuse) return BeforePaying::Answered;
   // Last: the ledger records the request before it leaves, or the daily limit refuses it.
-  if (RequestLedger* ledger = session_.Ledger()) ledger->RecordRequest(LedgerEntry());
+  if (RequestLedger* ledger = session_.Ledger()) {
+    ledger->RecordRequest(LedgerEntry());
+    requestRecorded_ = true;
+  }
   return BeforePaying::Pay;
 }
 
@@ -104,6 +127,7 @@ LedgerRequest SubjectImport::LedgerEntry() const {
 void SubjectImport::PayAndWrite() {
   const CompanyRules& rules = session_.Rules();
   const AnswerPaths& listPaths = *session_.Inputs().options.answerPaths;
+  asked_ = true;
   const std::string body = session_.Registry().InterrogaRegistro(subject_.vatNumber, session_.Inputs().apiToken);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   answer_ = ParseJSONValue(body);
@@ -121,24 +145,20 @@ void SubjectImport::PayAndWrite() {
   WriteWithRetries(row);
 }
 
-// Before the registry call the look tries the lock and lets it go. Under the lock (after the answer) it is made in
-// the lock's transaction, held until the insert's commit, so runs for one table look and insert
-// one after the other. Without such a subject the import goes on (false). With one, "Riusa" makes
-// its code the import's answer (true) and "Rifiuta" ends the import; either way nothing is written.
-bool SubjectImport::StoredSubjectAnswers(bool underLock) {
-  const SubjectKind& kind = session_.Kind();
-  TIBDatabase& archive = session_.Archive();
+// The look after the answer, made in the lock's transaction, held until the insert's commit, so
+// runs for one table look and insert one after the other. Without such a subject the import goes
+// on (false). With one, "Riusa" makes its code the import's answer (true) and "Rifiuta" ends the
+// import; either way nothing is written.
+bool SubjectImport::StoredSubjectAnswersUnderLock() {
   const std::string& vatNumber = subject_.vatNumber;
   const std::optional<std::string> existing =
-      underLock ? LockAndFindSubject(archive, *lock_, kind.table, vatNumber)
-                : LookForSubjectUnderLock(archive, kind.existingVatSetting, kind.table, vatNumber);
-  TraceExistingSubject(existing, underLock);
+      LockAndFindSubject(session_.Archive(), *lock_, session_.Kind().table, vatNumber);
+  TraceExistingSubject(existing, true);
   if (!existing) return false;
-  if (underLock) lock_->Release();
-  if (session_.Rules().settings.existingVatNumber == config::ExistingVatNumber::Refuse) {
-    throw Exception(StoredVatNumberMessage(vatNumber, *existing));
-  }
-  code_.Codice = *existing;
+  lock_->Release();
+  const std::optional<std::string> answer = StoredSubjectAnswer(session_, vatNumber, *existing);
+  if (!answer) return false;
+  code_.Codice = *answer;
   return true;
 }
 
@@ -163,7 +183,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
     try {
       // Taken at the first try, and again on a connection opened anew (the lock went with the
       // old one); a code that was taken meanwhile leaves it held for the next try.
-      if (lock_ && !lock_->Held() && StoredSubjectAnswers(true)) return;
+      if (lock_ && !lock_->Held() && StoredSubjectAnswersUnderLock()) return;
       trace::Step(std::string("insert into ") + session_.Kind().table + ", code " + code_.Codice);
       const db::CallPurpose writing("scrittura del soggetto");
       insert_->Write(subject_.vatNumber, row, code_.Codice);
@@ -219,7 +239,7 @@ void SubjectImport::ConfirmLostWrite(const WriteFailed& lost) {
     stored = SubjectStored(session_.Archive(), session_.Inputs().tipoSoggetto, code_.Codice, subject_.vatNumber,
                            insert_->TransactionId());
   } catch (const Exception&) {
-    throw Exception(UnverifiableWriteMessage(code_.Codice));
+    throw WriteInDoubt(code_.Codice);
   }
   if (!stored) throw lost;
 }

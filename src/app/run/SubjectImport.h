@@ -35,12 +35,10 @@ class SubjectImport {
   SubjectImport(const SubjectImport&) = delete;
   SubjectImport& operator=(const SubjectImport&) = delete;
 
-  // Everything that can fail before the registry is paid, in a fixed order: the VAT number's
-  // length, the code (given or computed, and its length), the company's rules, the check digits
-  // when the company checks them, and a stored subject with this VAT number when the company asks
-  // what to do with one (its turn on this machine taken first, its write lock tried); then a given
-  // code already stored, the login's INSERT right, and last the ledger's record of the request,
-  // which the daily limit may refuse. Nothing is written to the archive.
+  // Everything that can fail before the registry is paid: the checks of CheckSubject, the stored
+  // subject looked up with this machine's turn for the number taken first and the write lock
+  // tried; then the reservation's last step, the ledger's record of the request, which the daily
+  // limit may refuse. Nothing is written to the archive.
   BeforePaying CheckBeforePaying();
   // The paid part, after CheckBeforePaying said Pay: asks the registry, reads the answer and
   // writes the row; a computed code another run took first is replaced and the write tried again
@@ -52,22 +50,27 @@ class SubjectImport {
   const std::string& Code() const { return code_.Codice; }
   // True once the insert's commit has succeeded (or the look-up found the row committed).
   bool Committed() const { return committed_; }
+  // True once the registry was asked (whether or not the request could leave).
+  bool Asked() const { return asked_; }
+  // True when the ledger recorded this subject's request.
+  bool RequestRecorded() const { return requestRecorded_; }
 
  private:
   void WriteWithRetries(const SubjectRow& row);
   // The request as the ledger records it.
   LedgerRequest LedgerEntry() const;
   void ConfirmLostWrite(const WriteFailed& lost);
-  // The look for a stored subject with the VAT number: before the registry call without a lock,
-  // or with `underLock` after the answer, taking the write lock first. True when its answer ends
-  // the import with that subject's code ("Riusa"); "Rifiuta" raises.
-  bool StoredSubjectAnswers(bool underLock);
+  // The look for a stored subject with the VAT number after the answer, under the write lock. True
+  // when its answer ends the import with that subject's code ("Riusa"); "Rifiuta" raises.
+  bool StoredSubjectAnswersUnderLock();
 
   Session& session_;
   SubjectInputs subject_;
   platform::RunGate& commitGate_;
   SubjectCode code_;
   bool committed_ = false;
+  bool asked_ = false;
+  bool requestRecorded_ = false;
   std::unique_ptr<TJSONValue> answer_;
   // Released by Release() in the reverse order: the insert's statement, the lock's transaction,
   // then the turn of this machine's runs for the VAT number (held to the end of the import).
@@ -77,10 +80,11 @@ class SubjectImport {
 };
 
 // Imports one subject on an open session and returns its outcome: the new code (or the stored
-// one that answers it) and exit 0, or the message of the error that stopped it and exit 1. Once
-// the insert's commit has succeeded the outcome is success, whatever happens after it: a caller
-// that retries on failure would store the subject twice. Ends everything it created before it
-// returns; the session stays open for the next subject.
-RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& commitGate);
+// one that answers it) and exit 0, or the message of the error that stopped it and exit 1, with
+// its kind. Once the insert's commit has succeeded the outcome is success, whatever happens after
+// it: a caller that retries on failure would store the subject twice. The subject begins and ends
+// on `gate` (a stop signal kept since the last subject is the outcome Stopped, nothing done), and
+// everything it created is ended before it returns; the session stays open for the next subject.
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate);
 
 }  // namespace korvane

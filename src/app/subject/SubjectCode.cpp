@@ -9,7 +9,6 @@
 #include "config/ReadTransaction.h"
 #include "config/TabX.h"
 #include "db/IBDatabase.h"
-#include "db/IBQuery.h"
 #include "db/IBSQL.h"
 #include "platform/Convert.h"
 #include "platform/Exception.h"
@@ -56,17 +55,16 @@ SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, 
   }
 
   const SubjectKind& kind = SubjectKindOf(tipo);
-  TIBQuery query;
-  query.SetDatabase(&archive);
-  // Left open on purpose, owned by the connection: the interface's own description of this read.
-  query.SetTransaction(&archive.CreateOwnedTransaction(TIBTransactionLevel::ibtrSnapshot));
-  query.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX ");
-  query.AddLine(std::string("FROM ") + kind.table);
   SubjectCode code;
   code.computed = true;
   code.CaratteriRiempimento = GetTabXValue(archive, kind.codeWidthSetting, -1);
-  query.AddLine(kNumericCodes);
-  query.Open();
+  const std::string highest = config::ReadInTransaction(archive, TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
+    sql.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX ");
+    sql.AddLine(std::string("FROM ") + kind.table);
+    sql.AddLine(kNumericCodes);
+    sql.ExecQuery();
+    return sql.FieldByName("CODICEMAX").AsString();
+  });
 
   code.width = platform::StrToInt32(code.CaratteriRiempimento).value_or(kDefaultWidth);
   if (code.width == 0) code.width = kDefaultWidth;
@@ -77,7 +75,7 @@ SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, 
   // The code has exactly `width` characters: a width beyond the column fails here rather than
   // after the registry was paid, and before so many characters are ever built.
   config::CheckLength(code.width, codeLength);
-  code.Codice = Successor(query.FieldByName("CODICEMAX").AsString(), code.width);
+  code.Codice = Successor(highest, code.width);
   return code;
 }
 

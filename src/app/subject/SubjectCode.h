@@ -31,8 +31,8 @@ struct SubjectCode {
 
 // Settles the code of the new subject: `givenCode` (-CODICESOGGETTO) when not empty, or the highest code
 // of the table made of 1 to 18 digits plus one, zero-filled to the width configured in TABX for
-// that kind of subject (4 when it is missing or not a number). The reads' snapshot transactions
-// stay open on the connection until it closes, as the tool's interface describes them.
+// that kind of subject (4 when it is missing or not a number). Each read in a snapshot
+// transaction ended before it returns.
 // A code longer than `codeLength` fails with the database layer's length error, a width beyond
 // it without the code being built; a negative width, which would give an empty code, is refused.
 SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, TIBDatabase& archive,

@@ -59,6 +59,25 @@ TIBTransaction& InsertTransaction(TIBSQL& sql, TIBDatabase& archive, TIBTransact
 
 }  // namespace
 
+std::vector<std::string> InsertStatementLines(TTipoSoggetto tipo, const std::vector<CompanyColumnValue>& companyColumns,
+                                              const std::tm& date) {
+  const std::string day = DateLiteralText(date);
+  std::string columns;
+  for (const std::string_view column : kInsertedColumns) {
+    columns += columns.empty() ? "(" : ",";
+    columns += column;
+  }
+  // The company's own columns: names as the metadata spells them, quoted.
+  std::string companyParameters;
+  for (const CompanyColumnValue& company : companyColumns) {
+    columns += "," + config::QuotedIdentifier(company.column);
+    companyParameters += ",:" + company.parameter;
+  }
+  return {std::string("INSERT INTO ") + SubjectKindOf(tipo).table, columns + ")", "VALUES(",
+          ":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + day + "','" + day + "'" +
+              companyParameters + ")"};
+}
+
 SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, platform::RunGate& gate,
                              TIBTransaction* checkAndInsert, std::vector<CompanyColumnValue> companyColumns)
     : SQLInserimento(&archive),
@@ -67,23 +86,7 @@ SubjectInsert::SubjectInsert(TIBDatabase& archive, TTipoSoggetto tipo, platform:
       companyColumns_(std::move(companyColumns)),
       gate_(gate) {
   SQLInserimento.SetParamCheck(true);
-  const std::string today = DateLiteralText(Today());
-  std::string columns;
-  for (const std::string_view column : kInsertedColumns) {
-    columns += columns.empty() ? "(" : ",";
-    columns += column;
-  }
-  // The company's own columns: names as the metadata spells them, quoted.
-  std::string companyParameters;
-  for (const CompanyColumnValue& company : companyColumns_) {
-    columns += "," + config::QuotedIdentifier(company.column);
-    companyParameters += ",:" + company.parameter;
-  }
-  SQLInserimento.AddLine(std::string("INSERT INTO ") + SubjectKindOf(tipo).table);
-  SQLInserimento.AddLine(columns + ")");
-  SQLInserimento.AddLine("VALUES(");
-  SQLInserimento.AddLine(":CODICE,:RAGSOC,:CF,:PI,:INDIRIZZO,:NUMEROCIVICO,:CITTA,:PROVINCIA,:CAP,'IT','" + today +
-                         "','" + today + "'" + companyParameters + ")");
+  for (std::string& line : InsertStatementLines(tipo, companyColumns_, Today())) SQLInserimento.AddLine(line);
 }
 
 void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const std::string& codice) {
@@ -108,6 +111,8 @@ void SubjectInsert::Write(const std::string& piva, const SubjectRow& row, const 
     committing = true;
     platform::trace::Step("commit sent");
     transaction_.Commit();
+    // The row is written: a stop signal from here waits for the session to end.
+    gate_.CommitAnswered();
   } catch (const Exception& error) {
     // A database that did not answer before the commit was sent: nothing was written, and the
     // connection is closed on this side. One that did not answer the commit leaves its outcome

@@ -54,8 +54,20 @@ std::vector<WrittenField> WrittenFields(const SubjectRow& row);
 // The message of a write whose commit's outcome could not be learnt: the row may be there.
 std::string UnverifiableWriteMessage(const std::string& codice);
 
+// A write whose commit's outcome could not be learnt, with that message: the row may be there,
+// and the subject must be looked up before it is imported again.
+class WriteInDoubt : public Exception {
+ public:
+  explicit WriteInDoubt(const std::string& codice) : Exception(UnverifiableWriteMessage(codice)) {}
+};
+
 // A date as the insert writes it into the statement: "mm/dd/yyyy".
 std::string DateLiteralText(const std::tm& date);
+
+// The insert's statement for a kind of subject, dated `date`: the twelve columns, then the
+// company's own (`companyColumns`), each with its parameter.
+std::vector<std::string> InsertStatementLines(TTipoSoggetto tipo, const std::vector<CompanyColumnValue>& companyColumns,
+                                              const std::tm& date);
 
 // The insert of one subject row into the table of its kind, dated today. The statement (with a
 // snapshot transaction of its own) is built here and prepared by the first write; a write that loses its code to
@@ -85,9 +97,6 @@ class SubjectInsert {
 
   // The server's number of the transaction of the last write (0 before the first).
   std::int64_t TransactionId() const { return transactionId_; }
-
-  // The statement's lines, as built.
-  const std::vector<std::string>& StatementLines() const { return SQLInserimento.SQL(); }
 
  private:
   TIBSQL SQLInserimento;
