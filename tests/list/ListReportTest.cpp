@@ -29,6 +29,7 @@ TEST(ListReport, OpensBackAsTheRowsWritten) {
       {3, "\"12485671007\"; x", "12485671007", RowOutcome::Reused, "C0013", "riga\r\ndue", false, true, 2 * 86400 + 5,
        "", ""},
       {4, "12485671007", "12485671007", RowOutcome::AlreadyPresent, "C0001", "", false, false, 7200, "", ""},
+      {6, "=HYPERLINK(\"http://x\")", "", RowOutcome::Invalid, "", "-1", false, false, std::nullopt, "", "@pec"},
       {5, "x", "x", RowOutcome::NotTried, "", "Credito esaurito", false, false, std::nullopt, "", ""},
   };
   WriteListReport(path, rows);
@@ -46,6 +47,8 @@ TEST(ListReport, OpensBackAsTheRowsWritten) {
       {"3", "\"12485671007\"; x", "12485671007", "riusato", "C0013", "riga\r\ndue", "no", "s\xC3\xAC", "2 giorni", "",
        ""},
       {"4", "12485671007", "12485671007", "gi\xC3\xA0 presente", "C0001", "", "no", "no", "2 ore", "", ""},
+      // A value a spreadsheet would run as a formula is kept as text.
+      {"6", "'=HYPERLINK(\"http://x\")", "", "non valido", "", "'-1", "no", "no", "", "", "'@pec"},
       {"5", "x", "x", "non tentata", "", "Credito esaurito", "no", "no", "", "", ""},
   };
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(table.records[i + 1].cells, expected[i]) << i;

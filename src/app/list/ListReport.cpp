@@ -40,6 +40,14 @@ std::string Stem(const std::string& listPath) {
 
 }  // namespace
 
+std::string ReportField(std::string_view value) {
+  constexpr std::string_view kFormulaStarts = "=+-@\t\r";
+  if (!value.empty() && kFormulaStarts.find(value.front()) != std::string_view::npos) {
+    return CsvField("'" + std::string(value), ';');
+  }
+  return CsvField(value, ';');
+}
+
 void WriteFileWhole(const std::string& path, const std::string& bytes, std::string_view what) {
   const auto fail = [&](int error) {
     throw Exception(std::string(what) + " non scrivibile (" + path + ": " + std::strerror(error) + ")");
@@ -113,7 +121,7 @@ void WriteListReport(const std::string& path, const std::vector<ReportRow>& rows
     };
     for (std::size_t i = 0; i < std::size(fields); ++i) {
       if (i) bytes += ';';
-      bytes += CsvField(fields[i], ';');
+      bytes += ReportField(fields[i]);
     }
     bytes += "\r\n";
   }

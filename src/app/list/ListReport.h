@@ -45,6 +45,11 @@ struct ReportRow {
 // Raises "<what> non scrivibile (<path>: <reason>)".
 void WriteFileWhole(const std::string& path, const std::string& bytes, std::string_view what);
 
+// One cell of a report, quoted as CSV needs. A value that a spreadsheet would take as a formula
+// (it begins with "=", "+", "-", "@", a tab or a CR: a company name or a line of the list can)
+// gets an apostrophe before it, so that opening the report never runs what a value holds.
+std::string ReportField(std::string_view value);
+
 // The first bytes of a report: Italian spreadsheets read UTF-8 by them.
 inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 

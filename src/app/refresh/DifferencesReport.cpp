@@ -12,7 +12,7 @@ namespace {
 void AddLine(std::string& bytes, const std::array<std::string, 8>& cells) {
   for (std::size_t i = 0; i < cells.size(); ++i) {
     if (i) bytes += ';';
-    bytes += CsvField(cells[i], ';');
+    bytes += ReportField(cells[i]);
   }
   bytes += "\r\n";
 }
