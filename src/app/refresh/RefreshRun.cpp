@@ -299,9 +299,10 @@ class RefreshRunner {
                                   comparison.vatNumber,
                                   NowUnix(),
                                   base ? base->values : std::vector<std::pair<std::string, std::string>>{}};
-    for (const auto& [column, value] : comparison.Changes()) {
+    for (const auto& change : comparison.Changes()) {
+      const auto& [column, value] = change;
       const auto known = std::find_if(written.values.begin(), written.values.end(),
-                                      [&](const auto& entry) { return entry.first == column; });
+                                      [&](const auto& entry) { return entry.first == change.first; });
       if (known == written.values.end()) {
         written.values.emplace_back(column, value);
       } else {
