@@ -11,13 +11,6 @@ namespace korvane {
 
 namespace {
 
-std::optional<std::int64_t> WholeNumber(std::string_view text, std::int64_t lowest, std::int64_t highest) {
-  std::int64_t value = 0;
-  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (failure != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) return {};
-  return value;
-}
-
 // A price in euro, "0,05" or "0.05".
 std::optional<double> Price(std::string text) {
   std::replace(text.begin(), text.end(), ',', '.');
@@ -28,6 +21,35 @@ std::optional<double> Price(std::string text) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> WholeNumber(std::string_view text, std::int64_t lowest, std::int64_t highest) {
+  std::int64_t value = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (failure != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) return {};
+  return value;
+}
+
+ManySubjectsInputs ReadManySubjectsInputs(std::vector<std::string> sessionArguments,
+                                          const platform::EnvironmentLookup& environment, std::string_view modeSwitch) {
+  ManySubjectsInputs inputs;
+  TParametri Parametri(std::move(sessionArguments), ApiTokenFrom(environment));
+  Parametri.ReadFromCmdLine();
+  Parametri.CheckSession();
+  Parametri.CheckApiToken();
+  if (!Parametri.PIVA().empty()) throw Exception("-PIVA non ammesso con " + std::string(modeSwitch));
+  inputs.session.user = Parametri.Utente();
+  inputs.session.company = Parametri.Ditta();
+  inputs.session.tipoSoggetto = Parametri.TipoSoggetto();
+  inputs.session.apiToken = Parametri.ApiToken();
+  inputs.session.options = ReadRunOptions(environment);
+  const char* store = environment("KORVANE_ANSWER_STORE");
+  inputs.storePath = store && *store ? store : store::kDefaultStorePath;
+  if (const char* price = environment("KORVANE_REQUEST_PRICE"); price && *price) {
+    inputs.requestPrice = Price(price);
+    if (!inputs.requestPrice) throw Exception("Prezzo per richiesta non valido (KORVANE_REQUEST_PRICE)");
+  }
+  return inputs;
+}
 
 bool IsListRequest(const std::vector<std::string>& arguments) {
   return std::find(arguments.begin(), arguments.end(), "--lista") != arguments.end();
@@ -64,22 +86,10 @@ ListRequest ReadListRequest(std::vector<std::string> arguments, const platform::
       }
     }
     if (inputs.listPath.empty()) throw Exception("File della lista mancante (--lista)");
-    TParametri Parametri(std::move(sessionArguments), ApiTokenFrom(environment));
-    Parametri.ReadFromCmdLine();
-    Parametri.CheckSession();
-    Parametri.CheckApiToken();
-    if (!Parametri.PIVA().empty()) throw Exception("-PIVA non ammesso con --lista");
-    inputs.session.user = Parametri.Utente();
-    inputs.session.company = Parametri.Ditta();
-    inputs.session.tipoSoggetto = Parametri.TipoSoggetto();
-    inputs.session.apiToken = Parametri.ApiToken();
-    inputs.session.options = ReadRunOptions(environment);
-    const char* store = environment("KORVANE_ANSWER_STORE");
-    inputs.storePath = store && *store ? store : store::kDefaultStorePath;
-    if (const char* price = environment("KORVANE_REQUEST_PRICE"); price && *price) {
-      inputs.requestPrice = Price(price);
-      if (!inputs.requestPrice) throw Exception("Prezzo per richiesta non valido (KORVANE_REQUEST_PRICE)");
-    }
+    ManySubjectsInputs common = ReadManySubjectsInputs(std::move(sessionArguments), environment, "--lista");
+    inputs.session = std::move(common.session);
+    inputs.storePath = std::move(common.storePath);
+    inputs.requestPrice = common.requestPrice;
     request.inputs = std::move(inputs);
     return RunOutcome{{}, 0};
   });

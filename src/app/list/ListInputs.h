@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/inputs/RunInputs.h"
@@ -28,6 +29,20 @@ struct ListRequest {
   std::optional<ListInputs> inputs;
   std::string refusal;
 };
+
+// What a run over many subjects (a list, a refresh) reads beside its own switches: the session's
+// switches, checked as a single run checks them (a -PIVA is refused, naming `modeSwitch`), then
+// from the environment the run's options, the store of answers and the price of one request.
+struct ManySubjectsInputs {
+  SessionInputs session;
+  std::string storePath;
+  std::optional<double> requestPrice;
+};
+ManySubjectsInputs ReadManySubjectsInputs(std::vector<std::string> sessionArguments,
+                                          const platform::EnvironmentLookup& environment, std::string_view modeSwitch);
+
+// A whole number from lowest to highest, written in digits alone; nothing otherwise.
+std::optional<std::int64_t> WholeNumber(std::string_view text, std::int64_t lowest, std::int64_t highest);
 
 // True when the command line asks for a list ("--lista" among the arguments).
 bool IsListRequest(const std::vector<std::string>& arguments);

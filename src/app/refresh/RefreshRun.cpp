@@ -1,14 +1,13 @@
 #include "app/refresh/RefreshRun.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
 
-#include "app/inputs/Parametri.h"
+#include "app/list/ListInputs.h"
 #include "app/list/ListRun.h"
 #include "app/refresh/DifferencesReport.h"
 #include "app/refresh/SubjectComparison.h"
@@ -33,21 +32,6 @@ constexpr const char* kChangedMeanwhile = "modificato nel frattempo";
 
 std::int64_t NowUnix() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-std::optional<std::int64_t> WholeNumber(std::string_view text, std::int64_t lowest, std::int64_t highest) {
-  std::int64_t value = 0;
-  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (failure != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) return {};
-  return value;
-}
-
-std::optional<double> Price(std::string text) {
-  std::replace(text.begin(), text.end(), ',', '.');
-  double value = 0;
-  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (failure != std::errc() || end != text.data() + text.size() || value < 0) return {};
-  return value;
 }
 
 std::string Trimmed(std::string_view text) {
@@ -371,22 +355,10 @@ RefreshRequest ReadRefreshRequest(std::vector<std::string> arguments, const plat
     }
     if (choices != 1) throw Exception("Scegliere i soggetti con una sola tra --codici, --tutti e --non-aggiornati-da");
     if (inputs.preview && inputs.apply) throw Exception("--anteprima e --applica non vanno insieme");
-    TParametri Parametri(std::move(sessionArguments), ApiTokenFrom(environment));
-    Parametri.ReadFromCmdLine();
-    Parametri.CheckSession();
-    Parametri.CheckApiToken();
-    if (!Parametri.PIVA().empty()) throw Exception("-PIVA non ammesso con --aggiorna");
-    inputs.session.user = Parametri.Utente();
-    inputs.session.company = Parametri.Ditta();
-    inputs.session.tipoSoggetto = Parametri.TipoSoggetto();
-    inputs.session.apiToken = Parametri.ApiToken();
-    inputs.session.options = ReadRunOptions(environment);
-    const char* store = environment("KORVANE_ANSWER_STORE");
-    inputs.storePath = store && *store ? store : store::kDefaultStorePath;
-    if (const char* price = environment("KORVANE_REQUEST_PRICE"); price && *price) {
-      inputs.requestPrice = Price(price);
-      if (!inputs.requestPrice) throw Exception("Prezzo per richiesta non valido (KORVANE_REQUEST_PRICE)");
-    }
+    ManySubjectsInputs common = ReadManySubjectsInputs(std::move(sessionArguments), environment, "--aggiorna");
+    inputs.session = std::move(common.session);
+    inputs.storePath = std::move(common.storePath);
+    inputs.requestPrice = common.requestPrice;
     request.inputs = std::move(inputs);
     return RunOutcome{{}, 0};
   });
