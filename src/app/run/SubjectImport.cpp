@@ -69,9 +69,11 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
   // This subject's request, when it recorded one, gets its outcome: the answer's status, or the
   // failure.
   RequestLedger* ledger = session.Ledger();
-  if (ledger && import.RequestRecorded()) {
+  outcome.ledgerKey = import.LedgerKey();
+  if (ledger && !outcome.ledgerKey.empty()) {
     const int status = outcome.registryStatus;
-    ledger->RecordOutcome(status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode, outcome.line);
+    ledger->RecordOutcome(outcome.ledgerKey, status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode,
+                          outcome.line);
   }
   // The outcome is settled and its line not yet printed: what the import ends (its statement, a
   // lock's transaction) over a connection that went silent must not hold the line back.
@@ -106,8 +108,7 @@ BeforePaying SubjectImport::CheckBeforePaying() {
   if (assessment.verdict == Verdict::Reuse) return BeforePaying::Answered;
   // Last: the ledger records the request before it leaves, or the daily limit refuses it.
   if (RequestLedger* ledger = session_.Ledger()) {
-    ledger->RecordRequest(LedgerEntry());
-    requestRecorded_ = true;
+    ledgerKey_ = ledger->RecordRequest(LedgerEntry());
   }
   return BeforePaying::Pay;
 }

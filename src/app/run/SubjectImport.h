@@ -52,8 +52,8 @@ class SubjectImport {
   bool Committed() const { return committed_; }
   // True once the registry was asked (whether or not the request could leave).
   bool Asked() const { return asked_; }
-  // True when the ledger recorded this subject's request.
-  bool RequestRecorded() const { return requestRecorded_; }
+  // The ledger's key of this subject's request; empty when the ledger recorded none.
+  const std::string& LedgerKey() const { return ledgerKey_; }
 
  private:
   void WriteWithRetries(const SubjectRow& row);
@@ -70,7 +70,7 @@ class SubjectImport {
   SubjectCode code_;
   bool committed_ = false;
   bool asked_ = false;
-  bool requestRecorded_ = false;
+  std::string ledgerKey_;
   std::unique_ptr<TJSONValue> answer_;
   // Released by Release() in the reverse order: the insert's statement, the lock's transaction,
   // then the turn of this machine's runs for the VAT number (held to the end of the import).
