@@ -449,7 +449,7 @@ class ListRunner {
       row.paid = true;
       pending.answer = paid->body;
       // Kept before it is written: a run that ends from here on finds it and pays no more.
-      KeepAnswer(index, *paid);
+      KeepAnswer(index, *pending.request);
     }
     platform::RunGate writeGate;
     RunOutcome outcome = ImportSubject(*pending.session, {numbers_[index].vatNumber, numbers_[index].entry.givenCode},
@@ -578,10 +578,11 @@ class ListRunner {
 
   // Keeps a paid answer and points the row at it. A store that cannot take it stops the run after
   // this row: the answer is paid for and still written.
-  void KeepAnswer(std::size_t index, const PaidAnswer& answer) {
+  void KeepAnswer(std::size_t index, const PaidRequest& request) {
     if (!store_) return;
     try {
-      answerIds_[index] = store_->SaveAnswer({0, numbers_[index].vatNumber, endpoint_, NowUnix(), answer.body, {}});
+      answerIds_[index] = store_->SaveAnswer(
+          {0, numbers_[index].vatNumber, endpoint_, NowUnix(), request.Answer().body, request.LedgerKey()});
     } catch (const Exception& error) {
       Stop(error.Message());
       return;
