@@ -68,6 +68,12 @@ class Session {
   // order, and a bad setting is read once for all the subjects of a session.
   const CompanyRules& Rules();
   registry::RegistryClient& Registry() { return *registryClient_; }
+  // A client of its own for a thread that asks the registry beside the session's: the same
+  // address and settings, and the session's TLS context. With `prepareChannel`, its connection is
+  // made ready at once. Callable from any thread between Start and Release.
+  std::unique_ptr<registry::RegistryClient> NewRegistryClient(bool prepareChannel) const {
+    return registryClient_->AnotherClient(prepareChannel);
+  }
   // The ledger of paid requests; nothing when none was asked for.
   RequestLedger* Ledger() { return ledger_.get(); }
 

@@ -13,7 +13,6 @@
 #include "db/IBError.h"
 #include "platform/Exception.h"
 #include "platform/Trace.h"
-#include "registry/Uri.h"
 
 namespace korvane {
 
@@ -114,14 +113,9 @@ BeforePaying SubjectImport::CheckBeforePaying() {
 
 LedgerRequest SubjectImport::LedgerEntry() const {
   const SessionInputs& inputs = session_.Inputs();
-  const Uri uri = registry::ParseUri(session_.Registry().RequestUrl(subject_.vatNumber));
-  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
-  return {inputs.user,
-          inputs.company,
-          inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
-          subject_.vatNumber,
-          uri.port.empty() ? host : host + ":" + uri.port,
-          uri.path + uri.document};
+  const registry::RegistryEndpoint& endpoint = session_.Registry().Endpoint();
+  return {inputs.user,        inputs.company,         inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
+          subject_.vatNumber, endpoint.HostAndPort(), endpoint.RequestPath(subject_.vatNumber)};
 }
 
 void SubjectImport::PayAndWrite() {
