@@ -74,6 +74,8 @@ class Session {
   std::unique_ptr<registry::RegistryClient> NewRegistryClient(bool prepareChannel) const {
     return registryClient_->AnotherClient(prepareChannel);
   }
+  // The highest code of the session's table as its own reads and writes know it.
+  KnownHighestCode& KnownCode() { return knownCode_; }
   // The ledger of paid requests; nothing when none was asked for.
   RequestLedger* Ledger() { return ledger_.get(); }
 
@@ -85,6 +87,7 @@ class Session {
   SubjectColumnLengths lengths_;
   std::optional<CompanyRules> rules_;
   std::exception_ptr rulesFailure_;
+  KnownHighestCode knownCode_;
   // Released in this order by Release(): the ledger last, after the connections.
   std::unique_ptr<registry::RegistryClient> registryClient_;
   std::unique_ptr<TQelUser> UtenteCorrente;
