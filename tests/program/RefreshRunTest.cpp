@@ -127,6 +127,47 @@ TEST_F(RefreshRunTest, TheDifferencesWriteNothingThenTheMergeKeepsTheHandCorrect
   EXPECT_NE(again.out.find("0 aggiornati"), std::string::npos) << again.out;
 }
 
+// A subject a list wrote compares unchanged against the same answer: the base it recorded holds
+// what the archive keeps of each value (an accented name in the archive's code page, the
+// recipient code in the company's column, the PEC column's default), and a hand correction after
+// it is told apart.
+TEST_F(RefreshRunTest, ASubjectAListWroteComparesUnchangedUntilAPersonCorrectsIt) {
+  testing::RunIsql(folder_.Archive(),
+                   "ALTER TABLE CLIENTI ADD CODDEST CHAR(7) DEFAULT '0000000', ADD PECMAIL VARCHAR(40);\n"
+                   "INSERT INTO TABX VALUES ('ColonnaCodiceDestinatarioClienti', 'CODDEST', NULL);\n"
+                   "INSERT INTO TABX VALUES ('ColonnaPecClienti', 'PECMAIL', NULL);\n");
+  const std::string list = dir_.File("clienti.txt");
+  std::ofstream(list) << "02345678902\n";
+  const RegistrySimulator registry(KORVANE_SIMULATOR, {"02345678902"});
+  const auto imported =
+      testing::RunProgram(folder_.Program(), {"--lista", list, "-UTENTE", "5", "-DITTA", "01", "-APITOKEN", "segreto"},
+                          {{"SSL_CERT_FILE", registry.CaFile()},
+                           {"KORVANE_REGISTRY_URL", registry.Url("/base/")},
+                           {"KORVANE_ANSWER_STORE", store_}});
+  ASSERT_EQ(imported.exitCode, 0) << imported.out;
+  ASSERT_NE(imported.out.find("1 importate"), std::string::npos) << imported.out;
+  const auto base = store::AnswerStore(store_).LastWritten("01", folder_.Archive(), 'C', "0124");
+  ASSERT_TRUE(base);
+  const std::map<std::string, std::string> values(base->values.begin(), base->values.end());
+  EXPECT_EQ(values.at("CODDEST"), "W7YVJK9");
+  EXPECT_EQ(values.at("PECMAIL"), "");
+  EXPECT_EQ(values.at("PI"), "02345678902");
+  EXPECT_EQ(values.size(), 10u);
+
+  store::AnswerStore(store_).SaveAnswer({0, "02345678902", "registro/base", NowUnix(),
+                                         ReadFile(KORVANE_SOURCE_DIR "/tools/demo/registry/01234567890.json"), ""});
+  std::ofstream(codes_) << "0124\n";
+  const auto unchanged = Refresh({});
+  EXPECT_EQ(unchanged.exitCode, 0) << unchanged.out;
+  EXPECT_NE(unchanged.out.find("1 invariati"), std::string::npos) << unchanged.out;
+
+  testing::RunIsql(folder_.Archive(), "UPDATE CLIENTI SET CITTA = 'Milano (MI)' WHERE CODICE = '0124';");
+  const auto corrected = Refresh({});
+  EXPECT_NE(ReadFile(report_).find("0124;02345678902;CITTA;Milano (MI);Milano;Milano;corretto a mano;attiva\r\n"),
+            std::string::npos)
+      << ReadFile(report_);
+}
+
 TEST_F(RefreshRunTest, ThePlanCountsTheAnswersKeptAndSendsNothing) {
   const auto plan = Refresh({"--anteprima"});
   EXPECT_EQ(plan.exitCode, 0) << plan.out;

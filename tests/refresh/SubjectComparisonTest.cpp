@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/refresh/DifferencesReport.h"
+#include "app/run/WrittenBase.h"
 #include "config/QelDBUtility.h"
 #include "db/IBDatabase.h"
 #include "support/FirebirdFixture.h"
@@ -31,7 +32,7 @@ class SubjectComparisonTest : public ::testing::Test {
                             const std::optional<store::WrittenSubject>& base, const FieldLocks& locks = {}) {
     TIBDatabase archive;
     OpenIBDatabaseFile(archive, archive_);
-    const auto row = ReadArchiveFields(archive, "CLIENTI", code, Columns());
+    const auto row = ReadSubjectColumns(archive, "CLIENTI", code, Columns());
     if (!row) throw std::runtime_error("no row " + code);
     const auto parsed = Answer(answer);
     return CompareSubject(code, "01234567890", ReadRegistryFields(parsed.get(), kBaseAnswerPaths, kEInvoice), *row,
@@ -103,7 +104,7 @@ TEST_F(SubjectComparisonTest, ComparesWithTheImportsCutsAndReadsTheActivityAndTh
 
   TIBDatabase archive;
   OpenIBDatabaseFile(archive, archive_);
-  EXPECT_FALSE(ReadArchiveFields(archive, "CLIENTI", "C9", Columns()));
+  EXPECT_FALSE(ReadSubjectColumns(archive, "CLIENTI", "C9", Columns()));
 }
 
 TEST(DifferencesReport, ListsDifferencesThenTheCompaniesNotActive) {

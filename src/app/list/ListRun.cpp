@@ -14,6 +14,7 @@
 #include "app/list/ListReport.h"
 #include "app/run/Session.h"
 #include "app/run/SubjectImport.h"
+#include "app/run/WrittenBase.h"
 #include "app/subject/ExistingSubject.h"
 #include "config/ReadTransaction.h"
 #include "platform/Exception.h"
@@ -32,9 +33,6 @@ constexpr std::chrono::seconds kFirstRetryWait{1};
 // The state a row has in the store while its request is out: a later run that finds it looks
 // the number up in the archive before paying again.
 constexpr const char* kRequestSent = "richiesta inviata";
-
-// The columns of a written subject kept as the base of a later refresh.
-constexpr const char* kWrittenFields = "RAGSOC, CF, PI, INDIRIZZO, NUMEROCIVICO, CITTA, PROVINCIA, CAP";
 
 std::int64_t NowUnix() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -388,35 +386,13 @@ class ListRunner {
   // The values the row holds right after its commit: the base a later refresh compares with.
   void RecordWritten(Session& session, const ListNumber& number, const std::string& code) {
     if (!store_) return;
-    store::WrittenSubject written{inputs_.session.company,
-                                  session.Archive().DatabaseName(),
-                                  KindOf(number),
-                                  code,
-                                  number.vatNumber,
-                                  NowUnix(),
-                                  {}};
     try {
-      written.values = config::ReadAsTheLockWaits(session.Archive(), [&](TIBSQL& sql) {
-        std::vector<std::pair<std::string, std::string>> values;
-        sql.AddLine(std::string("SELECT ") + kWrittenFields + " FROM " + session.Kind().table +
-                    " WHERE CODICE = :CODICE");
-        sql.ParamByName("CODICE").SetAsString(code);
-        sql.ExecQuery();
-        if (!sql.Eof()) {
-          for (const char* field : {"RAGSOC", "CF", "PI", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP"}) {
-            const TIBXSQLVAR& value = sql.FieldByName(field);
-            values.emplace_back(field, value.IsNull() ? std::string() : value.AsString());
-          }
-        }
-        sql.Close();
-        return values;
-      });
+      RecordInsertedBase(*store_, session, code, number.vatNumber);
     } catch (const Exception& error) {
-      // The row is committed: a base that cannot be read only leaves the refresh without it.
+      // The row is committed: a base not recorded only leaves the refresh without it.
       platform::trace::Step("list row " + std::to_string(number.entry.line) +
-                            ": values not read back: " + error.Message());
+                            ": base not recorded: " + error.Message());
     }
-    store_->SaveWrittenSubject(written);
   }
 
   const ListInputs& inputs_;

@@ -12,6 +12,7 @@
 #include "app/refresh/DifferencesReport.h"
 #include "app/refresh/SubjectComparison.h"
 #include "app/run/Session.h"
+#include "app/run/WrittenBase.h"
 #include "app/subject/VatNumber.h"
 #include "config/ReadTransaction.h"
 #include "config/TableRights.h"
@@ -89,13 +90,6 @@ std::vector<ChosenSubject> ChooseSubjects(Session& session, const RefreshInputs&
     if (IsValidItalianVatNumber(vatNumber)) chosen.push_back({code, vatNumber});
   }
   return chosen;
-}
-
-std::vector<std::string> ComparedColumns(const config::EInvoiceColumns& eInvoice) {
-  std::vector<std::string> columns{"RAGSOC", "CF", "INDIRIZZO", "NUMEROCIVICO", "CITTA", "PROVINCIA", "CAP"};
-  if (eInvoice.recipientCode) columns.push_back(eInvoice.recipientCode->name);
-  if (eInvoice.pec) columns.push_back(eInvoice.pec->name);
-  return columns;
 }
 
 // Writes the comparison's changes in a transaction of its own, only while the row still holds
@@ -222,7 +216,7 @@ class RefreshRunner {
       comparison.code = subject.code;
       comparison.vatNumber = subject.vatNumber;
       const auto row = subject.vatNumber.empty() ? std::nullopt
-                                                 : ReadArchiveFields(session_.Archive(), table, subject.code, columns);
+                                                 : ReadSubjectColumns(session_.Archive(), table, subject.code, columns);
       const auto answer = row ? YoungAnswer(subject.vatNumber) : std::nullopt;
       if (!row) {
         comparison.state = kNotFound;
@@ -235,7 +229,7 @@ class RefreshRunner {
           comparison = CompareSubject(subject.code, subject.vatNumber,
                                       ReadRegistryFields(parsed.get(), *inputs_.session.options.answerPaths, eInvoice),
                                       *row, base, locks, eInvoice);
-          if (inputs_.apply && !comparison.Changes().empty()) Apply(comparison, base, table, archiveName, kind);
+          if (inputs_.apply && !comparison.Changes().empty()) Apply(comparison, table);
         } catch (const Exception& error) {
           comparison.state = error.Message();
         }
@@ -267,33 +261,16 @@ class RefreshRunner {
     return {line, unsettled > 0 || !reportWritten ? kListSomeNotImported : kListAllSettled};
   }
 
-  // Writes the subject's changes and records them as its new base: the values written over what
-  // korvane wrote before, the fields it never wrote left without a base.
-  void Apply(SubjectComparison& comparison, const std::optional<store::WrittenSubject>& base, const std::string& table,
-             const std::string& archiveName, char kind) {
+  // Writes the subject's changes and records the values written as its new base.
+  void Apply(SubjectComparison& comparison, const std::string& table) {
     if (!WriteChanges(session_.Archive(), table, comparison)) {
       comparison.state = kChangedMeanwhile;
       return;
     }
     comparison.state = kApplied;
-    store::WrittenSubject written{inputs_.session.company,
-                                  archiveName,
-                                  kind,
-                                  comparison.code,
-                                  comparison.vatNumber,
-                                  NowUnix(),
-                                  base ? base->values : std::vector<std::pair<std::string, std::string>>{}};
-    for (const auto& change : comparison.Changes()) {
-      const auto& [column, value] = change;
-      const auto known = std::find_if(written.values.begin(), written.values.end(),
-                                      [&](const auto& entry) { return entry.first == change.first; });
-      if (known == written.values.end()) {
-        written.values.emplace_back(column, value);
-      } else {
-        known->second = value;
-      }
-    }
-    store_->SaveWrittenSubject(written);
+    std::vector<std::string> changed;
+    for (const auto& change : comparison.Changes()) changed.push_back(change.first);
+    RecordUpdatedBase(*store_, session_, comparison.code, comparison.vatNumber, changed);
   }
 
   static constexpr const char* kApplied = "aggiornato";

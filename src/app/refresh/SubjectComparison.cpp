@@ -3,18 +3,11 @@
 #include "app/answer/EInvoiceValues.h"
 #include "app/answer/SubjectRow.h"
 #include "app/subject/SubjectInsert.h"
-#include "config/ReadTransaction.h"
-#include "db/IBDatabase.h"
 #include "platform/Exception.h"
 
 namespace korvane {
 
 namespace {
-
-std::string WithoutTrailingBlanks(std::string text) {
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
 
 // The activity status is read only to list a company apart: an answer without one is active.
 CompanyActivity ActivityIn(const TJSONValue* answer, const AnswerPaths& paths) {
@@ -46,27 +39,6 @@ RegistryFields ReadRegistryFields(const TJSONValue* answer, const AnswerPaths& p
   }
   fields.activity = ActivityIn(answer, paths);
   return fields;
-}
-
-std::optional<std::map<std::string, std::string>> ReadArchiveFields(TIBDatabase& archive, std::string_view table,
-                                                                    std::string_view code,
-                                                                    const std::vector<std::string>& columns) {
-  return config::ReadInTransaction(
-      archive, TIBTransactionLevel::ibtrSnapshot,
-      [&](TIBSQL& sql) -> std::optional<std::map<std::string, std::string>> {
-        std::string list;
-        for (const std::string& column : columns) list += (list.empty() ? "" : ",") + config::QuotedIdentifier(column);
-        sql.AddLine("SELECT " + list + " FROM " + std::string(table) + " WHERE CODICE = :CODICE");
-        sql.ParamByName("CODICE").SetAsString(code);
-        sql.ExecQuery();
-        if (sql.Eof()) return std::nullopt;
-        std::map<std::string, std::string> values;
-        for (const std::string& column : columns) {
-          TIBXSQLVAR& field = sql.FieldByName(column);
-          values[column] = field.IsNull() ? std::string() : WithoutTrailingBlanks(field.AsString());
-        }
-        return values;
-      });
 }
 
 std::vector<std::pair<std::string, std::string>> SubjectComparison::Changes() const {

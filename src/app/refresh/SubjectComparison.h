@@ -15,8 +15,6 @@
 
 namespace korvane {
 
-class TIBDatabase;
-
 // The fields of a subject that korvane writes, as an import would write them today from one
 // answer: RAGSOC to CAP cut to their columns, then the company's recipient code and PEC columns
 // (only those set, each only when the answer gives a usable value), and the company's activity.
@@ -29,12 +27,6 @@ struct RegistryFields {
 // does (a missing value names its path).
 RegistryFields ReadRegistryFields(const TJSONValue* answer, const AnswerPaths& paths,
                                   const config::EInvoiceColumns& columns);
-
-// The values of `columns` in the row of `table` with this code (NULL reads empty, the blanks a
-// fixed-length column pads with cut off); nothing when no row has the code.
-std::optional<std::map<std::string, std::string>> ReadArchiveFields(TIBDatabase& archive, std::string_view table,
-                                                                    std::string_view code,
-                                                                    const std::vector<std::string>& columns);
 
 // One field of the comparison.
 struct FieldComparison {
