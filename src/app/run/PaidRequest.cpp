@@ -18,8 +18,7 @@ PaidRequest::~PaidRequest() { Settle(1, "Richiesta non conclusa"); }
 
 void PaidRequest::Record() {
   if (RequestLedger* ledger = session_.Ledger()) {
-    ledger->RecordRequest(LedgerEntryFor(session_, vatNumber_));
-    recorded_ = true;
+    ledgerKey_ = ledger->RecordRequest(LedgerEntryFor(session_, vatNumber_));
   }
 }
 
@@ -38,11 +37,11 @@ const PaidAnswer& PaidRequest::Ask(registry::RegistryClient& client) {
 }
 
 void PaidRequest::Settle(int exitCode, std::string_view message) noexcept {
-  if (settled_ || !recorded_) return;
+  if (settled_ || ledgerKey_.empty()) return;
   settled_ = true;
   if (RequestLedger* ledger = session_.Ledger()) {
     const int status = answer_.status;
-    ledger->RecordOutcome(status > 0 ? std::to_string(status) : std::string(message), exitCode, message);
+    ledger->RecordOutcome(ledgerKey_, status > 0 ? std::to_string(status) : std::string(message), exitCode, message);
   }
 }
 

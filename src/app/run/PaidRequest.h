@@ -44,7 +44,8 @@ class PaidRequest {
   // when none arrived), the exit code and the message of the subject's outcome. Once; never
   // raises.
   void Settle(int exitCode, std::string_view message) noexcept;
-  bool Recorded() const { return recorded_; }
+  // The ledger's key of the recorded request; empty when none was recorded.
+  const std::string& LedgerKey() const { return ledgerKey_; }
 
   const std::string& VatNumber() const { return vatNumber_; }
 
@@ -54,7 +55,7 @@ class PaidRequest {
   // Read in the session's thread: the question may be asked in another.
   std::string apiToken_;
   PaidAnswer answer_;
-  bool recorded_ = false;
+  std::string ledgerKey_;
   bool settled_ = false;
 };
 

@@ -66,6 +66,7 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
     outcome.kind = outcome.requestSent ? OutcomeKind::PaidNotWritten : OutcomeKind::RefusedBeforePaying;
   }
   if (outcome.exitCode == 0) outcome.code = import.Code();
+  outcome.ledgerKey = import.LedgerKey();
   // This subject's request, when it recorded one, gets its outcome: the answer's status, or the
   // failure.
   import.SettleRequest(outcome.exitCode, outcome.line);

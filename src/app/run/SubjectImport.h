@@ -62,6 +62,8 @@ class SubjectImport {
   // The registry's answer to this subject's request (or how far it came); nothing when the
   // registry was not asked.
   const PaidAnswer* Answer() const { return asked_ ? &request_->Answer() : nullptr; }
+  // The ledger's key of this subject's request; empty when none was recorded.
+  std::string LedgerKey() const { return request_ ? request_->LedgerKey() : std::string(); }
 
  private:
   void WriteWithRetries(const SubjectRow& row);
