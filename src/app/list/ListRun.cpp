@@ -12,6 +12,7 @@
 
 #include "app/list/ListNumbers.h"
 #include "app/list/ListReport.h"
+#include "app/list/RunProgress.h"
 #include "app/run/Session.h"
 #include "app/run/SubjectImport.h"
 #include "app/run/WrittenBase.h"
@@ -109,27 +110,6 @@ std::optional<std::string> StoredCode(Session& session, const std::string& vatNu
     return FindSubjectByVatNumber(session.Archive(), *sql.Transaction(), session.Kind().table, vatNumber);
   });
 }
-
-// Progress on standard error, in place, only when it is a terminal.
-class Progress {
- public:
-  explicit Progress(std::size_t total) : total_(total), shown_(::isatty(STDERR_FILENO) == 1) {}
-  void Show(std::size_t done, std::int64_t paid) const {
-    if (!shown_) return;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0;
-    std::fprintf(stderr, "\r%zu/%zu righe, %lld pagate, %.1f righe/s, %.0f s alla fine   ", done, total_,
-                 static_cast<long long>(paid), rate, left);
-    if (done == total_) std::fputc('\n', stderr);
-    std::fflush(stderr);
-  }
-
- private:
-  std::size_t total_;
-  bool shown_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 std::string Summary(const std::vector<ReportRow>& rows, std::int64_t paid, const std::string& where) {
   std::map<RowOutcome, int> counts;
@@ -258,7 +238,7 @@ class ListRunner {
                     const std::map<std::int64_t, store::ListRowRecord>& earlier) {
     std::vector<ReportRow> rows;
     rows.reserve(numbers.size());
-    Progress progress(numbers.size());
+    const RunProgress progress(numbers.size(), "righe");
     std::int64_t paid = 0;
     std::optional<std::string> stop;
     for (const ListNumber& number : numbers) {
