@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,7 +15,7 @@ namespace korvane::platform {
 
 namespace {
 
-// Read from the end in blocks of this size: a long file's older part is never read.
+// Read in blocks of this size (from the end backwards, a long file's older part is never read).
 constexpr std::size_t kBlock = 64 * 1024;
 
 [[noreturn]] void RaiseSystemError() { throw Exception(std::strerror(errno)); }
@@ -58,7 +59,28 @@ off_t SharedLineFile::WholeLinesEnd() const {
   return end;
 }
 
-void SharedLineFile::Append(std::string_view bytes) {
+bool SharedLineFile::LineStartsAt(off_t offset) const {
+  if (offset == 0) return true;
+  struct stat info {};
+  if (::fstat(file_, &info) != 0) RaiseSystemError();
+  return info.st_size >= offset && ReadBytes(offset - 1, 1) == "\n";
+}
+
+std::string SharedLineFile::ReadBytes(off_t start, std::size_t size) const {
+  std::string bytes(size, '\0');
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(file_, bytes.data() + got, size - got, start + static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) RaiseSystemError();
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+off_t SharedLineFile::Append(std::string_view bytes) {
   // A tail without its line end (a crash, a full disk before) would run into the first line
   // written now: it is cut off first, so that every line is whole.
   struct stat info {};
@@ -81,27 +103,17 @@ void SharedLineFile::Append(std::string_view bytes) {
     }
     written += static_cast<std::size_t>(n);
   }
+  return before + static_cast<off_t>(written);
 }
 
 void SharedLineFile::ReadLinesBackwards(const std::function<bool(std::string_view)>& each) const {
-  struct stat info {};
-  if (::fstat(file_, &info) != 0) RaiseSystemError();
-  auto end = static_cast<off_t>(info.st_size);
+  off_t end = WholeLinesEnd();
   // The tail of the line being gathered: what has been read of it so far, from its start onwards.
   std::string line;
   bool atEnd = true;
   while (end > 0) {
     const off_t start = end > static_cast<off_t>(kBlock) ? end - static_cast<off_t>(kBlock) : 0;
-    std::string block(static_cast<std::size_t>(end - start), '\0');
-    std::size_t got = 0;
-    while (got < block.size()) {
-      const ssize_t n = ::pread(file_, block.data() + got, block.size() - got, start + static_cast<off_t>(got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) RaiseSystemError();
-      if (n == 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    block.resize(got);
+    std::string block = ReadBytes(start, static_cast<std::size_t>(end - start));
     // The file's last LF ends the last line, not an empty one after it.
     if (atEnd && !block.empty() && block.back() == '\n') block.pop_back();
     atEnd = false;
@@ -118,6 +130,28 @@ void SharedLineFile::ReadLinesBackwards(const std::function<bool(std::string_vie
     end = start;
   }
   if (!atEnd) each(line);
+}
+
+void SharedLineFile::ReadLines(off_t from, off_t to, const std::function<void(std::string_view)>& each) const {
+  // The part of a line that the last block cut off, completed by the next one.
+  std::string partial;
+  while (from < to) {
+    const auto size = static_cast<std::size_t>(std::min<off_t>(to - from, static_cast<off_t>(kBlock)));
+    const std::string block = ReadBytes(from, size);
+    if (block.empty()) break;
+    from += static_cast<off_t>(block.size());
+    std::size_t start = 0;
+    for (std::size_t lf; (lf = block.find('\n', start)) != std::string::npos; start = lf + 1) {
+      if (partial.empty()) {
+        each(std::string_view(block).substr(start, lf - start));
+      } else {
+        partial.append(block, start, lf - start);
+        each(partial);
+        partial.clear();
+      }
+    }
+    partial.append(block, start);
+  }
 }
 
 }  // namespace korvane::platform

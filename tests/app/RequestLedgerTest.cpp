@@ -84,9 +84,11 @@ TEST(RequestLedger, ARequestAndItsOutcome) {
   const std::time_t before = std::time(nullptr);
   {
     RequestLedger ledger({path, std::nullopt});
-    ledger.RecordOutcome("200", 0, "0124");  // no request yet: nothing
-    ledger.RecordRequest(kRequest);
-    ledger.RecordOutcome("HTTP/1.1 402\tPayment Required", 1, "Fallita scrittura su database\rriga 1\r\nriga 2");
+    ledger.RecordOutcome("1.1", "200", 0, "0124");  // no such request: nothing
+    const std::string key = ledger.RecordRequest(kRequest);
+    EXPECT_EQ(key, std::to_string(::getpid()) + ".1");
+    ledger.RecordOutcome(key, "HTTP/1.1 402\tPayment Required", 1, "Fallita scrittura su database\rriga 1\r\nriga 2");
+    ledger.RecordOutcome(key, "200", 0, "0124");  // settled already: nothing
   }
   const std::vector<std::string> lines = Lines(path);
   ASSERT_EQ(lines.size(), 3u);
@@ -148,15 +150,18 @@ TEST(RequestLedger, TheLimitCountsTheRequestsOfTheLocalDay) {
                       << Stamp(now) << "\tesito\t2.1\t5\t01\tC\t1\th\t/p\t200\t0\t0124\n"
                       << Stamp(now) << "\trichiesta\t3.1\n";
   RequestLedger ledger({path, 4});
-  ledger.RecordRequest(kRequest);
-  ledger.RecordOutcome("200", 0, "0125");
-  ledger.RecordRequest(kRequest);
+  const std::string first = ledger.RecordRequest(kRequest);
+  const std::string second = ledger.RecordRequest(kRequest);
   const std::size_t written = Lines(path).size();
   EXPECT_EQ(testing::ErrorOf([&] { ledger.RecordRequest(kRequest); }),
             "Limite giornaliero di richieste al registro raggiunto (4)");
   EXPECT_EQ(Lines(path).size(), written);  // the refused request is not recorded
-  ledger.RecordOutcome("200", 0, "0126");  // the outcome of the last request recorded
-  EXPECT_EQ(Fields(Lines(path).back())[11], "0126");
+  // Outcomes in any order, each on its own request's line.
+  ledger.RecordOutcome(second, "200", 0, "0126");
+  ledger.RecordOutcome(first, "200", 0, "0125");
+  const std::vector<std::string> lines = Lines(path);
+  EXPECT_EQ(Fields(lines[lines.size() - 2])[2] + " " + Fields(lines[lines.size() - 2])[11], second + " 0126");
+  EXPECT_EQ(Fields(lines.back())[2] + " " + Fields(lines.back())[11], first + " 0125");
 
   const std::string none = dir.File("none.tsv");
   EXPECT_EQ(testing::ErrorOf([&] {
@@ -164,6 +169,61 @@ TEST(RequestLedger, TheLimitCountsTheRequestsOfTheLocalDay) {
             }),
             "Limite giornaliero di richieste al registro raggiunto (0)");
   EXPECT_EQ(std::filesystem::file_size(none), 0u);
+}
+
+// Bytes this process has read through the system so far.
+long long BytesRead() {
+  std::ifstream io("/proc/self/io");
+  for (std::string name, value; io >> name >> value;) {
+    if (name == "rchar:") return std::stoll(value);
+  }
+  return -1;
+}
+
+// A long list on one session: the day is read once, then only what others appended, so that a
+// request's cost does not grow with the day's count; the count stays exact with two writers.
+TEST(RequestLedger, TheDayIsReadOnceThenOnlyWhatWasAppended) {
+  testing::TempDir dir;
+  const std::string path = dir.File("richieste.tsv");
+  constexpr int kEarlier = 100000;
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << kLedgerColumns << "\n";
+    const std::string line = Stamp(std::time(nullptr)) + "\trichiesta\t9.1\t5\t01\tC\t01234567890\th\t/p\t\t\t\n";
+    for (int i = 0; i < kEarlier; ++i) out << line;
+  }
+  const auto size = static_cast<long long>(std::filesystem::file_size(path));
+  if (BytesRead() < 0) GTEST_SKIP() << "no /proc/self/io here";
+  RequestLedger ledger({path, kEarlier + 30});
+  RequestLedger other({path, kEarlier + 30});  // another run's, on its own descriptor
+
+  long long before = BytesRead();
+  ledger.RecordRequest(kRequest);
+  const long long first = BytesRead() - before;
+  EXPECT_GE(first, size);
+  other.RecordRequest(kRequest);
+
+  before = BytesRead();
+  for (int i = 0; i < 13; ++i) {
+    ledger.RecordOutcome(ledger.RecordRequest(kRequest), "200", 0, "0124");
+    other.RecordRequest(kRequest);
+  }
+  const long long later = BytesRead() - before;
+  EXPECT_LT(later, first / 20) << "bytes read by 26 requests after the first " << later << ", by the first " << first;
+
+  // Both see each other's requests: the 31st of the day is refused by either.
+  ledger.RecordRequest(kRequest);
+  ledger.RecordRequest(kRequest);
+  EXPECT_EQ(testing::ErrorOf([&] { other.RecordRequest(kRequest); }),
+            "Limite giornaliero di richieste al registro raggiunto (" + std::to_string(kEarlier + 30) + ")");
+  EXPECT_EQ(testing::ErrorOf([&] { ledger.RecordRequest(kRequest); }),
+            "Limite giornaliero di richieste al registro raggiunto (" + std::to_string(kEarlier + 30) + ")");
+
+  // A file cut shorter meanwhile (rotated by copying and truncating) is counted again.
+  std::filesystem::resize_file(path, 0);
+  const std::string key = other.RecordRequest(kRequest);
+  EXPECT_EQ(Lines(path).size(), 2u);
+  EXPECT_EQ(Fields(Lines(path).back())[2], key);
 }
 
 // Runs asking at once: counting and recording under one lock lets exactly the limit through.
@@ -182,8 +242,7 @@ TEST(RequestLedger, TwentyAtOnceWithALimitOfFiveRecordFive) {
       if (::read(pipe[0], &go, 1) < 0) ::_exit(3);
       try {
         RequestLedger ledger({path, 5});
-        ledger.RecordRequest(kRequest);
-        ledger.RecordOutcome("200", 0, "0124");
+        ledger.RecordOutcome(ledger.RecordRequest(kRequest), "200", 0, "0124");
         ::_exit(0);
       } catch (const Exception& error) {
         ::_exit(error.Message() == "Limite giornaliero di richieste al registro raggiunto (5)" ? 2 : 3);

@@ -84,8 +84,18 @@ TEST(SharedLineFile, LinesAreReadFromTheLastBackwardsAcrossBlocks) {
   EXPECT_EQ(std::vector<std::string>(back.rbegin(), back.rend()), written);
   EXPECT_EQ(Backwards(file, 2), (std::vector<std::string>{written[300], written[299]}));
 
-  file.Append("\nlast, unended");
-  EXPECT_EQ(Backwards(file, 3), (std::vector<std::string>{"last, unended", "", written[300]}));
+  // A tail without its line end is no line yet; read forwards, lines cross the blocks' edges too.
+  const off_t whole = file.Append("\nlast, unended");
+  EXPECT_EQ(whole, static_cast<off_t>(all.size() + 14));
+  EXPECT_EQ(file.WholeLinesEnd(), static_cast<off_t>(all.size() + 1));
+  EXPECT_EQ(Backwards(file, 2), (std::vector<std::string>{"", written[300]}));
+  std::vector<std::string> forwards;
+  file.ReadLines(0, file.WholeLinesEnd(), [&](std::string_view line) { forwards.emplace_back(line); });
+  written.push_back("");
+  EXPECT_EQ(forwards, written);
+  EXPECT_TRUE(file.LineStartsAt(static_cast<off_t>(all.size())));
+  EXPECT_FALSE(file.LineStartsAt(static_cast<off_t>(all.size()) - 1));
+  EXPECT_FALSE(file.LineStartsAt(whole + 1));
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);

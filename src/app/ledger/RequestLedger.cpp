@@ -66,6 +66,25 @@ std::string Field(std::string_view text) {
   return field;
 }
 
+// A line of the ledger for the request with this key; `outcome` is the last columns' text, each
+// with its tab before it.
+std::string Line(std::string_view event, std::string_view key, const LedgerRequest& request, std::string_view outcome) {
+  std::string line = UtcStamp(std::time(nullptr));
+  for (const std::string& field : {std::string(event), std::string(key), std::to_string(request.user), request.company,
+                                   std::string(1, request.kind), request.vatNumber, request.host, request.path}) {
+    line += "\t" + Field(field);
+  }
+  return line + std::string(outcome) + "\n";
+}
+
+// A "richiesta" line of the local day that began at `dayStart`.
+bool IsRequestOfDay(std::string_view line, std::time_t dayStart) {
+  const std::optional<std::time_t> stamp = StampOf(line);
+  if (!stamp || *stamp < dayStart) return false;
+  const std::size_t tab = line.find('\t');
+  return line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1) == kRequestEvent;
+}
+
 }  // namespace
 
 LedgerOptions ReadLedgerOptions(const char* ledger, const char* dailyLimit) {
@@ -94,49 +113,55 @@ void RequestLedger::RaiseNotWritable(std::string_view reason) const {
                   std::string(reason) + ")");
 }
 
-std::string RequestLedger::Line(std::string_view event, std::string_view outcome) const {
-  const LedgerRequest& request = *recorded_;
-  std::string line = UtcStamp(std::time(nullptr));
-  for (const std::string& field :
-       {std::string(event), std::to_string(::getpid()) + "." + std::to_string(count_), std::to_string(request.user),
-        request.company, std::string(1, request.kind), request.vatNumber, request.host, request.path}) {
-    line += "\t" + Field(field);
-  }
-  return line + std::string(outcome) + "\n";
-}
-
-std::int64_t RequestLedger::RequestsToday() const {
+std::int64_t RequestLedger::RequestsToday() {
   const std::time_t dayStart = LocalDayStart(std::time(nullptr));
+  const off_t end = file_->WholeLinesEnd();
+  if (day_ && day_->dayStart == dayStart && day_->countedTo <= end && file_->LineStartsAt(day_->countedTo)) {
+    // Only what was appended since: the cost of a request does not grow with the day's count.
+    file_->ReadLines(day_->countedTo, end, [&](std::string_view line) {
+      if (IsRequestOfDay(line, dayStart)) ++day_->requests;
+    });
+    day_->countedTo = end;
+    return day_->requests;
+  }
+  // The first look, a new day, or a file cut shorter meanwhile: the day read whole, backwards.
   std::int64_t requests = 0;
   file_->ReadLinesBackwards([&](std::string_view line) {
     const std::optional<std::time_t> stamp = StampOf(line);
     if (!stamp) return true;
     if (*stamp < dayStart - kClockSlack) return false;
-    const std::size_t tab = line.find('\t');
-    if (*stamp >= dayStart && line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1) == kRequestEvent) ++requests;
+    if (IsRequestOfDay(line, dayStart)) ++requests;
     return true;
   });
+  day_ = DayCount{dayStart, end, requests};
   return requests;
 }
 
-void RequestLedger::RecordRequest(const LedgerRequest& request) {
+std::string RequestLedger::RecordRequest(const LedgerRequest& request) {
   std::int64_t today = 0;
   bool limitReached = false;
+  std::string key;
   try {
+    const std::lock_guard<std::mutex> threads(mutex_);
     const auto lock = file_->Lock(kLedgerLockWait);
     if (options_.dailyLimit) {
       today = RequestsToday();
       limitReached = today >= *options_.dailyLimit;
     }
     if (!limitReached) {
-      ++count_;
-      recorded_ = request;
-      std::string lines = Line(kRequestEvent, "\t\t\t");
+      const std::string next = std::to_string(::getpid()) + "." + std::to_string(count_ + 1);
+      std::string lines = Line(kRequestEvent, next, request, "\t\t\t");
       if (file_->Empty()) lines.insert(0, std::string(kLedgerColumns) + "\n");
-      file_->Append(lines);
+      const off_t end = file_->Append(lines);
+      ++count_;
+      key = next;
+      unsettled_.emplace(key, request);
+      if (day_) {
+        day_->countedTo = end;
+        ++day_->requests;
+      }
     }
   } catch (const Exception& error) {
-    recorded_.reset();
     RaiseNotWritable(error.Message());
   }
   const std::string count =
@@ -146,21 +171,26 @@ void RequestLedger::RecordRequest(const LedgerRequest& request) {
     throw Exception("Limite giornaliero di richieste al registro raggiunto (" + std::to_string(*options_.dailyLimit) +
                     ")");
   }
-  platform::trace::Step("ledger: request recorded" + (count.empty() ? "" : ", " + count));
+  platform::trace::Step("ledger: request " + key + " recorded" + (count.empty() ? "" : ", " + count));
+  return key;
 }
 
-void RequestLedger::RecordOutcome(std::string_view status, int exitCode, std::string_view message) noexcept {
-  if (!recorded_) return;
+void RequestLedger::RecordOutcome(std::string_view key, std::string_view status, int exitCode,
+                                  std::string_view message) noexcept {
   try {
-    const std::string line =
-        Line(kOutcomeEvent, "\t" + Field(status) + "\t" + std::to_string(exitCode) + "\t" + Field(message));
+    const std::lock_guard<std::mutex> threads(mutex_);
+    const auto request = unsettled_.find(key);
+    if (request == unsettled_.end()) return;
+    const LedgerRequest recorded = std::move(request->second);
+    unsettled_.erase(request);
+    const std::string line = Line(kOutcomeEvent, key, recorded,
+                                  "\t" + Field(status) + "\t" + std::to_string(exitCode) + "\t" + Field(message));
     const auto lock = file_->Lock(kLedgerLockWait);
     file_->Append(line);
     platform::trace::Step("ledger: outcome recorded");
   } catch (const std::exception& error) {
     platform::trace::Step(std::string("ledger: outcome not recorded: ") + error.what());
   }
-  recorded_.reset();
 }
 
 }  // namespace korvane

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <ctime>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,7 +43,7 @@ struct LedgerRequest {
 };
 
 // The ledger's columns, its first line: the UTC time, the event ("richiesta" before the request
-// is sent, "esito" after), the request's number (the process and a count in it, which ties an
+// is sent, "esito" after), the request's key (the process and a count in it, which ties an
 // outcome to its request), then the request's user, company, kind, VAT number, host and path, and
 // for an outcome the HTTP status (or the failure), the exit code and the run's message.
 inline constexpr const char* kLedgerColumns =
@@ -62,28 +67,39 @@ class RequestLedger {
 
   // Before the request leaves, under the lock: with a limit, counts the "richiesta" lines of the
   // machine's local day and raises "Limite giornaliero di richieste al registro raggiunto (<n>)"
-  // when they are n already; then records the request. Counting and recording under one lock
-  // makes the limit exact however many runs ask at once. Raises "Giornale delle richieste non
-  // scrivibile (...)" when the line cannot be written: the request is then not sent.
-  void RecordRequest(const LedgerRequest& request);
+  // when they are n already; then records the request and returns its key. Counting and
+  // recording under one lock makes the limit exact however many runs ask at once. The day is read
+  // whole once; afterwards only what was appended since the last look is. Raises "Giornale delle
+  // richieste non scrivibile (...)" when the line cannot be written: the request is then not sent.
+  // Safe to call from several threads at once.
+  std::string RecordRequest(const LedgerRequest& request);
 
-  // After it, the outcome of the request recorded last: the HTTP status or the failure, the exit
+  // After it, the outcome of the request with this key: the HTTP status or the failure, the exit
   // code and the run's message. Never raises (the request is paid already): a line that cannot be
-  // written is noted in the trace. Nothing without a recorded request.
-  void RecordOutcome(std::string_view status, int exitCode, std::string_view message) noexcept;
-
-  const LedgerOptions& Options() const { return options_; }
+  // written is noted in the trace. Nothing for a key this ledger did not return, or returned and
+  // settled already.
+  void RecordOutcome(std::string_view key, std::string_view status, int exitCode, std::string_view message) noexcept;
 
  private:
-  // The requests recorded since the local day began.
-  std::int64_t RequestsToday() const;
-  std::string Line(std::string_view event, std::string_view outcome) const;
+  // The day's requests as counted last: up to where the file was read, of which local day.
+  struct DayCount {
+    std::time_t dayStart = 0;
+    off_t countedTo = 0;
+    std::int64_t requests = 0;
+  };
+
+  // The requests recorded since the local day began; called under the lock.
+  std::int64_t RequestsToday();
   [[noreturn]] void RaiseNotWritable(std::string_view reason) const;
 
   LedgerOptions options_;
   std::unique_ptr<platform::SharedLineFile> file_;
+  // The file's lock does not keep this process's threads apart: this does.
+  std::mutex mutex_;
   std::int64_t count_ = 0;
-  std::optional<LedgerRequest> recorded_;
+  std::optional<DayCount> day_;
+  // The requests recorded and not yet given their outcome, by key.
+  std::map<std::string, LedgerRequest, std::less<>> unsettled_;
 };
 
 }  // namespace korvane

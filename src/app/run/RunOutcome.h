@@ -31,6 +31,8 @@ struct RunOutcome {
   OutcomeKind kind = OutcomeKind::RefusedBeforePaying;
   // The code written, or the stored subject's code that answers; empty otherwise.
   std::string code;
+  // True once the registry was asked for this subject (whether or not the request could leave).
+  bool registryAsked = false;
   // The status of the registry's answer to this subject's request; 0 when none arrived.
   int registryStatus = 0;
   // True once the request's bytes began to leave: from there it may be paid for.

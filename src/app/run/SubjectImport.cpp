@@ -13,7 +13,6 @@
 #include "db/IBError.h"
 #include "platform/Exception.h"
 #include "platform/Trace.h"
-#include "registry/Uri.h"
 
 namespace korvane {
 
@@ -31,12 +30,13 @@ constexpr std::chrono::milliseconds kReleaseWait{500};
 
 }  // namespace
 
-RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate) {
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate,
+                         std::optional<std::string> givenAnswer) {
   // A stop signal since the last subject ended: this one does not begin.
   if (!gate.BeginSubject()) {
     return RunOutcome("Operazione interrotta (" + gate.StopKept() + ")", 1, OutcomeKind::Stopped);
   }
-  SubjectImport import(session, subject, gate);
+  SubjectImport import(session, subject, gate, std::move(givenAnswer));
   bool inDoubt = false;
   RunOutcome outcome = CatchOutcome([&] {
     const db::CallPurpose reading("lettura dell'archivio");
@@ -49,10 +49,10 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
     }
     return RunOutcome(import.Code(), 0);
   });
-  registry::RegistryClient& registry = session.Registry();
-  if (import.Asked()) {
-    outcome.registryStatus = registry.LastStatus();
-    outcome.requestSent = registry.LastRequestSent();
+  if (const PaidAnswer* answer = import.Answer()) {
+    outcome.registryAsked = true;
+    outcome.registryStatus = answer->status;
+    outcome.requestSent = answer->requestSent;
   }
   if (import.Committed()) {
     outcome.line = import.Code();
@@ -66,13 +66,10 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
     outcome.kind = outcome.requestSent ? OutcomeKind::PaidNotWritten : OutcomeKind::RefusedBeforePaying;
   }
   if (outcome.exitCode == 0) outcome.code = import.Code();
+  outcome.ledgerKey = import.LedgerKey();
   // This subject's request, when it recorded one, gets its outcome: the answer's status, or the
   // failure.
-  RequestLedger* ledger = session.Ledger();
-  if (ledger && import.RequestRecorded()) {
-    const int status = outcome.registryStatus;
-    ledger->RecordOutcome(status > 0 ? std::to_string(status) : outcome.line, outcome.exitCode, outcome.line);
-  }
+  import.SettleRequest(outcome.exitCode, outcome.line);
   // The outcome is settled and its line not yet printed: what the import ends (its statement, a
   // lock's transaction) over a connection that went silent must not hold the line back.
   const db::CallDeadline releaseBound(std::chrono::steady_clock::now() + kReleaseWait);
@@ -81,8 +78,9 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
   return outcome;
 }
 
-SubjectImport::SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate)
-    : session_(session), subject_(std::move(subject)), commitGate_(commitGate) {}
+SubjectImport::SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate,
+                             std::optional<std::string> givenAnswer)
+    : session_(session), subject_(std::move(subject)), commitGate_(commitGate), givenAnswer_(std::move(givenAnswer)) {}
 
 SubjectImport::~SubjectImport() { Release(); }
 
@@ -104,31 +102,30 @@ BeforePaying SubjectImport::CheckBeforePaying() {
   });
   code_ = assessment.code;
   if (assessment.verdict == Verdict::Reuse) return BeforePaying::Answered;
-  // Last: the ledger records the request before it leaves, or the daily limit refuses it.
-  if (RequestLedger* ledger = session_.Ledger()) {
-    ledger->RecordRequest(LedgerEntry());
-    requestRecorded_ = true;
+  // Last: the ledger records the request before it leaves, or the daily limit refuses it. An
+  // answer in hand is not asked for again.
+  if (!givenAnswer_) {
+    request_.emplace(session_, subject_.vatNumber);
+    request_->Record();
   }
   return BeforePaying::Pay;
 }
 
-LedgerRequest SubjectImport::LedgerEntry() const {
-  const SessionInputs& inputs = session_.Inputs();
-  const Uri uri = registry::ParseUri(session_.Registry().RequestUrl(subject_.vatNumber));
-  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
-  return {inputs.user,
-          inputs.company,
-          inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
-          subject_.vatNumber,
-          uri.port.empty() ? host : host + ":" + uri.port,
-          uri.path + uri.document};
+void SubjectImport::PayAndWrite() {
+  if (givenAnswer_) return WriteAnswer(*givenAnswer_);
+  // The company's rules are read before the request, as a run always has.
+  session_.Rules();
+  asked_ = true;
+  WriteAnswer(request_->Ask(session_.Registry()).body);
 }
 
-void SubjectImport::PayAndWrite() {
+void SubjectImport::SettleRequest(int exitCode, std::string_view message) noexcept {
+  if (request_) request_->Settle(exitCode, message);
+}
+
+void SubjectImport::WriteAnswer(const std::string& body) {
   const CompanyRules& rules = session_.Rules();
   const AnswerPaths& listPaths = *session_.Inputs().options.answerPaths;
-  asked_ = true;
-  const std::string body = session_.Registry().InterrogaRegistro(subject_.vatNumber, session_.Inputs().apiToken);
   // An answer that is not JSON parses to nothing; reading "success" then reports it.
   answer_ = ParseJSONValue(body);
   if (!GetValueAsBoolean(answer_.get(), "success")) throw Exception("Chiamata Api fallita");

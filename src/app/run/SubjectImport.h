@@ -1,11 +1,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/answer/JsonValue.h"
 #include "app/answer/SubjectRow.h"
 #include "app/inputs/RunInputs.h"
+#include "app/run/PaidRequest.h"
 #include "app/run/RunOutcome.h"
 #include "app/run/Session.h"
 #include "app/subject/SubjectCode.h"
@@ -28,7 +30,10 @@ enum class BeforePaying {
 class SubjectImport {
  public:
   // `commitGate` is told when the insert's commit is sent.
-  SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate);
+  // With `givenAnswer` (an answer paid for earlier, kept in the store, or asked for elsewhere) the
+  // import writes from it: nothing is recorded in the ledger and no request is made.
+  SubjectImport(Session& session, SubjectInputs subject, platform::RunGate& commitGate,
+                std::optional<std::string> givenAnswer = std::nullopt);
   ~SubjectImport();
   // Ends what the import created (its insert statement, a lock's transaction); never throws.
   void Release() noexcept;
@@ -37,28 +42,31 @@ class SubjectImport {
 
   // Everything that can fail before the registry is paid: the checks of CheckSubject, the stored
   // subject looked up with this machine's turn for the number taken first and the write lock
-  // tried; then the reservation's last step, the ledger's record of the request, which the daily
-  // limit may refuse. Nothing is written to the archive.
+  // tried; then, unless the answer was given, the reservation's last step, the ledger's record of
+  // the request, which the daily limit may refuse. Nothing is written to the archive.
   BeforePaying CheckBeforePaying();
-  // The paid part, after CheckBeforePaying said Pay: asks the registry, reads the answer and
-  // writes the row; a computed code another run took first is replaced and the write tried again
-  // without asking the registry again, a connection lost before the write is opened once more, and
-  // one lost under the commit is settled by looking the row up.
+  // The paid part, after CheckBeforePaying said Pay: asks the registry (or takes the given
+  // answer) and writes the row with WriteAnswer.
   void PayAndWrite();
+  // Reads the answer's body and writes the row; a computed code another run took first is replaced
+  // and the write tried again without asking the registry again, a connection lost before the
+  // write is opened once more, and one lost under the commit is settled by looking the row up.
+  void WriteAnswer(const std::string& body);
+  // The ledger's outcome of this subject's request, when it recorded one. Never raises.
+  void SettleRequest(int exitCode, std::string_view message) noexcept;
 
   // The code written, or the stored subject's code that answers the import.
   const std::string& Code() const { return code_.Codice; }
   // True once the insert's commit has succeeded (or the look-up found the row committed).
   bool Committed() const { return committed_; }
-  // True once the registry was asked (whether or not the request could leave).
-  bool Asked() const { return asked_; }
-  // True when the ledger recorded this subject's request.
-  bool RequestRecorded() const { return requestRecorded_; }
+  // The registry's answer to this subject's request (or how far it came); nothing when the
+  // registry was not asked.
+  const PaidAnswer* Answer() const { return asked_ ? &request_->Answer() : nullptr; }
+  // The ledger's key of this subject's request; empty when none was recorded.
+  std::string LedgerKey() const { return request_ ? request_->LedgerKey() : std::string(); }
 
  private:
   void WriteWithRetries(const SubjectRow& row);
-  // The request as the ledger records it.
-  LedgerRequest LedgerEntry() const;
   void ConfirmLostWrite(const WriteFailed& lost);
   // The look for a stored subject with the VAT number after the answer, under the write lock. True
   // when its answer ends the import with that subject's code ("Riusa"); "Rifiuta" raises.
@@ -70,7 +78,8 @@ class SubjectImport {
   SubjectCode code_;
   bool committed_ = false;
   bool asked_ = false;
-  bool requestRecorded_ = false;
+  std::optional<std::string> givenAnswer_;
+  std::optional<PaidRequest> request_;
   std::unique_ptr<TJSONValue> answer_;
   // Released by Release() in the reverse order: the insert's statement, the lock's transaction,
   // then the turn of this machine's runs for the VAT number (held to the end of the import).
@@ -85,6 +94,8 @@ class SubjectImport {
 // it: a caller that retries on failure would store the subject twice. The subject begins and ends
 // on `gate` (a stop signal kept since the last subject is the outcome Stopped, nothing done), and
 // everything it created is ended before it returns; the session stays open for the next subject.
-RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate);
+// With `givenAnswer` the subject is written from it, nothing asked and nothing in the ledger.
+RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platform::RunGate& gate,
+                         std::optional<std::string> givenAnswer = std::nullopt);
 
 }  // namespace korvane
