@@ -11,6 +11,11 @@ LedgerRequest LedgerEntryFor(Session& session, const std::string& vatNumber) {
           vatNumber,   endpoint.HostAndPort(), endpoint.RequestPath(vatNumber)};
 }
 
+std::string AnswerSource(const Session& session, std::string_view vatNumber) {
+  const registry::RegistryEndpoint& endpoint = session.Inputs().options.registryEndpoint;
+  return endpoint.HostAndPort() + endpoint.RequestPath(vatNumber);
+}
+
 PaidRequest::PaidRequest(Session& session, std::string vatNumber)
     : session_(session), vatNumber_(std::move(vatNumber)), apiToken_(session.Inputs().apiToken) {}
 
