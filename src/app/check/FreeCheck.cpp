@@ -13,6 +13,7 @@
 #include "app/subject/VatNumber.h"
 #include "config/TableRights.h"
 #include "config/WriteLock.h"
+#include "db/CallBound.h"
 #include "platform/Exception.h"
 #include "platform/MessageText.h"
 #include "registry/Uri.h"
@@ -92,6 +93,9 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
         session.OpenArchive();
         return session.Archive().DatabaseName();
       })) {
+    // Every check from here reads the archive: a call that goes unanswered names that step, as a
+    // run's does.
+    const db::CallPurpose readingArchive("lettura dell'archivio");
     const SubjectKind& kind = session.Kind();
     TIBDatabase& archive = session.Archive();
     report.Check("prossimo codice",
