@@ -4,6 +4,7 @@
 // connection goes and what it is opened with.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,8 @@ enum TIdSSLVersion : std::uint8_t {
 using TIdSSLVersions = std::uint8_t;
 
 namespace registry {
+
+class ClientContext;
 
 constexpr TIdSSLVersions SslVersionBit(TIdSSLVersion version) { return static_cast<TIdSSLVersions>(1u << version); }
 inline constexpr TIdSSLVersions kAllSslVersions = 63;
@@ -58,13 +61,16 @@ struct ChannelTarget {
   bool operator==(const ChannelTarget&) const = default;
 };
 
-// What a connection is opened with, in force for one connection.
+// What a connection is opened with.
 struct ChannelSettings {
   SslOptions sslOptions;
   int stepLimitMs = kStepLimitMs;
   int connectLimitMs = kConnectLimitMs;
   int exchangeLimitMs = kExchangeLimitMs;
   std::optional<Proxy> proxy;
+  // The TLS context that connections opened with these settings share, made from sslOptions
+  // at the first opening; none: each connection makes its own.
+  std::shared_ptr<ClientContext> context;
 };
 
 }  // namespace registry

@@ -1,6 +1,11 @@
 #include "registry/HttpResponse.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
 #include <optional>
 
 #include "platform/CodePages.h"
@@ -224,6 +229,57 @@ bool HttpAnswer::HasHeader(std::string_view name) const {
 }
 
 bool HttpAnswer::MustClose() const { return peerClosed || platform::SameTextAscii(Header("Connection"), "close"); }
+
+namespace {
+
+constexpr std::int64_t kLongestRetryAfter = std::numeric_limits<std::int32_t>::max();
+
+// An HTTP date in any of its three forms ("Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94
+// 08:49:37 GMT", "Sun Nov  6 08:49:37 1994"), as seconds since the epoch.
+std::optional<std::time_t> HttpDateSeconds(const std::string& text) {
+  static constexpr std::array<std::string_view, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char month[4] = {};
+  std::tm time{};
+  int consumed = 0;
+  const char* value = text.c_str();
+  const bool read = [&] {
+    const char* afterName = std::strchr(value, ',');
+    if (afterName != nullptr) {
+      return std::sscanf(afterName, ", %2d %3s %4d %2d:%2d:%2d GMT%n", &time.tm_mday, month, &time.tm_year,
+                         &time.tm_hour, &time.tm_min, &time.tm_sec, &consumed) == 6 ||
+             std::sscanf(afterName, ", %2d-%3s-%2d %2d:%2d:%2d GMT%n", &time.tm_mday, month, &time.tm_year,
+                         &time.tm_hour, &time.tm_min, &time.tm_sec, &consumed) == 6;
+    }
+    return std::sscanf(value, "%*3s %3s %2d %2d:%2d:%2d %4d%n", month, &time.tm_mday, &time.tm_hour, &time.tm_min,
+                       &time.tm_sec, &time.tm_year, &consumed) == 6;
+  }();
+  if (!read || consumed == 0) return std::nullopt;
+  const auto found = std::find(kMonths.begin(), kMonths.end(), std::string_view(month));
+  if (found == kMonths.end()) return std::nullopt;
+  time.tm_mon = static_cast<int>(found - kMonths.begin());
+  // Two-digit years: 70 to 99 are the last century, the rest this one.
+  if (time.tm_year < 100) time.tm_year += time.tm_year >= 70 ? 1900 : 2000;
+  time.tm_year -= 1900;
+  const std::time_t seconds = timegm(&time);
+  if (seconds == -1) return std::nullopt;
+  return seconds;
+}
+
+}  // namespace
+
+std::optional<std::chrono::seconds> RetryAfterOf(const HttpAnswer& answer, std::chrono::system_clock::time_point now) {
+  const std::string value = answer.Header("Retry-After");
+  if (value.empty()) return std::nullopt;
+  if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const std::optional<std::int64_t> seconds = platform::DecimalToInt64(value);
+    return std::chrono::seconds(seconds ? std::min(*seconds, kLongestRetryAfter) : kLongestRetryAfter);
+  }
+  const std::optional<std::time_t> at = HttpDateSeconds(value);
+  if (!at) return std::nullopt;
+  const auto wait = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::from_time_t(*at) - now);
+  return std::clamp(wait, std::chrono::seconds(0), std::chrono::seconds(kLongestRetryAfter));
+}
 
 int StatusCodeOf(std::string_view statusLine) {
   const std::size_t space = statusLine.find(' ');

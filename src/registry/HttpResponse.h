@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -31,6 +32,11 @@ struct HttpAnswer {
   // True when the connection must not be kept: closed by the peer or "Connection: close".
   bool MustClose() const;
 };
+
+// How long the answer's Retry-After header asks the client to wait before it asks again: a
+// number of seconds, or an HTTP date counted from `now` (a date already past is no wait).
+// Nothing when there is no such header or its value is neither.
+std::optional<std::chrono::seconds> RetryAfterOf(const HttpAnswer& answer, std::chrono::system_clock::time_point now);
 
 // The status code of a status line: the text after the first space up to the next, before
 // any "."; -1 when that is not a decimal number.

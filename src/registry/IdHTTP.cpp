@@ -57,9 +57,9 @@ struct Target {
   std::string hostHeader;
 };
 
-Target ResolveTarget(const std::string& url) {
+Target ResolveTarget(const Uri& uri) {
   Target target;
-  target.uri = registry::ParseUri(url);
+  target.uri = uri;
   if (!platform::SameTextAscii(target.uri.protocol, "https")) {
     // The client only speaks TLS: a bearer token never goes out in clear text.
     throw Exception("Unknown Protocol: " + target.uri.protocol);
@@ -119,8 +119,12 @@ void TraceRequest(std::string_view head) {
 registry::HttpRequest::HttpRequest() { Clear(); }
 
 std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const std::string& url) {
+  return ChannelTargetOf(ParseUri(url));
+}
+
+std::optional<registry::ChannelTarget> registry::ChannelTargetOf(const Uri& address) {
   try {
-    const Target target = ResolveTarget(url);
+    const Target target = ResolveTarget(address);
     return ChannelTarget{target.uri.host, target.port, target.uri.ipv6};
   } catch (const Exception&) {
     return std::nullopt;
@@ -133,7 +137,7 @@ void registry::HttpRequest::Clear() {
 }
 
 std::string registry::BuildRequestHead(const HttpRequest& request, const std::string& url) {
-  return BuildHead(request, ResolveTarget(url));
+  return BuildHead(request, ResolveTarget(registry::ParseUri(url)));
 }
 
 TIdHTTP::~TIdHTTP() {
@@ -143,8 +147,9 @@ TIdHTTP::~TIdHTTP() {
 std::string TIdHTTP::Get(const std::string& url) {
   ResponseCode = 0;
   RequestSent = false;
+  LastAnswer = {};
   if (IOHandler == nullptr) throw Exception("No TLS handler is attached to the HTTP client.");
-  const Target target = ResolveTarget(url);
+  const Target target = ResolveTarget(registry::ParseUri(url));
   const std::string head = BuildHead(Request, target);
 
   // A connection the last answer left open to the same place is used again.
@@ -158,11 +163,13 @@ std::string TIdHTTP::Get(const std::string& url) {
     body = reader.ReadAnswer();
     ResponseCode = registry::StatusCodeOf(reader.Answer().statusLine);
   } catch (...) {
+    LastAnswer = reader.Answer();
     if (!reader.Answer().statusLine.empty()) ResponseCode = registry::StatusCodeOf(reader.Answer().statusLine);
     platform::trace::Step("answer: " + (reader.Answer().statusLine.empty() ? "none" : reader.Answer().statusLine));
     IOHandler->Close();
     throw;
   }
+  LastAnswer = reader.Answer();
   platform::trace::Step("answer: " + reader.Answer().statusLine + ", " + std::to_string(body.size()) +
                         " bytes of body");
   // Kept only where HTTP/1.1 keeps it by default; an older server may close it at any moment.

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "registry/HttpResponse.h"
 #include "registry/IdSSLOpenSSL.h"
+#include "registry/Uri.h"
 
 namespace korvane::registry {
 
@@ -45,6 +47,9 @@ class TIdHTTP {
   int ResponseCode = 0;
   // True once the last request's bytes began to leave; false when it failed before that.
   bool RequestSent = false;
+  // What arrived of the last request's answer, also when its status was a failure; empty when
+  // nothing did.
+  registry::HttpAnswer LastAnswer;
 
   // Sends GET for the URL and returns the body of a 2xx answer as UTF-8 text; any other
   // status, and any failure of the connection, raises korvane::Exception.
@@ -62,5 +67,6 @@ std::string BuildRequestHead(const HttpRequest& request, const std::string& url)
 // Where a GET of the URL connects to; nothing when the client would refuse the URL (not https,
 // a port that is no port).
 std::optional<ChannelTarget> ChannelTargetOf(const std::string& url);
+std::optional<ChannelTarget> ChannelTargetOf(const Uri& address);
 
 }  // namespace korvane::registry

@@ -20,22 +20,12 @@ TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() { Close(); }
 
 bool TIdSSLIOHandlerSocketOpenSSL::Connected() const { return connection_ != nullptr; }
 
-registry::ChannelSettings TIdSSLIOHandlerSocketOpenSSL::Settings() const {
-  registry::ChannelSettings settings;
-  settings.sslOptions = SSLOptions;
-  settings.stepLimitMs = ReadTimeout > 0 ? ReadTimeout : registry::kStepLimitMs;
-  settings.connectLimitMs = ConnectTimeout;
-  settings.exchangeLimitMs = exchangeTimeout;
-  settings.proxy = proxyServer;
-  return settings;
-}
-
 void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool ipv6) {
   const registry::ChannelTarget target{host, port, ipv6};
   // A server that closed the connection meanwhile has sent its close alert (or closed the socket)
   // by now: only one that is still open is used again.
   if (connection_ && target_ == target && connection_->StillOpen()) {
-    connection_->deadline = registry::Deadline(exchangeTimeout);
+    connection_->deadline = registry::Deadline(settings.exchangeLimitMs);
     platform::trace::Step("request on the open connection");
     return;
   }
@@ -53,7 +43,7 @@ void TIdSSLIOHandlerSocketOpenSSL::Open(const std::string& host, int port, bool 
     connection_.reset();
     platform::trace::Step("the prepared channel was closed by the server: opening another");
   }
-  connection_ = registry::OpenTlsConnection(target, Settings(), registry::Deadline(exchangeTimeout));
+  connection_ = registry::OpenTlsConnection(target, settings, registry::Deadline(settings.exchangeLimitMs));
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::Write(std::string_view bytes) {

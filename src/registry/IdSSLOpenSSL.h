@@ -25,17 +25,10 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
   TIdSSLIOHandlerSocketOpenSSL(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
   TIdSSLIOHandlerSocketOpenSSL& operator=(const TIdSSLIOHandlerSocketOpenSSL&) = delete;
 
-  registry::SslOptions SSLOptions;
-  // Milliseconds; when above 0 it replaces the 30000 ms limit on each send and receive.
-  int ReadTimeout = -1;
-  // Milliseconds the TCP connect may take: past it, socket error 10060.
-  int ConnectTimeout = registry::kConnectLimitMs;
-  // Milliseconds from the start of Open within which connect, handshake, request and answer
-  // must be done: past it, any wait on the connection fails with "Read timed out.".
-  int exchangeTimeout = registry::kExchangeLimitMs;
-
-  // The web proxy that connections go through (an HTTP CONNECT tunnel); none: straight to the host.
-  std::optional<registry::Proxy> proxyServer;
+  // What its connections are opened with: the version set, the time limits (each send and
+  // receive, the TCP connect, the whole exchange from the start of Open), the web proxy they go
+  // through and the TLS context they share.
+  registry::ChannelSettings settings;
   // A channel prepared ahead of the request, not owned; the next Open to its host and port takes
   // its connection (or raises its failure) instead of opening one.
   registry::PreparedChannel* prepared = nullptr;
@@ -45,8 +38,6 @@ class TIdSSLIOHandlerSocketOpenSSL final : public registry::ByteSource {
   // connection still open to the same place (the last answer let it stay) is used again instead,
   // its exchange's time limit started anew.
   void Open(const std::string& host, int port, bool ipv6 = false);
-  // The settings a connection of this handler is opened with.
-  registry::ChannelSettings Settings() const;
   bool Connected() const;
 
   // Sends every byte.

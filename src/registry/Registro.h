@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,11 @@ class RegistryClient {
   // can be opened to (the request then reports it) or no thread can be had.
   explicit RegistryClient(RegistryEndpoint endpoint, bool prepareChannel = true);
   ~RegistryClient();
+  // Another client of the same address, with the same settings and the same TLS context (made
+  // once for all of them), for a thread of its own: each client is used by one thread at a time,
+  // and clients made this way may ask at once. With `prepareChannel`, as the constructor. May be
+  // called from any thread while this client lives.
+  std::unique_ptr<RegistryClient> AnotherClient(bool prepareChannel) const;
   RegistryClient(const RegistryClient&) = delete;
   RegistryClient& operator=(const RegistryClient&) = delete;
 
@@ -39,12 +45,17 @@ class RegistryClient {
   void ProbeChannel();
   // The status code of the last request's answer; 0 when none arrived.
   int LastStatus() const { return ClientHTTP.ResponseCode; }
+  // How long the last answer asked the client to wait before asking again (its Retry-After
+  // header, seconds or a date); nothing when it did not.
+  std::optional<std::chrono::seconds> LastRetryAfter() const;
   // True when the last request's bytes began to leave: from there it may be paid for.
   bool LastRequestSent() const { return ClientHTTP.RequestSent; }
-  // The address a request for this VAT number goes to.
-  std::string RequestUrl(const std::string& PIVA) const { return endpoint_.url + PIVA; }
+  // Where the requests go.
+  const RegistryEndpoint& Endpoint() const { return endpoint_; }
 
  private:
+  RegistryClient(RegistryEndpoint endpoint, ChannelSettings settings, bool prepareChannel);
+
   RegistryEndpoint endpoint_;
   std::optional<ChannelTarget> target_;
   ChannelSettings settings_;

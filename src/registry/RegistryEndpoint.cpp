@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "platform/Convert.h"
 #include "platform/Exception.h"
@@ -43,6 +44,20 @@ std::optional<std::pair<std::string, std::string>> FirstSet(const platform::Envi
 }
 
 }  // namespace
+
+RegistryEndpoint::RegistryEndpoint(std::string url, std::optional<Proxy> through)
+    : proxy(std::move(through)), url_(std::move(url)), address_(ParseUri(url_)) {}
+
+std::string RegistryEndpoint::HostAndPort() const {
+  const std::string host = address_.ipv6 ? "[" + address_.host + "]" : address_.host;
+  return address_.port.empty() ? host : host + ":" + address_.port;
+}
+
+std::string RegistryEndpoint::RequestPath(std::string_view vatNumber) const {
+  std::string path = address_.path + address_.document;
+  if (!address_.hasQuery && !address_.hasFragment) path += vatNumber;
+  return path;
+}
 
 std::string Proxy::Authority() const { return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port); }
 
@@ -138,18 +153,18 @@ bool NoProxyNames(std::string_view noProxy, std::string_view host) {
 }
 
 RegistryEndpoint ReadRegistryEndpoint(const platform::EnvironmentLookup& lookup) {
-  RegistryEndpoint endpoint;
+  std::string url = kDefaultRegistryUrl;
   if (const char* configured = lookup(kUrlVariable); configured != nullptr && *configured != '\0') {
-    endpoint.url = configured;
+    url = configured;
   }
   // The VAT number is the last path segment: "https://host/IT-start" asks for /IT-start/<VAT>.
   // An address with a query or a fragment is taken as written.
-  std::string& url = endpoint.url;
   const bool endsPath = url.back() == '/' || url.back() == '\\';
   if (!endsPath && url.find_first_of("?#") == std::string::npos) url += '/';
   if (platform::HasAsciiControlCharacter(url) || url.find(' ') != std::string::npos) {
     throw Exception("Indirizzo del registro non valido (KORVANE_REGISTRY_URL)");
   }
+  RegistryEndpoint endpoint(std::move(url));
 
   // An empty value means no proxy, as for curl; the upper-case name is read only when the
   // lower-case one is not set at all.
@@ -160,7 +175,7 @@ RegistryEndpoint ReadRegistryEndpoint(const platform::EnvironmentLookup& lookup)
   proxy->variable = proxyValue->first;
 
   const auto noProxy = FirstSet(lookup, "no_proxy", "NO_PROXY");
-  if (noProxy && NoProxyNames(noProxy->second, ParseUri(url).host)) return endpoint;
+  if (noProxy && NoProxyNames(noProxy->second, endpoint.Address().host)) return endpoint;
   endpoint.proxy = std::move(proxy);
   return endpoint;
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/Environment.h"
+#include "registry/Uri.h"
 
 namespace korvane::registry {
 
@@ -25,12 +26,29 @@ struct Proxy {
   std::string Authority() const;
 };
 
-// Where the registry is asked: read and checked once, at the start of a run.
-struct RegistryEndpoint {
+// Where the registry is asked: read and checked once, at the start of a run, its address taken
+// apart once, here.
+class RegistryEndpoint {
+ public:
+  RegistryEndpoint() : RegistryEndpoint(kDefaultRegistryUrl) {}
+  explicit RegistryEndpoint(std::string url, std::optional<Proxy> through = std::nullopt);
+
   // The address in force; the VAT number is appended to it.
-  std::string url = kDefaultRegistryUrl;
+  const std::string& Url() const { return url_; }
+  // Its parts, as the request takes them apart.
+  const Uri& Address() const { return address_; }
+  // The host as the address writes it (an IPv6 address in brackets), with ":port" when it has one.
+  std::string HostAndPort() const;
+  // The path a request for this VAT number asks for (the address's path with the number
+  // appended, unless the address ends in a query or a fragment), without the query.
+  std::string RequestPath(std::string_view vatNumber) const;
+
   // The proxy to go through; none when no proxy is set or no_proxy names the registry's host.
   std::optional<Proxy> proxy;
+
+ private:
+  std::string url_;
+  Uri address_;
 };
 
 // Reads KORVANE_REGISTRY_URL, https_proxy / HTTPS_PROXY and no_proxy / NO_PROXY through

@@ -165,6 +165,12 @@ registry::SslContext CreateClientContext(const registry::SslOptions& options) {
 
 namespace registry {
 
+SSL_CTX* ClientContext::Get() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  if (!context_) context_ = CreateClientContext(options_);
+  return context_.get();
+}
+
 TlsConnection::~TlsConnection() {
   // The close alert, once; the peer's is not awaited, and on the non-blocking socket nothing waits.
   if (handshakeDone) SSL_shutdown(ssl.get());
@@ -252,7 +258,9 @@ std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, co
   enter();
   StartLibrary();
   auto connection = std::make_unique<TlsConnection>(deadline, settings.stepLimitMs, wakeFd);
-  connection->context = CreateClientContext(settings.sslOptions);
+  const std::shared_ptr<ClientContext> context =
+      settings.context ? settings.context : std::make_shared<ClientContext>(settings.sslOptions);
+  SSL_CTX* sslContext = context->Get();
   leave();
 
   const std::string host8bit = HostNameBytes(target.host);
@@ -282,7 +290,7 @@ std::unique_ptr<TlsConnection> OpenTlsConnection(const ChannelTarget& target, co
   }
 
   ERR_clear_error();
-  connection->ssl.reset(SSL_new(connection->context.get()));
+  connection->ssl.reset(SSL_new(sslContext));
   if (!connection->ssl) throw Exception("Error creating SSL session.");
   SSL* ssl = connection->ssl.get();
   // Nothing reads it back; the handler's setup binds it, and its failure has a message of its own.

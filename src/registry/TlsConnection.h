@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "registry/Deadline.h"
@@ -13,8 +14,25 @@
 
 namespace korvane::registry {
 
+// The TLS context connections are made from: made at the first opening that asks for it (its
+// failure raised there, and tried again at the next), then shared by connections opened from any
+// thread. The trust store it reads on demand is shared with it.
+class ClientContext {
+ public:
+  explicit ClientContext(SslOptions options) : options_(options) {}
+
+  // The context, made now when it is not yet; raises the making's failure. Its library must
+  // have been started.
+  SSL_CTX* Get();
+
+ private:
+  std::mutex lock_;
+  const SslOptions options_;
+  SslContext context_;
+};
+
 // One open TLS connection. Its owners are released in reverse order of declaration: the TLS
-// object, then its context, then the socket.
+// object (which holds its own reference to the context), then the socket.
 struct TlsConnection {
   TlsConnection(Deadline exchangeDeadline, int socketLimitMs, int wake)
       : deadline(exchangeDeadline), stepLimitMs(socketLimitMs), wakeFd(wake) {}
@@ -35,7 +53,6 @@ struct TlsConnection {
   int stepLimitMs;
   int wakeFd;  // -1, or readable once the connection's preparation has been given up
   Socket socket;
-  SslContext context;
   SslSession ssl;
   bool handshakeDone = false;
   bool peerClosed = false;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,12 @@ int FileReadIndex() {
   return index;
 }
 
-// Reads the CA file into the store the first time it is asked; false when it was read before.
-bool ReadCaFileOnce(X509_STORE* store) {
-  if (X509_STORE_get_ex_data(store, FileReadIndex()) != nullptr) return false;
+// Reads the CA file into the store the first time it is asked. A store shared by connections of
+// several threads is read into by one of them; the others wait until it has been read.
+void ReadCaFileOnce(X509_STORE* store) {
+  static std::mutex reading;
+  const std::lock_guard<std::mutex> guard(reading);
+  if (X509_STORE_get_ex_data(store, FileReadIndex()) != nullptr) return;
   X509_STORE_set_ex_data(store, FileReadIndex(), store);
   // A missing or unreadable file is no failure of its own: verification then reports the
   // missing issuer, and the file's errors must not stand in front of that in the error queue.
@@ -35,7 +39,6 @@ bool ReadCaFileOnce(X509_STORE* store) {
     X509_LOOKUP_load_file(lookup, nullptr, X509_FILETYPE_DEFAULT);
   }
   ERR_pop_to_mark();
-  return true;
 }
 
 // True when the server sent, besides `subject` itself, a certificate that issued it: the chain
@@ -53,9 +56,9 @@ bool PeerSentIssuer(X509_STORE_CTX* verification, X509* subject) {
 // only when the chain cannot go on without it.
 int FindTrustedIssuer(X509** issuer, X509_STORE_CTX* verification, X509* subject) {
   const int found = X509_STORE_CTX_get1_issuer(issuer, verification, subject);
-  if (found != 0 || PeerSentIssuer(verification, subject) || !ReadCaFileOnce(X509_STORE_CTX_get0_store(verification))) {
-    return found;
-  }
+  if (found != 0 || PeerSentIssuer(verification, subject)) return found;
+  // Asked again also when the file was read before: another connection may have read it since.
+  ReadCaFileOnce(X509_STORE_CTX_get0_store(verification));
   return X509_STORE_CTX_get1_issuer(issuer, verification, subject);
 }
 

@@ -24,6 +24,7 @@ Uri registry::ParseUri(const std::string& url) {
 
   const std::size_t question = rest.find('?');
   const std::size_t hash = rest.find('#');
+  uri.hasFragment = hash != std::string::npos;
   if (question != std::string::npos && question < hash) {
     uri.hasQuery = true;
     uri.params = rest.substr(question + 1, hash == std::string::npos ? std::string::npos : hash - question - 1);

@@ -15,6 +15,7 @@ struct Uri {
   std::string document;
   std::string params;  // the query, without "?"
   bool hasQuery = false;
+  bool hasFragment = false;  // the fragment itself is dropped
 
   // Path, document and, when there was a query, "?" and the query.
   std::string RequestTarget() const;

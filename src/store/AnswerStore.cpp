@@ -178,6 +178,13 @@ std::int64_t AnswerStore::ListId(std::string_view key, std::int64_t nowUnix) {
   return select.Number(0);
 }
 
+std::optional<std::int64_t> AnswerStore::FindList(std::string_view key) const {
+  StoreStatement select(database_, "SELECT id FROM lists WHERE key = ?");
+  select.Bind(1, key);
+  if (!select.Step()) return std::nullopt;
+  return select.Number(0);
+}
+
 std::vector<ListRowRecord> AnswerStore::ListRows(std::int64_t listId) const {
   StoreStatement statement(database_,
                            "SELECT line, value, vat_number, state, code, message, paid, answer_id"

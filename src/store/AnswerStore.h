@@ -79,6 +79,8 @@ class AnswerStore {
 
   // The list known by `key` (the file, the user, the company and the kind), made when new.
   std::int64_t ListId(std::string_view key, std::int64_t nowUnix);
+  // The list known by `key`, when a run has made it.
+  std::optional<std::int64_t> FindList(std::string_view key) const;
   std::vector<ListRowRecord> ListRows(std::int64_t listId) const;
   // Records a row's state, replacing what was recorded for its line.
   void SaveListRow(std::int64_t listId, const ListRowRecord& row, std::int64_t nowUnix);

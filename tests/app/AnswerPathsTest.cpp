@@ -40,7 +40,7 @@ TEST(AnswerPathsFor, TheLastPathSegmentChoosesTheFormat) {
       {"https://host", false},
   };
   for (const auto& [url, successor] : cases) {
-    EXPECT_EQ(&AnswerPathsFor(url), successor ? &kSuccessorAnswerPaths : &kBaseAnswerPaths) << url;
+    EXPECT_EQ(&AnswerPathsFor(registry::ParseUri(url)), successor ? &kSuccessorAnswerPaths : &kBaseAnswerPaths) << url;
   }
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,7 +19,11 @@
 #include "InProcessRun.h"
 #include "app/run/Assessment.h"
 #include "app/run/SubjectImport.h"
+#include "config/QelDBUtility.h"
 #include "config/ReadTransaction.h"
+#include "db/IBDatabase.h"
+#include "db/IBSQL.h"
+#include "db/IBTransaction.h"
 #include "platform/StopSignals.h"
 #include "support/ConnectProxy.h"
 #include "support/FirebirdFixture.h"
@@ -86,6 +91,36 @@ TEST_F(SessionTest, ThreeSubjectsOnOneGateLeaveNoTransactionOpen) {
             std::string::npos);
   session.Release();
   EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124", "0125", "0126"}));
+}
+
+// The session numbers its subjects from the codes it knows; a code another writer stores
+// meanwhile is passed over when the insert finds it taken.
+TEST_F(SessionTest, ACodeWrittenMeanwhileByAnotherWriterIsPassedOver) {
+  TlsTestServer first(Answers());
+  TlsTestServer second(Answers());
+  TlsTestServer third(Answers());
+  testing::ConnectProxy proxy({.upstreamPorts = {first.Port(), second.Port(), third.Port()}});
+  Session session;
+  session.Open(Inputs(first.Url("/base/"), proxy), folder_.Program());
+  platform::RunGate gate;
+  EXPECT_EQ(ImportSubject(session, {"01234567890", ""}, gate).line, "0124");
+  {
+    TIBDatabase other;
+    OpenIBDatabaseFile(other, folder_.Archive());
+    TIBSQL insert(&other);
+    TIBTransaction& transaction =
+        insert.OwnTransaction(std::make_unique<TIBTransaction>(&other, TIBTransactionLevel::ibtrSnapshot));
+    insert.AddLine("INSERT INTO CLIENTI (CODICE, PI) VALUES ('0125', '05555555555')");
+    transaction.StartTransaction();
+    insert.ExecQuery();
+    transaction.Commit();
+  }
+  const RunOutcome passedOver = ImportSubject(session, {"09876543210", ""}, gate);
+  EXPECT_EQ(passedOver.line, "0126");
+  EXPECT_EQ(passedOver.kind, OutcomeKind::Committed);
+  EXPECT_EQ(ImportSubject(session, {"11111111111", ""}, gate).line, "0127");
+  session.Release();
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124", "0125", "0126", "0127"}));
 }
 
 // A stop signal between two subjects: the first keeps its outcome, the second does not begin

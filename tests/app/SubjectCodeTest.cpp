@@ -179,6 +179,23 @@ TEST(CheckGivenCodeFree, AGivenCodeAlreadyStoredIsRefused) {
   }
 }
 
+TEST(KnownHighestCode, OnlyAHigherNumericCodeWrittenRaisesAKnownHighest) {
+  KnownHighestCode unread;
+  unread.Written("0500");
+  EXPECT_EQ(unread.Value(), std::nullopt);  // the table's highest is still to be read
+
+  const std::pair<const char*, const char*> cases[] = {
+      {"0125", "0125"}, {"0099", "0124"}, {"C125", "0124"},
+      {"", "0124"},     {"125", "125"},   {"1234567890123456789", "0124"},  // 19 digits are not numbered
+  };
+  for (const auto& [written, highest] : cases) {
+    KnownHighestCode known;
+    known.Read("0124");
+    known.Written(written);
+    EXPECT_EQ(known.Value(), highest) << written;
+  }
+}
+
 TEST(SubjectStored, TellsTheRowOfOneTransactionFromAnother) {
   for (const int dialect : {3, 1}) {
     testing::TempDir dir;

@@ -75,7 +75,7 @@ class RegistrySimulatorTest : public ::testing::Test {
   std::string Get(const std::string& target, const std::string& token = "segreto") {
     setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
     TIdSSLIOHandlerSocketOpenSSL channel;
-    channel.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
+    channel.settings.sslOptions.SetSSLVersions(registry::kAllSslVersions);
     channel.Open("localhost", std::stoi(port_));
     channel.Write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" +
                   (token.empty() ? "" : "Authorization: Bearer " + token + "\r\n") + "\r\n");

@@ -15,7 +15,7 @@ namespace korvane::testing {
 inline std::string GetThroughChannel(const std::string& url,
                                      const std::function<void(TIdSSLIOHandlerSocketOpenSSL&)>& configure = {}) {
   TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
+  handler.settings.sslOptions.SetSSLVersions(registry::kAllSslVersions);
   if (configure) configure(handler);
   TIdHTTP client;
   client.IOHandler = &handler;

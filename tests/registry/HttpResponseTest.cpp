@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <cstring>
 
 #include "platform/SocketErrors.h"
@@ -125,6 +127,32 @@ TEST(HttpAnswerReader, HeaderLookupContinuationsAndClose) {
   EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
   EXPECT_TRUE(answer.MustClose());
   EXPECT_FALSE(answer.peerClosed);
+}
+
+TEST(RetryAfterOf, SecondsOrAnHttpDate) {
+  // Sun, 06 Nov 1994 08:49:37 GMT
+  const auto now = std::chrono::system_clock::from_time_t(784111777);
+  const std::pair<const char*, std::optional<long>> cases[] = {
+      {"Retry-After: 120", 120},
+      {"retry-after:  0 ", 0},
+      {"Retry-After: 99999999999999999999", 2147483647},
+      {"Retry-After: Sun, 06 Nov 1994 08:50:37 GMT", 60},
+      {"Retry-After: Sunday, 06-Nov-94 08:51:37 GMT", 120},
+      {"Retry-After: Sun Nov  6 08:49:40 1994", 3},
+      {"Retry-After: Sun, 06 Nov 1994 08:00:00 GMT", 0},  // already past
+      {"Retry-After: -5", std::nullopt},
+      {"Retry-After: 1.5", std::nullopt},
+      {"Retry-After: Sun, 06 Foo 1994 08:50:37 GMT", std::nullopt},
+      {"Retry-After: soon", std::nullopt},
+      {"Retry-After:", std::nullopt},
+      {"X-Other: 5", std::nullopt},
+  };
+  for (const auto& [header, seconds] : cases) {
+    registry::HttpAnswer answer;
+    answer.headers = {"Content-Length: 0", header};
+    const std::optional<std::chrono::seconds> wait = registry::RetryAfterOf(answer, now);
+    EXPECT_EQ(wait ? std::optional<long>(static_cast<long>(wait->count())) : std::nullopt, seconds) << header;
+  }
 }
 
 TEST(HttpAnswerReader, LimitsOnLinesHeadersAndBody) {

@@ -23,8 +23,7 @@ using Clock = std::chrono::steady_clock;
 const std::string kAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
 
 registry::RegistryEndpoint At(const std::string& url) {
-  registry::RegistryEndpoint endpoint;
-  endpoint.url = url;
+  registry::RegistryEndpoint endpoint(url);
   return endpoint;
 }
 
@@ -56,14 +55,14 @@ TEST(PreparedChannel, GivingUpDoesNotWaitForASlowServer) {
 TEST(PreparedChannel, TimeSpentWaitingForTheRequestDoesNotCount) {
   TlsTestServer registry({TlsTestServer::ExpectRequest(), TlsTestServer::Send(kAnswer), TlsTestServer::Close()});
   TIdSSLIOHandlerSocketOpenSSL shortLimits;
-  shortLimits.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
-  shortLimits.exchangeTimeout = 1000;
+  shortLimits.settings.sslOptions.SetSSLVersions(registry::kAllSslVersions);
+  shortLimits.settings.exchangeLimitMs = 1000;
   const auto prepared =
-      registry::PreparedChannel::Start(*registry::ChannelTargetOf(registry.Url()), shortLimits.Settings());
+      registry::PreparedChannel::Start(*registry::ChannelTargetOf(registry.Url()), shortLimits.settings);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the databases are slow
   EXPECT_EQ(testing::GetThroughChannel(registry.Url("/base/1"),
                                        [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
-                                         handler.exchangeTimeout = 1000;
+                                         handler.settings.exchangeLimitMs = 1000;
                                          handler.prepared = prepared.get();
                                        }),
             "{}");

@@ -18,8 +18,7 @@ using testing::TlsTestServer;
 const std::string kAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
 
 registry::RegistryEndpoint Through(int proxyPort, const std::string& url) {
-  registry::RegistryEndpoint endpoint;
-  endpoint.url = url;
+  registry::RegistryEndpoint endpoint(url);
   endpoint.proxy = registry::ParseProxyUrl("http://127.0.0.1:" + std::to_string(proxyPort));
   return endpoint;
 }

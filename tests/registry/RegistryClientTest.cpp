@@ -49,23 +49,22 @@ const auto* const kTrustTestCa = ::testing::AddGlobalTestEnvironment(new TrustTe
 // and returns the body or "error: " + message.
 std::string Query(TlsTestServer& server, const std::string& piva, const std::string& token,
                   const std::string& host = "localhost") {
-  registry::RegistryEndpoint endpoint;
-  endpoint.url = server.Url("/base/", host);
+  registry::RegistryEndpoint endpoint(server.Url("/base/", host));
   return testing::AskRegistry(endpoint, piva, token);
 }
 
 // The same on a connection opened when the request goes out. A prepared channel that its server
 // closes before the request is opened again, which a server of one connection cannot show.
 std::string QueryOnNewConnection(TlsTestServer& server) {
-  registry::RegistryEndpoint endpoint;
-  endpoint.url = server.Url("/base/");
+  registry::RegistryEndpoint endpoint(server.Url("/base/"));
   registry::RegistryClient client(endpoint, false);
   return testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "t"); });
 }
 
 // A GET through a handler with a short receive limit.
 std::string GetWithLimit(const std::string& url, int limitMs) {
-  return testing::GetThroughChannel(url, [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.ReadTimeout = limitMs; });
+  return testing::GetThroughChannel(
+      url, [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.settings.stepLimitMs = limitMs; });
 }
 
 std::vector<Step> Answer(const std::string& bytes) {
@@ -115,8 +114,7 @@ TEST(RegistryRequest, AClientAskedTwiceSendsEachHeaderOnce) {
   TlsTestServer first(Answer(ok));
   TlsTestServer second(Answer(ok));
   testing::ConnectProxy proxy({.upstreamPorts = {first.Port(), second.Port()}});
-  registry::RegistryEndpoint endpoint;
-  endpoint.url = first.Url("/base/");
+  registry::RegistryEndpoint endpoint(first.Url("/base/"));
   endpoint.proxy = registry::ParseProxyUrl("127.0.0.1:" + std::to_string(proxy.Port()));
   registry::RegistryClient client(endpoint);
   EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "first-token"); }), "{}");
@@ -127,6 +125,23 @@ TEST(RegistryRequest, AClientAskedTwiceSendsEachHeaderOnce) {
   };
   EXPECT_EQ(first.Request(), request("01234567890", "first-token"));
   EXPECT_EQ(second.Request(), request("09876543210", "second-token"));
+}
+
+// The wait an answer asks for belongs to that answer only: the next request's answer, without one,
+// asks for none.
+TEST(RegistryRequest, TheLastAnswersRetryAfterIsKeptAlsoWhenItsStatusFails) {
+  TlsTestServer busy(Answer("HTTP/1.1 429 Too Many Requests\r\nRetry-After: 7\r\nContent-Length: 0\r\n\r\n"));
+  TlsTestServer ready(Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"));
+  testing::ConnectProxy proxy({.upstreamPorts = {busy.Port(), ready.Port()}});
+  registry::RegistryEndpoint endpoint(busy.Url("/base/"));
+  endpoint.proxy = registry::ParseProxyUrl("127.0.0.1:" + std::to_string(proxy.Port()));
+  registry::RegistryClient client(endpoint);
+  EXPECT_EQ(client.LastRetryAfter(), std::nullopt);
+  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "t"); }),
+            "error: HTTP/1.1 429 Too Many Requests");
+  EXPECT_EQ(client.LastRetryAfter(), std::chrono::seconds(7));
+  EXPECT_EQ(testing::OutcomeOf([&] { return client.InterrogaRegistro("01234567890", "t"); }), "{}");
+  EXPECT_EQ(client.LastRetryAfter(), std::nullopt);
 }
 
 TEST(RegistryRequest, UnusualVatNumbersAndTokens) {
@@ -204,7 +219,7 @@ TEST(RegistryRequest, ConnectionCloseIsHonouredRightAfterTheBody) {
                         TlsTestServer::Send("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok"),
                         TlsTestServer::ExpectPeerClose()});
   TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
+  handler.settings.sslOptions.SetSSLVersions(registry::kAllSslVersions);
   TIdHTTP client;
   client.IOHandler = &handler;
   EXPECT_EQ(client.Get(server.Url("/base/1")), "ok");
@@ -221,7 +236,7 @@ TEST(RegistryRequest, TheConnectionIsKeptForTheNextRequestWhereTheServerAllows) 
   TlsTestServer server({TlsTestServer::ExpectRequest(), TlsTestServer::Send(ok11), TlsTestServer::ExpectRequest(),
                         TlsTestServer::Send(ok11), TlsTestServer::ExpectPeerClose()});
   TIdSSLIOHandlerSocketOpenSSL handler;
-  handler.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
+  handler.settings.sslOptions.SetSSLVersions(registry::kAllSslVersions);
   TIdHTTP client;
   client.IOHandler = &handler;
   EXPECT_EQ(client.Get(server.Url("/base/1")), "ok");
@@ -287,7 +302,7 @@ TEST(TlsChannel, TrustedServerByNameAddressAndTls13) {
     // A handler limited to TLS 1.2 cannot meet a server that speaks only 1.3.
     TlsTestServer server({TlsTestServer::ExpectRequest()}, tls13);
     TIdSSLIOHandlerSocketOpenSSL handler;
-    handler.SSLOptions.SetSSLVersions(registry::SslVersionBit(sslvTLSv1_2));
+    handler.settings.sslOptions.SetSSLVersions(registry::SslVersionBit(sslvTLSv1_2));
     TIdHTTP client;
     client.IOHandler = &handler;
     const std::string error = testing::ErrorOf([&] { client.Get(server.Url("/")); });

@@ -42,9 +42,33 @@ TEST(RegistryUrl, ThePathEndsInASlashBeforeTheVatNumber) {
       {"", "https://imprese.openapi.it/base/"},
   };
   for (const auto& [configured, inForce] : cases) {
-    EXPECT_EQ(EndpointFor({{"KORVANE_REGISTRY_URL", configured}}).url, inForce) << configured;
+    EXPECT_EQ(EndpointFor({{"KORVANE_REGISTRY_URL", configured}}).Url(), inForce) << configured;
   }
-  EXPECT_EQ(EndpointFor({}).url, "https://imprese.openapi.it/base/");
+  EXPECT_EQ(EndpointFor({}).Url(), "https://imprese.openapi.it/base/");
+}
+
+// What the ledger records of a request, from the address taken apart once, is what the request
+// itself goes to.
+TEST(RegistryUrl, HostAndPathOfARequestFromTheAddressTakenApartOnce) {
+  struct Case {
+    const char* url;
+    const char* hostAndPort;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"https://imprese.openapi.it/base/", "imprese.openapi.it", "/base/01234567890"},
+      {"https://host:8443/v1/IT-start/", "host:8443", "/v1/IT-start/01234567890"},
+      {"https://[::1]:9443/base\\", "[::1]:9443", "/base/01234567890"},
+      {"https://host/base?key=", "host", "/base"},
+      {"https://host/base/#x", "host", "/base/"},
+  };
+  for (const Case& c : cases) {
+    const registry::RegistryEndpoint endpoint(c.url);
+    EXPECT_EQ(endpoint.HostAndPort(), c.hostAndPort) << c.url;
+    EXPECT_EQ(endpoint.RequestPath("01234567890"), c.path) << c.url;
+    const Uri request = registry::ParseUri(std::string(c.url) + "01234567890");
+    EXPECT_EQ(endpoint.RequestPath("01234567890"), request.path + request.document) << c.url;
+  }
 }
 
 TEST(RegistryUrl, AnAddressThatCouldNotGoOnARequestLineIsRefused) {

@@ -35,9 +35,9 @@ Outcome GetWithLimits(const std::string& url, Limits limits) {
   const Clock::time_point start = Clock::now();
   Outcome outcome;
   outcome.text = testing::GetThroughChannel(url, [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
-    handler.ReadTimeout = limits.read;
-    handler.ConnectTimeout = limits.connect;
-    handler.exchangeTimeout = limits.exchange;
+    handler.settings.stepLimitMs = limits.read;
+    handler.settings.connectLimitMs = limits.connect;
+    handler.settings.exchangeLimitMs = limits.exchange;
   });
   outcome.milliseconds =
       static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());

@@ -104,7 +104,7 @@ TEST(TlsFloor, VersionSetChoosesAboveTheFloor) {
     TlsTestServer server(Answer());
     const std::string outcome = testing::GetThroughChannel(
         server.Url("/base/1"),
-        [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.SSLOptions.SetSSLVersions(c.versions); });
+        [&](TIdSSLIOHandlerSocketOpenSSL& handler) { handler.settings.sslOptions.SetSSLVersions(c.versions); });
     EXPECT_EQ(outcome, c.expected) << int(c.versions);
   }
 }

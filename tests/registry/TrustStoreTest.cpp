@@ -222,14 +222,14 @@ TEST(TrustStore, AFileThatNeverOpensHoldsTheRequestOnlyUntilTheExchangeEnds) {
   const std::size_t threadsBefore = ThreadCount();
   TlsTestServer server({TlsTestServer::ExpectRequest()}, {.lifetimeMs = 5000});
   TIdSSLIOHandlerSocketOpenSSL shortLimits;
-  shortLimits.SSLOptions.SetSSLVersions(registry::kAllSslVersions);
-  shortLimits.exchangeTimeout = 1000;
-  auto prepared = registry::PreparedChannel::Start(*registry::ChannelTargetOf(server.Url()), shortLimits.Settings());
+  shortLimits.settings.sslOptions.SetSSLVersions(registry::kAllSslVersions);
+  shortLimits.settings.exchangeLimitMs = 1000;
+  auto prepared = registry::PreparedChannel::Start(*registry::ChannelTargetOf(server.Url()), shortLimits.settings);
   ASSERT_NE(prepared, nullptr);
   const auto start = std::chrono::steady_clock::now();
   const std::string outcome =
       testing::GetThroughChannel(server.Url("/base/1"), [&](TIdSSLIOHandlerSocketOpenSSL& handler) {
-        handler.exchangeTimeout = 1000;
+        handler.settings.exchangeLimitMs = 1000;
         handler.prepared = prepared.get();
       });
   prepared.reset();

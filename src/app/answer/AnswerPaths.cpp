@@ -25,10 +25,8 @@ constexpr std::array<std::string_view AnswerPaths::*, 10> kValuePaths{
 
 }  // namespace
 
-const AnswerPaths& AnswerPathsFor(std::string_view registryUrl) {
-  // Taken apart as the request takes it, so the query and the fragment are not path.
-  const Uri uri = registry::ParseUri(std::string(registryUrl));
-  const std::string path = uri.path + uri.document;
+const AnswerPaths& AnswerPathsFor(const Uri& registryAddress) {
+  const std::string path = registryAddress.path + registryAddress.document;
   const std::string_view segment = LastSegment(path);
   return segment == "IT-start" || segment == "IT-advanced" ? kSuccessorAnswerPaths : kBaseAnswerPaths;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/answer/JsonValue.h"
+#include "registry/Uri.h"
 
 namespace korvane {
 
@@ -57,9 +58,10 @@ inline constexpr AnswerPaths kSuccessorAnswerPaths{"data",
                                                    "data[0].sdiCode",
                                                    "data[0].pec"};
 
-// The answer format of the registry at this address: the successor's when the last non-empty
-// segment of its path is exactly "IT-start" or "IT-advanced" (letter case as written), else /base.
-const AnswerPaths& AnswerPathsFor(std::string_view registryUrl);
+// The answer format of the registry at this address (taken apart as the request takes it, so
+// the query and the fragment are not path): the successor's when the last non-empty segment of
+// its path is exactly "IT-start" or "IT-advanced" (letter case as written), else /base.
+const AnswerPaths& AnswerPathsFor(const Uri& registryAddress);
 
 // Whether the answer gives the company as ceased: its activity status is a text that reads
 // "CESSATA" without regard to letter case and with blanks around it ignored. No status, or a

@@ -17,7 +17,6 @@
 #include "db/CallBound.h"
 #include "platform/Exception.h"
 #include "platform/MessageText.h"
-#include "registry/Uri.h"
 
 namespace korvane {
 
@@ -143,7 +142,7 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
       return std::string();
     });
   }
-  const std::string host = registry::ParseUri(inputs.options.registryEndpoint.url).host;
+  const std::string host = inputs.options.registryEndpoint.Address().host;
   report.Check("connessione al registro " + host, [&] {
     session.Registry().ProbeChannel();
     return std::string();

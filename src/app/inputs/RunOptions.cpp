@@ -28,7 +28,7 @@ std::string ApiTokenFrom(const platform::EnvironmentLookup& environment) {
 RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment) {
   RunOptions options;
   options.registryEndpoint = registry::ReadRegistryEndpoint(environment);
-  options.answerPaths = &AnswerPathsFor(options.registryEndpoint.url);
+  options.answerPaths = &AnswerPathsFor(options.registryEndpoint.Address());
   // Taken as the bytes they are: a password is compared byte for byte by the server.
   if (const char* user = environment(kDatabaseUserVariable); user != nullptr && *user != '\0') {
     options.databaseLogin.user = user;

@@ -17,8 +17,8 @@ Assessment CheckSubject(Session& session, const SubjectInputs& subject, const St
   Assessment assessment;
   // What cannot be written fails now, before the registry is paid for an answer.
   config::CheckTextLength(subject.vatNumber, session.Lengths().vatNumber);
-  assessment.code =
-      SettleSubjectCode(session.Inputs().tipoSoggetto, subject.givenCode, session.Archive(), session.Lengths().code);
+  assessment.code = SettleSubjectCode(session.Inputs().tipoSoggetto, subject.givenCode, session.Archive(),
+                                      session.Lengths().code, &session.KnownCode());
   TraceSubjectCode(kind, assessment.code);
   const CompanyRules& rules = session.Rules();
   CheckVatNumberDigits(session, subject.vatNumber);

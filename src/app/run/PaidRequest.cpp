@@ -1,20 +1,14 @@
 #include "app/run/PaidRequest.h"
 
 #include "platform/Exception.h"
-#include "registry/Uri.h"
 
 namespace korvane {
 
 LedgerRequest LedgerEntryFor(Session& session, const std::string& vatNumber) {
   const SessionInputs& inputs = session.Inputs();
-  const Uri uri = registry::ParseUri(session.Registry().RequestUrl(vatNumber));
-  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
-  return {inputs.user,
-          inputs.company,
-          inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
-          vatNumber,
-          uri.port.empty() ? host : host + ":" + uri.port,
-          uri.path + uri.document};
+  const registry::RegistryEndpoint& endpoint = session.Registry().Endpoint();
+  return {inputs.user, inputs.company,         inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
+          vatNumber,   endpoint.HostAndPort(), endpoint.RequestPath(vatNumber)};
 }
 
 PaidRequest::PaidRequest(Session& session, std::string vatNumber)

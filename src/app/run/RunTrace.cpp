@@ -25,7 +25,7 @@ void TraceRunInputs(const RunInputs& inputs) {
   const RunOptions& options = session.options;
   trace::Step("command line: user " + std::to_string(session.user) + ", company " + session.company + ", kind " +
               (session.tipoSoggetto == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " + inputs.subject.vatNumber);
-  trace::Step("registry: " + registry::WithoutCredentials(options.registryEndpoint.url) + " (answer format " +
+  trace::Step("registry: " + registry::WithoutCredentials(options.registryEndpoint.Url()) + " (answer format " +
               (options.answerPaths == &kSuccessorAnswerPaths ? "IT-start/IT-advanced" : "base") + ")");
   if (const auto& proxy = options.registryEndpoint.proxy) {
     trace::Step("proxy: " + proxy->Authority() + " (" + proxy->variable + ")");

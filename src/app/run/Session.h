@@ -68,6 +68,14 @@ class Session {
   // order, and a bad setting is read once for all the subjects of a session.
   const CompanyRules& Rules();
   registry::RegistryClient& Registry() { return *registryClient_; }
+  // A client of its own for a thread that asks the registry beside the session's: the same
+  // address and settings, and the session's TLS context. With `prepareChannel`, its connection is
+  // made ready at once. Callable from any thread between Start and Release.
+  std::unique_ptr<registry::RegistryClient> NewRegistryClient(bool prepareChannel) const {
+    return registryClient_->AnotherClient(prepareChannel);
+  }
+  // The highest code of the session's table as its own reads and writes know it.
+  KnownHighestCode& KnownCode() { return knownCode_; }
   // The ledger of paid requests; nothing when none was asked for.
   RequestLedger* Ledger() { return ledger_.get(); }
 
@@ -79,6 +87,7 @@ class Session {
   SubjectColumnLengths lengths_;
   std::optional<CompanyRules> rules_;
   std::exception_ptr rulesFailure_;
+  KnownHighestCode knownCode_;
   // Released in this order by Release(): the ledger last, after the connections.
   std::unique_ptr<registry::RegistryClient> registryClient_;
   std::unique_ptr<TQelUser> UtenteCorrente;

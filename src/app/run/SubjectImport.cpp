@@ -185,6 +185,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
       const db::CallPurpose writing("scrittura del soggetto");
       insert_->Write(subject_.vatNumber, row, code_.Codice);
       committed_ = true;
+      session_.KnownCode().Written(code_.Codice);
       trace::Step("committed");
       TraceWrittenValues(row.companyColumns);
       return;
@@ -193,6 +194,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
         trace::Step("connection lost under the write: the row is looked up");
         ConfirmLostWrite(error);
         committed_ = true;
+        session_.KnownCode().Written(code_.Codice);
         trace::Step("committed: the row is stored");
         TraceWrittenValues(row.companyColumns);
         return;

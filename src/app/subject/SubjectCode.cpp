@@ -26,10 +26,18 @@ constexpr std::int32_t kDefaultWidth = 4;
 constexpr const char* kHighestCode = "MAX(LPAD(CODICE, 18, '0'))";
 constexpr const char* kNumericCodes = "WHERE CODICE SIMILAR TO '[0-9]{1,18}' ";
 
+// A code the numbering counts: 1 to 18 digits.
+bool NumericCode(const std::string& code) {
+  return !code.empty() && code.size() <= 18 &&
+         std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::uint64_t CodeValue(const std::string& code) { return platform::DigitsValue(code, 10).value_or(0); }
+
 // The highest code read (digits only; NULL, no code at all, is empty text and counts as 0) plus
 // one, zero-filled to the width. At most 18 digits: the successor still fits in 64 bits.
 std::string Successor(const std::string& highest, std::int32_t width) {
-  const auto value = static_cast<std::int64_t>(platform::DigitsValue(highest, 10).value_or(0));
+  const auto value = static_cast<std::int64_t>(CodeValue(highest));
   std::string code = PadLeft(std::to_string(value + 1), width);
   std::replace(code.begin(), code.end(), ' ', '0');
   return code;
@@ -47,8 +55,12 @@ SubjectColumnLengths SubjectColumnLengthsOf(const std::vector<config::TableColum
   return {length("CODICE"), length("PI")};
 }
 
+void KnownHighestCode::Written(const std::string& code) {
+  if (highest_ && NumericCode(code) && CodeValue(code) > CodeValue(*highest_)) highest_ = code;
+}
+
 SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, TIBDatabase& archive,
-                              std::optional<std::int32_t> codeLength) {
+                              std::optional<std::int32_t> codeLength, KnownHighestCode* known) {
   if (!givenCode.empty()) {
     config::CheckTextLength(givenCode, codeLength);
     return {givenCode, {}, false, 0};
@@ -58,13 +70,17 @@ SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, 
   SubjectCode code;
   code.computed = true;
   code.CaratteriRiempimento = GetTabXValue(archive, kind.codeWidthSetting, -1);
-  const std::string highest = config::ReadInTransaction(archive, TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
-    sql.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX ");
-    sql.AddLine(std::string("FROM ") + kind.table);
-    sql.AddLine(kNumericCodes);
-    sql.ExecQuery();
-    return sql.FieldByName("CODICEMAX").AsString();
-  });
+  const std::string highest = known && known->Value() ? *known->Value() : [&] {
+    std::string read = config::ReadInTransaction(archive, TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
+      sql.AddLine(std::string("SELECT ") + kHighestCode + " AS CODICEMAX ");
+      sql.AddLine(std::string("FROM ") + kind.table);
+      sql.AddLine(kNumericCodes);
+      sql.ExecQuery();
+      return sql.FieldByName("CODICEMAX").AsString();
+    });
+    if (known) known->Read(read);
+    return read;
+  }();
 
   code.width = platform::StrToInt32(code.CaratteriRiempimento).value_or(kDefaultWidth);
   if (code.width == 0) code.width = kDefaultWidth;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/subject/SubjectKind.h"
@@ -29,14 +30,31 @@ struct SubjectCode {
   std::int32_t width = 0;            // of a computed code
 };
 
+// The highest stored code of 1 to 18 digits as a session knows it: read by its first computed
+// code, then raised by each code the session writes, so that the next subject's code needs no
+// scan of the table. A code another run writes meanwhile makes the insert's key conflict, and the
+// retry reads the table again (NextFreeCode).
+class KnownHighestCode {
+ public:
+  // The highest code as last read (empty text when the table had none); nothing before.
+  const std::optional<std::string>& Value() const { return highest_; }
+  void Read(std::string highest) { highest_ = std::move(highest); }
+  // A code the session has written: the highest from now on when it counts and is higher.
+  void Written(const std::string& code);
+
+ private:
+  std::optional<std::string> highest_;
+};
+
 // Settles the code of the new subject: `givenCode` (-CODICESOGGETTO) when not empty, or the highest code
 // of the table made of 1 to 18 digits plus one, zero-filled to the width configured in TABX for
-// that kind of subject (4 when it is missing or not a number). Each read in a snapshot
-// transaction ended before it returns.
+// that kind of subject (4 when it is missing or not a number). The highest code is taken from
+// `known` when it holds one, else read and kept there. Each read in a snapshot transaction ended
+// before it returns.
 // A code longer than `codeLength` fails with the database layer's length error, a width beyond
 // it without the code being built; a negative width, which would give an empty code, is refused.
 SubjectCode SettleSubjectCode(TTipoSoggetto tipo, const std::string& givenCode, TIBDatabase& archive,
-                              std::optional<std::int32_t> codeLength = std::nullopt);
+                              std::optional<std::int32_t> codeLength = std::nullopt, KnownHighestCode* known = nullptr);
 
 // Raises "Codice soggetto <code> già presente in archivio" when the table holds a committed row
 // with the code given on the command line, which the insert would be refused for after the
