@@ -70,7 +70,7 @@ RowOutcome OutcomeOfFailure(FailureKind kind) {
 
 // The host and path the registry's answers come from, as the store keeps them.
 std::string EndpointOf(const Session& session) {
-  const Uri uri = registry::ParseUri(session.Inputs().options.registryEndpoint.url);
+  const Uri& uri = session.Inputs().options.registryEndpoint.Address();
   const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
   return (uri.port.empty() ? host : host + ":" + uri.port) + uri.path + uri.document;
 }
@@ -200,10 +200,8 @@ class ListRunner {
     }
     if (inputs_.preview) return Plan();
     endpoint_ = EndpointOf(first);
-    workers_ =
-        std::make_unique<RequestWorkers>(inputs_.parallel, [endpoint = inputs_.session.options.registryEndpoint] {
-          return std::make_unique<registry::RegistryClient>(endpoint);
-        });
+    // Each worker's client shares the first session's TLS context.
+    workers_ = std::make_unique<RequestWorkers>(inputs_.parallel, [&first] { return first.NewRegistryClient(true); });
     return Import(list);
   }
 
