@@ -15,6 +15,7 @@
 #include "app/list/ListNumbers.h"
 #include "app/list/ListReport.h"
 #include "app/list/RequestWorkers.h"
+#include "app/list/RunProgress.h"
 #include "app/list/RowFailure.h"
 #include "app/run/Assessment.h"
 #include "app/run/PaidRequest.h"
@@ -115,27 +116,6 @@ std::optional<std::string> StoredCode(Session& session, const std::string& vatNu
     return FindSubjectByVatNumber(session.Archive(), *sql.Transaction(), session.Kind().table, vatNumber);
   });
 }
-
-// Progress on standard error, in place, only when it is a terminal.
-class Progress {
- public:
-  explicit Progress(std::size_t total) : total_(total), shown_(::isatty(STDERR_FILENO) == 1) {}
-  void Show(std::size_t done, std::int64_t paid) const {
-    if (!shown_) return;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0;
-    std::fprintf(stderr, "\r%zu/%zu righe, %lld pagate, %.1f righe/s, %.0f s alla fine   ", done, total_,
-                 static_cast<long long>(paid), rate, left);
-    if (done == total_) std::fputc('\n', stderr);
-    std::fflush(stderr);
-  }
-
- private:
-  std::size_t total_;
-  bool shown_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 std::string Summary(const std::vector<ReportRow>& rows, std::int64_t paid, const std::string& where) {
   std::map<RowOutcome, int> counts;
@@ -335,7 +315,7 @@ class ListRunner {
       const store::ListRowRecord* before = Earlier(number);
       answerIds_.push_back(before ? before->answerId : std::nullopt);
     }
-    progress_.emplace(numbers_.size());
+    progress_.emplace(numbers_.size(), "righe");
     for (std::size_t index = 0; index < numbers_.size(); ++index) {
       LookForStop();
       Begin(index);
@@ -611,7 +591,7 @@ class ListRunner {
   // Each row's answer in the store: paid for in this run or an earlier one, or reused.
   std::vector<std::optional<std::int64_t>> answerIds_;
   std::deque<PendingRow> pending_;
-  std::optional<Progress> progress_;
+  std::optional<RunProgress> progress_;
   std::optional<std::string> stop_;
   std::int64_t requests_ = 0;
   std::int64_t paid_ = 0;
