@@ -552,9 +552,8 @@ class ListRunner {
     const PaidRequest& request = *pending.request;
     if (!store_) return;
     try {
-      answerIds_[index] =
-          store_->SaveAnswer({0, numbers_[index].vatNumber, AnswerSource(*pending.session, numbers_[index].vatNumber),
-                              NowUnix(), request.Answer().body, request.LedgerKey()});
+      answerIds_[index] = store_->SaveAnswer({0, numbers_[index].vatNumber, AnswerEndpoint(*pending.session), NowUnix(),
+                                              request.Answer().body, request.LedgerKey()});
     } catch (const Exception& error) {
       Stop(error.Message());
       return;

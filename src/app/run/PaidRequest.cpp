@@ -1,6 +1,7 @@
 #include "app/run/PaidRequest.h"
 
 #include "platform/Exception.h"
+#include "registry/Uri.h"
 
 namespace korvane {
 
@@ -9,11 +10,6 @@ LedgerRequest LedgerEntryFor(Session& session, const std::string& vatNumber) {
   const registry::RegistryEndpoint& endpoint = session.Registry().Endpoint();
   return {inputs.user, inputs.company,         inputs.tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C',
           vatNumber,   endpoint.HostAndPort(), endpoint.RequestPath(vatNumber)};
-}
-
-std::string AnswerSource(const Session& session, std::string_view vatNumber) {
-  const registry::RegistryEndpoint& endpoint = session.Inputs().options.registryEndpoint;
-  return endpoint.HostAndPort() + endpoint.RequestPath(vatNumber);
 }
 
 PaidRequest::PaidRequest(Session& session, std::string vatNumber)
@@ -49,6 +45,12 @@ void PaidRequest::Settle(int exitCode, std::string_view message) noexcept {
     const int status = answer_.status;
     ledger->RecordOutcome(ledgerKey_, status > 0 ? std::to_string(status) : std::string(message), exitCode, message);
   }
+}
+
+std::string AnswerEndpoint(const Session& session) {
+  const Uri& uri = session.Inputs().options.registryEndpoint.Address();
+  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
+  return (uri.port.empty() ? host : host + ":" + uri.port) + uri.path + uri.document;
 }
 
 PaidAnswer RequestAnswer(Session& session, const std::string& vatNumber) {

@@ -67,9 +67,8 @@ class PaidRequest {
 // the host and path the request goes to.
 LedgerRequest LedgerEntryFor(Session& session, const std::string& vatNumber);
 
-// Where the session's request for the VAT number goes, as the store keeps it beside its answer:
-// the host (with the port when the address gives one) and the path.
-std::string AnswerSource(const Session& session, std::string_view vatNumber);
+// The host and path the session's registry answers from, as the store keeps its answers.
+std::string AnswerEndpoint(const Session& session);
 
 // One paid request from start to end: recorded, asked on the session's client, and its outcome
 // recorded at once (exit code 0 with the answer, the failure's message and 1 without). Returns the

@@ -2,8 +2,8 @@
 
 #include "app/run/RunTrace.h"
 #include "app/run/SubjectImport.h"
+#include "app/run/PaidRequest.h"
 #include "app/run/WrittenBase.h"
-#include "db/CallBound.h"
 #include "platform/Trace.h"
 #include "store/AnswerStore.h"
 
@@ -22,8 +22,7 @@ void KeepInStore(Session& session, const SubjectInputs& subject, const RunOutcom
     if (!outcome.answerBody.empty()) {
       const std::int64_t now =
           std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-      store.SaveAnswer(
-          {0, subject.vatNumber, AnswerSource(session, subject.vatNumber), now, outcome.answerBody, outcome.ledgerKey});
+      store.SaveAnswer({0, subject.vatNumber, AnswerEndpoint(session), now, outcome.answerBody, outcome.ledgerKey});
     }
     RecordInsertedBase(store, session, outcome.code, subject.vatNumber);
     platform::trace::Step("answer and values written kept in the store: " + path);
@@ -44,7 +43,6 @@ SingleRun::~SingleRun() { Release(); }
 RunOutcome SingleRun::Execute(const RunRequest& request) {
   RunOutcome outcome(request.refusal, 1);
   if (request.inputs) {
-    db::SetCallTimeout(request.inputs->session.options.databaseTimeout);
     TraceRunInputs(*request.inputs);
     outcome = CatchOutcome([&] {
       session_.Open(request.inputs->session, programFile_);
