@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
             ? korvane::RunRefresh(korvane::ReadRefreshRequest(std::move(arguments), environment),
                                   korvane::platform::ProgramFilePath())
             : korvane::RunList(korvane::ReadListRequest(std::move(arguments), environment),
-                               korvane::platform::ProgramFilePath());
+                               korvane::platform::ProgramFilePath(), korvane::platform::ProcessRunGate());
     int exitCode = outcome.exitCode;
     korvane::platform::WriteStdoutLineWithin(outcome.line, kLineWait);
     korvane::platform::trace::Step("exit code " + std::to_string(exitCode));

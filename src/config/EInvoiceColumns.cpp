@@ -62,6 +62,16 @@ EInvoiceColumns ReadEInvoiceColumns(TIBDatabase& archive, const std::vector<Tabl
       archive, [&]() -> const std::vector<TableColumn>& { return tableColumns; }, names, writtenColumns);
 }
 
+std::optional<CompanyColumn> ReadCompanyColumn(TIBDatabase& archive, std::string_view table, std::string_view setting,
+                                               std::span<const std::string_view> excluded, std::int32_t minimumLength) {
+  std::optional<std::vector<TableColumn>> columns;
+  const ColumnsSource source = [&]() -> const std::vector<TableColumn>& {
+    if (!columns) columns = ReadTableColumns(archive, table);
+    return *columns;
+  };
+  return CheckedColumn(archive, source, setting, excluded, minimumLength, nullptr);
+}
+
 std::string QuotedIdentifier(std::string_view name) {
   std::string quoted = "\"";
   for (const char c : name) {

@@ -55,6 +55,13 @@ EInvoiceColumns ReadEInvoiceColumns(TIBDatabase& archive, const std::vector<Tabl
                                     const EInvoiceSettingNames& names,
                                     std::span<const std::string_view> writtenColumns);
 
+// The column another company setting names in `table` (e.g. "ColonnaImpresaCessataClienti"),
+// read and checked as the two above: a text column of the table, not computed, not NOT NULL
+// without a default, of `minimumLength` characters or more, and none of `excluded`. Nothing when
+// the setting is off; otherwise fails with "Impostazione non valida (<setting> = <value>)".
+std::optional<CompanyColumn> ReadCompanyColumn(TIBDatabase& archive, std::string_view table, std::string_view setting,
+                                               std::span<const std::string_view> excluded, std::int32_t minimumLength);
+
 // The name as a statement writes a quoted identifier: between double quotes, each double quote
 // doubled, so that it names exactly that column whatever it holds.
 std::string QuotedIdentifier(std::string_view name);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <thread>
 
 #include "platform/Exception.h"
@@ -39,6 +40,15 @@ constexpr const char* kSchemaSteps[] = {
     "CREATE TABLE written_values ("
     "  subject_id INTEGER NOT NULL REFERENCES written_subjects (id), field TEXT NOT NULL,"
     "  value TEXT NOT NULL, PRIMARY KEY (subject_id, field));",
+    // 2: the last comparison of each subject a refresh compared, replayed by its apply
+    "CREATE TABLE comparisons ("
+    "  id INTEGER PRIMARY KEY, company TEXT NOT NULL, archive TEXT NOT NULL, kind TEXT NOT NULL,"
+    "  code TEXT NOT NULL, vat_number TEXT NOT NULL, compared_unix INTEGER NOT NULL, activity TEXT NOT NULL,"
+    "  pair_inconsistent INTEGER NOT NULL, applied_unix INTEGER, UNIQUE (company, archive, kind, code));"
+    "CREATE TABLE comparison_fields ("
+    "  comparison_id INTEGER NOT NULL REFERENCES comparisons (id) ON DELETE CASCADE, position INTEGER NOT NULL,"
+    "  field TEXT NOT NULL, archive_value TEXT NOT NULL, registry_value TEXT, base_value TEXT,"
+    "  action TEXT NOT NULL, PRIMARY KEY (comparison_id, position));",
 };
 static_assert(std::size(kSchemaSteps) == kStoreSchemaVersion);
 
@@ -101,6 +111,17 @@ AnswerStore::AnswerStore(const std::string& path) : path_(path) {
 }
 
 AnswerStore::~AnswerStore() { sqlite3_close(database_); }
+
+void AnswerStore::InWriteTransaction(const std::function<void()>& writes) {
+  Execute("BEGIN IMMEDIATE");
+  try {
+    writes();
+    Execute("COMMIT");
+  } catch (...) {
+    sqlite3_exec(database_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
 
 void AnswerStore::Execute(std::string_view sql) {
   StoreStatement statement(database_, sql);
@@ -178,6 +199,13 @@ std::int64_t AnswerStore::ListId(std::string_view key, std::int64_t nowUnix) {
   return select.Number(0);
 }
 
+std::optional<std::int64_t> AnswerStore::FindList(std::string_view key) const {
+  StoreStatement select(database_, "SELECT id FROM lists WHERE key = ?");
+  select.Bind(1, key);
+  if (!select.Step()) return std::nullopt;
+  return select.Number(0);
+}
+
 std::vector<ListRowRecord> AnswerStore::ListRows(std::int64_t listId) const {
   StoreStatement statement(database_,
                            "SELECT line, value, vat_number, state, code, message, paid, answer_id"
@@ -201,8 +229,7 @@ void AnswerStore::SaveListRow(std::int64_t listId, const ListRowRecord& row, std
 }
 
 void AnswerStore::SaveWrittenSubject(const WrittenSubject& subject) {
-  Execute("BEGIN IMMEDIATE");
-  try {
+  InWriteTransaction([&] {
     StoreStatement insert(database_,
                           "INSERT INTO written_subjects (company, archive, kind, code, vat_number, written_unix)"
                           " VALUES (?, ?, ?, ?, ?, ?)");
@@ -214,11 +241,7 @@ void AnswerStore::SaveWrittenSubject(const WrittenSubject& subject) {
                                "INSERT OR REPLACE INTO written_values (subject_id, field, value) VALUES (?, ?, ?)");
       value_row.Bind(1, id).Bind(2, field).Bind(3, value).Run();
     }
-    Execute("COMMIT");
-  } catch (...) {
-    sqlite3_exec(database_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
+  });
 }
 
 std::optional<WrittenSubject> AnswerStore::LastWritten(std::string_view company, std::string_view archive, char kind,
@@ -234,6 +257,59 @@ std::optional<WrittenSubject> AnswerStore::LastWritten(std::string_view company,
   values.Bind(1, subject.Number(0));
   while (values.Step()) written.values.emplace_back(values.Text(0), values.Text(1));
   return written;
+}
+
+void AnswerStore::KeepComparison(const KeptComparison& comparison) {
+  InWriteTransaction([&] {
+    const std::string_view kind(&comparison.kind, 1);
+    StoreStatement drop(database_,
+                        "DELETE FROM comparisons WHERE company = ? AND archive = ? AND kind = ? AND code = ?");
+    drop.Bind(1, comparison.company).Bind(2, comparison.archive).Bind(3, kind).Bind(4, comparison.code).Run();
+    StoreStatement insert(database_,
+                          "INSERT INTO comparisons (company, archive, kind, code, vat_number, compared_unix, activity,"
+                          " pair_inconsistent, applied_unix) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insert.Bind(1, comparison.company).Bind(2, comparison.archive).Bind(3, kind).Bind(4, comparison.code);
+    insert.Bind(5, comparison.vatNumber).Bind(6, comparison.comparedUnix).Bind(7, comparison.activity);
+    insert.Bind(8, std::int64_t{comparison.recipientPairInconsistent ? 1 : 0}).Bind(9, comparison.appliedUnix).Run();
+    const std::int64_t id = sqlite3_last_insert_rowid(database_);
+    std::int64_t position = 0;
+    for (const KeptField& field : comparison.fields) {
+      StoreStatement row(database_,
+                         "INSERT INTO comparison_fields (comparison_id, position, field, archive_value, registry_value,"
+                         " base_value, action) VALUES (?, ?, ?, ?, ?, ?, ?)");
+      row.Bind(1, id).Bind(2, position++).Bind(3, field.field).Bind(4, field.archive).BindOptional(5, field.registry);
+      row.BindOptional(6, field.base).Bind(7, field.action).Run();
+    }
+  });
+}
+
+std::optional<KeptComparison> AnswerStore::LastComparison(std::string_view company, std::string_view archive, char kind,
+                                                          std::string_view code) const {
+  StoreStatement subject(database_,
+                         "SELECT id, vat_number, compared_unix, activity, pair_inconsistent, applied_unix"
+                         " FROM comparisons WHERE company = ? AND archive = ? AND kind = ? AND code = ?");
+  subject.Bind(1, company).Bind(2, archive).Bind(3, std::string_view(&kind, 1)).Bind(4, code);
+  if (!subject.Step()) return std::nullopt;
+  KeptComparison kept{
+      std::string(company), std::string(archive),   kind, std::string(code),        subject.Text(1), subject.Number(2),
+      subject.Text(3),      subject.Number(4) != 0, {},   subject.OptionalNumber(5)};
+  StoreStatement fields(database_,
+                        "SELECT field, archive_value, registry_value, base_value, action FROM comparison_fields"
+                        " WHERE comparison_id = ? ORDER BY position");
+  fields.Bind(1, subject.Number(0));
+  while (fields.Step()) {
+    kept.fields.push_back(
+        {fields.Text(0), fields.Text(1), fields.OptionalText(2), fields.OptionalText(3), fields.Text(4)});
+  }
+  return kept;
+}
+
+void AnswerStore::MarkComparisonApplied(const KeptComparison& comparison, std::int64_t appliedUnix) {
+  StoreStatement mark(database_,
+                      "UPDATE comparisons SET applied_unix = ? WHERE company = ? AND archive = ? AND kind = ?"
+                      " AND code = ? AND compared_unix = ?");
+  mark.Bind(1, appliedUnix).Bind(2, comparison.company).Bind(3, comparison.archive);
+  mark.Bind(4, std::string_view(&comparison.kind, 1)).Bind(5, comparison.code).Bind(6, comparison.comparedUnix).Run();
 }
 
 }  // namespace korvane::store

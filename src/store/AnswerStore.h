@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +17,7 @@ namespace korvane::store {
 inline constexpr const char* kDefaultStorePath = "/var/lib/korvane/risposte.sqlite";
 
 // The version of the tables this program reads and writes; an older store is brought up to it.
-inline constexpr int kStoreSchemaVersion = 1;
+inline constexpr int kStoreSchemaVersion = 2;
 
 // How long a run waits for another that is writing the store.
 inline constexpr std::chrono::milliseconds kStoreBusyWait{10000};
@@ -55,6 +56,31 @@ struct WrittenSubject {
   std::vector<std::pair<std::string, std::string>> values;  // column -> value, as written
 };
 
+// One field of a refresh's comparison as it was shown: the value it read in the archive, the
+// registry's and the base (none when there was none), and the action's word.
+struct KeptField {
+  std::string field;
+  std::string archive;
+  std::optional<std::string> registry;
+  std::optional<std::string> base;
+  std::string action;
+};
+
+// The last comparison of one subject, kept so that applying it writes exactly what it showed.
+struct KeptComparison {
+  std::string company;
+  std::string archive;
+  char kind = 'C';
+  std::string code;
+  std::string vatNumber;
+  std::int64_t comparedUnix = 0;
+  std::string activity;  // the word of the company's activity
+  bool recipientPairInconsistent = false;
+  std::vector<KeptField> fields;
+  // When it was applied; none while it is still to apply.
+  std::optional<std::int64_t> appliedUnix;
+};
+
 // The store: a SQLite database in WAL mode that several runs may use at once, each waiting for
 // the others' writes up to kStoreBusyWait. Every change is its own transaction.
 class AnswerStore {
@@ -79,6 +105,8 @@ class AnswerStore {
 
   // The list known by `key` (the file, the user, the company and the kind), made when new.
   std::int64_t ListId(std::string_view key, std::int64_t nowUnix);
+  // The list known by `key`, when a run has made it.
+  std::optional<std::int64_t> FindList(std::string_view key) const;
   std::vector<ListRowRecord> ListRows(std::int64_t listId) const;
   // Records a row's state, replacing what was recorded for its line.
   void SaveListRow(std::int64_t listId, const ListRowRecord& row, std::int64_t nowUnix);
@@ -88,8 +116,19 @@ class AnswerStore {
   std::optional<WrittenSubject> LastWritten(std::string_view company, std::string_view archive, char kind,
                                             std::string_view code) const;
 
+  // Keeps the comparison as the subject's last, in place of the one kept before (applied or not).
+  void KeepComparison(const KeptComparison& comparison);
+  // The last comparison kept for the subject `code` of the kind in the company's archive.
+  std::optional<KeptComparison> LastComparison(std::string_view company, std::string_view archive, char kind,
+                                               std::string_view code) const;
+  // Records that the subject's last comparison, kept at `comparedUnix`, was applied; nothing
+  // changes when another comparison has been kept since.
+  void MarkComparisonApplied(const KeptComparison& comparison, std::int64_t appliedUnix);
+
  private:
   void Execute(std::string_view sql);
+  // Runs `writes` in one transaction taken with the write lock, rolled back when it raises.
+  void InWriteTransaction(const std::function<void()>& writes);
   void BringSchemaUp();
 
   std::string path_;

@@ -48,6 +48,10 @@ StoreStatement& StoreStatement::Bind(int position, const std::optional<std::int6
   return number ? Bind(position, *number) : BindNull(position);
 }
 
+StoreStatement& StoreStatement::BindOptional(int position, const std::optional<std::string>& text) {
+  return text ? Bind(position, std::string_view(*text)) : BindNull(position);
+}
+
 bool StoreStatement::Step() {
   const int result = sqlite3_step(statement_);
   if (result == SQLITE_ROW) return true;
@@ -72,6 +76,11 @@ std::int64_t StoreStatement::Number(int column) const { return sqlite3_column_in
 std::optional<std::int64_t> StoreStatement::OptionalNumber(int column) const {
   if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
   return Number(column);
+}
+
+std::optional<std::string> StoreStatement::OptionalText(int column) const {
+  if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+  return Text(column);
 }
 
 }  // namespace korvane::store

@@ -24,6 +24,7 @@ class StoreStatement {
   StoreStatement& BindBlob(int position, std::string_view bytes);
   StoreStatement& BindNull(int position);
   StoreStatement& Bind(int position, const std::optional<std::int64_t>& number);
+  StoreStatement& BindOptional(int position, const std::optional<std::string>& text);
 
   // Runs the statement to its next row: true while there is one, false when it is done.
   bool Step();
@@ -33,6 +34,7 @@ class StoreStatement {
   std::string Text(int column) const;
   std::int64_t Number(int column) const;
   std::optional<std::int64_t> OptionalNumber(int column) const;
+  std::optional<std::string> OptionalText(int column) const;
 
  private:
   sqlite3* database_;

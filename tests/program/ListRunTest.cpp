@@ -3,6 +3,10 @@
 // that the registry stops half-way resumed to its end, and the free plan.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -195,6 +199,111 @@ TEST_F(ListRunTest, WhatStopsTheRunBeforeAnyRowExitsOne) {
             "Archivio delle risposte non utilizzabile (" + dir_.File("cartella") + ": not a regular file)\r\n");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_FALSE(std::filesystem::exists(ledger_));
+}
+
+// A stop signal in the middle of a list: the row under way is written, the rows not reached are
+// "non tentata", the report and the summary are written and the exit code is 3; the same command
+// again imports the rest, paying each number once.
+TEST_F(ListRunTest, AStopSignalEndsTheListCleanlyAndTheResumeFinishesIt) {
+  const std::vector<std::string> numbers = {"10000000001", "10000000002", "10000000003",
+                                            "10000000004", "10000000005", "10000000006"};
+  std::ofstream list(list_);
+  for (const std::string& number : numbers) list << number << "\n";
+  list.close();
+  {
+    const RegistrySimulator registry(KORVANE_SIMULATOR, numbers, 400);
+    testing::StartedProgram run(
+        folder_.Program(),
+        {"--lista", list_, "--parallele", "1", "-UTENTE", "5", "-DITTA", "01", "-APITOKEN", "segreto"},
+        {{"SSL_CERT_FILE", registry.CaFile()},
+         {"KORVANE_REGISTRY_URL", registry.Url("/base/")},
+         {"KORVANE_ANSWER_STORE", store_},
+         {"KORVANE_LEDGER", ledger_}});
+    // Stopped once the second request has left.
+    for (int i = 0; i < 400 && Requests(ledger_, numbers[1]) == 0; ++i) usleep(25000);
+    ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+    ASSERT_TRUE(run.Wait(60000));
+    EXPECT_EQ(run.Result().exitCode, 3) << run.Result().out;
+    EXPECT_NE(run.Result().out.find("(interrotta: Operazione interrotta (SIGTERM))"), std::string::npos)
+        << run.Result().out;
+    const std::vector<std::string> outcomes = ReportOutcomes(dir_.File("clienti.rapporto.csv"));
+    ASSERT_EQ(outcomes.size(), numbers.size());
+    EXPECT_EQ(outcomes[0], "1:importato:0124");
+    EXPECT_EQ(outcomes[1], "2:importato:0125");  // under way when the signal came
+    EXPECT_EQ(outcomes.back(), "6:non tentata:");
+    EXPECT_TRUE(std::filesystem::exists(dir_.File("clienti.da-riprovare.csv")));
+  }
+  const RegistrySimulator registry(KORVANE_SIMULATOR, numbers);
+  const auto run = RunList(registry, {});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124", "0125", "0126", "0127", "0128", "0129"}));
+  for (const std::string& number : numbers) EXPECT_EQ(Requests(ledger_, number), 1) << number;
+}
+
+// A resumed list pays nothing for what an earlier run paid: a row whose answer is in the store is
+// written from it, and a row whose request left without an outcome recorded is looked up in the
+// archive first.
+TEST_F(ListRunTest, AResumeWritesFromTheStoreAndLooksARequestThatLeftUpInTheArchive) {
+  const RegistrySimulator registry(KORVANE_SIMULATOR, {"12485671007", "00743110157"});
+  ASSERT_EQ(folder_.Import(registry.Url("/base/"), registry.CaFile(), "00743110157").out, "0124\r\n");
+  std::ofstream(list_) << "12485671007\n00743110157\n";
+  {
+    // As a run killed after both requests left, the first answer kept, neither outcome recorded.
+    store::AnswerStore store(store_);
+    const std::int64_t list = store.ListId(list_ + "|5|01|C", 1);
+    const std::string body =
+        R"({"success":true,"data":{"denominazione":"Dallo Store S.p.A.","cf":"12485671007",)"
+        R"("indirizzo":"Via Roma 12","civico":"12","comune":"Milano","provincia":"MI","cap":"20121"}})";
+    const std::int64_t answer = store.SaveAnswer({0, "12485671007", "localhost/base/", 1, body, ""});
+    store.SaveListRow(list, {1, "12485671007", "12485671007", "richiesta inviata", "", "", true, answer}, 1);
+    store.SaveListRow(list, {2, "00743110157", "00743110157", "richiesta inviata", "", "", true, std::nullopt}, 1);
+  }
+  const auto run = RunList(registry, {});
+  EXPECT_EQ(run.exitCode, 0) << run.out << ReadFile(dir_.File("clienti.rapporto.csv"));
+  EXPECT_EQ(ReportOutcomes(dir_.File("clienti.rapporto.csv")),
+            (std::vector<std::string>{"1:riusato:0125", "2:importato:0124"}));
+  EXPECT_EQ(Requests(ledger_, "12485671007"), 0);
+  EXPECT_EQ(Requests(ledger_, "00743110157"), 0);
+  EXPECT_EQ(folder_.Customers(), (std::vector<std::string>{"0123", "0124", "0125"}));
+}
+
+// A number already in the archive is imported again only when asked; an answer in the store is
+// used instead of paying only when younger than the age given.
+TEST_F(ListRunTest, NumbersPresentImportedAgainFromAnAnswerYoungEnough) {
+  const RegistrySimulator registry(KORVANE_SIMULATOR, {"12485671007"});
+  std::ofstream(list_) << "12485671007\n";
+  EXPECT_EQ(RunList(registry, {}).exitCode, 0);
+  EXPECT_EQ(Requests(ledger_, "12485671007"), 1);
+  const struct {
+    std::string list;
+    std::vector<std::string> switches;
+    std::string outcome;
+    int requests;  // for the number in the ledger, after the run
+  } cases[] = {
+      {"presenti.csv", {}, "1:gi\xC3\xA0 presente:0124", 1},
+      {"dallo-store.csv", {"--importa-presenti", "--eta-risposte", "1"}, "1:riusato:0125", 1},
+      {"pagata.csv", {"--importa-presenti"}, "1:importato:0126", 2},
+  };
+  for (const auto& test : cases) {
+    list_ = dir_.File(test.list);
+    std::ofstream(list_) << "12485671007\n";
+    const auto run = RunList(registry, test.switches);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    const std::string report = list_.substr(0, list_.size() - 4) + ".rapporto.csv";
+    EXPECT_EQ(ReportOutcomes(report), std::vector<std::string>{test.outcome}) << test.list;
+    EXPECT_EQ(Requests(ledger_, "12485671007"), test.requests) << test.list;
+  }
+}
+
+// A 429 with Retry-After is asked again after the wait and then imported; never "non valido".
+TEST_F(ListRunTest, ATemporaryRefusalIsAskedAgain) {
+  std::ofstream(dir_.File("outcomes")) << "12485671007 429 retry-after=1 times=2\n";
+  const RegistrySimulator registry(KORVANE_SIMULATOR, {"12485671007"}, 0, {"--outcomes", dir_.File("outcomes")});
+  std::ofstream(list_) << "12485671007\n";
+  const auto run = RunList(registry, {});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_EQ(ReportOutcomes(dir_.File("clienti.rapporto.csv")), std::vector<std::string>{"1:importato:0124"});
+  EXPECT_EQ(Requests(ledger_, "12485671007"), 3);
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
+constexpr const char* kHeader =
+    "Codice;P.IVA;Campo;Valore in archivio;Valore dal registro;Base;Azione;Attivit\xC3\xA0\r\n";
+
 std::int64_t NowUnix() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -166,6 +169,71 @@ TEST_F(RefreshRunTest, ASubjectAListWroteComparesUnchangedUntilAPersonCorrectsIt
   EXPECT_NE(ReadFile(report_).find("0124;02345678902;CITTA;Milano (MI);Milano;Milano;corretto a mano;attiva\r\n"),
             std::string::npos)
       << ReadFile(report_);
+}
+
+// The apply writes what the last comparison showed and nothing else: not what a newer answer
+// would give, not a row changed since the comparison, not a subject never compared.
+TEST_F(RefreshRunTest, TheApplyReplaysTheLastComparisonOnlyWhereTheRowIsAsItWasSeen) {
+  testing::RunIsql(folder_.Archive(),
+                   "INSERT INTO CLIENTI (CODICE, RAGSOC, PI, CITTA) VALUES ('C3', 'Verdi', '12485671007', 'Roma');"
+                   "INSERT INTO CLIENTI (CODICE, RAGSOC, PI) VALUES ('C4', 'Neri', '12485671007');");
+  std::ofstream(codes_) << "C1\nC3\n";
+  ASSERT_EQ(Refresh({}).exitCode, 0);
+  // After the comparison: a newer answer, and a person who changes C3's town.
+  store::AnswerStore(store_).SaveAnswer({0, "12485671007", "registro/base", NowUnix() + 10,
+                                         R"({"data":{"denominazione":"ALTRA","comune":"Bari","cap":"70100"}})", ""});
+  testing::RunIsql(folder_.Archive(), "UPDATE CLIENTI SET CITTA = 'Roma (RM)' WHERE CODICE = 'C3';");
+
+  std::ofstream(codes_) << "C1\nC3\nC4\n";
+  // A field locked since the comparison is only reported.
+  std::ofstream(dir_.File("blocchi.csv")) << "C1;cap\n";
+  const auto applied = Refresh({"--applica", "--campi-bloccati", dir_.File("blocchi.csv")});
+  EXPECT_EQ(applied.exitCode, 2) << applied.out;
+  EXPECT_NE(applied.out.find("1 aggiornati, 0 gi\xC3\xA0 applicati, 1 modificati nel frattempo, 0 da richiedere, "
+                             "1 senza confronto"),
+            std::string::npos)
+      << applied.out;
+  EXPECT_TRUE(Row("C1").starts_with("Rossi S.r.l.|Via Milano|3|Torino|-|")) << Row("C1");
+  EXPECT_EQ(testing::QueryColumn(folder_.Archive(),
+                                 "SELECT CITTA || '|' || COALESCE(CAP, '-') || '|' || "
+                                 "COALESCE(DATAULTIMOAGGIORNAMENTO, '-') FROM CLIENTI "
+                                 "WHERE CODICE = 'C3'"),
+            std::vector<std::string>{"Roma (RM)|-|-"});
+  const std::string report = ReadFile(report_);
+  EXPECT_NE(report.find("C3;12485671007;;;;;modificato nel frattempo;attiva\r\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("C4;12485671007;;;;;nessun confronto da applicare;attiva\r\n"), std::string::npos);
+  EXPECT_NE(report.find("C1;12485671007;CAP;;10100;;bloccato;attiva\r\n"), std::string::npos);
+}
+
+// A company setting names the column that marks a company the registry gives as not active: the
+// differences show the mark to write, the apply writes it; a column that cannot hold every mark is
+// refused before anything is compared.
+TEST_F(RefreshRunTest, TheApplyMarksACeasedCompanyInTheColumnTheCompanyNames) {
+  testing::RunIsql(folder_.Archive(),
+                   "ALTER TABLE CLIENTI ADD STATO VARCHAR(20), ADD BREVE VARCHAR(3);\n"
+                   "INSERT INTO TABX VALUES ('ColonnaImpresaCessataClienti', 'stato', NULL);\n"
+                   "UPDATE CLIENTI SET INDIRIZZO = 'Via Milano', NUMEROCIVICO = '7', CITTA = 'Torino', "
+                   "PROVINCIA = 'TO', CAP = '10100', RAGSOC = 'ROSSI SPA', CF = '12485671007' WHERE CODICE = 'C1';");
+  store::AnswerStore(store_).SaveAnswer(
+      {0, "12485671007", "registro/base", NowUnix() + 10,
+       R"({"data":{"denominazione":"ROSSI SPA","cf":"12485671007","indirizzo":"Via Milano 7","civico":"7",)"
+       R"("comune":"Torino","provincia":"TO","cap":"10100","stato_attivita":"IN LIQUIDAZIONE"}})",
+       ""});
+  std::ofstream(codes_) << "C1\n";
+  const auto differences = Refresh({});
+  EXPECT_EQ(differences.exitCode, 0) << differences.out;
+  EXPECT_EQ(ReadFile(report_), "\xEF\xBB\xBF" + std::string(kHeader) +
+                                   "C1;12485671007;STATO;;IN LIQUIDAZIONE;;compilato;in liquidazione\r\n");
+  EXPECT_EQ(testing::QueryColumn(folder_.Archive(), "SELECT COALESCE(STATO, '-') FROM CLIENTI WHERE CODICE = 'C1'"),
+            std::vector<std::string>{"-"});
+  EXPECT_EQ(Refresh({"--applica"}).exitCode, 0);
+  EXPECT_EQ(testing::QueryColumn(folder_.Archive(), "SELECT STATO FROM CLIENTI WHERE CODICE = 'C1'"),
+            std::vector<std::string>{"IN LIQUIDAZIONE"});
+
+  testing::RunIsql(folder_.Archive(), "UPDATE TABX SET TESTO = 'BREVE' WHERE NOME = 'ColonnaImpresaCessataClienti';");
+  const auto refused = Refresh({});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.out, "Impostazione non valida (ColonnaImpresaCessataClienti = BREVE)\r\n");
 }
 
 TEST_F(RefreshRunTest, ThePlanCountsTheAnswersKeptAndSendsNothing) {

@@ -15,7 +15,8 @@ constexpr const char* kUsage =
              [-PIVA <partita IVA>]
      korvane --lista <file> -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
              [--anteprima] [--rapporto <file>] [--parallele K]
-             [--max-richieste N] [-APITOKEN <token>]
+             [--max-richieste N] [--importa-presenti] [--eta-risposte N]
+             [-APITOKEN <token>]
      korvane --aggiorna -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
              --codici <file> | --tutti | --non-aggiornati-da N
              [--anteprima | --applica] [--rapporto <file>]
@@ -39,8 +40,13 @@ e non si paga. Scrive il rapporto (predefinito <file>.rapporto.csv accanto
 alla lista) e le righe da riprovare, e stampa una riga di riepilogo. Ripetuto,
 lo stesso comando riprende la lista: le righe concluse non sono richieste.
 --anteprima dice che cosa si pagherebbe, senza richieste né scritture.
---max-richieste N ferma la lista dopo N richieste; --parallele K (da 1 a 16)
-è accettato, e le richieste partono per ora una alla volta.
+--max-richieste N ferma la lista dopo N richieste; --parallele K (da 1 a 16,
+predefinito 4) richieste al registro insieme, le righe scritte nell'ordine.
+Ogni risposta pagata resta nell'archivio delle risposte, e una ripresa la usa
+senza pagare; --eta-risposte N usa anche quelle non più vecchie di N giorni.
+--importa-presenti importa anche i numeri già in archivio, come dice
+l'impostazione della ditta. SIGINT o SIGTERM fermano la lista dopo le righe
+in corso: il resto "non tentata", il rapporto scritto, codice di uscita 3.
 
 --aggiorna confronta i soggetti scelti (i codici di un file, ogni soggetto con
 partita IVA italiana, o quelli non aggiornati da N giorni) con le risposte del

@@ -79,6 +79,11 @@ ListRequest ReadListRequest(std::vector<std::string> arguments, const platform::
       } else if (argument == "--max-richieste") {
         inputs.maxRequests = WholeNumber(value("--max-richieste"), 0, INT64_MAX);
         if (!inputs.maxRequests) throw Exception("Valore non valido per --max-richieste");
+      } else if (argument == "--importa-presenti") {
+        inputs.importPresent = true;
+      } else if (argument == "--eta-risposte") {
+        inputs.answerMaxAgeDays = WholeNumber(value("--eta-risposte"), 0, 100000);
+        if (!inputs.answerMaxAgeDays) throw Exception("Valore non valido per --eta-risposte (giorni)");
       } else if (argument.starts_with("--")) {
         throw Exception("Opzione non riconosciuta (" + argument + ")");
       } else {

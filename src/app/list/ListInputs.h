@@ -21,6 +21,12 @@ struct ListInputs {
   bool preview = false;
   int parallel = 4;
   std::optional<std::int64_t> maxRequests;
+  // A number already in the archive imported as the company's setting says (--importa-presenti),
+  // instead of reported "già presente".
+  bool importPresent = false;
+  // An answer in the store younger than this many days is used instead of paying
+  // (--eta-risposte); none: only the answers this list paid for.
+  std::optional<std::int64_t> answerMaxAgeDays;
   std::string storePath;
   std::optional<double> requestPrice;
 };
@@ -47,7 +53,8 @@ std::optional<std::int64_t> WholeNumber(std::string_view text, std::int64_t lowe
 // True when the command line asks for a list ("--lista" among the arguments).
 bool IsListRequest(const std::vector<std::string>& arguments);
 
-// Reads "--lista FILE [--anteprima] [--rapporto FILE] [--parallele K] [--max-richieste N]" and
+// Reads "--lista FILE [--anteprima] [--rapporto FILE] [--parallele K] [--max-richieste N]
+// [--importa-presenti] [--eta-risposte N]" and
 // the session's switches (-UTENTE, -DITTA, -TIPOSOGGETTO, -APITOKEN, checked as a single run
 // checks them; no -PIVA), then the environment. The first missing or invalid one refuses the run.
 ListRequest ReadListRequest(std::vector<std::string> arguments, const platform::EnvironmentLookup& environment);

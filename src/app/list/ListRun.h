@@ -4,6 +4,7 @@
 
 #include "app/list/ListInputs.h"
 #include "app/run/RunOutcome.h"
+#include "platform/StopSignals.h"
 
 namespace korvane {
 
@@ -18,6 +19,8 @@ inline constexpr int kListCouldNotStart = 1;    // usage, settings, files, datab
 // earlier run of the same list are not asked again. With `preview` asks nothing and writes
 // nothing: each row's plan on its own line, then the totals. Returns the summary line and the
 // exit code; progress goes to standard error when it is a terminal.
-RunOutcome RunList(const ListRequest& request, const std::string& programFile);
+// A stop signal is kept on `gate` from the start: the rows under way are settled, every row not
+// reached is "non tentata", the report written, exit code 3. The gate is finishing on return.
+RunOutcome RunList(const ListRequest& request, const std::string& programFile, platform::RunGate& gate);
 
 }  // namespace korvane

@@ -40,6 +40,15 @@ std::string_view MergeActionWord(MergeAction action) {
   return {};
 }
 
+std::optional<MergeAction> MergeActionOfWord(std::string_view word) {
+  for (const MergeAction action :
+       {MergeAction::Same, MergeAction::Updated, MergeAction::Filled, MergeAction::HandCorrected,
+        MergeAction::NotBlanked, MergeAction::NoBase, MergeAction::Locked}) {
+    if (MergeActionWord(action) == word) return action;
+  }
+  return std::nullopt;
+}
+
 bool MergeWrites(MergeAction action) { return action == MergeAction::Updated || action == MergeAction::Filled; }
 
 MergeAction MergeField(const FieldValues& values) {
@@ -69,6 +78,11 @@ std::string_view ActivityWord(CompanyActivity activity) {
     case CompanyActivity::InLiquidation: return "in liquidazione";
   }
   return {};
+}
+
+std::optional<std::string> ActivityMark(CompanyActivity activity) {
+  if (activity == CompanyActivity::Active) return std::nullopt;
+  return Upper(ActivityWord(activity));
 }
 
 bool PecRequired(std::string_view recipientCode) {

@@ -20,6 +20,8 @@ enum class MergeAction {
 };
 
 std::string_view MergeActionWord(MergeAction action);
+// The action a word names; nothing for a word that names none.
+std::optional<MergeAction> MergeActionOfWord(std::string_view word);
 // Whether the action changes the archive.
 bool MergeWrites(MergeAction action);
 
@@ -45,6 +47,11 @@ enum class CompanyActivity { Active, Ceased, Suspended, InLiquidation };
 // "SOSPESA" and "IN LIQUIDAZIONE" (or "LIQUIDAZIONE"); any other text, or none, is active.
 CompanyActivity ActivityOf(std::string_view status);
 std::string_view ActivityWord(CompanyActivity activity);
+// What the company's column for the mark receives: the activity's word in capitals ("CESSATA",
+// "SOSPESA", "IN LIQUIDAZIONE"; kActivityMarkLength characters at most), nothing for an active
+// company, whose mark is never taken away (the merge never blanks a value).
+std::optional<std::string> ActivityMark(CompanyActivity activity);
+inline constexpr int kActivityMarkLength = 15;
 
 // The recipient code that leaves the invoice to the PEC: any other code makes the PEC optional.
 inline constexpr std::string_view kPecRecipientCode = "0000000";

@@ -2,157 +2,85 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "app/list/ListInputs.h"
 #include "app/list/ListRun.h"
+#include "app/list/RunProgress.h"
+#include "app/refresh/ChangesWrite.h"
 #include "app/refresh/DifferencesReport.h"
 #include "app/refresh/SubjectComparison.h"
 #include "app/run/Session.h"
 #include "app/run/WrittenBase.h"
+#include "app/subject/SubjectInsert.h"
 #include "app/subject/VatNumber.h"
-#include "config/ReadTransaction.h"
+#include "config/EInvoiceColumns.h"
 #include "config/TableRights.h"
-#include "db/IBSQL.h"
-#include "db/IBTransaction.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
+#include "platform/StopSignals.h"
+#include "platform/Trace.h"
 #include "store/AnswerStore.h"
 
 namespace korvane {
 
 namespace {
 
-// The states of a subject that was not merged, as the report words them.
+// What became of one subject, counted in the summary line.
+enum class SubjectOutcome {
+  Unchanged,         // compared (or applied) with nothing to write
+  WithChanges,       // compared, with changes an apply would write
+  Applied,           // its changes written
+  AlreadyApplied,    // its last comparison was applied by an earlier run
+  ChangedMeanwhile,  // its row changed since the comparison: nothing written
+  ToRequest,         // no answer young enough in the store
+  NoComparison,      // an apply without a kept comparison of it
+  NotFound,          // a code the table lacks
+  Failed,            // an answer or a comparison that could not be read, a refused request
+  NotTried,          // the run stopped before it
+};
+
+// The words of a subject's state in the report.
 constexpr const char* kToRequest = "da richiedere";
 constexpr const char* kNotFound = "codice non trovato";
+constexpr const char* kNoVatNumber = "senza partita IVA";
 constexpr const char* kChangedMeanwhile = "modificato nel frattempo";
+constexpr const char* kApplied = "aggiornato";
+constexpr const char* kAlreadyApplied = "gi\xC3\xA0 applicato";
+constexpr const char* kNoComparison = "nessun confronto da applicare";
+constexpr const char* kNotTried = "non tentato";
 
 std::int64_t NowUnix() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-std::string Trimmed(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return std::string(text);
+// A failure after which no later subject can do better: the store or the archive out of use.
+bool EndsTheRun(const std::string& message) {
+  return message.find("Archivio delle risposte non utilizzabile") != std::string::npos ||
+         message.find("Il database non risponde") != std::string::npos;
 }
 
-// The codes of a file, one a line; blank lines and lines starting with "#" ignored.
-std::vector<std::string> ReadCodes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw Exception("File dei codici non leggibile (" + path + ")");
-  std::vector<std::string> codes;
-  std::string line;
-  bool first = true;
-  while (std::getline(file, line)) {
-    if (first && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-    first = false;
-    std::string code = Trimmed(line);
-    if (!code.empty() && code.front() != '#' && std::find(codes.begin(), codes.end(), code) == codes.end()) {
-      codes.push_back(std::move(code));
-    }
-  }
-  return codes;
+std::string Euro(double amount) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f", amount);
+  std::string euro = text;
+  std::replace(euro.begin(), euro.end(), '.', ',');
+  return euro;
 }
 
-struct ChosenSubject {
-  std::string code;
-  std::string vatNumber;  // as NormalizeVatNumber gives it; empty for a code not found
-};
-
-std::vector<ChosenSubject> ChooseSubjects(Session& session, const RefreshInputs& inputs) {
-  const std::string table(session.Kind().table);
-  std::map<std::string, std::string> byCode;
-  config::ReadInTransaction(session.Archive(), TIBTransactionLevel::ibtrSnapshot, [&](TIBSQL& sql) {
-    sql.AddLine("SELECT CODICE, PI FROM " + table);
-    if (inputs.choice == RefreshChoice::NotUpdatedFor) {
-      sql.AddLine("WHERE DATAULTIMOAGGIORNAMENTO IS NULL OR DATAULTIMOAGGIORNAMENTO < CURRENT_DATE - " +
-                  std::to_string(inputs.days));
-    }
-    sql.ExecQuery();
-    for (; !sql.Eof(); sql.Next()) {
-      byCode[Trimmed(sql.FieldByName("CODICE").AsString())] = NormalizeVatNumber(sql.FieldByName("PI").AsString());
-    }
-  });
-  std::vector<ChosenSubject> chosen;
-  if (inputs.choice == RefreshChoice::Codes) {
-    for (std::string& code : ReadCodes(inputs.codesPath)) {
-      const auto found = byCode.find(code);
-      chosen.push_back({std::move(code), found == byCode.end() ? std::string() : found->second});
-    }
-    return chosen;
-  }
-  for (auto& [code, vatNumber] : byCode) {
-    if (IsValidItalianVatNumber(vatNumber)) chosen.push_back({code, vatNumber});
-  }
-  return chosen;
-}
-
-// Writes the comparison's changes in a transaction of its own, only while the row still holds
-// every value the comparison read (locked for the check, so no other write slips in between),
-// with DATAULTIMOAGGIORNAMENTO set to today. False, with nothing written, when the row changed.
-bool WriteChanges(TIBDatabase& archive, std::string_view table, const SubjectComparison& comparison) {
-  TIBTransaction transaction(&archive, TIBTransactionLevel::ibtrSnapshot);
-  transaction.StartTransaction();
-  try {
-    std::vector<std::string> columns;
-    for (const FieldComparison& field : comparison.fields) columns.push_back(field.field);
-    std::string list;
-    for (const std::string& column : columns) list += (list.empty() ? "" : ",") + config::QuotedIdentifier(column);
-    bool unchanged = false;
-    {
-      TIBSQL read(&archive);
-      read.SetTransaction(&transaction);
-      read.AddLine("SELECT " + list + " FROM " + std::string(table) + " WHERE CODICE = :CODICE WITH LOCK");
-      read.ParamByName("CODICE").SetAsString(comparison.code);
-      read.ExecQuery();
-      unchanged = !read.Eof();
-      for (const FieldComparison& field : comparison.fields) {
-        if (!unchanged) break;
-        TIBXSQLVAR& value = read.FieldByName(field.field);
-        std::string now = value.IsNull() ? std::string() : value.AsString();
-        while (!now.empty() && now.back() == ' ') now.pop_back();
-        unchanged = now == field.archive;
-      }
-      read.Close();
-    }
-    if (!unchanged) {
-      transaction.Rollback();
-      return false;
-    }
-    TIBSQL update(&archive);
-    update.SetTransaction(&transaction);
-    update.SetParamCheck(true);
-    std::string assignments;
-    int index = 0;
-    const auto changes = comparison.Changes();
-    for (const auto& change : changes) {
-      assignments += config::QuotedIdentifier(change.first) + " = :V" + std::to_string(index++) + ", ";
-    }
-    update.AddLine("UPDATE " + std::string(table) + " SET " + assignments +
-                   "DATAULTIMOAGGIORNAMENTO = CURRENT_DATE WHERE CODICE = :CODICE");
-    index = 0;
-    for (const auto& change : changes) update.ParamByName("V" + std::to_string(index++)).SetAsString(change.second);
-    update.ParamByName("CODICE").SetAsString(comparison.code);
-    update.ExecQuery();
-    transaction.Commit();
-    return true;
-  } catch (...) {
-    try {
-      transaction.Rollback();
-    } catch (const Exception&) {
-    }
-    throw;
+// A field locked since the comparison is only reported by the apply.
+void ApplyLocks(SubjectComparison& comparison, const FieldLocks& locks) {
+  for (FieldComparison& field : comparison.fields) {
+    if (MergeWrites(field.action) && locks.Locked(comparison.code, field.field)) field.action = MergeAction::Locked;
   }
 }
 
 class RefreshRunner {
  public:
-  RefreshRunner(const RefreshInputs& inputs, const std::string& programFile) : inputs_(inputs) {
+  RefreshRunner(const RefreshInputs& inputs, const std::string& programFile)
+      : inputs_(inputs), gate_(platform::ProcessRunGate()) {
     SessionInputs session = inputs.session;
     // A plan writes nothing: not even the ledger's file.
     if (inputs.preview) session.options.ledger.path.clear();
@@ -163,18 +91,39 @@ class RefreshRunner {
   RefreshRunner& operator=(const RefreshRunner&) = delete;
 
   RunOutcome Run() {
-    const std::string table(session_.Kind().table);
+    table_ = session_.Kind().table;
     // The right to change rows is checked before anything else, as an import checks its insert.
-    if (inputs_.apply) config::CheckUpdateRight(session_.Archive(), table);
+    if (inputs_.apply) config::CheckUpdateRight(session_.Archive(), table_);
     if (!inputs_.preview || platform::FileExists(inputs_.storePath)) {
       store_ = std::make_unique<store::AnswerStore>(inputs_.storePath);
     }
-    const FieldLocks locks = inputs_.locksPath.empty() ? FieldLocks() : FieldLocks::FromFile(inputs_.locksPath);
-    const std::vector<ChosenSubject> subjects = ChooseSubjects(session_, inputs_);
-    return inputs_.preview ? Plan(subjects) : Compare(subjects, locks, table);
+    locks_ = inputs_.locksPath.empty() ? FieldLocks() : FieldLocks::FromFile(inputs_.locksPath);
+    place_ = {inputs_.session.company, session_.Archive().DatabaseName(),
+              session_.Inputs().tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C'};
+    if (!inputs_.apply && !inputs_.preview) {
+      // The settings are checked before the first subject, as an import checks them before paying.
+      const config::EInvoiceColumns& eInvoice = session_.Rules().eInvoiceColumns;
+      columns_ = ComparedColumns(eInvoice);
+      activityMark_ = ReadActivityMark(eInvoice);
+      if (activityMark_) columns_.push_back(activityMark_->name);
+    }
+    const std::vector<ChosenSubject> subjects = ChooseSubjects(session_, inputs_.selection);
+    return inputs_.preview ? Plan(subjects) : Refresh(subjects);
   }
 
  private:
+  // The company's column for the mark of a company not active, when its setting names one: a text
+  // column long enough for every mark, none of those the import or the e-invoicing settings write.
+  std::optional<config::CompanyColumn> ReadActivityMark(const config::EInvoiceColumns& eInvoice) {
+    std::vector<std::string_view> excluded(kInsertedColumns.begin(), kInsertedColumns.end());
+    if (eInvoice.recipientCode) excluded.push_back(eInvoice.recipientCode->name);
+    if (eInvoice.pec) excluded.push_back(eInvoice.pec->name);
+    auto column = config::ReadCompanyColumn(session_.Archive(), table_, session_.Kind().activityMarkSetting, excluded,
+                                            kActivityMarkLength);
+    if (column) platform::trace::Step(std::string("activity mark in ") + column->name);
+    return column;
+  }
+
   std::optional<store::StoredAnswer> YoungAnswer(const std::string& vatNumber) const {
     if (!store_ || vatNumber.empty()) return std::nullopt;
     return store_->LatestAnswer(vatNumber, NowUnix() - inputs_.answerAgeDays * 86400);
@@ -184,60 +133,125 @@ class RefreshRunner {
     std::int64_t stored = 0;
     std::int64_t toPay = 0;
     for (const ChosenSubject& subject : subjects) {
-      if (subject.vatNumber.empty()) continue;
+      if (!subject.inTable || subject.vatNumber.empty()) continue;
       ++(YoungAnswer(subject.vatNumber) ? stored : toPay);
     }
     std::string line = "Anteprima: " + std::to_string(subjects.size()) + " soggetti, " + std::to_string(stored) +
                        " risposte gi\xC3\xA0 nell'archivio delle risposte, " + std::to_string(toPay) +
                        " richieste da pagare";
-    if (inputs_.requestPrice) {
-      char cost[64];
-      std::snprintf(cost, sizeof cost, "%.2f", static_cast<double>(toPay) * *inputs_.requestPrice);
-      std::string euro = cost;
-      std::replace(euro.begin(), euro.end(), '.', ',');
-      line += " (" + euro + " euro)";
+    if (inputs_.requestPrice) line += " (" + Euro(static_cast<double>(toPay) * *inputs_.requestPrice) + " euro)";
+    bool fits = true;
+    if (inputs_.maxRequests && toPay > *inputs_.maxRequests) {
+      fits = false;
+      line += "; oltre --max-richieste " + std::to_string(*inputs_.maxRequests);
     }
     const auto& limit = inputs_.session.options.ledger.dailyLimit;
-    const bool fits = !limit || toPay <= *limit;
-    if (!fits) line += "; oltre il limite giornaliero " + std::to_string(*limit);
+    if (limit && toPay > *limit) {
+      fits = false;
+      line += "; oltre il limite giornaliero " + std::to_string(*limit);
+    }
     line += "; nulla inviato";
     return {line, fits ? kListAllSettled : kListStoppedEarly};
   }
 
-  RunOutcome Compare(const std::vector<ChosenSubject>& subjects, const FieldLocks& locks, const std::string& table) {
-    const config::EInvoiceColumns& eInvoice = session_.Rules().eInvoiceColumns;
-    const std::vector<std::string> columns = ComparedColumns(eInvoice);
-    const char kind = session_.Inputs().tipoSoggetto == TTipoSoggetto::tsFornitore ? 'F' : 'C';
-    const std::string archiveName = session_.Archive().DatabaseName();
+  RunOutcome Refresh(const std::vector<ChosenSubject>& subjects) {
+    // From here a stop signal is kept until the subject under way is done: the run then ends with
+    // its report written, and a later run goes on from there.
+    gate_.EndSubject();
+    const RunProgress progress(subjects.size(), "soggetti");
     std::vector<SubjectComparison> comparisons;
-    std::map<std::string, int> counts;
+    std::vector<SubjectOutcome> outcomes;
     for (const ChosenSubject& subject : subjects) {
+      if (!stop_ && !gate_.StopKept().empty()) stop_ = "Operazione interrotta (" + gate_.StopKept() + ")";
       SubjectComparison comparison;
       comparison.code = subject.code;
       comparison.vatNumber = subject.vatNumber;
-      const auto row = subject.vatNumber.empty() ? std::nullopt
-                                                 : ReadSubjectColumns(session_.Archive(), table, subject.code, columns);
-      const auto answer = row ? YoungAnswer(subject.vatNumber) : std::nullopt;
-      if (!row) {
+      SubjectOutcome outcome = SubjectOutcome::NotTried;
+      if (stop_) {
+        comparison.state = kNotTried;
+      } else if (!subject.inTable) {
         comparison.state = kNotFound;
-      } else if (!answer) {
-        comparison.state = kToRequest;
+        outcome = SubjectOutcome::NotFound;
+      } else if (subject.vatNumber.empty()) {
+        comparison.state = kNoVatNumber;
+        outcome = SubjectOutcome::Failed;
       } else {
-        const std::unique_ptr<TJSONValue> parsed = ParseJSONValue(answer->body);
         try {
-          const auto base = store_->LastWritten(inputs_.session.company, archiveName, kind, subject.code);
-          comparison = CompareSubject(subject.code, subject.vatNumber,
-                                      ReadRegistryFields(parsed.get(), *inputs_.session.options.answerPaths, eInvoice),
-                                      *row, base, locks, eInvoice);
-          if (inputs_.apply && !comparison.Changes().empty()) Apply(comparison, table);
+          outcome = inputs_.apply ? ApplySubject(comparison) : CompareSubject(comparison);
         } catch (const Exception& error) {
           comparison.state = error.Message();
+          outcome = SubjectOutcome::Failed;
+          if (EndsTheRun(error.Message())) stop_ = error.Message();
         }
       }
-      ++counts[comparison.state.empty() ? (comparison.Changes().empty() ? "invariati" : "con modifiche")
-                                        : comparison.state];
       comparisons.push_back(std::move(comparison));
+      outcomes.push_back(outcome);
+      progress.Show(comparisons.size(), paid_);
     }
+    return Summary(comparisons, outcomes);
+  }
+
+  // The differences of one subject: its row read, its answer from the store, the comparison kept
+  // for a later apply. Nothing is written to the archive.
+  SubjectOutcome CompareSubject(SubjectComparison& comparison) {
+    const auto row = ReadSubjectColumns(session_.Archive(), table_, comparison.code, columns_);
+    if (!row) {
+      comparison.state = kNotFound;
+      return SubjectOutcome::NotFound;
+    }
+    const auto answer = YoungAnswer(comparison.vatNumber);
+    if (!answer) {
+      comparison.state = kToRequest;
+      return SubjectOutcome::ToRequest;
+    }
+    const std::unique_ptr<TJSONValue> parsed = ParseJSONValue(answer->body);
+    const config::EInvoiceColumns& eInvoice = session_.Rules().eInvoiceColumns;
+    const auto base = store_->LastWritten(place_.company, place_.archive, place_.kind, comparison.code);
+    comparison = korvane::CompareSubject(
+        comparison.code, comparison.vatNumber,
+        ReadRegistryFields(parsed.get(), *inputs_.session.options.answerPaths, eInvoice, activityMark_), *row, base,
+        locks_, eInvoice);
+    store_->KeepComparison(KeptOf(comparison, place_, NowUnix()));
+    return comparison.Changes().empty() ? SubjectOutcome::Unchanged : SubjectOutcome::WithChanges;
+  }
+
+  // The apply of one subject: exactly the changes its last comparison showed, only while its row
+  // still holds what that comparison read; the values written become its base.
+  SubjectOutcome ApplySubject(SubjectComparison& comparison) {
+    const auto kept = store_->LastComparison(place_.company, place_.archive, place_.kind, comparison.code);
+    if (!kept) {
+      comparison.state = kNoComparison;
+      return SubjectOutcome::NoComparison;
+    }
+    if (kept->appliedUnix) {
+      comparison.state = kAlreadyApplied;
+      return SubjectOutcome::AlreadyApplied;
+    }
+    const std::string vatNumber = comparison.vatNumber;
+    comparison = ComparisonOf(*kept);
+    ApplyLocks(comparison, locks_);
+    if (comparison.Changes().empty()) return SubjectOutcome::Unchanged;
+    // A code that now names a subject of another number is not the one compared.
+    if (kept->vatNumber != vatNumber || !WriteChanges(session_.Archive(), table_, comparison)) {
+      comparison.state = kChangedMeanwhile;
+      return SubjectOutcome::ChangedMeanwhile;
+    }
+    comparison.state = kApplied;
+    try {
+      std::vector<std::string> changed;
+      for (const auto& change : comparison.Changes()) changed.push_back(change.first);
+      RecordUpdatedBase(*store_, session_, comparison.code, comparison.vatNumber, changed);
+      store_->MarkComparisonApplied(*kept, NowUnix());
+    } catch (const Exception& error) {
+      // The row is written: what the store missed leaves a later refresh to see the new values as
+      // corrected by hand (kept), and a later apply to find the row changed (skipped).
+      comparison.state = std::string(kApplied) + "; " + error.Message();
+      if (EndsTheRun(error.Message())) stop_ = error.Message();
+    }
+    return SubjectOutcome::Applied;
+  }
+
+  RunOutcome Summary(const std::vector<SubjectComparison>& comparisons, const std::vector<SubjectOutcome>& outcomes) {
     const std::string reportPath = inputs_.reportPath.empty() ? kDefaultRefreshReport : inputs_.reportPath;
     std::string where = "rapporto " + reportPath;
     bool reportWritten = true;
@@ -247,37 +261,41 @@ class RefreshRunner {
       where = error.Message();
       reportWritten = false;
     }
-    // A subject left to request, not found, changed meanwhile or unreadable is not settled.
-    const auto unsettled = std::count_if(comparisons.begin(), comparisons.end(), [](const SubjectComparison& c) {
-      return !c.state.empty() && c.state != kApplied;
-    });
-    const std::string line =
-        "Aggiornamento: " + std::to_string(subjects.size()) + " soggetti, " + std::to_string(counts["invariati"]) +
-        " invariati, " + std::to_string(counts["con modifiche"]) +
-        (inputs_.apply ? " non scritti, " : " con modifiche, ") + std::to_string(counts[kApplied]) + " aggiornati, " +
-        std::to_string(counts[kChangedMeanwhile]) + " modificati nel frattempo, " + std::to_string(counts[kToRequest]) +
-        " da richiedere, " + std::to_string(counts[kNotFound]) + " non trovati; 0 richieste pagate; " +
+    std::map<SubjectOutcome, int> counts;
+    for (const SubjectOutcome outcome : outcomes) ++counts[outcome];
+    const auto count = [&](SubjectOutcome outcome, const char* words) {
+      return std::to_string(counts[outcome]) + " " + words;
+    };
+    std::string line =
+        "Aggiornamento: " + std::to_string(outcomes.size()) + " soggetti, " +
+        count(SubjectOutcome::Unchanged, "invariati, ") + count(SubjectOutcome::WithChanges, "con modifiche, ") +
+        count(SubjectOutcome::Applied, "aggiornati, ") +
+        count(SubjectOutcome::AlreadyApplied, "gi\xC3\xA0 applicati, ") +
+        count(SubjectOutcome::ChangedMeanwhile, "modificati nel frattempo, ") +
+        count(SubjectOutcome::ToRequest, "da richiedere, ") + count(SubjectOutcome::NoComparison, "senza confronto, ") +
+        count(SubjectOutcome::NotFound, "non trovati, ") + count(SubjectOutcome::Failed, "non riusciti, ") +
+        count(SubjectOutcome::NotTried, "non tentati; ") + std::to_string(paid_) + " richieste pagate; " +
         (inputs_.apply ? "" : "nulla scritto; ") + where;
-    return {line, unsettled > 0 || !reportWritten ? kListSomeNotImported : kListAllSettled};
+    if (stop_) line += " (interrotto: " + *stop_ + ")";
+    const bool allSettled = std::all_of(outcomes.begin(), outcomes.end(), [](SubjectOutcome outcome) {
+      return outcome == SubjectOutcome::Unchanged || outcome == SubjectOutcome::WithChanges ||
+             outcome == SubjectOutcome::Applied || outcome == SubjectOutcome::AlreadyApplied;
+    });
+    if (stop_) return {line, kListStoppedEarly};
+    return {line, allSettled && reportWritten ? kListAllSettled : kListSomeNotImported};
   }
-
-  // Writes the subject's changes and records the values written as its new base.
-  void Apply(SubjectComparison& comparison, const std::string& table) {
-    if (!WriteChanges(session_.Archive(), table, comparison)) {
-      comparison.state = kChangedMeanwhile;
-      return;
-    }
-    comparison.state = kApplied;
-    std::vector<std::string> changed;
-    for (const auto& change : comparison.Changes()) changed.push_back(change.first);
-    RecordUpdatedBase(*store_, session_, comparison.code, comparison.vatNumber, changed);
-  }
-
-  static constexpr const char* kApplied = "aggiornato";
 
   const RefreshInputs& inputs_;
+  platform::RunGate& gate_;
   Session session_;
   std::unique_ptr<store::AnswerStore> store_;
+  std::string table_;
+  FieldLocks locks_;
+  ComparisonPlace place_;
+  std::vector<std::string> columns_;
+  std::optional<config::CompanyColumn> activityMark_;
+  std::optional<std::string> stop_;
+  std::int64_t paid_ = 0;
 };
 
 }  // namespace
@@ -300,17 +318,17 @@ RefreshRequest ReadRefreshRequest(std::vector<std::string> arguments, const plat
       };
       if (argument == "--aggiorna") {
       } else if (argument == "--codici") {
-        inputs.choice = RefreshChoice::Codes;
-        inputs.codesPath = value("--codici");
+        inputs.selection.choice = RefreshChoice::Codes;
+        inputs.selection.codesPath = value("--codici");
         ++choices;
       } else if (argument == "--tutti") {
-        inputs.choice = RefreshChoice::ItalianVat;
+        inputs.selection.choice = RefreshChoice::ItalianVat;
         ++choices;
       } else if (argument == "--non-aggiornati-da") {
         const auto days = WholeNumber(value("--non-aggiornati-da"), 0, 100000);
         if (!days) throw Exception("Valore non valido per --non-aggiornati-da (giorni)");
-        inputs.choice = RefreshChoice::NotUpdatedFor;
-        inputs.days = *days;
+        inputs.selection.choice = RefreshChoice::NotUpdatedFor;
+        inputs.selection.days = *days;
         ++choices;
       } else if (argument == "--anteprima") {
         inputs.preview = true;
@@ -324,6 +342,9 @@ RefreshRequest ReadRefreshRequest(std::vector<std::string> arguments, const plat
         const auto days = WholeNumber(value("--eta-risposte"), 0, 100000);
         if (!days) throw Exception("Valore non valido per --eta-risposte (giorni)");
         inputs.answerAgeDays = *days;
+      } else if (argument == "--max-richieste") {
+        inputs.maxRequests = WholeNumber(value("--max-richieste"), 0, INT64_MAX);
+        if (!inputs.maxRequests) throw Exception("Valore non valido per --max-richieste");
       } else if (argument.starts_with("--")) {
         throw Exception("Opzione non riconosciuta (" + argument + ")");
       } else {

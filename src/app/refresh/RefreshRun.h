@@ -6,31 +6,24 @@
 #include <vector>
 
 #include "app/inputs/RunInputs.h"
+#include "app/refresh/RefreshSubjects.h"
 #include "app/run/RunOutcome.h"
 #include "platform/Environment.h"
 
 namespace korvane {
-
-// Which stored subjects a refresh looks at.
-enum class RefreshChoice {
-  Codes,          // --codici FILE: the codes in a file, one a line
-  ItalianVat,     // --tutti: every subject with an Italian VAT number
-  NotUpdatedFor,  // --non-aggiornati-da N: DATAULTIMOAGGIORNAMENTO missing or older than N days
-};
 
 // What a refresh was told: the session's switches as a single run reads them, the refresh's own,
 // and from the environment the store of answers (KORVANE_ANSWER_STORE) and the price of one request
 // (KORVANE_REQUEST_PRICE) for the plan.
 struct RefreshInputs {
   SessionInputs session;
-  RefreshChoice choice = RefreshChoice::ItalianVat;
-  std::string codesPath;
-  std::int64_t days = 0;
+  RefreshSelection selection;
   bool preview = false;
   bool apply = false;
   std::string reportPath;  // empty: kDefaultRefreshReport in the working folder
   std::string locksPath;   // --campi-bloccati FILE; empty: no field locked
   std::int64_t answerAgeDays = 30;
+  std::optional<std::int64_t> maxRequests;  // --max-richieste N: requests this run may pay
   std::string storePath;
   std::optional<double> requestPrice;
 };

@@ -29,7 +29,8 @@ std::optional<std::string> ValueOf(const std::vector<std::pair<std::string, std:
 }  // namespace
 
 RegistryFields ReadRegistryFields(const TJSONValue* answer, const AnswerPaths& paths,
-                                  const config::EInvoiceColumns& columns) {
+                                  const config::EInvoiceColumns& columns,
+                                  const std::optional<config::CompanyColumn>& activityMark) {
   SubjectRow row = ReadSubjectRow(answer, paths);
   row.companyColumns = EInvoiceColumnValues(answer, paths, columns);
   RegistryFields fields;
@@ -38,6 +39,9 @@ RegistryFields ReadRegistryFields(const TJSONValue* answer, const AnswerPaths& p
     fields.values.emplace_back(company.column, std::move(company.value));
   }
   fields.activity = ActivityIn(answer, paths);
+  if (activityMark) {
+    if (auto mark = ActivityMark(fields.activity)) fields.values.emplace_back(activityMark->name, std::move(*mark));
+  }
   return fields;
 }
 
@@ -70,6 +74,39 @@ SubjectComparison CompareSubject(std::string code, std::string vatNumber, const 
     };
     comparison.recipientPairInconsistent =
         RecipientPairInconsistent(archived(*eInvoice.recipientCode), archived(*eInvoice.pec));
+  }
+  return comparison;
+}
+
+store::KeptComparison KeptOf(const SubjectComparison& comparison, const ComparisonPlace& place,
+                             std::int64_t comparedUnix) {
+  store::KeptComparison kept{place.company,
+                             place.archive,
+                             place.kind,
+                             comparison.code,
+                             comparison.vatNumber,
+                             comparedUnix,
+                             std::string(ActivityWord(comparison.activity)),
+                             comparison.recipientPairInconsistent,
+                             {},
+                             std::nullopt};
+  for (const FieldComparison& field : comparison.fields) {
+    kept.fields.push_back(
+        {field.field, field.archive, field.registry, field.base, std::string(MergeActionWord(field.action))});
+  }
+  return kept;
+}
+
+SubjectComparison ComparisonOf(const store::KeptComparison& kept) {
+  SubjectComparison comparison;
+  comparison.code = kept.code;
+  comparison.vatNumber = kept.vatNumber;
+  comparison.activity = ActivityOf(kept.activity);
+  comparison.recipientPairInconsistent = kept.recipientPairInconsistent;
+  for (const store::KeptField& field : kept.fields) {
+    const std::optional<MergeAction> action = MergeActionOfWord(field.action);
+    if (!action) throw Exception("Confronto conservato non leggibile (" + field.action + ")");
+    comparison.fields.push_back({field.field, field.archive, field.registry, field.base, *action});
   }
   return comparison;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -24,9 +25,11 @@ struct RegistryFields {
 };
 
 // Reads the answer with the import's own rules; raises the answer reader's errors as the import
-// does (a missing value names its path).
+// does (a missing value names its path). `activityMark`, the company's column for the mark of a
+// company not active when it names one, gets ActivityMark's word.
 RegistryFields ReadRegistryFields(const TJSONValue* answer, const AnswerPaths& paths,
-                                  const config::EInvoiceColumns& columns);
+                                  const config::EInvoiceColumns& columns,
+                                  const std::optional<config::CompanyColumn>& activityMark = std::nullopt);
 
 // One field of the comparison.
 struct FieldComparison {
@@ -62,5 +65,19 @@ SubjectComparison CompareSubject(std::string code, std::string vatNumber, const 
                                  const std::map<std::string, std::string>& archive,
                                  const std::optional<store::WrittenSubject>& base, const FieldLocks& locks,
                                  const config::EInvoiceColumns& eInvoice);
+
+// Where a comparison is kept: the company, the archive and the kind of subject.
+struct ComparisonPlace {
+  std::string company;
+  std::string archive;
+  char kind = 'C';
+};
+
+// The comparison as the store keeps it, at `comparedUnix`, and back: an apply replays exactly what
+// the differences showed. A kept comparison whose action words this program does not know raises
+// "Confronto conservato non leggibile (<word>)".
+store::KeptComparison KeptOf(const SubjectComparison& comparison, const ComparisonPlace& place,
+                             std::int64_t comparedUnix);
+SubjectComparison ComparisonOf(const store::KeptComparison& kept);
 
 }  // namespace korvane

@@ -29,6 +29,7 @@ const PaidAnswer& PaidRequest::Ask(registry::RegistryClient& client) {
   } catch (...) {
     answer_.status = client.LastStatus();
     answer_.requestSent = client.LastRequestSent();
+    answer_.retryAfter = client.LastRetryAfter();
     throw;
   }
   answer_.status = client.LastStatus();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,9 @@ struct PaidAnswer {
   int status = 0;
   // True once the request's bytes began to leave: from there it may be paid for.
   bool requestSent = false;
+  // How long the registry asked to wait before asking again (its Retry-After); nothing when it
+  // did not say.
+  std::optional<std::chrono::seconds> retryAfter;
 };
 
 // The request of one VAT number that costs money, in its three steps: the ledger's record before

@@ -9,13 +9,15 @@ constexpr SubjectKind kCustomer{"CLIENTI",
                                 "PartitaIvaPresenteClienti",
                                 "ImpresaCessataClienti",
                                 "ColonnaCodiceDestinatarioClienti",
-                                "ColonnaPecClienti"};
+                                "ColonnaPecClienti",
+                                "ColonnaImpresaCessataClienti"};
 constexpr SubjectKind kSupplier{"FORNITO",
                                 "CaratteriRiempimentoFornitori",
                                 "PartitaIvaPresenteFornitori",
                                 "ImpresaCessataFornitori",
                                 "ColonnaCodiceDestinatarioFornitori",
-                                "ColonnaPecFornitori"};
+                                "ColonnaPecFornitori",
+                                "ColonnaImpresaCessataFornitori"};
 
 }  // namespace
 

@@ -15,6 +15,8 @@ struct SubjectKind {
   // The company's own columns for the e-invoicing data.
   const char* recipientCodeSetting;
   const char* pecSetting;
+  // The company's own column that a refresh marks for a company the registry gives as not active.
+  const char* activityMarkSetting;
 };
 
 // The customer's entry for tsCliente (and tsNonDefinito, which a checked command line never
