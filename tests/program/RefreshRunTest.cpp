@@ -1,12 +1,15 @@
 // A refresh of stored subjects by the built program: the differences first with nothing written,
-// then the merge applied, which keeps a name corrected by hand and records the new base; the free
-// plan; a subject without a kept answer left to request.
+// then the merge applied, which keeps a name corrected by hand and records the new base; the apply
+// that replays the last comparison; the mark of a company not active; the answers paid for and
+// kept, through a stop and a resume; the free plan.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "store/AnswerStore.h"
 #include "support/FirebirdFixture.h"
@@ -58,15 +61,33 @@ class RefreshRunTest : public ::testing::Test {
     std::ofstream(codes_) << "C1\nC2\n";
   }
 
-  testing::ProgramResult Refresh(const std::vector<std::string>& extra) {
+  std::vector<std::string> Arguments(const std::vector<std::string>& extra) const {
     std::vector<std::string> arguments = {"--aggiorna", "-UTENTE",  "5",    "-DITTA",     "01",   "-APITOKEN",
                                           "segreto",    "--codici", codes_, "--rapporto", report_};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return testing::RunProgram(folder_.Program(), arguments,
-                               {{"SSL_CERT_FILE", registry_.CaFile()},
-                                {"KORVANE_REGISTRY_URL", registry_.Url("/base/")},
-                                {"KORVANE_ANSWER_STORE", store_},
-                                {"KORVANE_LEDGER", dir_.File("richieste.tsv")}});
+    return arguments;
+  }
+
+  std::map<std::string, std::string> Environment(const RegistrySimulator& registry) const {
+    return {{"SSL_CERT_FILE", registry.CaFile()},
+            {"KORVANE_REGISTRY_URL", registry.Url("/base/")},
+            {"KORVANE_ANSWER_STORE", store_},
+            {"KORVANE_LEDGER", ledger_}};
+  }
+
+  testing::ProgramResult Refresh(const std::vector<std::string>& extra) {
+    return testing::RunProgram(folder_.Program(), Arguments(extra), Environment(registry_));
+  }
+
+  // The requests the ledger recorded for a number.
+  int Requests(const std::string& vatNumber) const {
+    std::istringstream lines(ReadFile(ledger_));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) {
+      count +=
+          line.find("\trichiesta\t") != std::string::npos && line.find("\t" + vatNumber + "\t") != std::string::npos;
+    }
+    return count;
   }
 
   std::string Row(const std::string& code) {
@@ -85,13 +106,16 @@ class RefreshRunTest : public ::testing::Test {
   std::string store_ = dir_.File("risposte.sqlite");
   std::string codes_ = dir_.File("codici.txt");
   std::string report_ = dir_.File("aggiornamento.csv");
+  std::string ledger_ = dir_.File("richieste.tsv");
 };
 
 TEST_F(RefreshRunTest, TheDifferencesWriteNothingThenTheMergeKeepsTheHandCorrection) {
   const std::string before = Row("C1");
   const auto differences = Refresh({});
-  EXPECT_EQ(differences.exitCode, 2) << differences.out;  // C2 has no answer kept
-  EXPECT_NE(differences.out.find("1 da richiedere"), std::string::npos) << differences.out;
+  // C2 has no answer kept: it is asked for, and the registry does not know it.
+  EXPECT_EQ(differences.exitCode, 2) << differences.out;
+  EXPECT_NE(differences.out.find("1 con modifiche"), std::string::npos) << differences.out;
+  EXPECT_NE(differences.out.find("1 non riusciti"), std::string::npos) << differences.out;
   EXPECT_NE(differences.out.find("nulla scritto"), std::string::npos) << differences.out;
   EXPECT_EQ(Row("C1"), before);
   const std::string report = ReadFile(report_);
@@ -102,7 +126,7 @@ TEST_F(RefreshRunTest, TheDifferencesWriteNothingThenTheMergeKeepsTheHandCorrect
             std::string::npos);
   EXPECT_NE(report.find("C1;12485671007;NUMEROCIVICO;3;7;;senza base;attiva\r\n"), std::string::npos);
   EXPECT_NE(report.find("C1;12485671007;CAP;;10100;;compilato;attiva\r\n"), std::string::npos);
-  EXPECT_NE(report.find("C2;00743110157;;;;;da richiedere;attiva\r\n"), std::string::npos);
+  EXPECT_NE(report.find("C2;00743110157;;;;;HTTP/1.1 404"), std::string::npos) << report;
   EXPECT_EQ(testing::QueryColumn(folder_.Archive(),
                                  "SELECT COUNT(*) FROM CLIENTI WHERE DATAULTIMOAGGIORNAMENTO "
                                  "IS NOT NULL AND CODICE IN ('C1', 'C2')")
@@ -234,6 +258,63 @@ TEST_F(RefreshRunTest, TheApplyMarksACeasedCompanyInTheColumnTheCompanyNames) {
   const auto refused = Refresh({});
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(refused.out, "Impostazione non valida (ColonnaImpresaCessataClienti = BREVE)\r\n");
+}
+
+// The answers not in the store are paid for and kept: a refresh stopped by a signal ends after
+// the subject under way with its report, and the same command then pays only for the rest.
+TEST_F(RefreshRunTest, AStoppedRefreshEndsWithItsReportAndTheResumePaysNothingTwice) {
+  testing::RunIsql(folder_.Archive(),
+                   "INSERT INTO CLIENTI (CODICE, RAGSOC, PI) VALUES ('S1', 'Uno', '01234560017');"
+                   "INSERT INTO CLIENTI (CODICE, RAGSOC, PI) VALUES ('S2', 'Due', '02345678902');"
+                   "INSERT INTO CLIENTI (CODICE, RAGSOC, PI) VALUES ('S3', 'Tre', '01234567890');");
+  std::ofstream(codes_) << "C1\nC2\nS1\nS2\nS3\n";
+  const std::vector<std::string> numbers{"00743110157", "01234560017", "02345678902", "01234567890"};
+  const RegistrySimulator slow(KORVANE_SIMULATOR, numbers, 700);
+  {
+    testing::StartedProgram run(folder_.Program(), Arguments({}), Environment(slow));
+    // Once the first request is recorded (C1's answer is in the store already), a stop signal.
+    for (int waited = 0; Requests("00743110157") == 0 && waited < 30000; waited += 20) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(run.Pid(), SIGTERM);
+    ASSERT_TRUE(run.Wait(60000));
+    EXPECT_EQ(run.Result().exitCode, 3) << run.Result().out;
+    EXPECT_NE(run.Result().out.find(" 3 non tentati; 1 richieste pagate; nulla scritto; rapporto " + report_ +
+                                    " (interrotto: Operazione interrotta (SIGTERM))"),
+              std::string::npos)
+        << run.Result().out;
+    EXPECT_NE(ReadFile(report_).find("S3;01234567890;;;;;non tentato;attiva\r\n"), std::string::npos);
+  }
+  const auto resumed = testing::RunProgram(folder_.Program(), Arguments({}), Environment(slow));
+  EXPECT_EQ(resumed.exitCode, 0) << resumed.out;
+  EXPECT_NE(resumed.out.find("5 con modifiche"), std::string::npos) << resumed.out;
+  EXPECT_NE(resumed.out.find("; 3 richieste pagate;"), std::string::npos) << resumed.out;
+  for (const std::string& number : numbers) EXPECT_EQ(Requests(number), 1) << number;
+  EXPECT_EQ(Requests("12485671007"), 0);
+  EXPECT_EQ(
+      testing::QueryColumn(folder_.Archive(), "SELECT RAGSOC || COALESCE(CITTA, '-') FROM CLIENTI WHERE CODICE = 'S1'"),
+      std::vector<std::string>{"Uno-"});
+}
+
+// The run's limit and the daily one stop the refresh before a request beyond them: C1's answer is
+// in the store, C2's would be paid.
+TEST_F(RefreshRunTest, TheLimitsStopTheRunBeforeARequestBeyondThem) {
+  auto dailyLimit = Environment(registry_);
+  dailyLimit["KORVANE_DAILY_LIMIT"] = "0";
+  const std::pair<testing::ProgramResult, std::string> runs[] = {
+      {testing::RunProgram(folder_.Program(), Arguments({"--max-richieste", "0"}), Environment(registry_)),
+       "limite di richieste raggiunto (--max-richieste 0)"},
+      {testing::RunProgram(folder_.Program(), Arguments({}), dailyLimit), "Limite giornaliero"},
+  };
+  for (const auto& [run, reason] : runs) {
+    EXPECT_EQ(run.exitCode, 3) << run.out;
+    EXPECT_NE(run.out.find("1 con modifiche"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 non tentati; 0 richieste pagate; nulla scritto; rapporto " + report_ +
+                           " (interrotto: " + reason),
+              std::string::npos)
+        << run.out;
+  }
+  EXPECT_EQ(Requests("00743110157"), 0);
 }
 
 TEST_F(RefreshRunTest, ThePlanCountsTheAnswersKeptAndSendsNothing) {

@@ -27,7 +27,6 @@
 #include "platform/Exception.h"
 #include "platform/Process.h"
 #include "platform/Trace.h"
-#include "registry/Uri.h"
 #include "store/AnswerStore.h"
 
 namespace korvane {
@@ -67,13 +66,6 @@ RowOutcome OutcomeOfFailure(FailureKind kind) {
     case FailureKind::WholeRun: return RowOutcome::NotTried;
   }
   return RowOutcome::Refused;
-}
-
-// The host and path the registry's answers come from, as the store keeps them.
-std::string EndpointOf(const Session& session) {
-  const Uri& uri = session.Inputs().options.registryEndpoint.Address();
-  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
-  return (uri.port.empty() ? host : host + ":" + uri.port) + uri.path + uri.document;
 }
 
 // The sessions of a list: the command line's kind first, another kind's when a row asks for it.
@@ -179,7 +171,7 @@ class ListRunner {
       }
     }
     if (inputs_.preview) return Plan();
-    endpoint_ = EndpointOf(first);
+    endpoint_ = AnswerEndpoint(first);
     // Each worker's client shares the first session's TLS context.
     workers_ = std::make_unique<RequestWorkers>(inputs_.parallel, [&first] { return first.NewRegistryClient(true); });
     return Import(list);

@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <thread>
 
 #include "app/list/ListInputs.h"
 #include "app/list/ListRun.h"
+#include "app/list/RowFailure.h"
 #include "app/list/RunProgress.h"
 #include "app/refresh/ChangesWrite.h"
 #include "app/refresh/DifferencesReport.h"
 #include "app/refresh/SubjectComparison.h"
+#include "app/run/PaidRequest.h"
 #include "app/run/Session.h"
 #include "app/run/WrittenBase.h"
 #include "app/subject/SubjectInsert.h"
@@ -41,6 +44,14 @@ enum class SubjectOutcome {
   Failed,            // an answer or a comparison that could not be read, a refused request
   NotTried,          // the run stopped before it
 };
+
+// A temporary failure is asked this many times in all, as a list asks it, waiting longer each
+// time, or as long as the registry's Retry-After asks within kLongestRetryWait.
+constexpr int kTriesOfTemporaryFailure = 3;
+constexpr std::chrono::seconds kFirstRetryWait{1};
+constexpr std::chrono::seconds kLongestRetryWait{60};
+// How often a wait looks for a stop signal.
+constexpr std::chrono::milliseconds kStopLook{100};
 
 // The words of a subject's state in the report.
 constexpr const char* kToRequest = "da richiedere";
@@ -162,7 +173,7 @@ class RefreshRunner {
     std::vector<SubjectComparison> comparisons;
     std::vector<SubjectOutcome> outcomes;
     for (const ChosenSubject& subject : subjects) {
-      if (!stop_ && !gate_.StopKept().empty()) stop_ = "Operazione interrotta (" + gate_.StopKept() + ")";
+      if (!gate_.StopKept().empty()) Stop("Operazione interrotta (" + gate_.StopKept() + ")");
       SubjectComparison comparison;
       comparison.code = subject.code;
       comparison.vatNumber = subject.vatNumber;
@@ -181,7 +192,7 @@ class RefreshRunner {
         } catch (const Exception& error) {
           comparison.state = error.Message();
           outcome = SubjectOutcome::Failed;
-          if (EndsTheRun(error.Message())) stop_ = error.Message();
+          if (EndsTheRun(error.Message())) Stop(error.Message());
         }
       }
       comparisons.push_back(std::move(comparison));
@@ -199,20 +210,96 @@ class RefreshRunner {
       comparison.state = kNotFound;
       return SubjectOutcome::NotFound;
     }
-    const auto answer = YoungAnswer(comparison.vatNumber);
+    std::optional<store::StoredAnswer> answer = YoungAnswer(comparison.vatNumber);
     if (!answer) {
-      comparison.state = kToRequest;
-      return SubjectOutcome::ToRequest;
+      const std::optional<SubjectOutcome> unpaid = PayFor(comparison, answer);
+      if (unpaid) return *unpaid;
     }
     const std::unique_ptr<TJSONValue> parsed = ParseJSONValue(answer->body);
     const config::EInvoiceColumns& eInvoice = session_.Rules().eInvoiceColumns;
     const auto base = store_->LastWritten(place_.company, place_.archive, place_.kind, comparison.code);
-    comparison = korvane::CompareSubject(
-        comparison.code, comparison.vatNumber,
-        ReadRegistryFields(parsed.get(), *inputs_.session.options.answerPaths, eInvoice, activityMark_), *row, base,
-        locks_, eInvoice);
+    comparison = korvane::CompareSubject(comparison.code, comparison.vatNumber,
+                                         ReadRegistryFieldsFor(parsed.get(), *inputs_.session.options.answerPaths,
+                                                               comparison.vatNumber, eInvoice, activityMark_),
+                                         *row, base, locks_, eInvoice);
     store_->KeepComparison(KeptOf(comparison, place_, NowUnix()));
     return comparison.Changes().empty() ? SubjectOutcome::Unchanged : SubjectOutcome::WithChanges;
+  }
+
+  // Asks the registry for the subject's answer, as the list asks (the ledger's record first, where
+  // the daily limit refuses; a temporary failure asked again after a growing wait, or the one the
+  // registry gives), and keeps it in the store before it is read: a run stopped from here on finds
+  // it and pays nothing twice. Nothing when the answer is in `answer`; otherwise the subject's
+  // outcome, its state set. A failure of the whole run (the token, the credit, a limit, the store)
+  // stops the run.
+  std::optional<SubjectOutcome> PayFor(SubjectComparison& comparison, std::optional<store::StoredAnswer>& answer) {
+    if (inputs_.maxRequests && requests_ >= *inputs_.maxRequests) {
+      Stop("limite di richieste raggiunto (--max-richieste " + std::to_string(*inputs_.maxRequests) + ")");
+      comparison.state = kNotTried;
+      return SubjectOutcome::NotTried;
+    }
+    for (int tries = 1;; ++tries) {
+      PaidRequest request(session_, comparison.vatNumber);
+      RunOutcome failed;
+      bool asked = false;
+      try {
+        ++requests_;
+        request.Record();
+        asked = true;
+        const std::string& body = request.Ask(session_.Registry()).body;
+        ++paid_;
+        request.Settle(0, comparison.code);
+        answer = store::StoredAnswer{0,    comparison.vatNumber, AnswerEndpoint(session_), NowUnix(),
+                                     body, request.LedgerKey()};
+        answer->id = store_->SaveAnswer(*answer);
+        return std::nullopt;
+      } catch (const Exception& error) {
+        request.Settle(1, error.Message());
+        const PaidAnswer& paid = request.Answer();
+        failed = RunOutcome(error.Message(), 1,
+                            paid.requestSent ? OutcomeKind::PaidNotWritten : OutcomeKind::RefusedBeforePaying);
+        failed.registryAsked = asked;
+        failed.registryStatus = paid.status;
+        failed.requestSent = paid.requestSent;
+        if (answer) {
+          // Paid for, and the store did not keep it: the answer is still compared.
+          Stop(error.Message());
+          return std::nullopt;
+        }
+      }
+      const FailureKind kind = KindOfFailure(failed);
+      comparison.state = failed.line;
+      if (kind == FailureKind::WholeRun) {
+        Stop(failed.line);
+        return SubjectOutcome::NotTried;
+      }
+      if (kind != FailureKind::Temporary || tries >= kTriesOfTemporaryFailure || !WaitBeforeAsking(tries, request)) {
+        return SubjectOutcome::Failed;
+      }
+      platform::trace::Step("refresh " + comparison.code + ": " + failed.line + ", asked again");
+    }
+  }
+
+  // The pause before a temporary failure is asked again: growing with the tries, or as long as the
+  // registry asked within kLongestRetryWait. False when a stop signal came meanwhile.
+  bool WaitBeforeAsking(int tries, const PaidRequest& request) {
+    std::chrono::seconds wait = kFirstRetryWait * (1 << (tries - 1));
+    if (request.Answer().retryAfter) {
+      wait = std::clamp(*request.Answer().retryAfter, std::chrono::seconds(0), kLongestRetryWait);
+    }
+    const auto until = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < until) {
+      if (!gate_.StopKept().empty()) return false;
+      std::this_thread::sleep_for(
+          std::min<std::chrono::steady_clock::duration>(kStopLook, until - std::chrono::steady_clock::now()));
+    }
+    return true;
+  }
+
+  void Stop(const std::string& reason) {
+    if (stop_) return;
+    stop_ = reason;
+    platform::trace::Step("refresh stopped: " + reason);
   }
 
   // The apply of one subject: exactly the changes its last comparison showed, only while its row
@@ -246,7 +333,7 @@ class RefreshRunner {
       // The row is written: what the store missed leaves a later refresh to see the new values as
       // corrected by hand (kept), and a later apply to find the row changed (skipped).
       comparison.state = std::string(kApplied) + "; " + error.Message();
-      if (EndsTheRun(error.Message())) stop_ = error.Message();
+      if (EndsTheRun(error.Message())) Stop(error.Message());
     }
     return SubjectOutcome::Applied;
   }
@@ -295,6 +382,7 @@ class RefreshRunner {
   std::vector<std::string> columns_;
   std::optional<config::CompanyColumn> activityMark_;
   std::optional<std::string> stop_;
+  std::int64_t requests_ = 0;
   std::int64_t paid_ = 0;
 };
 

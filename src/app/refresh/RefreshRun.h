@@ -39,17 +39,21 @@ inline constexpr const char* kDefaultRefreshReport = "aggiornamento.rapporto.csv
 bool IsRefreshRequest(const std::vector<std::string>& arguments);
 
 // Reads "--aggiorna (--codici FILE | --tutti | --non-aggiornati-da N) [--anteprima | --applica]
-// [--rapporto FILE] [--campi-bloccati FILE] [--eta-risposte N]" and the session's switches
-// (-UTENTE, -DITTA, -TIPOSOGGETTO, checked as a single run checks them; no -PIVA), then the
-// environment. The first missing or invalid one refuses the run.
+// [--rapporto FILE] [--campi-bloccati FILE] [--eta-risposte N] [--max-richieste N]" and the
+// session's switches (-UTENTE, -DITTA, -TIPOSOGGETTO, -APITOKEN, checked as a single run checks
+// them; no -PIVA), then the environment. The first missing or invalid one refuses the run.
 RefreshRequest ReadRefreshRequest(std::vector<std::string> arguments, const platform::EnvironmentLookup& environment);
 
-// Compares the chosen subjects with the registry's answers kept in the store (no older than
-// --eta-risposte days) and writes the report of differences; nothing is paid: a subject without
-// such an answer is reported "da richiedere". With --applica the changes the merge allows are
-// written, each subject in its own transaction and only while its row still holds what the
-// comparison read, and the values written become the subject's base in the store. With
-// --anteprima only the plan is given: nothing is sent, nothing written. Exit codes as a list's.
+// The differences (the default): each chosen subject's row compared with the registry's answer,
+// taken from the store when one is no older than --eta-risposte days, otherwise paid for (the
+// ledger, the daily limit, --max-richieste) and kept in the store first; each comparison is kept as
+// the subject's last, and the report of differences written; nothing is written to the archive.
+// --applica replays each subject's last comparison, paying and recomputing nothing: its changes
+// written in a transaction of their own, only while the row still holds what the comparison read,
+// the values written then the subject's base. --anteprima only gives the plan: nothing sent,
+// nothing written. A stop signal is kept until the subject under way is done; the run then ends
+// with its report. The line is the summary; exit codes as a list's: 0 every subject settled, 2
+// some not (the report says which), 3 stopped early, 1 nothing could start.
 RunOutcome RunRefresh(const RefreshRequest& request, const std::string& programFile);
 
 }  // namespace korvane

@@ -45,6 +45,13 @@ RegistryFields ReadRegistryFields(const TJSONValue* answer, const AnswerPaths& p
   return fields;
 }
 
+RegistryFields ReadRegistryFieldsFor(const TJSONValue* answer, const AnswerPaths& paths, std::string_view vatNumber,
+                                     const config::EInvoiceColumns& columns,
+                                     const std::optional<config::CompanyColumn>& activityMark) {
+  const CompanyAnswerPaths company(paths, ChooseCompany(answer, paths, vatNumber).entry);
+  return ReadRegistryFields(answer, company.Paths(), columns, activityMark);
+}
+
 std::vector<std::pair<std::string, std::string>> SubjectComparison::Changes() const {
   std::vector<std::pair<std::string, std::string>> changes;
   for (const FieldComparison& field : fields) {

@@ -30,6 +30,11 @@ struct RegistryFields {
 RegistryFields ReadRegistryFields(const TJSONValue* answer, const AnswerPaths& paths,
                                   const config::EInvoiceColumns& columns,
                                   const std::optional<config::CompanyColumn>& activityMark = std::nullopt);
+// The same for the company of the answer that the import of `vatNumber` would write, when the
+// answer lists several (ChooseCompany, whose refusal it raises).
+RegistryFields ReadRegistryFieldsFor(const TJSONValue* answer, const AnswerPaths& paths, std::string_view vatNumber,
+                                     const config::EInvoiceColumns& columns,
+                                     const std::optional<config::CompanyColumn>& activityMark);
 
 // One field of the comparison.
 struct FieldComparison {

@@ -1,6 +1,7 @@
 #include "app/run/PaidRequest.h"
 
 #include "platform/Exception.h"
+#include "registry/Uri.h"
 
 namespace korvane {
 
@@ -44,6 +45,12 @@ void PaidRequest::Settle(int exitCode, std::string_view message) noexcept {
     const int status = answer_.status;
     ledger->RecordOutcome(ledgerKey_, status > 0 ? std::to_string(status) : std::string(message), exitCode, message);
   }
+}
+
+std::string AnswerEndpoint(const Session& session) {
+  const Uri& uri = session.Inputs().options.registryEndpoint.Address();
+  const std::string host = uri.ipv6 ? "[" + uri.host + "]" : uri.host;
+  return (uri.port.empty() ? host : host + ":" + uri.port) + uri.path + uri.document;
 }
 
 PaidAnswer RequestAnswer(Session& session, const std::string& vatNumber) {

@@ -67,6 +67,9 @@ class PaidRequest {
 // the host and path the request goes to.
 LedgerRequest LedgerEntryFor(Session& session, const std::string& vatNumber);
 
+// The host and path the session's registry answers from, as the store keeps its answers.
+std::string AnswerEndpoint(const Session& session);
+
 // One paid request from start to end: recorded, asked on the session's client, and its outcome
 // recorded at once (exit code 0 with the answer, the failure's message and 1 without). Returns the
 // answer or raises the run's message.
