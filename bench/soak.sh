@@ -2,7 +2,9 @@
 # Soaks the program for ten minutes: real imports, up to eight started at once over a few VAT
 # numbers, each with at most one fault drawn from the seed, on archives served by the local
 # database server and embedded, against the soak's scripted registry; then checks the archives,
-# the registry's log and every run's end (tools/soak/main.cpp says what is checked). Prints the
+# the registry's log and every run's end (tools/soak/main.cpp says what is checked); beside them,
+# list sessions stopped at random and resumed until settled, then refreshed the same way, on the
+# registry simulator (tools/soak/ListSessions.h says what is checked). Prints the
 # soak's figures (runs and runs per second, the run times, how each kind of fault ended, the
 # messages), every violation with its reproducer, and the verdict line; exits as the soak does.
 # The whole output is also kept in a file whose name it prints first and last, and the soak keeps

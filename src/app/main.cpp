@@ -116,6 +116,8 @@ int main(int argc, char** argv) {
       exitCode = 1;
     }
     korvane::platform::trace::Step("exit code " + std::to_string(exitCode));
+    korvane::platform::EndProcessWithin(kEndAfterLine, exitCode);
+    if (korvane::db::CallsLeftBehind()) ::_exit(exitCode);
     return exitCode;
   }
   // What the run was told, read once; nothing below reads the command line or the environment.

@@ -30,6 +30,12 @@ TEST(RowFailure, TheTypedOutcomeDecidesWhereItCan) {
       // The answer came; what followed failed.
       {Failure(OutcomeKind::PaidNotWritten, true, 200, "Impresa cessata (P.IVA 1)"), FailureKind::Row},
       {Failure(OutcomeKind::PaidNotWritten, true, 200, "Il database non risponde (x)"), FailureKind::WholeRun},
+      // The archive's connection lost under a row, or already lost when the next one began.
+      {Failure(OutcomeKind::PaidNotWritten, true, 200,
+               "Fallita scrittura su database\rError reading data from the connection"),
+       FailureKind::WholeRun},
+      {Failure(OutcomeKind::RefusedBeforePaying, false, 0, "Cannot perform operation -- DB is not open"),
+       FailureKind::WholeRun},
       {Failure(OutcomeKind::PaidNotWritten, true, 200, "Archivio occupato da un'altra importazione (riprovare)"),
        FailureKind::Temporary},
       {Failure(OutcomeKind::InDoubt, true, 200), FailureKind::WholeRun},

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <set>
@@ -191,24 +192,21 @@ TEST(SilentDatabase, AStopDuringASilentCommitEndsWithinTheBound) {
   EXPECT_EQ(run.Folder().Customers().size(), 1u);
 }
 
-// Silence from each piece the program sends to either database in turn, with the company's
-// settings that make a run read the most (the look before paying, the lock under the write):
-// every run ends with one of the documented lines, each naming a step of the run, never the
-// engine's own words nor an internal call's name.
-TEST(SilentDatabase, SilenceAnywhereEndsWithADocumentedLine) {
-  const std::string unanswered = "Il database non risponde (";
-  const std::set<std::string> documented{
-      unanswered + "apertura del database utenti)\r\n",
-      unanswered + "lettura del database utenti)\r\n",
-      unanswered + "apertura dell'archivio)\r\n",
-      unanswered + "lettura dell'archivio)\r\n",
-      unanswered + "scrittura del soggetto)\r\n",
-      "Fallita scrittura su database\r" + unanswered + "scrittura del soggetto)\r\n",
-      "Esito della scrittura non verificabile (codice 0124)\r\n",
-      "0124\r\n",  // silent only once the line was printed
-  };
-  // A few runs at once, each in a folder of its own used again and again: most of a run is the
-  // wait for its bound.
+// The messages of a call given up before the commit, one for each step a run documents.
+const std::string kUnanswered = "Il database non risponde (";
+const std::set<std::string> kStepMessages{
+    kUnanswered + "apertura del database utenti)", kUnanswered + "lettura del database utenti)",
+    kUnanswered + "apertura dell'archivio)",       kUnanswered + "lettura dell'archivio)",
+    kUnanswered + "scrittura del soggetto)",
+};
+
+// Runs the program in a few folders at once (each used again and again: most of a run is the wait
+// for its bound), the company's settings making it read the most (the look before paying, the
+// lock under the write), silencing each database from each piece the program sends it in turn:
+// a run that nothing silences first tells how many pieces there are. `check` is given every run's
+// result and says whether the run may have written a row.
+void SweepSilence(const std::function<testing::ProgramResult(SilentDatabase&)>& run,
+                  const std::function<bool(const testing::ProgramResult&, const std::string& where)>& check) {
   constexpr int kAtOnce = 6;
   std::vector<std::unique_ptr<SilentDatabase>> folders;
   for (int i = 0; i < kAtOnce; ++i) {
@@ -217,35 +215,79 @@ TEST(SilentDatabase, SilenceAnywhereEndsWithADocumentedLine) {
                      "INSERT INTO TABX VALUES ('PartitaIvaPresenteClienti', 'Riusa', NULL);\n");
     folders.back()->SetTimeout("1");
   }
-  const auto runOnce = [](SilentDatabase& run) {
-    TlsTestServer registry(
-        {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
-    return testing::RunProgram(run.Folder().Program(), ProgramFolder::Arguments(), run.Environment(registry));
-  };
   for (const std::string database : {"users", "archive"}) {
-    // A run that nothing silences tells how many pieces it sends.
     folders[0]->SilenceFromPiece(database, 0);
-    ASSERT_EQ(runOnce(*folders[0]).out, "0124\r\n");
+    const testing::ProgramResult whole = run(*folders[0]);
+    ASSERT_EQ(whole.exitCode, 0) << whole.out;
+    folders[0]->Reset(!check(whole, database + ", not silent"));
     const int pieces = folders[0]->Pieces();
-    folders[0]->Reset(false);
     ASSERT_GT(pieces, 3) << database;
     for (int first = 1; first <= pieces; first += kAtOnce) {
       const int count = std::min(kAtOnce, pieces - first + 1);
       std::vector<std::future<testing::ProgramResult>> results;
       for (int i = 0; i < count; ++i) {
         folders[i]->SilenceFromPiece(database, first + i);
-        results.push_back(std::async(std::launch::async, runOnce, std::ref(*folders[i])));
+        results.push_back(std::async(std::launch::async, run, std::ref(*folders[i])));
       }
       for (int i = 0; i < count; ++i) {
         const testing::ProgramResult result = results[i].get();
         const std::string where = database + ", silent from piece " + std::to_string(first + i);
-        EXPECT_TRUE(documented.contains(result.out)) << where << ": " << result.out << folders[i]->Trace();
-        EXPECT_EQ(result.exitCode, result.out == "0124\r\n" ? 0 : 1) << where;
-        EXPECT_EQ(result.err, "") << where;
-        folders[i]->Reset(result.out != "0124\r\n" && !result.out.starts_with("Esito"));
+        folders[i]->Reset(!check(result, where + "\n" + folders[i]->Trace()));
       }
     }
   }
+}
+
+// An import: every run ends with one of the documented lines, each naming a step of the run,
+// never the engine's own words nor an internal call's name.
+TEST(SilentDatabase, SilenceAnywhereEndsWithADocumentedLine) {
+  std::set<std::string> documented{
+      "Fallita scrittura su database\r" + kUnanswered + "scrittura del soggetto)\r\n",
+      "Esito della scrittura non verificabile (codice 0124)\r\n",
+      "0124\r\n",  // silent only once the line was printed
+  };
+  for (const std::string& message : kStepMessages) documented.insert(message + "\r\n");
+  SweepSilence(
+      [](SilentDatabase& run) {
+        TlsTestServer registry(
+            {TlsTestServer::ExpectRequest(), TlsTestServer::Send(testing::CompleteAnswer()), TlsTestServer::Close()});
+        return testing::RunProgram(run.Folder().Program(), ProgramFolder::Arguments(), run.Environment(registry));
+      },
+      [&](const testing::ProgramResult& result, const std::string& where) {
+        EXPECT_TRUE(documented.contains(result.out)) << where << ": " << result.out;
+        EXPECT_EQ(result.exitCode, result.out == "0124\r\n" ? 0 : 1) << where;
+        EXPECT_EQ(result.err, "") << where;
+        return result.out == "0124\r\n" || result.out.starts_with("Esito");
+      });
+}
+
+// The free check reads both databases as a run does: every check that silence fails says so with
+// the message of a documented step.
+TEST(SilentDatabase, TheFreeCheckNamesTheStepsAsARunDoes) {
+  SweepSilence(
+      [](SilentDatabase& run) {
+        TlsTestServer registry({TlsTestServer::ExpectRequest()});
+        auto environment = run.Environment(registry);
+        environment["KORVANE_APITOKEN"] = "segreto";
+        return testing::RunProgram(run.Folder().Program(),
+                                   {"--controlla", "-UTENTE", "5", "-DITTA", "01", "-PIVA", "01234567890"},
+                                   environment);
+      },
+      [](const testing::ProgramResult& result, const std::string& where) {
+        std::istringstream lines(result.out);
+        bool failed = false;
+        for (std::string line; std::getline(lines, line);) {
+          if (line.starts_with("OK ")) continue;
+          failed = true;
+          const std::size_t message = line.find(": ");
+          EXPECT_TRUE(line.starts_with("ERRORE ") && message != std::string::npos &&
+                      kStepMessages.contains(line.substr(message + 2)))
+              << where << ": " << line;
+        }
+        EXPECT_EQ(result.exitCode, failed ? 1 : 0) << where;
+        EXPECT_EQ(result.err, "") << where;
+        return false;
+      });
 }
 
 // The bound is a whole number of seconds from 1 to 3600; anything else is refused before any work.

@@ -46,7 +46,7 @@ double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
 
 Soak::Soak(const Options& options, Workspace& workspace, DatabaseRelay& relay, RegistryServer& registry)
     : options_(options), workspace_(workspace), relay_(relay), registry_(registry) {
-  for (int slot = kSlots - 1; slot >= 0; --slot) freeSlots_.push_back(slot);
+  for (int slot = kRunSlots - 1; slot >= 0; --slot) freeSlots_.push_back(slot);
   companyRuns_.assign(Companies().size(), 0);
   stored_.assign(Companies().size(), std::vector<std::vector<bool>>(kTables, std::vector<bool>(VatPool().size())));
   for (auto& company : stored_) {
@@ -262,6 +262,8 @@ void Soak::CheckKilled(bool final) {
     }
   }
 }
+
+bool StopRequested() { return stopRequested != 0; }
 
 void WatchStopRequests() {
   struct sigaction action {};

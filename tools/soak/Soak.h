@@ -34,6 +34,8 @@ struct Options {
   std::string parent = "/tmp";
   std::vector<int> only;  // run only these indices, all at once
   bool silence = true;    // databases may go silent
+  bool lists = true;      // list and refresh sessions beside the single runs
+  std::string simulator;  // the registry simulator the list sessions ask
   bool keep = false;
   bool trace = true;
   bool verbose = false;
@@ -138,6 +140,7 @@ class Soak {
 
 // SIGINT, SIGTERM and SIGHUP end the soak early: the runs are killed, its folder removed.
 void WatchStopRequests();
+bool StopRequested();
 
 // Every run's KORVANE_DB_TIMEOUT: low, so that a silent database ends a run soon.
 inline constexpr int kDatabaseTimeoutSeconds = 3;
@@ -147,5 +150,8 @@ inline constexpr int kEndAfterLineSeconds = 3;
 // Slots: more than runs at once, so that slow runs (a registry that never answers, a program
 // that does not end) keep theirs while others go on.
 inline constexpr int kSlots = 24;
+// The last slot is the list sessions' (ListSessions.h), which run beside the single runs.
+inline constexpr int kListSlot = kSlots - 1;
+inline constexpr int kRunSlots = kSlots - 1;
 
 }  // namespace korvane::soak

@@ -66,6 +66,7 @@ Workspace::Workspace(const std::string& parent, bool keep) : keep_(keep) {
 Workspace::~Workspace() {
   users_.reset();
   archives_.clear();
+  listArchive_.reset();
   if (keep_) return;
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
@@ -141,6 +142,10 @@ void Workspace::Populate(const std::string& program, const std::vector<int>& rel
       archives_.push_back(std::move(archive));
     }
   }
+  fs::copy_file(model, ListArchive());
+  GiveToServer(ListArchive(), 0660);
+  listArchive_ = std::make_unique<Attachment>("localhost:" + ListArchive());
+  listArchive_->Execute({"INSERT INTO TABX VALUES ('CaratteriRiempimentoClienti', '6', NULL)"});
   fs::remove(model);
 
   // The users database, through the server: every slot's runs use it at once.
@@ -162,6 +167,8 @@ void Workspace::Populate(const std::string& program, const std::vector<int>& rel
       rows.push_back("INSERT INTO TABSOFTDES VALUES (" + std::to_string(user) + ", '" + companies[c].ditta +
                      "', 'Archivio', " + Quoted(companies[c].embedded ? file : relay + file) + ")");
     }
+    rows.push_back("INSERT INTO TABSOFTDES VALUES (" + std::to_string(user) + ", '" + kListCompany + "', 'Archivio', " +
+                   Quoted(relay + ListArchive()) + ")");
 
     // The program folder: the program and the user folder whose dati.ini names the users
     // database through the slot's relay.

@@ -65,6 +65,13 @@ class Workspace {
   void KeepFor(const std::set<int>& runs);
   bool Kept() const { return keep_; }
 
+  // The company of the list and refresh sessions and its archive, served through each slot's
+  // relay: a company of its own, apart from Companies(), whose archives the runs' checks read
+  // whole. It has no setting but its codes' width.
+  static constexpr const char* kListCompany = "LS";
+  std::string ListArchive() const { return folder_ + "/archive-" + kListCompany + ".fdb"; }
+  Attachment& ServedListArchive() { return *listArchive_; }
+
   // Every row of both tables of every company. Embedded archives are opened here: no run may be
   // using them.
   std::vector<StoredRow> ReadAllRows();
@@ -76,6 +83,7 @@ class Workspace {
   bool keep_;
   std::unique_ptr<Attachment> users_;
   std::vector<std::unique_ptr<Attachment>> archives_;
+  std::unique_ptr<Attachment> listArchive_;
 };
 
 }  // namespace korvane::soak

@@ -5,10 +5,13 @@
 // silent, a registry that closes, stalls, drips, answers garbage or an error status or fails the
 // handshake, a standard output closed, full or abandoned). Afterwards the archives, the registry's
 // log and each run's exit and output are checked against what every run must do whatever happens to
-// it.
+// it. Beside them, for the launch time of --seconds, list sessions on a slot of their own: lists
+// imported with --lista by runs stopped at random and resumed until settled, then refreshed with
+// --aggiorna and --applica the same way (ListSessions.h says what is checked).
 //
 //   soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]
-//        [--folder DIR] [--only I,J,...] [--no-silence] [--keep] [--no-trace] [--verbose]
+//        [--folder DIR] [--only I,J,...] [--no-silence] [--simulator PROGRAM] [--no-lists] [--keep] [--no-trace]
+//        [--verbose]
 //
 // --runs and --seconds bound the runs started (at least one of them, or --only); runs still going
 // when the launches end get --grace seconds (20) to finish. --group-size (8) bounds a group,
@@ -17,7 +20,8 @@
 // running on 127.0.0.1:3050 (scripts/firebird-server start); the soak only adds its own files in a new folder under
 // --folder (/tmp), removed at the end unless --keep (or a run broke an invariant). --no-silence
 // leaves out the silent database (its runs have no fault): for a program whose database calls
-// have no bound of their own.
+// have no bound of their own. --simulator names the registry simulator the list sessions ask (the
+// one this build makes by default); --no-lists leaves the list sessions out.
 //
 // Prints its figures, each violation with the run's command, fault and a reproducer, then
 //   soak: <runs> runs, <faults> faults, <violations> violations (seed <s>)
@@ -36,9 +40,11 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "Checks.h"
 #include "DatabaseRelay.h"
+#include "ListSessions.h"
 #include "RegistryServer.h"
 #include "Soak.h"
 #include "Workspace.h"
@@ -53,7 +59,9 @@ constexpr std::size_t kTracesPerKind = 3;
 
 constexpr const char* kUsage =
     "usage: soak [--seed N] [--runs N] [--seconds S] [--group-size N] [--running N] [--grace S] [--korvane PROGRAM]\n"
-    "            [--folder DIR] [--only I,J,...] [--no-silence] [--keep] [--no-trace] [--verbose]\n";
+    "            [--folder DIR] [--only I,J,...] [--no-silence] [--simulator PROGRAM] [--no-lists] [--keep] "
+    "[--no-trace]\n"
+    "            [--verbose]\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "soak: " << problem << "\n" << kUsage;
@@ -64,6 +72,9 @@ Options ReadOptions(int argc, char** argv, bool& seedGiven) {
   Options options;
 #ifdef KORVANE_SOAK_PROGRAM
   options.program = KORVANE_SOAK_PROGRAM;
+#endif
+#ifdef KORVANE_SOAK_SIMULATOR
+  options.simulator = KORVANE_SOAK_SIMULATOR;
 #endif
   seedGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -93,6 +104,10 @@ Options ReadOptions(int argc, char** argv, bool& seedGiven) {
       } else if (option == "--only") {
         std::stringstream list(value());
         for (std::string item; std::getline(list, item, ',');) options.only.push_back(std::stoi(item));
+      } else if (option == "--simulator") {
+        options.simulator = value();
+      } else if (option == "--no-lists") {
+        options.lists = false;
       } else if (option == "--no-silence") {
         options.silence = false;
       } else if (option == "--keep") {
@@ -112,7 +127,10 @@ Options ReadOptions(int argc, char** argv, bool& seedGiven) {
     }
   }
   if (options.runs <= 0 && options.seconds <= 0 && options.only.empty()) Usage("give --runs, --seconds or --only");
-  if (options.only.size() > static_cast<std::size_t>(kSlots)) Usage("--only takes at most 24 runs");
+  if (options.only.size() > static_cast<std::size_t>(kRunSlots)) Usage("--only takes at most 23 runs");
+  if (options.lists && (options.simulator.empty() || access(options.simulator.c_str(), X_OK) != 0)) {
+    Usage("no registry simulator for the lists at " + Quote(options.simulator) + " (--simulator, or --no-lists)");
+  }
   if (options.program.empty() || access(options.program.c_str(), X_OK) != 0) {
     Usage("no program to soak at " + Quote(options.program) + " (--korvane)");
   }
@@ -333,8 +351,29 @@ int main(int argc, char** argv) {
     std::cout << "soak: seed " << options.seed << ", program " << options.program << ", folder " << workspace.Folder()
               << (options.keep ? " (kept)" : "") << std::endl;
 
+    // The list sessions run beside the single runs, on a slot of their own, for the soak's launch
+    // time (not with --runs or --only, which draw single runs alone).
+    ListSoakResult lists;
+    std::thread listThread;
+    if (options.lists && options.seconds > 0 && options.only.empty()) {
+      ListSoakOptions listOptions;
+      listOptions.seed = options.seed;
+      listOptions.end =
+          Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
+      listOptions.program = options.program;
+      listOptions.simulator = options.simulator;
+      listOptions.verbose = options.verbose;
+      listThread = std::thread([&lists, listOptions, &workspace, &relay] {
+        try {
+          lists = RunListSessions(listOptions, workspace, relay);
+        } catch (const std::exception& error) {
+          lists.violations.push_back(std::string("the list sessions ended: ") + error.what());
+        }
+      });
+    }
     Soak soak(options, workspace, relay, registry);
     const SoakResult result = soak.Run();
+    if (listThread.joinable()) listThread.join();
     if (result.interrupted) {
       std::cout << "soak: interrupted after " << result.runs.size() << " runs (seed " << options.seed << ")\n";
       return 2;
@@ -342,21 +381,25 @@ int main(int argc, char** argv) {
     const CheckOutcome checks = CheckSoak(result);
     PrintFigures(options, result, checks);
     PrintViolations(options, result, checks, workspace);
-    int faults = 0;
+    std::cout << "lists: " << lists.sessions << " sessions, " << lists.settled << " settled, " << lists.refreshes
+              << " refreshed, " << lists.runs << " runs (" << lists.faults << " with a fault)\n";
+    for (const std::string& violation : lists.violations) std::cout << "violation: " << violation << "\n";
+    int faults = lists.faults;
     for (const RunRecord& record : result.runs) faults += record.plan.fault.kind != FaultKind::None ? 1 : 0;
     std::set<int> violating;
     for (const Violation& violation : checks.violations) {
       if (violation.run >= 0) violating.insert(violation.run);
     }
     // A violation is read afterwards from what the runs left: the archives and their traces.
-    if (!checks.violations.empty() && !options.keep) {
+    const std::size_t violations = checks.violations.size() + lists.violations.size();
+    if (violations > 0 && !options.keep) {
       workspace.KeepFor(violating);
       std::cout << "soak: folder kept for the violations: " << workspace.Folder()
                 << " (the archives, the program folders, traces/<run>.trace of the runs named)\n";
     }
-    std::cout << "soak: " << result.runs.size() << " runs, " << faults << " faults, " << checks.violations.size()
-              << " violations (seed " << options.seed << ")" << std::endl;
-    return checks.violations.empty() ? 0 : 1;
+    std::cout << "soak: " << result.runs.size() + static_cast<std::size_t>(lists.runs) << " runs, " << faults
+              << " faults, " << violations << " violations (seed " << options.seed << ")" << std::endl;
+    return violations == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     std::cerr << "soak: " << error.what() << std::endl;
     return 2;

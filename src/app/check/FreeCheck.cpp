@@ -1,6 +1,7 @@
 #include "app/check/FreeCheck.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "app/check/CheckReport.h"
@@ -13,6 +14,7 @@
 #include "app/subject/VatNumber.h"
 #include "config/TableRights.h"
 #include "config/WriteLock.h"
+#include "db/CallBound.h"
 #include "platform/Exception.h"
 #include "platform/MessageText.h"
 
@@ -91,20 +93,30 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
         session.OpenArchive();
         return session.Archive().DatabaseName();
       })) {
+    // Every check from here reads the archive: a call that goes unanswered names that step, as a
+    // run's does.
+    const db::CallPurpose readingArchive("lettura dell'archivio");
     const SubjectKind& kind = session.Kind();
     TIBDatabase& archive = session.Archive();
-    report.Check("prossimo codice",
+    // A call given up closes its connection: the checks after it are not made, and say why in the
+    // run's words, not the library's ("DB is not open").
+    const auto checkArchive = [&](std::string_view what, const std::function<std::string()>& check) {
+      if (archive.Connected()) return report.Check(what, check);
+      report.Fail(what, db::NoAnswerMessage("lettura dell'archivio"));
+      return false;
+    };
+    checkArchive("prossimo codice",
                  [&] { return SettleSubjectCode(inputs.tipoSoggetto, {}, archive, session.Lengths().code).Codice; });
-    const bool rules = report.Check("impostazioni della ditta", [&] {
+    const bool rules = checkArchive("impostazioni della ditta", [&] {
       session.Rules();
       return std::string();
     });
-    report.Check(std::string("permesso di inserimento in ") + kind.table, [&] {
+    checkArchive(std::string("permesso di inserimento in ") + kind.table, [&] {
       config::CheckInsertRight(archive, kind.table);
       return std::string();
     });
     if (rules && session.Rules().ChecksStoredVatNumber()) {
-      report.Check(std::string("blocco di scrittura (") + kind.existingVatSetting + ")", [&] {
+      checkArchive(std::string("blocco di scrittura (") + kind.existingVatSetting + ")", [&] {
         config::WriteLock lock(archive, kind.existingVatSetting);
         lock.Take();
         lock.Release();
@@ -121,7 +133,7 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
                          return std::string();
                        }) &&
           rules) {
-        report.Check("ricerca della " + what, [&] { return StoredVatNumber(session, piva); });
+        checkArchive("ricerca della " + what, [&] { return StoredVatNumber(session, piva); });
       }
     }
   } else if (withVatNumber) {

@@ -15,6 +15,13 @@ FailureKind KindOfMessage(const std::string& message) {
       has("Archivio delle risposte non utilizzabile") || has("Impostazione non valida")) {
     return FailureKind::WholeRun;
   }
+  // The archive's connection lost (the client library's words, or ours for a call on a connection
+  // already closed): the archive is gone for every later row too, and the rows a resume would
+  // never ask again must not be settled by it.
+  if (has("Error reading data from the connection") || has("Error writing data to the connection") ||
+      has("Connection lost to database") || has("Unable to complete network request") || has("DB is not open")) {
+    return FailureKind::WholeRun;
+  }
   if (has("Archivio occupato")) return FailureKind::Temporary;
   if (message.starts_with("P.IVA ") && message.ends_with(" non valida")) return FailureKind::Invalid;
   return FailureKind::Row;

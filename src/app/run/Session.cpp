@@ -21,6 +21,9 @@ void Session::Open(SessionInputs inputs, const std::string& programFile) {
 
 void Session::Start(SessionInputs inputs) {
   inputs_ = std::move(inputs);
+  // Every database call of the session keeps the run's bound (KORVANE_DB_TIMEOUT): a single run's,
+  // the free check's, a list's and a refresh's alike.
+  db::SetCallTimeout(inputs_.options.databaseTimeout);
   // A ledger asked for that cannot be written stops the session before any work.
   if (!inputs_.options.ledger.path.empty()) {
     ledger_ = std::make_unique<RequestLedger>(inputs_.options.ledger);

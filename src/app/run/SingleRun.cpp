@@ -2,7 +2,6 @@
 
 #include "app/run/RunTrace.h"
 #include "app/run/SubjectImport.h"
-#include "db/CallBound.h"
 
 namespace korvane {
 
@@ -14,7 +13,6 @@ SingleRun::~SingleRun() { Release(); }
 RunOutcome SingleRun::Execute(const RunRequest& request) {
   RunOutcome outcome(request.refusal, 1);
   if (request.inputs) {
-    db::SetCallTimeout(request.inputs->session.options.databaseTimeout);
     TraceRunInputs(*request.inputs);
     outcome = CatchOutcome([&] {
       session_.Open(request.inputs->session, programFile_);
