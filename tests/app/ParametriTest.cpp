@@ -66,7 +66,7 @@ TEST(TParametri, ReadsSwitchesInAnyCaseAndValuesAsWritten) {
   ASSERT_EQ(ReadAndCheck({"-utente", "5", "-ditta", "01", "-piva", "01234567890", "-apitoken", "Tok en"}, &p), "");
   EXPECT_EQ(p.Utente(), 5);
   EXPECT_EQ(p.Ditta(), "01");
-  EXPECT_EQ(p.PIVA(), "01234567890");
+  EXPECT_EQ(p.PIVA().Cleaned(), "01234567890");
   EXPECT_EQ(p.ApiToken(), "Tok en");
   EXPECT_EQ(p.TipoSoggetto(), TTipoSoggetto::tsCliente);
   EXPECT_EQ(p.CodiceSoggetto(), "");
@@ -82,7 +82,7 @@ TEST(TParametri, EdgeCasesOfValuesAndPositions) {
             "");
   EXPECT_EQ(p.Utente(), -5);
   EXPECT_EQ(p.Ditta(), "-piva");
-  EXPECT_EQ(p.PIVA(), "01234567890");  // the second -PIVA is followed by a switch: ignored
+  EXPECT_EQ(p.PIVA().Cleaned(), "01234567890");  // the second -PIVA is followed by a switch: ignored
   EXPECT_EQ(p.TipoSoggetto(), TTipoSoggetto::tsFornitore);
   EXPECT_EQ(p.CodiceSoggetto(), "C77");
   EXPECT_EQ(p.Linea(), "x");

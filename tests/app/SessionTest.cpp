@@ -220,7 +220,7 @@ TEST_F(SessionTest, AnAssessmentSaysWhatARunWouldDoAndChangesNothing) {
   };
   for (const Case& c : cases) {
     const Assessment assessment = AssessSubject(session, c.subject);
-    EXPECT_EQ(assessment.verdict, c.verdict) << c.subject.vatNumber;
+    EXPECT_EQ(assessment.verdict, c.verdict) << c.subject.vatNumber.Cleaned();
     EXPECT_EQ(c.verdict == Verdict::Refuse ? assessment.refusal : assessment.code.Codice, c.codeOrRefusal);
   }
   EXPECT_EQ(OpenTransactions(session), 0);

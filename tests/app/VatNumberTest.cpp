@@ -46,6 +46,37 @@ TEST(NormalizeVatNumber, BlanksDotsDashesAndTheCountryPrefixGo) {
   for (const auto& [piva, normalized] : cases) EXPECT_EQ(NormalizeVatNumber(piva), normalized) << piva;
 }
 
+// The three forms worked out once, and the one check of the form that the command line and each
+// line of a list make.
+TEST(VatNumber, CleanedNormalisedAndItsForm) {
+  struct Case {
+    const char* raw;
+    const char* cleaned;
+    const char* normalised;
+    VatNumberForm form;
+  };
+  const Case cases[] = {
+      {"IT 0124.8567-1007\r\n", "IT012485671007", "012485671007", VatNumberForm::Usable},
+      {"it12485671007", "it12485671007", "12485671007", VatNumberForm::Usable},
+      {"DE123456789", "DE123456789", "DE123456789", VatNumberForm::Usable},
+      {"IT", "IT", "", VatNumberForm::Usable},  // letters: the registry says what it is
+      {" . -\r", "", "", VatNumberForm::Missing},
+      {"", "", "", VatNumberForm::Missing},
+      {"0123/4567890", "0123/4567890", "0123/4567890", VatNumberForm::NotLettersAndDigits},
+      {"0123\r4567890", "0123\r4567890", "0123\r4567890", VatNumberForm::NotLettersAndDigits},
+      {"0123456789\xC3\xA8", "0123456789\xC3\xA8", "0123456789\xC3\xA8", VatNumberForm::NotLettersAndDigits},
+  };
+  for (const Case& c : cases) {
+    const VatNumber number(c.raw);
+    EXPECT_EQ(number.Raw(), c.raw);
+    EXPECT_EQ(number.Cleaned(), c.cleaned) << c.raw;
+    EXPECT_EQ(number.Normalised(), c.normalised) << c.raw;
+    EXPECT_EQ(number.Form(), c.form) << c.raw;
+  }
+  EXPECT_FALSE(VatNumber("IT 1248 567 1007").IsValidItalian());  // the prefix stays in the cleaned form
+  EXPECT_TRUE(VatNumber("1248.567.1007\r").IsValidItalian());
+}
+
 TEST(IsValidItalianVatNumber, TheIssuedForm) {
   const std::pair<const char*, bool> cases[] = {
       {"12485671007", true},

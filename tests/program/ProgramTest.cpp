@@ -24,7 +24,8 @@ constexpr const char* kUsage =
      korvane --aggiorna -UTENTE <codice> -DITTA <ditta> [-TIPOSOGGETTO C|F]
              --codici <file> | --tutti | --non-aggiornati-da N
              [--anteprima | --applica] [--rapporto <file>]
-             [--campi-bloccati <file>] [--eta-risposte N] [-APITOKEN <token>]
+             [--campi-bloccati <file>] [--eta-risposte N] [--max-richieste N]
+             [-APITOKEN <token>]
      korvane --help | -h | -?
      korvane --version
 
@@ -53,14 +54,17 @@ l'impostazione della ditta. SIGINT o SIGTERM fermano la lista dopo le righe
 in corso: il resto "non tentata", il rapporto scritto, codice di uscita 3.
 
 --aggiorna confronta i soggetti scelti (i codici di un file, ogni soggetto con
-partita IVA italiana, o quelli non aggiornati da N giorni) con le risposte del
-registro già nell'archivio delle risposte (non più vecchie di --eta-risposte
-giorni, 30 se non detto) e scrive il rapporto delle differenze (predefinito
-aggiornamento.rapporto.csv): nulla è scritto in archivio e nulla è pagato; un
-soggetto senza risposta è "da richiedere". --applica scrive ciò che la fusione
-consente: un campo corretto a mano, uno che il registro non dà, uno bloccato
+partita IVA italiana, o quelli non aggiornati da N giorni) con il registro: la
+risposta nell'archivio delle risposte se non più vecchia di --eta-risposte
+giorni (30 se non detto), altrimenti pagata (--max-richieste N al più) e
+conservata. Scrive il rapporto delle differenze (predefinito
+aggiornamento.rapporto.csv) e conserva il confronto: nulla è scritto in
+archivio. --applica scrive senza pagare ciò che l'ultimo confronto mostrava:
+un campo corretto a mano, uno che il registro non dà, uno bloccato
 (--campi-bloccati, righe "<codice>;<campo>") non cambiano; senza la base di
-korvane si riempiono solo i campi vuoti.
+korvane si riempiono solo i campi vuoti; una riga cambiata dopo il confronto
+è "modificato nel frattempo". SIGINT o SIGTERM fermano l'aggiornamento dopo il
+soggetto in corso: il rapporto scritto, codice di uscita 3.
 
 Parametri (il nome in maiuscole o minuscole):
   -UTENTE <codice>          l'utente nel database degli utenti
@@ -105,8 +109,8 @@ Codici di uscita:
   Con --lista: 0 ogni riga importata, già presente o duplicata; 2 alcune
   righe non importate (il rapporto dice quali); 3 lista fermata prima della
   fine (o, con --anteprima, oltre i limiti); 1 nulla è potuto iniziare
-  Con --aggiorna, come con --lista: 2 se un soggetto resta da richiedere,
-  non trovato o modificato nel frattempo
+  Con --aggiorna, come con --lista: 2 se un soggetto non è concluso (non
+  trovato, non riuscito, modificato nel frattempo, senza confronto)
 
 Il database degli utenti è user/user.fdb nella cartella del programma, o in
 quella superiore (con il pacchetto: /opt/korvane/user/user.fdb).

@@ -40,7 +40,7 @@ std::string CheckLedger(const LedgerOptions& options) {
 }
 
 // What a run would do with a VAT number the archive already holds.
-std::string StoredVatNumber(Session& session, const std::string& piva) {
+std::string StoredVatNumber(Session& session, const VatNumber& piva) {
   const std::optional<std::string> existing = ReadStoredSubject(session, piva);
   if (!existing) return "non presente in archivio";
   // "Rifiuta" raises the run's refusal.
@@ -69,7 +69,8 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
     return std::string();
   });
   if (!told) return {report.Text(), report.ExitCode()};
-  const std::string piva = parametri.PIVA();
+  const VatNumber& vatNumber = parametri.PIVA();
+  const std::string& piva = vatNumber.Cleaned();
   const bool withVatNumber = !piva.empty();
 
   report.Check("token del registro", [&] {
@@ -129,11 +130,11 @@ FreeCheckResult RunFreeCheck(std::vector<std::string> arguments, const platform:
                        [&] {
                          parametri.CheckVatNumber();
                          config::CheckTextLength(piva, session.Lengths().vatNumber);
-                         if (rules) CheckVatNumberDigits(session, piva);
+                         if (rules) CheckVatNumberDigits(session, vatNumber);
                          return std::string();
                        }) &&
           rules) {
-        checkArchive("ricerca della " + what, [&] { return StoredVatNumber(session, piva); });
+        checkArchive("ricerca della " + what, [&] { return StoredVatNumber(session, vatNumber); });
       }
     }
   } else if (withVatNumber) {

@@ -31,6 +31,7 @@ TTipoSoggetto TParametri::StrToTipoSoggetto(std::string_view text) {
 
 void TParametri::ReadFromCmdLine() {
   FDictionary.clear();
+  vatNumber_ = {};
   if (arguments_.empty()) throw Exception("Nessun parametro specificato");
   if (arguments_.size() == 1) throw Exception("Parametri incompleti");
 
@@ -42,6 +43,8 @@ void TParametri::ReadFromCmdLine() {
     if (IsParametro(value)) continue;
     if (!FDictionary.emplace(switchName, value).second) throw Exception("Duplicates not allowed");
   }
+  // As people type it: blanks, dots, dashes and a trailing line end go before any check.
+  vatNumber_ = VatNumber(Value("-PIVA"));
 }
 
 void TParametri::Check() const {
@@ -59,9 +62,7 @@ void TParametri::CheckSession() const {
 }
 
 void TParametri::CheckVatNumber() const {
-  // The VAT number becomes the last segment of the request's path: anything but letters and
-  // digits could end the line, or ask for another resource with the firm's token.
-  if (!platform::IsAsciiLettersAndDigits(PIVA())) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
+  if (vatNumber_.Form() != VatNumberForm::Usable) RaiseMissing("P.IVA non riconosciuta (parametro %s)", "PIVA");
 }
 
 void TParametri::CheckApiToken() const {
@@ -84,8 +85,6 @@ std::int32_t TParametri::Utente() const {
 
 std::string TParametri::Ditta() const { return Value("-DITTA"); }
 std::string TParametri::Linea() const { return Value("-LINEA"); }
-// As people type it: blanks, dots, dashes and a trailing line end go before any check.
-std::string TParametri::PIVA() const { return CleanVatNumber(Value("-PIVA")); }
 std::string TParametri::CodiceSoggetto() const { return Value("-CODICESOGGETTO"); }
 std::string TParametri::ApiToken() const {
   return FDictionary.count("-APITOKEN") != 0 ? Value("-APITOKEN") : environmentApiToken_;

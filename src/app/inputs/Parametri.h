@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/subject/SubjectKind.h"
+#include "app/subject/VatNumber.h"
 
 namespace korvane {
 
@@ -31,7 +32,8 @@ class TParametri {
   std::string Ditta() const;
   std::string Linea() const;
   TTipoSoggetto TipoSoggetto() const;
-  std::string PIVA() const;
+  // -PIVA, cleaned once when the command line is read.
+  const VatNumber& PIVA() const { return vatNumber_; }
   std::string CodiceSoggetto() const;
   std::string ApiToken() const;
 
@@ -43,6 +45,7 @@ class TParametri {
   std::vector<std::string> arguments_;
   std::string environmentApiToken_;
   std::map<std::string, std::string> FDictionary;
+  VatNumber vatNumber_;
 };
 
 }  // namespace korvane

@@ -7,6 +7,7 @@
 
 #include "app/inputs/RunOptions.h"
 #include "app/subject/SubjectKind.h"
+#include "app/subject/VatNumber.h"
 #include "platform/Environment.h"
 
 namespace korvane {
@@ -23,7 +24,7 @@ struct SessionInputs {
 
 // One subject to import on a session.
 struct SubjectInputs {
-  std::string vatNumber;
+  VatNumber vatNumber;
   // -CODICESOGGETTO; empty when the command line gives none.
   std::string givenCode;
 };

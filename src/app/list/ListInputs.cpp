@@ -36,7 +36,7 @@ ManySubjectsInputs ReadManySubjectsInputs(std::vector<std::string> sessionArgume
   Parametri.ReadFromCmdLine();
   Parametri.CheckSession();
   Parametri.CheckApiToken();
-  if (!Parametri.PIVA().empty()) throw Exception("-PIVA non ammesso con " + std::string(modeSwitch));
+  if (!Parametri.PIVA().Cleaned().empty()) throw Exception("-PIVA non ammesso con " + std::string(modeSwitch));
   inputs.session.user = Parametri.Utente();
   inputs.session.company = Parametri.Ditta();
   inputs.session.tipoSoggetto = Parametri.TipoSoggetto();

@@ -42,7 +42,8 @@ std::vector<ListNumber> CheckListNumbers(const std::vector<ListEntry>& entries) 
   for (const ListEntry& entry : entries) {
     ListNumber& number = numbers.emplace_back();
     number.entry = entry;
-    number.vatNumber = CleanVatNumber(entry.value);
+    const VatNumber given(entry.value);
+    number.vatNumber = given.Cleaned();
     if (!platform::TrimBlanksAndTabs(entry.kind).empty()) {
       number.kind = KindOf(entry.kind);
       if (!number.kind) {
@@ -55,11 +56,11 @@ std::vector<ListNumber> CheckListNumbers(const std::vector<ListEntry>& entries) 
                          "): cifre perse, salvare la colonna come testo");
       continue;
     }
-    if (number.vatNumber.empty()) {
+    if (given.Form() == VatNumberForm::Missing) {
       Refuse(number, "P.IVA mancante");
       continue;
     }
-    if (!platform::IsAsciiLettersAndDigits(number.vatNumber)) {
+    if (given.Form() == VatNumberForm::NotLettersAndDigits) {
       Refuse(number, "P.IVA non riconosciuta (" + platform::TextForMessage(entry.value) + ")");
       continue;
     }

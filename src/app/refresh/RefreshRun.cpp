@@ -38,7 +38,6 @@ enum class SubjectOutcome {
   Applied,           // its changes written
   AlreadyApplied,    // its last comparison was applied by an earlier run
   ChangedMeanwhile,  // its row changed since the comparison: nothing written
-  ToRequest,         // no answer young enough in the store
   NoComparison,      // an apply without a kept comparison of it
   NotFound,          // a code the table lacks
   Failed,            // an answer or a comparison that could not be read, a refused request
@@ -54,7 +53,6 @@ constexpr std::chrono::seconds kLongestRetryWait{60};
 constexpr std::chrono::milliseconds kStopLook{100};
 
 // The words of a subject's state in the report.
-constexpr const char* kToRequest = "da richiedere";
 constexpr const char* kNotFound = "codice non trovato";
 constexpr const char* kNoVatNumber = "senza partita IVA";
 constexpr const char* kChangedMeanwhile = "modificato nel frattempo";
@@ -359,10 +357,9 @@ class RefreshRunner {
         count(SubjectOutcome::Applied, "aggiornati, ") +
         count(SubjectOutcome::AlreadyApplied, "gi\xC3\xA0 applicati, ") +
         count(SubjectOutcome::ChangedMeanwhile, "modificati nel frattempo, ") +
-        count(SubjectOutcome::ToRequest, "da richiedere, ") + count(SubjectOutcome::NoComparison, "senza confronto, ") +
-        count(SubjectOutcome::NotFound, "non trovati, ") + count(SubjectOutcome::Failed, "non riusciti, ") +
-        count(SubjectOutcome::NotTried, "non tentati; ") + std::to_string(paid_) + " richieste pagate; " +
-        (inputs_.apply ? "" : "nulla scritto; ") + where;
+        count(SubjectOutcome::NoComparison, "senza confronto, ") + count(SubjectOutcome::NotFound, "non trovati, ") +
+        count(SubjectOutcome::Failed, "non riusciti, ") + count(SubjectOutcome::NotTried, "non tentati; ") +
+        std::to_string(paid_) + " richieste pagate; " + (inputs_.apply ? "" : "nulla scritto; ") + where;
     if (stop_) line += " (interrotto: " + *stop_ + ")";
     const bool allSettled = std::all_of(outcomes.begin(), outcomes.end(), [](SubjectOutcome outcome) {
       return outcome == SubjectOutcome::Unchanged || outcome == SubjectOutcome::WithChanges ||

@@ -16,7 +16,7 @@ Assessment CheckSubject(Session& session, const SubjectInputs& subject, const St
   const SubjectKind& kind = session.Kind();
   Assessment assessment;
   // What cannot be written fails now, before the registry is paid for an answer.
-  config::CheckTextLength(subject.vatNumber, session.Lengths().vatNumber);
+  config::CheckTextLength(subject.vatNumber.Cleaned(), session.Lengths().vatNumber);
   assessment.code = SettleSubjectCode(session.Inputs().tipoSoggetto, subject.givenCode, session.Archive(),
                                       session.Lengths().code, &session.KnownCode());
   TraceSubjectCode(kind, assessment.code);
@@ -55,24 +55,24 @@ Assessment AssessSubject(Session& session, const SubjectInputs& subject) {
   return assessment;
 }
 
-void CheckVatNumberDigits(Session& session, const std::string& vatNumber) {
-  if (session.Rules().settings.checkVatNumber && !IsValidItalianVatNumber(vatNumber)) {
-    throw Exception(InvalidVatNumberMessage(vatNumber));
+void CheckVatNumberDigits(Session& session, const VatNumber& vatNumber) {
+  if (session.Rules().settings.checkVatNumber && !vatNumber.IsValidItalian()) {
+    throw Exception(InvalidVatNumberMessage(vatNumber.Cleaned()));
   }
 }
 
-std::optional<std::string> ReadStoredSubject(Session& session, const std::string& vatNumber) {
+std::optional<std::string> ReadStoredSubject(Session& session, const VatNumber& vatNumber) {
   TIBDatabase& archive = session.Archive();
   return config::ReadAsTheLockWaits(archive, [&](TIBSQL& sql) {
     return FindSubjectByVatNumber(archive, *sql.Transaction(), session.Kind().table, vatNumber);
   });
 }
 
-std::optional<std::string> StoredSubjectAnswer(Session& session, const std::string& vatNumber,
+std::optional<std::string> StoredSubjectAnswer(Session& session, const VatNumber& vatNumber,
                                                const std::string& stored) {
   switch (session.Rules().settings.existingVatNumber) {
     case config::ExistingVatNumber::Reuse: return stored;
-    case config::ExistingVatNumber::Refuse: throw Exception(StoredVatNumberMessage(vatNumber, stored));
+    case config::ExistingVatNumber::Refuse: throw Exception(StoredVatNumberMessage(vatNumber.Cleaned(), stored));
     case config::ExistingVatNumber::Import: break;
   }
   return std::nullopt;

@@ -7,6 +7,7 @@
 #include "app/inputs/RunInputs.h"
 #include "app/run/Session.h"
 #include "app/subject/SubjectCode.h"
+#include "app/subject/VatNumber.h"
 
 namespace korvane {
 
@@ -44,16 +45,15 @@ Assessment AssessSubject(Session& session, const SubjectInputs& subject);
 
 // The check digits of the VAT number, when the company's rules ask for them; raises the run's
 // refusal.
-void CheckVatNumberDigits(Session& session, const std::string& vatNumber);
+void CheckVatNumberDigits(Session& session, const VatNumber& vatNumber);
 
 // The stored subject with the VAT number in the session's table, read as the write lock's wait
 // allows (config::ArchiveBusy past it), without taking the lock.
-std::optional<std::string> ReadStoredSubject(Session& session, const std::string& vatNumber);
+std::optional<std::string> ReadStoredSubject(Session& session, const VatNumber& vatNumber);
 
 // What the company's setting makes of the stored subject `stored` with the VAT number: its code
 // when it answers the import ("Riusa"), nothing when the import goes on ("Importa"); raises the
 // refusal for "Rifiuta".
-std::optional<std::string> StoredSubjectAnswer(Session& session, const std::string& vatNumber,
-                                               const std::string& stored);
+std::optional<std::string> StoredSubjectAnswer(Session& session, const VatNumber& vatNumber, const std::string& stored);
 
 }  // namespace korvane

@@ -24,7 +24,8 @@ void TraceRunInputs(const RunInputs& inputs) {
   const SessionInputs& session = inputs.session;
   const RunOptions& options = session.options;
   trace::Step("command line: user " + std::to_string(session.user) + ", company " + session.company + ", kind " +
-              (session.tipoSoggetto == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " + inputs.subject.vatNumber);
+              (session.tipoSoggetto == TTipoSoggetto::tsFornitore ? "F" : "C") + ", VAT " +
+              inputs.subject.vatNumber.Cleaned());
   trace::Step("registry: " + registry::WithoutCredentials(options.registryEndpoint.Url()) + " (answer format " +
               (options.answerPaths == &kSuccessorAnswerPaths ? "IT-start/IT-advanced" : "base") + ")");
   if (const auto& proxy = options.registryEndpoint.proxy) {

@@ -106,7 +106,7 @@ BeforePaying SubjectImport::CheckBeforePaying() {
   // Last: the ledger records the request before it leaves, or the daily limit refuses it. An
   // answer in hand is not asked for again.
   if (!givenAnswer_) {
-    request_.emplace(session_, subject_.vatNumber);
+    request_.emplace(session_, subject_.vatNumber.Cleaned());
     request_->Record();
   }
   return BeforePaying::Pay;
@@ -131,12 +131,12 @@ void SubjectImport::WriteAnswer(const std::string& body) {
   answer_ = ParseJSONValue(body);
   if (!GetValueAsBoolean(answer_.get(), "success")) throw Exception("Chiamata Api fallita");
   // An answer that lists several companies: the one meant, or none.
-  const ChosenCompany chosen = ChooseCompany(answer_.get(), listPaths, subject_.vatNumber);
+  const ChosenCompany chosen = ChooseCompany(answer_.get(), listPaths, subject_.vatNumber.Cleaned());
   if (!chosen.reason.empty()) trace::Step("company: " + chosen.reason);
   const CompanyAnswerPaths company(listPaths, chosen.entry);
   const AnswerPaths& paths = company.Paths();
   if (rules.settings.refuseCeasedCompany && CompanyCeased(answer_.get(), paths)) {
-    throw Exception("Impresa cessata (P.IVA " + subject_.vatNumber + ")");
+    throw Exception("Impresa cessata (P.IVA " + subject_.vatNumber.Cleaned() + ")");
   }
   SubjectRow row = ReadSubjectRow(answer_.get(), paths);
   row.companyColumns = EInvoiceColumnValues(answer_.get(), paths, rules.eInvoiceColumns);
@@ -148,7 +148,7 @@ void SubjectImport::WriteAnswer(const std::string& body) {
 // on (false). With one, "Riusa" makes its code the import's answer (true) and "Rifiuta" ends the
 // import; either way nothing is written.
 bool SubjectImport::StoredSubjectAnswersUnderLock() {
-  const std::string& vatNumber = subject_.vatNumber;
+  const VatNumber& vatNumber = subject_.vatNumber;
   const std::optional<std::string> existing =
       LockAndFindSubject(session_.Archive(), *lock_, session_.Kind().table, vatNumber);
   TraceExistingSubject(existing, true);
@@ -184,7 +184,7 @@ void SubjectImport::WriteWithRetries(const SubjectRow& row) {
       if (lock_ && !lock_->Held() && StoredSubjectAnswersUnderLock()) return;
       trace::Step(std::string("insert into ") + session_.Kind().table + ", code " + code_.Codice);
       const db::CallPurpose writing("scrittura del soggetto");
-      insert_->Write(subject_.vatNumber, row, code_.Codice);
+      insert_->Write(subject_.vatNumber.Cleaned(), row, code_.Codice);
       committed_ = true;
       session_.KnownCode().Written(code_.Codice);
       trace::Step("committed");
@@ -236,8 +236,8 @@ void SubjectImport::ConfirmLostWrite(const WriteFailed& lost) {
     session_.Archive().Reconnect();
     // Only this import's own row counts: another run for the same number may have committed the
     // same code meanwhile.
-    stored = SubjectStored(session_.Archive(), session_.Inputs().tipoSoggetto, code_.Codice, subject_.vatNumber,
-                           insert_->TransactionId());
+    stored = SubjectStored(session_.Archive(), session_.Inputs().tipoSoggetto, code_.Codice,
+                           subject_.vatNumber.Cleaned(), insert_->TransactionId());
   } catch (const Exception&) {
     throw WriteInDoubt(code_.Codice);
   }

@@ -85,13 +85,13 @@ void RecordUpdatedBase(store::AnswerStore& store, Session& session, std::string_
   if (const auto before = store.LastWritten(written.company, written.archive, written.kind, written.code)) {
     written.values = before->values;
   }
-  for (auto& [column, value] : ValuesNow(session, code, changedColumns)) {
+  for (auto& now : ValuesNow(session, code, changedColumns)) {
     const auto known = std::find_if(written.values.begin(), written.values.end(),
-                                    [&](const auto& entry) { return entry.first == column; });
+                                    [&](const auto& entry) { return entry.first == now.first; });
     if (known == written.values.end()) {
-      written.values.emplace_back(column, std::move(value));
+      written.values.emplace_back(now.first, std::move(now.second));
     } else {
-      known->second = std::move(value);
+      known->second = std::move(now.second);
     }
   }
   store.SaveWrittenSubject(written);

@@ -30,8 +30,8 @@ std::string CompactFormsBetweenDots(const std::string& normalized) {
 }  // namespace
 
 std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTransaction& transaction,
-                                                  std::string_view table, std::string_view piva) {
-  const std::string normalized = NormalizeVatNumber(piva);
+                                                  std::string_view table, const VatNumber& piva) {
+  const std::string& normalized = piva.Normalised();
   if (normalized.empty()) return std::nullopt;
   TIBSQL sql(&archive);
   sql.SetTransaction(&transaction);
@@ -50,13 +50,13 @@ std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTrans
 }
 
 std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, config::WriteLock& lock, std::string_view table,
-                                              std::string_view piva) {
+                                              const VatNumber& piva) {
   lock.Take();
   return FindSubjectByVatNumber(archive, lock.Transaction(), table, piva);
 }
 
 std::optional<std::string> LookForSubjectUnderLock(TIBDatabase& archive, std::string_view settingName,
-                                                   std::string_view table, std::string_view piva,
+                                                   std::string_view table, const VatNumber& piva,
                                                    std::chrono::seconds lockWait) {
   config::WriteLock lock(archive, std::string(settingName), lockWait);
   const std::optional<std::string> codice = LockAndFindSubject(archive, lock, table, piva);
@@ -65,14 +65,14 @@ std::optional<std::string> LookForSubjectUnderLock(TIBDatabase& archive, std::st
 }
 
 std::unique_ptr<platform::MachineTurn> TakeVatNumberTurn(std::string_view archive, std::string_view table,
-                                                         std::string_view piva, std::chrono::milliseconds wait) {
+                                                         const VatNumber& piva, std::chrono::milliseconds wait) {
   return TakeVatNumberTurn(archive, table, piva, wait, platform::TurnFolder());
 }
 
 std::unique_ptr<platform::MachineTurn> TakeVatNumberTurn(std::string_view archive, std::string_view table,
-                                                         std::string_view piva, std::chrono::milliseconds wait,
+                                                         const VatNumber& piva, std::chrono::milliseconds wait,
                                                          const std::string& folder) {
-  const std::string key = std::string(archive) + "\n" + std::string(table) + "\n" + NormalizeVatNumber(piva);
+  const std::string key = std::string(archive) + "\n" + std::string(table) + "\n" + piva.Normalised();
   auto turn = std::make_unique<platform::MachineTurn>(key, wait, folder);
   switch (turn->GetState()) {
     case platform::MachineTurn::State::Taken:

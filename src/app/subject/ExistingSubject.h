@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/subject/VatNumber.h"
 #include "config/WriteLock.h"
 
 namespace korvane {
@@ -28,35 +29,35 @@ class MachineTurn;
 
 // The code of the subject of `table` (CLIENTI or FORNITO) that holds this VAT number, the first
 // in CODICE order when several do; nothing when none does. The stored PI and `piva` are compared
-// as NormalizeVatNumber gives them, so an empty one never matches. Read in `transaction`, which
+// normalised, so an empty one never matches. Read in `transaction`, which
 // the caller has started and ends. A read that waited in vain for the engine (a wait
 // transaction's lock timeout) raises config::ArchiveBusy.
 std::optional<std::string> FindSubjectByVatNumber(TIBDatabase& archive, TIBTransaction& transaction,
-                                                  std::string_view table, std::string_view piva);
+                                                  std::string_view table, const VatNumber& piva);
 
 // The look before the registry call made with the lock tried as the write takes it: the lock of
 // the setting `settingName` is taken (waiting as the write does; config::ArchiveBusy when it
 // cannot be had), the VAT number looked up in its transaction, and the lock let go before
 // returning. It is taken again for the write.
 std::optional<std::string> LookForSubjectUnderLock(TIBDatabase& archive, std::string_view settingName,
-                                                   std::string_view table, std::string_view piva,
+                                                   std::string_view table, const VatNumber& piva,
                                                    std::chrono::seconds lockWait = config::kArchiveLockWait);
 
 // How long a run waits for its turn (TakeVatNumberTurn): longer than another run's registry
 // exchange and write.
 inline constexpr std::chrono::seconds kTurnWait{90};
 
-// The turn of runs of this machine's user for one VAT number (as NormalizeVatNumber gives it) in
+// The turn of runs of this machine's user for one VAT number (normalised) in
 // one table of one archive, held until the result goes: the second of two runs for the number
 // looks for it once the first has written it, and pays nothing. Raises config::ArchiveBusy when
 // another run held the turn for all of `wait`. Nothing when turns cannot be had here (the folder,
 // the file): the run goes on as without them, which the lock keeps to one row, and the trace says
 // why.
 std::unique_ptr<platform::MachineTurn> TakeVatNumberTurn(std::string_view archive, std::string_view table,
-                                                         std::string_view piva,
+                                                         const VatNumber& piva,
                                                          std::chrono::milliseconds wait = kTurnWait);
 std::unique_ptr<platform::MachineTurn> TakeVatNumberTurn(std::string_view archive, std::string_view table,
-                                                         std::string_view piva, std::chrono::milliseconds wait,
+                                                         const VatNumber& piva, std::chrono::milliseconds wait,
                                                          const std::string& folder);
 
 // Takes `lock` (starting its transaction, waiting for a run that holds it as long as the lock
@@ -64,6 +65,6 @@ std::unique_ptr<platform::MachineTurn> TakeVatNumberTurn(std::string_view archiv
 // until that transaction ends, so runs that check the same table follow one another from this
 // look to their insert's commit.
 std::optional<std::string> LockAndFindSubject(TIBDatabase& archive, config::WriteLock& lock, std::string_view table,
-                                              std::string_view piva);
+                                              const VatNumber& piva);
 
 }  // namespace korvane

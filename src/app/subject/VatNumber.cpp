@@ -1,6 +1,7 @@
 #include "app/subject/VatNumber.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/Text.h"
 
@@ -30,6 +31,14 @@ std::string NormalizeVatNumber(std::string_view piva) {
     compact.erase(0, 2);
   }
   return compact;
+}
+
+VatNumber::VatNumber(std::string raw)
+    : raw_(std::move(raw)), cleaned_(CleanVatNumber(raw_)), normalised_(NormalizeVatNumber(cleaned_)) {}
+
+VatNumberForm VatNumber::Form() const {
+  if (cleaned_.empty()) return VatNumberForm::Missing;
+  return platform::IsAsciiLettersAndDigits(cleaned_) ? VatNumberForm::Usable : VatNumberForm::NotLettersAndDigits;
 }
 
 bool IsValidItalianVatNumber(std::string_view piva) {

@@ -21,6 +21,38 @@ std::string NormalizeVatNumber(std::string_view piva);
 // digit right. Nothing is stripped first: "IT12485671007" is not one.
 bool IsValidItalianVatNumber(std::string_view piva);
 
+// How a VAT number as given is formed: the one check of its form, for the command line and for
+// each line of a list.
+enum class VatNumberForm {
+  Missing,              // nothing left once cleaned
+  NotLettersAndDigits,  // another character: the number is the last segment of the request's path,
+                        // and anything but letters and digits could end the line or ask for
+                        // another resource with the firm's token
+  Usable,
+};
+
+// One VAT number as given, as the run uses it (CleanVatNumber) and as two writings of it are
+// compared (NormalizeVatNumber of the cleaned one), each worked out once, when it is made.
+class VatNumber {
+ public:
+  VatNumber() = default;
+  // Not explicit: any text a number comes in is a number as given.
+  VatNumber(std::string raw);
+  VatNumber(const char* raw) : VatNumber(std::string(raw)) {}
+
+  const std::string& Raw() const { return raw_; }
+  const std::string& Cleaned() const { return cleaned_; }
+  const std::string& Normalised() const { return normalised_; }
+  VatNumberForm Form() const;
+  // IsValidItalianVatNumber of the cleaned number.
+  bool IsValidItalian() const { return IsValidItalianVatNumber(cleaned_); }
+
+ private:
+  std::string raw_;
+  std::string cleaned_;
+  std::string normalised_;
+};
+
 // "P.IVA <vat> non valida": a number whose check digits fail, for a company that checks them.
 std::string InvalidVatNumberMessage(std::string_view piva);
 // "P.IVA <vat> presente in archivio (codice <code>)": a stored number the company refuses.
