@@ -392,7 +392,10 @@ class Session {
       const std::vector<std::string> fields = Split(line, '\t');
       if (fields.size() == 12 && fields[1] == "richiesta") requests.emplace_back(fields[2], Digits(fields[6]));
     }
-    for (const auto& [number, key] : StoredAnswers()) {
+    for (const auto& stored : StoredAnswers()) {
+      // Named copies: a lambda may not capture a structured binding (clang 14).
+      const std::string& number = stored.first;
+      const std::string& key = stored.second;
       const auto asked = std::find_if(requests.begin(), requests.end(), [&](const auto& r) { return r.first == key; });
       if (asked == requests.end()) {
         Violation("the store's answer for " + number + " names the request " + key + ", not in the ledger");
