@@ -26,7 +26,4 @@ struct AccessRecord {
 // Text from the client is made safe for one line.
 std::string AccessLine(const AccessRecord& record);
 
-// "2026-12-10T09:30:00Z", UTC.
-std::string UtcTime(std::chrono::system_clock::time_point time);
-
 }  // namespace korvane::server

@@ -12,6 +12,7 @@
 #include "app/Version.h"
 #include "certificates/CertificateAuthority.h"
 #include "platform/Exception.h"
+#include "platform/UtcTime.h"
 #include "server/AccessLog.h"
 #include "server/CommandLine.h"
 #include "server/DesktopKeys.h"
@@ -115,7 +116,7 @@ int PrintFingerprint(const Command& command) {
 
 int ChangeKeys(const Command& command) {
   const Settings settings = Settings::Load(command.settingsFile);
-  const std::string now = UtcTime(std::chrono::system_clock::now());
+  const std::string now = korvane::platform::UtcTimeText(std::chrono::system_clock::now());
   if (command.kind == Command::Kind::KeyList) {
     const DesktopKeys keys = DesktopKeys::Load(settings.keysFile);
     for (const DesktopKey& key : keys.Keys()) {

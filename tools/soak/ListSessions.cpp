@@ -432,29 +432,47 @@ class Session {
     }
   }
 
+  // The rows of a query of the session's store, each column as text; none when it cannot be read.
+  std::vector<std::vector<std::string>> QueryStore(const char* select) {
+    std::vector<std::vector<std::string>> rows;
+    sqlite3* store = nullptr;
+    if (sqlite3_open_v2(Store().c_str(), &store, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_busy_timeout(store, 5000);
+      sqlite3_stmt* statement = nullptr;
+      if (sqlite3_prepare_v2(store, select, -1, &statement, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+          std::vector<std::string> row;
+          for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+            const unsigned char* value = sqlite3_column_text(statement, column);
+            row.emplace_back(value ? reinterpret_cast<const char*>(value) : "");
+          }
+          rows.push_back(std::move(row));
+        }
+      }
+      sqlite3_finalize(statement);
+    }
+    sqlite3_close(store);
+    return rows;
+  }
+
   // The store's answers: number, the ledger's key of the request it came from.
   std::vector<std::pair<std::string, std::string>> StoredAnswers() {
     std::vector<std::pair<std::string, std::string>> answers;
-    sqlite3* store = nullptr;
-    if (sqlite3_open_v2(Store().c_str(), &store, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      sqlite3_close(store);
-      return answers;
+    for (const auto& row : QueryStore("SELECT vat_number, ledger_key FROM answers ORDER BY id")) {
+      answers.emplace_back(Digits(row[0]), row[1]);
     }
-    sqlite3_busy_timeout(store, 5000);
-    sqlite3_stmt* select = nullptr;
-    if (sqlite3_prepare_v2(store, "SELECT vat_number, ledger_key FROM answers ORDER BY id", -1, &select, nullptr) ==
-        SQLITE_OK) {
-      while (sqlite3_step(select) == SQLITE_ROW) {
-        const auto text = [&](int column) {
-          const unsigned char* value = sqlite3_column_text(select, column);
-          return value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
-        };
-        answers.emplace_back(Digits(text(0)), text(1));
-      }
-    }
-    sqlite3_finalize(select);
-    sqlite3_close(store);
     return answers;
+  }
+
+  // The base of each subject: the values korvane wrote last, by code and field.
+  std::map<std::string, std::map<std::string, std::string>> Bases() {
+    std::map<std::string, std::map<std::string, std::string>> bases;
+    for (const auto& row : QueryStore("SELECT s.code, v.field, v.value FROM written_subjects s"
+                                      " JOIN written_values v ON v.subject_id = s.id"
+                                      " WHERE s.id = (SELECT MAX(id) FROM written_subjects w WHERE w.code = s.code)")) {
+      bases[row[0]][row[1]] = row[2];
+    }
+    return bases;
   }
 
   // The fields a refresh compares, per code of the session's subjects.
@@ -505,6 +523,7 @@ class Session {
       if (field == std::end(kFields)) continue;  // a column of the company's own (none here)
       reported[{cells[0], static_cast<std::size_t>(field - std::begin(kFields))}] = cells[4];
     }
+    const auto basesBefore = Bases();
     std::vector<std::string> apply = refresh;
     apply.push_back("--applica");
     const bool applied = Repeat("merge", apply, [] { return true; });
@@ -529,6 +548,25 @@ class Session {
       }
       if (code == corrected && now->second[1] != kCorrectedName) {
         Violation("the merge changed the name corrected by hand of " + code + " to " + now->second[1]);
+      }
+    }
+    // A base moves only with what the merge wrote: to the value now in the archive for a field it
+    // updated, nowhere for the others (the corrected name's base stays the registry's).
+    const auto basesAfter = Bases();
+    for (const auto& [code, base] : basesAfter) {
+      const auto before = basesBefore.find(code);
+      const auto now = merged.find(code);
+      if (before == basesBefore.end() || now == merged.end()) continue;
+      for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const auto value = base.find(kFields[i]);
+        const auto old = before->second.find(kFields[i]);
+        if (value == base.end() || old == before->second.end()) continue;
+        const bool written = reported.count({code, i}) != 0 && now->second[i] == reported.at({code, i});
+        const std::string& expected = written ? now->second[i] : old->second;
+        if (value->second != expected) {
+          Violation("the base of " + std::string(kFields[i]) + " of " + code + " is '" + value->second + "', not '" +
+                    expected + "'");
+        }
       }
     }
   }

@@ -86,7 +86,9 @@ Variabili d'ambiente:
   KORVANE_DAILY_LIMIT       quante richieste al registro al giorno, al più
                             (contate da KORVANE_LEDGER)
   KORVANE_ANSWER_STORE      l'archivio delle risposte delle liste (SQLite;
-                            predefinito /var/lib/korvane/risposte.sqlite)
+                            predefinito /var/lib/korvane/risposte.sqlite);
+                            un'importazione singola vi scrive solo se è
+                            impostata
   KORVANE_REQUEST_PRICE     il prezzo di una richiesta in euro, per
                             --anteprima (ad esempio 0,05)
   https_proxy, HTTPS_PROXY  il proxy web verso il registro (http://host:porta)

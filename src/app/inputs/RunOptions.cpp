@@ -46,6 +46,7 @@ RunOptions ReadRunOptions(const platform::EnvironmentLookup& environment) {
     options.databaseTimeout = std::chrono::seconds(*seconds);
   }
   options.ledger = ReadLedgerOptions(environment("KORVANE_LEDGER"), environment("KORVANE_DAILY_LIMIT"));
+  if (const char* store = environment("KORVANE_ANSWER_STORE"); store != nullptr) options.answerStore = store;
   return options;
 }
 

@@ -27,6 +27,9 @@ struct RunOptions {
   std::string databasePasswordSource;
   // The ledger of paid requests and the daily limit (KORVANE_LEDGER, KORVANE_DAILY_LIMIT).
   LedgerOptions ledger;
+  // The store of answers as KORVANE_ANSWER_STORE names it; empty when the variable is not set
+  // (a single run then keeps nothing there).
+  std::string answerStore;
   // How long any database call may go unanswered (KORVANE_DB_TIMEOUT).
   std::chrono::seconds databaseTimeout = db::kDefaultCallTimeout;
 };

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdio>
+#include <chrono>
 #include <ctime>
 
 #include "platform/Convert.h"
@@ -10,6 +10,7 @@
 #include "platform/MessageText.h"
 #include "platform/SharedLineFile.h"
 #include "platform/Trace.h"
+#include "platform/UtcTime.h"
 
 namespace korvane {
 
@@ -22,29 +23,9 @@ constexpr const char* kOutcomeEvent = "esito";
 // and a clock put back (by a time server) by less than this still counts exactly.
 constexpr std::time_t kClockSlack = 3600;
 
-std::string UtcStamp(std::time_t time) {
-  std::tm utc{};
-  gmtime_r(&time, &utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return stamp;
-}
-
 // The time of a line's first field ("2026-01-15T09:30:12Z"); nothing for any other text.
 std::optional<std::time_t> StampOf(std::string_view line) {
-  const std::string field(line.substr(0, line.find('\t')));
-  std::tm utc{};
-  char zone = 0;
-  int consumed = 0;
-  if (field.size() != 20 ||
-      std::sscanf(field.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
-                  &utc.tm_min, &utc.tm_sec, &zone, &consumed) != 7 ||
-      zone != 'Z' || consumed != 20) {
-    return std::nullopt;
-  }
-  utc.tm_year -= 1900;
-  utc.tm_mon -= 1;
-  return timegm(&utc);
+  return platform::ParseUtcTimeText(line.substr(0, line.find('\t')));
 }
 
 // The start of the machine's local day of `now`.
@@ -69,7 +50,7 @@ std::string Field(std::string_view text) {
 // A line of the ledger for the request with this key; `outcome` is the last columns' text, each
 // with its tab before it.
 std::string Line(std::string_view event, std::string_view key, const LedgerRequest& request, std::string_view outcome) {
-  std::string line = UtcStamp(std::time(nullptr));
+  std::string line = platform::UtcTimeText(std::chrono::system_clock::now());
   for (const std::string& field : {std::string(event), std::string(key), std::to_string(request.user), request.company,
                                    std::string(1, request.kind), request.vatNumber, request.host, request.path}) {
     line += "\t" + Field(field);

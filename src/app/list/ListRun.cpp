@@ -171,7 +171,6 @@ class ListRunner {
       }
     }
     if (inputs_.preview) return Plan();
-    endpoint_ = AnswerEndpoint(first);
     // Each worker's client shares the first session's TLS context.
     workers_ = std::make_unique<RequestWorkers>(inputs_.parallel, [&first] { return first.NewRegistryClient(true); });
     return Import(list);
@@ -419,7 +418,7 @@ class ListRunner {
       row.paid = true;
       pending.answer = paid->body;
       // Kept before it is written: a run that ends from here on finds it and pays no more.
-      KeepAnswer(index, *pending.request);
+      KeepAnswer(pending);
     }
     platform::RunGate writeGate;
     RunOutcome outcome = ImportSubject(*pending.session, {numbers_[index].vatNumber, numbers_[index].entry.givenCode},
@@ -548,11 +547,13 @@ class ListRunner {
 
   // Keeps a paid answer and points the row at it. A store that cannot take it stops the run after
   // this row: the answer is paid for and still written.
-  void KeepAnswer(std::size_t index, const PaidRequest& request) {
+  void KeepAnswer(const PendingRow& pending) {
+    const std::size_t index = pending.index;
+    const PaidRequest& request = *pending.request;
     if (!store_) return;
     try {
-      answerIds_[index] = store_->SaveAnswer(
-          {0, numbers_[index].vatNumber, endpoint_, NowUnix(), request.Answer().body, request.LedgerKey()});
+      answerIds_[index] = store_->SaveAnswer({0, numbers_[index].vatNumber, AnswerEndpoint(*pending.session), NowUnix(),
+                                              request.Answer().body, request.LedgerKey()});
     } catch (const Exception& error) {
       Stop(error.Message());
       return;
@@ -578,7 +579,6 @@ class ListRunner {
   std::map<std::int64_t, store::ListRowRecord> earlier_;
   std::unique_ptr<store::AnswerStore> store_;
   std::int64_t listId_ = 0;
-  std::string endpoint_;
   std::vector<ReportRow> rows_;
   // Each row's answer in the store: paid for in this run or an earlier one, or reused.
   std::vector<std::optional<std::int64_t>> answerIds_;

@@ -37,6 +37,8 @@ struct RunOutcome {
   int registryStatus = 0;
   // True once the request's bytes began to leave: from there it may be paid for.
   bool requestSent = false;
+  // The body of the registry's answer to this subject's request; empty when none came.
+  std::string answerBody;
   // The ledger's key of this subject's request; empty without a ledger or a request.
   std::string ledgerKey;
 };

@@ -52,6 +52,7 @@ RunOutcome ImportSubject(Session& session, const SubjectInputs& subject, platfor
   if (const PaidAnswer* answer = import.Answer()) {
     outcome.registryAsked = true;
     outcome.registryStatus = answer->status;
+    outcome.answerBody = answer->body;
     outcome.requestSent = answer->requestSent;
   }
   if (import.Committed()) {
