@@ -22,9 +22,9 @@ void KeepInStore(Session& session, const SubjectInputs& subject, const RunOutcom
     if (!outcome.answerBody.empty()) {
       const std::int64_t now =
           std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-      store.SaveAnswer({0, subject.vatNumber, AnswerEndpoint(session), now, outcome.answerBody, outcome.ledgerKey});
+      store.SaveAnswer({0, subject.vatNumber.Cleaned(), AnswerEndpoint(session), now, outcome.answerBody, outcome.ledgerKey});
     }
-    RecordInsertedBase(store, session, outcome.code, subject.vatNumber);
+    RecordInsertedBase(store, session, outcome.code, subject.vatNumber.Cleaned());
     platform::trace::Step("answer and values written kept in the store: " + path);
   } catch (const Exception& error) {
     platform::trace::Step("not kept in the store: " + error.Message());
