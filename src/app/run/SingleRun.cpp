@@ -22,7 +22,8 @@ void KeepInStore(Session& session, const SubjectInputs& subject, const RunOutcom
     if (!outcome.answerBody.empty()) {
       const std::int64_t now =
           std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-      store.SaveAnswer({0, subject.vatNumber.Cleaned(), AnswerEndpoint(session), now, outcome.answerBody, outcome.ledgerKey});
+      store.SaveAnswer(
+          {0, subject.vatNumber.Cleaned(), AnswerEndpoint(session), now, outcome.answerBody, outcome.ledgerKey});
     }
     RecordInsertedBase(store, session, outcome.code, subject.vatNumber.Cleaned());
     platform::trace::Step("answer and values written kept in the store: " + path);
