@@ -262,9 +262,7 @@ std::optional<WrittenSubject> AnswerStore::LastWritten(std::string_view company,
 void AnswerStore::KeepComparison(const KeptComparison& comparison) {
   InWriteTransaction([&] {
     const std::string_view kind(&comparison.kind, 1);
-    StoreStatement drop(database_,
-                        "DELETE FROM comparisons WHERE company = ? AND archive = ? AND kind = ? AND code = ?");
-    drop.Bind(1, comparison.company).Bind(2, comparison.archive).Bind(3, kind).Bind(4, comparison.code).Run();
+    DropComparison(comparison.company, comparison.archive, comparison.kind, comparison.code);
     StoreStatement insert(database_,
                           "INSERT INTO comparisons (company, archive, kind, code, vat_number, compared_unix, activity,"
                           " pair_inconsistent, applied_unix) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
@@ -302,6 +300,11 @@ std::optional<KeptComparison> AnswerStore::LastComparison(std::string_view compa
         {fields.Text(0), fields.Text(1), fields.OptionalText(2), fields.OptionalText(3), fields.Text(4)});
   }
   return kept;
+}
+
+void AnswerStore::DropComparison(std::string_view company, std::string_view archive, char kind, std::string_view code) {
+  StoreStatement drop(database_, "DELETE FROM comparisons WHERE company = ? AND archive = ? AND kind = ? AND code = ?");
+  drop.Bind(1, company).Bind(2, archive).Bind(3, std::string_view(&kind, 1)).Bind(4, code).Run();
 }
 
 void AnswerStore::MarkComparisonApplied(const KeptComparison& comparison, std::int64_t appliedUnix) {

@@ -121,6 +121,9 @@ class AnswerStore {
   // The last comparison kept for the subject `code` of the kind in the company's archive.
   std::optional<KeptComparison> LastComparison(std::string_view company, std::string_view archive, char kind,
                                                std::string_view code) const;
+  // Forgets the subject's last comparison: a later one could not be made, and an apply must not
+  // write what an older report showed.
+  void DropComparison(std::string_view company, std::string_view archive, char kind, std::string_view code);
   // Records that the subject's last comparison, kept at `comparedUnix`, was applied; nothing
   // changes when another comparison has been kept since.
   void MarkComparisonApplied(const KeptComparison& comparison, std::int64_t appliedUnix);

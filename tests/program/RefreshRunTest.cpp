@@ -229,6 +229,20 @@ TEST_F(RefreshRunTest, TheApplyReplaysTheLastComparisonOnlyWhereTheRowIsAsItWasS
   EXPECT_NE(report.find("C1;12485671007;CAP;;10100;;bloccato;attiva\r\n"), std::string::npos);
 }
 
+// A subject whose latest comparison failed has nothing to apply, whatever an older one showed.
+TEST_F(RefreshRunTest, ASubjectThatCouldNotBeComparedAgainHasNothingToApply) {
+  std::ofstream(codes_) << "C1\n";
+  ASSERT_EQ(Refresh({}).exitCode, 0);
+  store::AnswerStore(store_).SaveAnswer(
+      {0, "12485671007", "registro/base", NowUnix() + 10, R"({"success":false})", ""});
+  EXPECT_EQ(Refresh({}).exitCode, 2);
+  const std::string before = Row("C1");
+  const auto applied = Refresh({"--applica"});
+  EXPECT_EQ(applied.exitCode, 2) << applied.out;
+  EXPECT_NE(applied.out.find("1 senza confronto"), std::string::npos) << applied.out;
+  EXPECT_EQ(Row("C1"), before);
+}
+
 // A company setting names the column that marks a company the registry gives as not active: the
 // differences show the mark to write, the apply writes it; a column that cannot hold every mark is
 // refused before anything is compared.

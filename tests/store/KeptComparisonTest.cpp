@@ -1,6 +1,7 @@
 // The refresh's kept comparisons: a store of the first version brought up with its rows intact,
 // a comparison replaced by the next one of the same subject, an absent value told from an empty
-// one, and the mark of an apply that holds only for the comparison it applied.
+// one, the mark of an apply that holds only for the comparison it applied, and a comparison
+// forgotten.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -90,6 +91,10 @@ TEST(KeptComparison, TheLastOneOfASubjectIsKeptAndMarkedAppliedOnlyItself) {
   EXPECT_EQ(store.LastComparison("D1", "/srv/a.fdb", 'C', "C1")->appliedUnix, 500);
   EXPECT_FALSE(store.LastComparison("D1", "/srv/a.fdb", 'F', "C1")->appliedUnix);
   EXPECT_FALSE(store.LastComparison("D2", "/srv/a.fdb", 'C', "C1"));
+
+  store.DropComparison("D1", "/srv/a.fdb", 'C', "C1");
+  EXPECT_FALSE(store.LastComparison("D1", "/srv/a.fdb", 'C', "C1"));
+  EXPECT_TRUE(store.LastComparison("D1", "/srv/a.fdb", 'F', "C1"));
 }
 
 }  // namespace

@@ -192,6 +192,9 @@ class RefreshRunner {
           outcome = SubjectOutcome::Failed;
           if (EndsTheRun(error.Message())) Stop(error.Message());
         }
+        if (!inputs_.apply && (outcome == SubjectOutcome::Failed || outcome == SubjectOutcome::NotFound)) {
+          ForgetComparison(comparison.code);
+        }
       }
       comparisons.push_back(std::move(comparison));
       outcomes.push_back(outcome);
@@ -222,6 +225,16 @@ class RefreshRunner {
                                          *row, base, locks_, eInvoice);
     store_->KeepComparison(KeptOf(comparison, place_, NowUnix()));
     return comparison.Changes().empty() ? SubjectOutcome::Unchanged : SubjectOutcome::WithChanges;
+  }
+
+  // A subject this run could not compare has no comparison to apply: the report says why, and an
+  // apply must not write what an older report showed.
+  void ForgetComparison(const std::string& code) {
+    try {
+      store_->DropComparison(place_.company, place_.archive, place_.kind, code);
+    } catch (const Exception& error) {
+      Stop(error.Message());
+    }
   }
 
   // Asks the registry for the subject's answer, as the list asks (the ledger's record first, where
