@@ -42,7 +42,7 @@ measure() {
   local start=$EPOCHREALTIME
   /usr/bin/time -f "%M" -o "$work/time" "$@" >"$work/out" 2>&1 || true
   local end=$EPOCHREALTIME
-  echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }') $(cat "$work/time")"
+  echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }') $(tail -n 1 "$work/time")"
 }
 
 fresh_archive() {
